@@ -1,0 +1,6 @@
+// zem: the console program.
+int main(int argc, char** argv) {
+  (void)argc;
+  (void)argv;
+  return 0;
+}
