@@ -1,6 +1,10 @@
 // zem: the console program.
+#include "runtime/startup.h"
+
 int main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  return 0;
+  zem::runtime_init(argc, argv);
+  zem::run_outermost([] {
+    // The global environment and the console are started here once they exist.
+  });
+  zem::runtime_exit(0);
 }

@@ -1,11 +1,70 @@
 // zem-run: boots the runtime without the GUI and runs one script file (or "-" for stdin).
-#include <cstdio>
+// Printed output goes to stdout; the exit status is the script's (0 at its end, 254 after an
+// uncaught error, whose "*** " message goes to stderr).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "runtime/platform.h"
+#include "runtime/startup.h"
+
+namespace {
+
+constexpr int kUncaughtErrorStatus = -2;
+
+bool read_all(int fd, std::string& out) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      return true;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+}
+
+void say(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0 && errno != EINTR) return;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: zem-run [--check] FILE | -\n");
-    return 2;
+  zem::runtime_init(argc, argv);
+  if (argc != 2 || std::strcmp(argv[1], "--check") == 0) {
+    say(2, "usage: zem-run FILE | -\n");
+    zem::runtime_exit(2);
   }
-  return 0;
+
+  std::string source;
+  const char* path = argv[1];
+  bool ok;
+  if (std::strcmp(path, "-") == 0) {
+    ok = read_all(0, source);
+  } else {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    ok = fd >= 0 && read_all(fd, source);
+    if (fd >= 0) ::close(fd);
+  }
+  if (!ok) {
+    say(2, std::string("*** Access Error: cannot open: ") + path + "\n");
+    zem::runtime_exit(kUncaughtErrorStatus);
+  }
+
+  zem::run_outermost([&] {
+    // The script is evaluated here once the evaluator exists.
+    (void)source;
+  });
+  zem::runtime_exit(0);
 }

@@ -1,0 +1,48 @@
+#include "runtime/startup.h"
+
+#include <cstdlib>
+
+#include "runtime/c_heap.h"
+#include "runtime/hooks.h"
+#include "services/output.h"
+#include "services/random.h"
+
+namespace zem {
+
+namespace {
+
+// The platform services: the secure source needs no set-up (the library seeds itself), so this
+// is the output writer.
+void platform_services_init() { stdio::init(); }
+
+}  // namespace
+
+void runtime_init(int argc, char** argv) {
+  // Platform start-up.
+  platform::reset_fpu();
+  if (!platform::start(argc, argv)) runtime_exit(1);
+
+  // Module globals that need computed values (one call per module, in this order):
+
+  // Module initialisation, in this order:
+  hooks::init();
+  platform_services_init();
+  random::init();  // before the memory manager: hash tables use the hash seed
+  // memory manager
+  // resource registry
+  // type-name and action handler tables; datatype registrations, parents first
+  // action entry table
+  // first node and series frames; root block and stacks
+  // global context, case folding, symbol table
+  // type-name words and runtime words
+  // natives, parse, ownership, checksums, compression, processes, stacks, lexer
+  // boot image
+  // interpreter, value-slot pool, collector
+}
+
+void runtime_exit(int status) {
+  cheap::free_all();
+  std::exit(exit_status_byte(status));
+}
+
+}  // namespace zem
