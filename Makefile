@@ -11,7 +11,8 @@ all: build
 deps:
 	@./tools/install-deps.sh
 
-$(BUILD)/build.ninja:
+# Configuring needs the packages: order-only, so an installed set does not force a reconfigure.
+$(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 build: deps $(BUILD)/build.ninja
@@ -23,7 +24,7 @@ run: build
 test: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --timeout 600
 
-$(STRESS)/build.ninja:
+$(STRESS)/build.ninja: | deps
 	cmake -S . -B $(STRESS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DZEM_SANITIZE=ON
 
 build-stress: deps $(STRESS)/build.ninja
