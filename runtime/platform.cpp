@@ -2,7 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -99,6 +101,33 @@ void install_crash_handlers() {
 }
 
 void pin_numeric_locale() { std::setlocale(LC_NUMERIC, "C"); }
+
+void ensure_stack_limit(char** argv, uint64_t bytes) {
+  rlimit lim{};
+  if (::getrlimit(RLIMIT_STACK, &lim) != 0) return;
+  if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur >= bytes) return;
+  rlim_t want = bytes;
+  if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < want) want = lim.rlim_max;
+  if (want <= lim.rlim_cur) return;
+  lim.rlim_cur = want;
+  if (::setrlimit(RLIMIT_STACK, &lim) != 0) return;
+  // Once only: a second start finds the marker and keeps the stack it has.
+  if (std::getenv(kStackReexecMarker)) return;
+  ::setenv(kStackReexecMarker, "1", 1);
+  ::execv("/proc/self/exe", argv);
+}
+
+void stack_extent(uintptr_t& low, uintptr_t& high) {
+  pthread_attr_t attr;
+  void* addr = nullptr;
+  size_t size = 0;
+  if (::pthread_getattr_np(::pthread_self(), &attr) == 0) {
+    ::pthread_attr_getstack(&attr, &addr, &size);
+    ::pthread_attr_destroy(&attr);
+  }
+  low = reinterpret_cast<uintptr_t>(addr);
+  high = low + size;
+}
 
 bool valid_utf8(const char* text, uint64_t length) {
   const auto* s = reinterpret_cast<const uint8_t*>(text);

@@ -50,6 +50,17 @@ void install_crash_handlers();
 // Puts LC_NUMERIC back to "C" (libraries such as GTK call setlocale).
 void pin_numeric_locale();
 
+// Machine stack the full call stack needs (with the sanitizers' larger frames).
+constexpr uint64_t kStackBytes = 512ull << 20;
+constexpr const char* kStackReexecMarker = "ZEM_STACK_REEXEC";
+// When the soft stack limit is below `bytes`, raises it (up to the hard limit) and re-executes
+// the program once with the same arguments, so the kernel lays out the process for the larger
+// stack. For the programs' main(), before anything else; returns when nothing needs doing or the
+// re-execution failed.
+void ensure_stack_limit(char** argv, uint64_t bytes);
+// Extent of the calling thread's machine stack: low (limit) and high (base) addresses.
+void stack_extent(uintptr_t& low, uintptr_t& high);
+
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool valid_utf8(const char* text, uint64_t length);
 

@@ -1,6 +1,8 @@
 // Process start-up and exit: the one place that initialises every runtime module, in order.
 #pragma once
 
+#include <new>
+
 #include "runtime/error.h"
 #include "runtime/platform.h"
 
@@ -15,13 +17,15 @@ void runtime_init(int argc, char** argv);
 [[noreturn]] void runtime_exit(int status);
 
 // The outermost catcher: an exit code that escapes every catcher of the runtime ends the process
-// with the crash report "no CATCH for THROW".
+// with the crash report "no CATCH for THROW"; a runtime table that cannot grow, with "out of memory".
 template <class Body>
 void run_outermost(Body&& body) {
   try {
     body();
   } catch (const Unwind&) {
     crash_report(CRASH_NO_CATCH, 0);
+  } catch (const std::bad_alloc&) {
+    crash_report(CRASH_OUT_OF_MEMORY, 0);
   }
 }
 

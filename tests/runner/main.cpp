@@ -41,6 +41,7 @@ void say(int fd, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
   zem::runtime_init(argc, argv);
   if (argc != 2 || std::strcmp(argv[1], "--check") == 0) {
     say(2, "usage: zem-run FILE | -\n");

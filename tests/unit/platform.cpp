@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <cfenv>
+#include <cstdlib>
 #include <string>
 
 #include "runtime/startup.h"
@@ -67,6 +69,46 @@ TEST(Platform, StartCopiesArgumentsOntoTheCHeap) {
   char* argv2[] = {prog, arg, nullptr};
   ASSERT_TRUE(platform::start(2, argv2));
   EXPECT_STREQ(platform_state.argv[1], arg);
+}
+
+TEST(Platform, StackExtentHoldsTheCurrentFrame) {
+  uintptr_t low, high;
+  platform::stack_extent(low, high);
+  volatile char here = 0;
+  auto at = reinterpret_cast<uintptr_t>(&here);
+#if !defined(ZEM_SANITIZE)  // the sanitizer may keep locals on a separate fake stack
+  EXPECT_LT(low, at);
+  EXPECT_LT(at, high);
+#endif
+  EXPECT_GE(high - low, 1u << 20);
+}
+
+// Runs in the re-executed process of the next test only.
+TEST(Platform, StackLimitAfterReexec) {
+  if (!std::getenv("ZEM_TEST_STACK_CHILD")) GTEST_SKIP() << "runs inside StackLimitIsRaisedOnce";
+  rlimit lim{};
+  ASSERT_EQ(getrlimit(RLIMIT_STACK, &lim), 0);
+  EXPECT_GE(lim.rlim_cur, 64u << 20);
+  EXPECT_STREQ(std::getenv(platform::kStackReexecMarker), "1");
+}
+
+void reexec_with_low_limit() {
+  rlimit lim{};
+  getrlimit(RLIMIT_STACK, &lim);
+  if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < (64u << 20)) std::_Exit(0);  // cannot raise
+  lim.rlim_cur = 8u << 20;
+  setrlimit(RLIMIT_STACK, &lim);
+  unsetenv(platform::kStackReexecMarker);
+  setenv("ZEM_TEST_STACK_CHILD", "1", 1);
+  char self[] = "/proc/self/exe";
+  char filter[] = "--gtest_filter=Platform.StackLimitAfterReexec";
+  char* args[] = {self, filter, nullptr};
+  platform::ensure_stack_limit(args, 64u << 20);
+  std::_Exit(3);  // not reached when the program was executed again
+}
+
+TEST(PlatformDeath, StackLimitIsRaisedOnce) {
+  EXPECT_EXIT(reexec_with_low_limit(), testing::ExitedWithCode(0), "");
 }
 
 TEST(PlatformDeath, InvalidUtf8ArgumentIsRefused) {
@@ -133,6 +175,11 @@ TEST(PlatformDeath, StackOverflowIsReported) {
 TEST(PlatformDeath, ExitCodeEscapingEveryCatcherIsNoCatchForThrow) {
   EXPECT_EXIT(run_outermost([] { throw Unwind{EXIT_THROW}; }), testing::ExitedWithCode(95),
               "Runtime Error 95: no CATCH for THROW");
+}
+
+TEST(PlatformDeath, RuntimeTableOutOfMemoryIsReported) {
+  EXPECT_EXIT(run_outermost([] { throw std::bad_alloc(); }), testing::ExitedWithCode(94),
+              "Runtime Error 94: out of memory");
 }
 
 TEST(PlatformDeath, RuntimeExitGivesTheEightBitStatus) {
