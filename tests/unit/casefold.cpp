@@ -1,0 +1,103 @@
+#include "runtime/casefold.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "runtime/casefold_tables.h"
+
+namespace zem {
+namespace {
+
+class Casefold : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { casefold_init(); }
+};
+
+// The generated tables: simple mappings of the Unicode 13.0 character database.
+TEST_F(Casefold, TablesAreTheGeneratedOnes) {
+  struct Case {
+    bool upper, astral;
+    size_t count;
+    CasePair first, last;
+  };
+  const Case cases[] = {
+      {true, false, 1185, {0x61, 0x41}, {0xFF5A, 0xFF3A}},
+      {false, false, 1168, {0x41, 0x61}, {0xFF3A, 0xFF5A}},
+      {true, true, 225, {0x10428, 0x10400}, {0x1E943, 0x1E921}},
+      {false, true, 225, {0x10400, 0x10428}, {0x1E921, 0x1E943}},
+  };
+  for (const Case& c : cases) {
+    auto t = casefold_table(c.upper, c.astral);
+    ASSERT_EQ(t.size(), c.count);
+    EXPECT_EQ(t.front().from, c.first.from);
+    EXPECT_EQ(t.front().to, c.first.to);
+    EXPECT_EQ(t.back().from, c.last.from);
+    EXPECT_EQ(t.back().to, c.last.to);
+    EXPECT_TRUE(std::is_sorted(t.begin(), t.end(),
+                               [](const CasePair& a, const CasePair& b) { return a.from < b.from; }));
+  }
+}
+
+TEST_F(Casefold, MapsBothPlanes) {
+  struct Case {
+    uint32_t cp, upper, lower;
+  };
+  const Case cases[] = {
+      {'a', 'A', 'a'},
+      {'Z', 'Z', 'z'},
+      {0xFF, 0x178, 0xFF},
+      {0x178, 0x178, 0xFF},
+      {0xDF, 0xDF, 0xDF},          // no one-to-one upper case
+      {0x1C5, 0x1C4, 0x1C6},       // title-case digraph
+      {0x10428, 0x10400, 0x10428},
+      {0x1E943, 0x1E921, 0x1E943},
+      {0x1E921, 0x1E921, 0x1E943},
+      {0x10000, 0x10000, 0x10000},
+      {0x1F600, 0x1F600, 0x1F600},
+      {0x10FFFF, 0x10FFFF, 0x10FFFF},
+      {0x4E00, 0x4E00, 0x4E00},
+      {'1', '1', '1'},
+      {0xFF41, 0xFF21, 0xFF41},
+      {0xA7C0, 0xA7C0, 0xA7C0},  // assigned after 13.0: no mapping
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(casefold_to_upper(c.cp), c.upper) << std::hex << c.cp;
+    EXPECT_EQ(casefold_to_lower(c.cp), c.lower) << std::hex << c.cp;
+  }
+  EXPECT_EQ(casefold_swap_case('a'), uint32_t('A'));
+  EXPECT_EQ(casefold_swap_case('A'), uint32_t('a'));
+  EXPECT_EQ(casefold_swap_case('1'), uint32_t('1'));
+}
+
+TEST_F(Casefold, ChangeCaseWidensAndStaysWithinText) {
+  UnitText t;
+  for (char32_t c : std::u32string(U"ab\u00FFc")) t.push(c);
+  ASSERT_EQ(t.unit, 1);
+  casefold_change_case(t, 0, 4, true);
+  EXPECT_EQ(t.code_points(), U"AB\u0178C");
+  EXPECT_EQ(t.unit, 2);
+
+  UnitText a;
+  for (char32_t c : std::u32string(U"abcd")) a.push(c);
+  casefold_change_case(a, 2, 1000, true);  // count past the tail stops at the tail
+  EXPECT_EQ(a.code_points(), U"abCD");
+  EXPECT_EQ(a.bytes.size(), 4u);
+  casefold_change_case(a, 9, 3, true);
+  EXPECT_EQ(a.code_points(), U"abCD");
+
+  struct Part {
+    int64_t count;
+    size_t left, want;
+  };
+  for (Part p : {Part{-3, 5, 0}, Part{0, 5, 0}, Part{3, 5, 3}, Part{9, 5, 5}, Part{INT64_MAX, 2, 2}})
+    EXPECT_EQ(casefold_part_count(p.count, p.left), p.want);
+
+  UnitText astral;
+  for (char32_t c : std::u32string(U"\U0001E921x")) astral.push(c);
+  casefold_change_case(astral, 0, 2, false);
+  EXPECT_EQ(astral.code_points(), U"\U0001E943x");
+}
+
+}  // namespace
+}  // namespace zem
