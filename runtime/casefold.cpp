@@ -4,7 +4,7 @@
 
 #include "runtime/casefold_tables.h"
 
-namespace zem {
+namespace zem::casefold {
 
 namespace {
 
@@ -27,19 +27,19 @@ uint32_t map_astral(uint32_t cp, std::span<const CasePair> table) {
 
 }  // namespace
 
-void casefold_init() {
+void init() {
   if (g_casefold.ready) return;
   for (const CasePair& p : kToUpperBmp) g_casefold.to_upper[p.from] = p.to;
   for (const CasePair& p : kToLowerBmp) g_casefold.to_lower[p.from] = p.to;
   g_casefold.ready = true;
 }
 
-std::span<const CasePair> casefold_table(bool upper, bool astral) {
+std::span<const CasePair> table(bool upper, bool astral) {
   if (astral) return upper ? std::span<const CasePair>(kToUpperAstral) : kToLowerAstral;
   return upper ? std::span<const CasePair>(kToUpperBmp) : kToLowerBmp;
 }
 
-uint32_t casefold_map_char(uint32_t cp, bool upper) {
+uint32_t map_char(uint32_t cp, bool upper) {
   if (cp <= 0xFFFF) {
     uint32_t m = upper ? g_casefold.to_upper[cp] : g_casefold.to_lower[cp];
     return m ? m : cp;
@@ -47,25 +47,25 @@ uint32_t casefold_map_char(uint32_t cp, bool upper) {
   return map_astral(cp, upper ? std::span<const CasePair>(kToUpperAstral) : kToLowerAstral);
 }
 
-uint32_t casefold_swap_case(uint32_t cp) {
-  uint32_t up = casefold_to_upper(cp);
-  return up != cp ? up : casefold_to_lower(cp);
+uint32_t swap_case(uint32_t cp) {
+  uint32_t up = to_upper(cp);
+  return up != cp ? up : to_lower(cp);
 }
 
-size_t casefold_part_count(int64_t count, size_t left) {
+size_t part_count(int64_t count, size_t left) {
   if (count <= 0) return 0;
   return std::min(static_cast<size_t>(count), left);
 }
 
-void casefold_change_case(UnitText& text, size_t from, size_t count, bool upper) {
+void change_case(unicode::UnitText& text, size_t from, size_t count, bool upper) {
   size_t n = text.size();
   from = std::min(from, n);
   count = std::min(count, n - from);
   for (size_t i = from; i < from + count; i++) {
     uint32_t cp = text.at(i);
-    uint32_t m = casefold_map_char(cp, upper);
+    uint32_t m = map_char(cp, upper);
     if (m != cp) text.put(i, m);
   }
 }
 
-}  // namespace zem
+}  // namespace zem::casefold

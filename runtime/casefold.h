@@ -12,26 +12,29 @@ namespace zem {
 
 struct CasePair;
 
+namespace casefold {
+
 // Expands the Basic Multilingual Plane tables into direct arrays. Start-up calls it once; calling it
 // again does nothing.
-void casefold_init();
+void init();
 
 // The mapped code point, or cp itself when it has no mapping.
-uint32_t casefold_map_char(uint32_t cp, bool upper);
-inline uint32_t casefold_to_upper(uint32_t cp) { return casefold_map_char(cp, true); }
-inline uint32_t casefold_to_lower(uint32_t cp) { return casefold_map_char(cp, false); }
+uint32_t map_char(uint32_t cp, bool upper);
+inline uint32_t to_upper(uint32_t cp) { return map_char(cp, true); }
+inline uint32_t to_lower(uint32_t cp) { return map_char(cp, false); }
 // The upper-case form, or the lower-case form when the code point is its own upper case.
-uint32_t casefold_swap_case(uint32_t cp);
+uint32_t swap_case(uint32_t cp);
 
 // The number of characters a /part count covers: a negative count becomes 0, and a count is clamped
 // to the characters left after the position.
-size_t casefold_part_count(int64_t count, size_t left);
+size_t part_count(int64_t count, size_t left);
 // Maps `count` code points of `text` from index `from` (both clamped to the text), widening the
 // text's unit when a mapped code point does not fit it. This is the core of `uppercase` and
 // `lowercase` on strings; the string storage resolves the /part argument and reports the change.
-void casefold_change_case(UnitText& text, size_t from, size_t count, bool upper);
+void change_case(unicode::UnitText& text, size_t from, size_t count, bool upper);
 
 // The generated pair tables, for the checks that they are the ones the system was built with.
-std::span<const CasePair> casefold_table(bool upper, bool astral);
+std::span<const CasePair> table(bool upper, bool astral);
 
+}  // namespace casefold
 }  // namespace zem

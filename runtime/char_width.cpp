@@ -4,9 +4,9 @@
 
 #include "runtime/char_width_tables.h"
 
-namespace zem {
+namespace zem::unicode {
 
-bool unicode_in_ranges(uint32_t cp, std::span<const CodeRange> table) {
+bool in_ranges(uint32_t cp, std::span<const CodeRange> table) {
   if (table.empty() || cp < table.front().first || cp > table.back().last) return false;
   // First range whose end is not below cp.
   auto it = std::lower_bound(table.begin(), table.end(), cp,
@@ -17,17 +17,17 @@ bool unicode_in_ranges(uint32_t cp, std::span<const CodeRange> table) {
 int char_width(uint32_t cp) {
   if (cp == 0) return 0;
   if (cp < 32 || (cp >= 127 && cp < 160)) return 1;
-  if (unicode_in_ranges(cp, kZeroWidth)) return 0;
-  if (unicode_in_ranges(cp, kWide)) return 2;
+  if (in_ranges(cp, kZeroWidth)) return 0;
+  if (in_ranges(cp, kWide)) return 2;
   return 1;
 }
 
 int char_width_cjk(uint32_t cp) {
-  if (unicode_in_ranges(cp, kAmbiguous)) return 2;
+  if (in_ranges(cp, kAmbiguous)) return 2;
   return char_width(cp);
 }
 
-std::span<const CodeRange> char_width_table(WidthTable which) {
+std::span<const CodeRange> width_table(WidthTable which) {
   switch (which) {
     case WidthTable::zero:
       return kZeroWidth;
@@ -38,4 +38,4 @@ std::span<const CodeRange> char_width_table(WidthTable which) {
   }
 }
 
-}  // namespace zem
+}  // namespace zem::unicode

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-namespace zem {
+namespace zem::dtoa {
 
 namespace {
 
@@ -192,4 +192,4 @@ double text_to_float(const char* start, const char* end, int extra_exponent, siz
   return neg ? -v : v;
 }
 
-}  // namespace zem
+}  // namespace zem::dtoa

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace zem {
+namespace zem::dtoa {
 
 // Decimal-point positions of the special values.
 constexpr int kDigitsInfNan = 9999;
@@ -37,4 +37,4 @@ std::string_view format_float(double d, int ndigits, bool dot_zero);
 // the characters left after the number (all of them when no number starts at `start`).
 double text_to_float(const char* start, const char* end, int extra_exponent, size_t* unread);
 
-}  // namespace zem
+}  // namespace zem::dtoa

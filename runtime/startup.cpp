@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "runtime/c_heap.h"
+#include "runtime/casefold.h"
 #include "runtime/hooks.h"
 #include "services/output.h"
 #include "services/random.h"
@@ -33,7 +34,9 @@ void runtime_init(int argc, char** argv) {
   // type-name and action handler tables; datatype registrations, parents first
   // action entry table
   // first node and series frames; root block and stacks
-  // global context, case folding, symbol table
+  // global context
+  casefold::init();
+  // symbol table
   // type-name words and runtime words
   // natives, parse, ownership, checksums, compression, processes, stacks, lexer
   // boot image

@@ -5,7 +5,7 @@
 
 #include "runtime/error.h"
 
-namespace zem {
+namespace zem::unicode {
 
 namespace {
 
@@ -439,4 +439,4 @@ std::u16string latin1_to_utf16(const char* text) {
   return s;
 }
 
-}  // namespace zem
+}  // namespace zem::unicode

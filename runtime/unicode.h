@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace zem {
+namespace zem::unicode {
 
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
@@ -100,4 +100,4 @@ bool encode_utf16_units(const uint8_t* units, size_t count, int unit, bool crlf,
 // Each byte of a NUL-terminated 8-bit text as one UTF-16 unit.
 std::u16string latin1_to_utf16(const char* text);
 
-}  // namespace zem
+}  // namespace zem::unicode

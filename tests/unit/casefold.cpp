@@ -6,12 +6,12 @@
 
 #include "runtime/casefold_tables.h"
 
-namespace zem {
+namespace zem::casefold {
 namespace {
 
 class Casefold : public testing::Test {
  protected:
-  static void SetUpTestSuite() { casefold_init(); }
+  static void SetUpTestSuite() { init(); }
 };
 
 // The generated tables: simple mappings of the Unicode 13.0 character database.
@@ -28,7 +28,7 @@ TEST_F(Casefold, TablesAreTheGeneratedOnes) {
       {false, true, 225, {0x10400, 0x10428}, {0x1E921, 0x1E943}},
   };
   for (const Case& c : cases) {
-    auto t = casefold_table(c.upper, c.astral);
+    auto t = table(c.upper, c.astral);
     ASSERT_EQ(t.size(), c.count);
     EXPECT_EQ(t.front().from, c.first.from);
     EXPECT_EQ(t.front().to, c.first.to);
@@ -62,28 +62,28 @@ TEST_F(Casefold, MapsBothPlanes) {
       {0xA7C0, 0xA7C0, 0xA7C0},  // assigned after 13.0: no mapping
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(casefold_to_upper(c.cp), c.upper) << std::hex << c.cp;
-    EXPECT_EQ(casefold_to_lower(c.cp), c.lower) << std::hex << c.cp;
+    EXPECT_EQ(to_upper(c.cp), c.upper) << std::hex << c.cp;
+    EXPECT_EQ(to_lower(c.cp), c.lower) << std::hex << c.cp;
   }
-  EXPECT_EQ(casefold_swap_case('a'), uint32_t('A'));
-  EXPECT_EQ(casefold_swap_case('A'), uint32_t('a'));
-  EXPECT_EQ(casefold_swap_case('1'), uint32_t('1'));
+  EXPECT_EQ(swap_case('a'), uint32_t('A'));
+  EXPECT_EQ(swap_case('A'), uint32_t('a'));
+  EXPECT_EQ(swap_case('1'), uint32_t('1'));
 }
 
 TEST_F(Casefold, ChangeCaseWidensAndStaysWithinText) {
-  UnitText t;
+  unicode::UnitText t;
   for (char32_t c : std::u32string(U"ab\u00FFc")) t.push(c);
   ASSERT_EQ(t.unit, 1);
-  casefold_change_case(t, 0, 4, true);
+  change_case(t, 0, 4, true);
   EXPECT_EQ(t.code_points(), U"AB\u0178C");
   EXPECT_EQ(t.unit, 2);
 
-  UnitText a;
+  unicode::UnitText a;
   for (char32_t c : std::u32string(U"abcd")) a.push(c);
-  casefold_change_case(a, 2, 1000, true);  // count past the tail stops at the tail
+  change_case(a, 2, 1000, true);  // count past the tail stops at the tail
   EXPECT_EQ(a.code_points(), U"abCD");
   EXPECT_EQ(a.bytes.size(), 4u);
-  casefold_change_case(a, 9, 3, true);
+  change_case(a, 9, 3, true);
   EXPECT_EQ(a.code_points(), U"abCD");
 
   struct Part {
@@ -91,13 +91,13 @@ TEST_F(Casefold, ChangeCaseWidensAndStaysWithinText) {
     size_t left, want;
   };
   for (Part p : {Part{-3, 5, 0}, Part{0, 5, 0}, Part{3, 5, 3}, Part{9, 5, 5}, Part{INT64_MAX, 2, 2}})
-    EXPECT_EQ(casefold_part_count(p.count, p.left), p.want);
+    EXPECT_EQ(part_count(p.count, p.left), p.want);
 
-  UnitText astral;
+  unicode::UnitText astral;
   for (char32_t c : std::u32string(U"\U0001E921x")) astral.push(c);
-  casefold_change_case(astral, 0, 2, false);
+  change_case(astral, 0, 2, false);
   EXPECT_EQ(astral.code_points(), U"\U0001E943x");
 }
 
 }  // namespace
-}  // namespace zem
+}  // namespace zem::casefold

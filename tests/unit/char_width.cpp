@@ -4,7 +4,7 @@
 
 #include "runtime/char_width_tables.h"
 
-namespace zem {
+namespace zem::unicode {
 namespace {
 
 // Generated from the Unicode 14.0 character database (Mn + Me + Cf, East Asian Width W/F and A).
@@ -26,7 +26,7 @@ TEST(CharWidth, TablesAreTheGeneratedOnes) {
        {{0xF0000, 0xFFFFD}, {0x100000, 0x10FFFD}}},
   };
   for (const Case& c : cases) {
-    auto t = char_width_table(c.which);
+    auto t = width_table(c.which);
     ASSERT_EQ(t.size(), c.rows);
     for (size_t i = 0; i < c.first.size(); i++) {
       EXPECT_EQ(t[i].first, c.first[i].first);
@@ -61,8 +61,8 @@ TEST(CharWidth, Columns) {
   }
   const CodeRange table[] = {{5, 7}, {10, 10}};
   for (uint32_t cp = 0; cp < 13; cp++)
-    EXPECT_EQ(unicode_in_ranges(cp, table), (cp >= 5 && cp <= 7) || cp == 10) << cp;
+    EXPECT_EQ(in_ranges(cp, table), (cp >= 5 && cp <= 7) || cp == 10) << cp;
 }
 
 }  // namespace
-}  // namespace zem
+}  // namespace zem::unicode

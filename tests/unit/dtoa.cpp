@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-namespace zem {
+namespace zem::dtoa {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -209,4 +209,4 @@ TEST(FloatFixture, ReadingAgreesWithPython) {
 }
 
 }  // namespace
-}  // namespace zem
+}  // namespace zem::dtoa

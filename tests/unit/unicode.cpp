@@ -11,7 +11,7 @@
 
 #include "runtime/error.h"
 
-namespace zem {
+namespace zem::unicode {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -344,4 +344,4 @@ TEST(Utf16, SurrogatesLineEndsAndBadInput) {
 }
 
 }  // namespace
-}  // namespace zem
+}  // namespace zem::unicode
