@@ -1,0 +1,33 @@
+// A fresh memory manager, collector and resource registry for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "runtime/collector.h"
+#include "runtime/memory.h"
+#include "runtime/resources.h"
+
+namespace zem::testing {
+
+class MemoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    alloc::init();
+    gc::init();
+    resources::init();
+  }
+  void TearDown() override { alloc::release_all(); }
+};
+
+inline Cell block_cell(NodeId node, TypeId type = TYPE_BLOCK) { return Cell{type, 0, node, 0}; }
+inline Cell integer_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
+
+// Appends a cell to a block, growing it when full.
+inline void append_cell(NodeId block, const Cell& cell) {
+  SeriesBuffer* b = series_buffer(block);
+  if (b->room() < sizeof(Cell)) b = alloc::expand_copy(block, 0);
+  *b->cells_tail() = cell;
+  b->tail += sizeof(Cell);
+}
+
+}  // namespace zem::testing
