@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
 
@@ -116,6 +117,10 @@ uint32_t env_number(const char* name) {
   return static_cast<uint32_t>(n);
 }
 
+void mark_pending(void*) {
+  mark_pending_exit([](Cell& cell, void*) { mark_value(cell); }, nullptr);
+}
+
 #if defined(ZEM_SANITIZE)
 [[noreturn]] void dead_node(NodeId node) {
   std::fprintf(stderr, "*** collector: reference to node %u, which is not live\n", node);
@@ -132,6 +137,7 @@ void init() {
   S.enabled = S.stress_boot;
   S.mark_stack.reserve(1024);
   fill_default_mark_table();
+  set_fixed_root(RootSlot::pending_exit, mark_pending);
   reset_countdown();
 }
 

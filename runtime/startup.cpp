@@ -4,7 +4,11 @@
 
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
+#include "runtime/collector.h"
 #include "runtime/hooks.h"
+#include "runtime/memory.h"
+#include "runtime/resources.h"
+#include "runtime/slot_pool.h"
 #include "services/output.h"
 #include "services/random.h"
 
@@ -29,8 +33,9 @@ void runtime_init(int argc, char** argv) {
   hooks::init();
   platform_services_init();
   random::init();  // before the memory manager: hash tables use the hash seed
-  // memory manager
-  // resource registry
+  alloc::init();  // memory manager
+  gc::init();
+  resources::init();  // resource registry
   // type-name and action handler tables; datatype registrations, parents first
   // action entry table
   // first node and series frames; root block and stacks
@@ -40,7 +45,9 @@ void runtime_init(int argc, char** argv) {
   // type-name words and runtime words
   // natives, parse, ownership, checksums, compression, processes, stacks, lexer
   // boot image
-  // interpreter, value-slot pool, collector
+  // interpreter
+  slot_pool::reset();
+  gc::set_enabled(true);
 }
 
 void runtime_exit(int status) {
