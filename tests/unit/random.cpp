@@ -79,9 +79,13 @@ TEST(Random, IntegerUptoStaysInRangeAndCoversIt) {
         }
         seen.insert(r);
       }
-      if (n != 0 && std::abs(n) <= 7) EXPECT_EQ(seen.size(), static_cast<size_t>(std::abs(n)));
+      if (n != 0 && std::abs(n) <= 7) {
+        EXPECT_EQ(seen.size(), static_cast<size_t>(std::abs(n)));
+      }
     }
-    for (int i = 0; i < 100; ++i) EXPECT_LT(random::integer_upto(secure, INT32_MIN), 0);
+    for (int i = 0; i < 100; ++i) {
+      EXPECT_LT(random::integer_upto(secure, INT32_MIN), 0);
+    }
   }
 }
 
