@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/c_heap.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 
@@ -256,8 +257,8 @@ void release_all() {
   for (const SeriesFrame& f : M.series_frames) os_free(f.base, f.size());
   for (const BigSeries& b : M.big) os_free(b.block, b.block_size);
   for (const BigSeries& q : M.quarantine) munmap(q.block, q.block_size);
-  for (SeriesBuffer* b : M.heap) std::free(b);
-  for (SeriesBuffer* b : M.heap_retired) std::free(b);
+  for (SeriesBuffer* b : M.heap) cheap::free(b);
+  for (SeriesBuffer* b : M.heap_retired) cheap::free(b);
   munmap(M.nodes, size_t{kMaxNodes} * sizeof(SeriesBuffer*));
   M = MemoryState{};
 }
@@ -307,8 +308,7 @@ NodeId make_series(int64_t count, uint32_t unit, int64_t head_offset) {
 
 NodeId make_heap_series(int64_t count, uint32_t unit, int64_t head_offset) {
   uint32_t size = checked_size(checked_product(count, unit));
-  void* block = std::malloc(size_t{size} + kBufferOverhead);
-  if (block == nullptr) fire(Err::internal_no_memory);
+  void* block = cheap::alloc(size_t{size} + kBufferOverhead);
   SeriesBuffer* b = place_buffer(static_cast<uint8_t*>(block), size, unit, head_offset, kSeriesHeap);
   M.heap.push_back(b);
   return link_new(b);
@@ -526,7 +526,7 @@ void reclaim(bool move_all) {
   }
   sweep_big_series(move_all);
   for (SeriesBuffer* b : M.heap) b->flags &= ~kSeriesMark;
-  for (SeriesBuffer* b : M.heap_retired) std::free(b);
+  for (SeriesBuffer* b : M.heap_retired) cheap::free(b);
   M.heap_retired.clear();
   release_node_frames();
   M.bytes_since_collect = 0;

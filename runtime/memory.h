@@ -8,7 +8,7 @@
 // - series frames: 1-2 MB blocks from mmap, carved by bumping a pointer; the collector slides live
 //   buffers down within and across frames (runtime/collector.h);
 // - big series: a buffer of 2 MB or more (header included) gets an mmap block of its own;
-// - heap series: malloc'ed, never moved or freed by the collector (the root block, both stacks).
+// - heap series: in the C heap, never moved or freed by the collector (the root block, both stacks).
 //
 // Rules for callers:
 // - An allocation never collects. Collections run only at safe points (gc::safe_point()); a buffer
@@ -35,7 +35,7 @@ constexpr uint32_t kSeriesMade = 0x20000000;     // set on every buffer made her
 constexpr uint32_t kSeriesHeadMid = 0x10000000;  // head placed mid-buffer at allocation
 constexpr uint32_t kSeriesMark = 0x08000000;     // the collector's mark
 constexpr uint32_t kSeriesBig = 0x01000000;      // own mmap block
-constexpr uint32_t kSeriesHeap = 0x00100000;     // malloc'ed, never moved
+constexpr uint32_t kSeriesHeap = 0x00100000;     // in the C heap, never moved
 constexpr uint32_t kSeriesOwned = 0x00020000;    // has an owner-table record
 // Bits that describe one particular buffer rather than the series: dropped when a buffer is replaced.
 constexpr uint32_t kSeriesPlacementBits = kSeriesMark | kSeriesBig | kSeriesHeadMid | kSeriesHeap;
@@ -155,7 +155,7 @@ SeriesBuffer* alloc_buffer(int64_t bytes, uint32_t unit, int64_t head_offset);
 
 // count x unit bytes; returns the node. head_offset as for alloc_buffer.
 NodeId make_series(int64_t count, uint32_t unit, int64_t head_offset = 0);
-// As make_series but malloc'ed: never moved, never freed by the collector.
+// As make_series but in the C heap: never moved, never freed by the collector.
 NodeId make_heap_series(int64_t count, uint32_t unit, int64_t head_offset = 0);
 NodeId make_cells(int64_t capacity);
 // Every cell of the capacity set to unset!; the tail stays at the head.
