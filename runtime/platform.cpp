@@ -15,6 +15,7 @@
 #include <initializer_list>
 
 #include "runtime/c_heap.h"
+#include "runtime/unicode.h"
 
 namespace zem {
 
@@ -130,32 +131,10 @@ void stack_extent(uintptr_t& low, uintptr_t& high) {
 }
 
 bool valid_utf8(const char* text, uint64_t length) {
-  const auto* s = reinterpret_cast<const uint8_t*>(text);
-  uint64_t i = 0;
-  while (i < length) {
-    uint8_t b = s[i];
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    int extra;
-    uint32_t cp, min;
-    if ((b & 0xE0) == 0xC0) {
-      extra = 1, cp = b & 0x1F, min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-      extra = 2, cp = b & 0x0F, min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-      extra = 3, cp = b & 0x07, min = 0x10000;
-    } else {
-      return false;
-    }
-    if (length - i <= static_cast<uint64_t>(extra)) return false;
-    for (int k = 1; k <= extra; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (s[i + k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += static_cast<uint64_t>(extra) + 1;
+  const auto* p = reinterpret_cast<const uint8_t*>(text);
+  const uint8_t* end = p + length;
+  while (p < end) {
+    if (unicode::fast_decode_utf8_char(p, end) < 0) return false;
   }
   return true;
 }

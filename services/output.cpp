@@ -10,6 +10,7 @@
 
 #include "runtime/hooks.h"
 #include "runtime/platform.h"
+#include "runtime/unicode.h"
 
 namespace zem::stdio {
 
@@ -45,29 +46,10 @@ void flush(bool echo) {
 
 void put_code_point(uint32_t cp, bool echo) {
   if (st.pos > kFlushThreshold) flush(echo);
-  char* o = st.buffer + st.pos;
-  // No string unit can hold a code point above U+10FFFF; should one reach the writer, it is
-  // shown as the replacement character rather than as bytes no decoder accepts.
-  if (cp > 0x10FFFF) cp = 0xFFFD;
-  if (cp < 0x80) {
-    o[0] = static_cast<char>(cp);
-    st.pos += 1;
-  } else if (cp < 0x800) {
-    o[0] = static_cast<char>(0xC0 | (cp >> 6));
-    o[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    st.pos += 2;
-  } else if (cp < 0x10000) {
-    o[0] = static_cast<char>(0xE0 | (cp >> 12));
-    o[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    o[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    st.pos += 3;
-  } else {
-    o[0] = static_cast<char>(0xF0 | (cp >> 18));
-    o[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    o[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    o[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    st.pos += 4;
-  }
+  // A code point no string can hold raises invalid-char; what came before it is printed first.
+  if (cp > unicode::kMaxCodePoint) flush(echo);
+  st.pos += static_cast<size_t>(
+      unicode::encode_utf8_char(cp, reinterpret_cast<uint8_t*>(st.buffer + st.pos)));
 }
 
 void write_units(const void* text, size_t bytes, int unit, bool line_feed, bool echo) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/error.h"
 #include "runtime/hooks.h"
 #include "tests/unit/support_capture.h"
 
@@ -45,6 +46,22 @@ TEST(Output, Unit2SurrogatesAreNotJoinedAndEscGoesOutAsText) {
   auto l2 = units<uint16_t>({0xD83D, 0xDE00, 0x1B, '['});
   stdio::print_ucs2(l2.data(), l2.size() * 2);
   EXPECT_EQ(cap.stdout_text(), "\xED\xA0\xBD\xED\xB8\x80\x1B[");
+}
+
+TEST(Output, CodePointAboveUnicodeRaisesAfterPrintingWhatCameBefore) {
+  CaptureOutput cap;
+  auto l4 = units<uint32_t>({'a', 'b', 0x110000, 'c'});
+  try {
+    stdio::write(l4.data(), l4.size() * 4, 4, true);
+    ADD_FAILURE() << "no error raised";
+  } catch (const Unwind& u) {
+    EXPECT_EQ(u.code, EXIT_ERROR);
+    EXPECT_EQ(pending_exit().error, Err::script_invalid_char);
+  }
+  clear_pending_exit();
+  EXPECT_EQ(cap.stdout_text(), "ab");
+  stdio::print_cstr("!");  // the writer carries on
+  EXPECT_EQ(cap.stdout_text(), "ab!");
 }
 
 TEST(Output, LineEndsAreLf) {
