@@ -313,26 +313,31 @@ size_t load_utf8(const uint8_t* bytes, size_t len, UnitText& out, bool crlf) {
   return count;
 }
 
+size_t write_utf8_units(const uint8_t* units, size_t count, int unit, bool crlf, uint8_t* out) {
+  uint8_t* w = out;
+  for (size_t i = 0; i < count; i++) {
+    uint32_t cp = read_unit(units + i * unit, unit);
+    if (cp < 0x80) {
+      if (crlf && cp == '\n') *w++ = '\r';
+      *w++ = static_cast<uint8_t>(cp);
+    } else {
+      w += encode_utf8_char(cp, w);
+    }
+  }
+  return static_cast<size_t>(w - out);
+}
+
 void encode_utf8_units(const uint8_t* units, size_t count, int unit, bool crlf, std::string& out) {
   size_t at = out.size();
   out.resize(at + utf8_room_for(count, unit));
-  uint8_t* w = reinterpret_cast<uint8_t*>(out.data()) + at;
-  uint8_t* start = w;
+  size_t n;
   try {
-    for (size_t i = 0; i < count; i++) {
-      uint32_t cp = read_unit(units + i * unit, unit);
-      if (cp < 0x80) {
-        if (crlf && cp == '\n') *w++ = '\r';
-        *w++ = static_cast<uint8_t>(cp);
-      } else {
-        w += encode_utf8_char(cp, w);
-      }
-    }
+    n = write_utf8_units(units, count, unit, crlf, reinterpret_cast<uint8_t*>(out.data()) + at);
   } catch (...) {
     out.resize(at);
     throw;
   }
-  out.resize(at + (w - start));
+  out.resize(at + n);
 }
 
 size_t encode_utf8_units_bounded(const uint8_t* units, size_t count, int unit, uint8_t* out,

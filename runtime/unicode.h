@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "runtime/cell.h"
+
+namespace zem {
+struct SeriesBuffer;
+}
+
 namespace zem::unicode {
 
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
@@ -70,13 +76,16 @@ int32_t decode_utf8_checked(const uint8_t* p, size_t& len);
 // becomes LF. Invalid or truncated input raises access `invalid-utf8`. Answers the code point count.
 size_t load_utf8(const uint8_t* bytes, size_t len, UnitText& out, bool crlf);
 
-// Appends the UTF-8 form of `count` units to `out`; with `crlf` each LF is written as CR LF.
+// Writes the UTF-8 form of `count` units to out, which has utf8_room_for(count, unit) bytes; with
+// `crlf` each LF is written as CR LF. Answers the bytes written.
+size_t write_utf8_units(const uint8_t* units, size_t count, int unit, bool crlf, uint8_t* out);
+// Appends the UTF-8 form of `count` units to `out` (left as it was when a code point is invalid).
 void encode_utf8_units(const uint8_t* units, size_t count, int unit, bool crlf, std::string& out);
 // Writes the UTF-8 form of `count` units into at most `capacity` bytes; a code point that does not fit
 // is cut byte-wise. Answers the bytes written.
 size_t encode_utf8_units_bounded(const uint8_t* units, size_t count, int unit, uint8_t* out,
                                  size_t capacity);
-// Bytes encode_utf8_units writes: enough for every unit size and the CR LF expansion.
+// Room for the UTF-8 form of count units: enough for every unit size and the CR LF expansion.
 inline size_t utf8_room_for(size_t count, int unit) {
   return (count + 1) * (unit == 4 ? 4 : unit + 1);
 }
@@ -99,5 +108,38 @@ size_t utf16_extra_units(const uint8_t* units, size_t count, int unit, bool crlf
 bool encode_utf16_units(const uint8_t* units, size_t count, int unit, bool crlf, std::u16string& out);
 // Each byte of a NUL-terminated 8-bit text as one UTF-16 unit.
 std::u16string latin1_to_utf16(const char* text);
+
+// ---- Series forms: the string storage's buffers behind nodes ----
+
+// Widens the series' unit in place (1 to 2, 1 to 4 or 2 to 4), expanding it first when it lacks
+// room; answers its (possibly new) buffer.
+SeriesBuffer* widen_series(NodeId node, int to);
+// Decode into the series `target` (0: a new series), replacing its content and keeping at least its
+// unit; answer the node and store the code point count. Errors as load_utf8 / load_utf16le.
+NodeId load_utf8_series(const uint8_t* bytes, size_t len, NodeId target, bool crlf, uint32_t* count);
+NodeId load_utf16le_series(const uint8_t* le, size_t units, NodeId target, bool crlf,
+                           uint32_t* count);
+
+// A string value (string!, file!, url!, tag!, email!, ref!) holds its head index in data1, its
+// buffer's node in data2 and the node of its cached conversion buffer in data3 (0 until the first
+// conversion). Conversions for the outside world write into that cached buffer, which is reused and
+// grown, so repeated conversions of one value do not allocate. The text stays valid until the next
+// conversion of the value or the next safe point.
+
+// The data of the value's cached buffer, made or grown (content kept) to hold at least size bytes.
+uint8_t* cache_buffer(Cell& str, size_t size);
+// Up to *length code points from the value's position (-1: all) as NUL-terminated UTF-8 in the cached
+// buffer; *length receives the byte count. With crlf each LF is written as CR LF.
+const char* string_to_utf8(Cell& str, int32_t* length, bool crlf = false);
+// Up to *length code points (-1: all) as NUL-terminated UTF-16 in the cached buffer, optionally with
+// CR LF; *length receives the unit count. Null when a code point lies above U+10FFFF.
+const char16_t* string_to_utf16(Cell& str, int32_t* length, bool crlf);
+// The whole value from its position as UTF-16 with CR LF line ends.
+const char16_t* to_utf16_text(Cell& str);
+// Writes up to n code points from the position (-1: all) as UTF-8, then a NUL when asked; answers the
+// bytes written without the NUL. The bounded form writes at most capacity bytes, NUL included, and
+// cuts a code point that does not fit byte-wise.
+size_t encode_utf8_into(const Cell& str, uint8_t* out, int32_t n, bool nul);
+size_t encode_utf8_bounded(const Cell& str, uint8_t* out, size_t capacity, int32_t n, bool nul);
 
 }  // namespace zem::unicode
