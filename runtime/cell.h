@@ -3,6 +3,7 @@
 // so the layout is the same on every target.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 namespace zem {
@@ -65,6 +66,9 @@ enum TypeId : uint8_t {
   TYPE_EVENT = 54,
 };
 
+// A node is a 32-bit index into the node table of the memory manager; 0 is never a live node.
+using NodeId = uint32_t;
+
 constexpr int kTypeCount = 57;  // rows of the registry tables; ids 1..54 are used
 constexpr uint32_t kTypeMask = 0xFF;
 constexpr uint32_t kNewLineFlag = 1u << 30;  // same meaning for every type held in a block
@@ -81,10 +85,24 @@ struct Cell {
   void set_new_line(bool on) { header = on ? (header | kNewLineFlag) : (header & ~kNewLineFlag); }
   // Constructors of values write the whole header: type id with every flag clear.
   void set_header(TypeId t) { header = t; }
+  // Changes the type only; the flag bits stay.
+  void set_type(TypeId t) { header = (header & ~kTypeMask) | t; }
+
+  // Series values: head index (units from the buffer's first unit) and node.
+  uint32_t head_index() const { return data1; }
+  NodeId node() const { return data2; }
+  // integer! and char!: the signed 32-bit value or the code point.
+  int32_t int_value() const { return static_cast<int32_t>(data2); }
+  // float!, percent!, time!: the double in data2 (low word) and data3 (high word).
+  double float_value() const {
+    return std::bit_cast<double>((static_cast<uint64_t>(data3) << 32) | data2);
+  }
+  void set_float_payload(double d) {
+    uint64_t bits = std::bit_cast<uint64_t>(d);
+    data2 = static_cast<uint32_t>(bits);
+    data3 = static_cast<uint32_t>(bits >> 32);
+  }
 };
 static_assert(sizeof(Cell) == 16, "a value cell is four 32-bit words");
-
-// A node is a 32-bit index into the node table of the memory manager; 0 is never a live node.
-using NodeId = uint32_t;
 
 }  // namespace zem

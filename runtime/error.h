@@ -1,9 +1,9 @@
 // Raising errors and the pending-exit record.
 //
-// Every error goes through `fire`, which never returns: it stores the error in the pending-exit record
-// and throws `Unwind`, the one C++ exception type of the runtime, which carries only the exit code.
-// The payload (error value, thrown value and name, the value of a return) stays in the record, which
-// the collector marks, until a catcher takes it.
+// Every error goes through `fire`, which never returns: it stores the error in the pending-exit
+// record and throws `Unwind`, the one C++ exception type of the runtime, which carries only the
+// exit code. The payload (error value, thrown value and name, the value of a return) stays in the
+// record, which the collector marks, until a catcher takes it.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +32,7 @@ enum ExitCode : uint32_t {
 namespace err_detail {
 // Positions are counted by the enumerator sequence: each category restarts at number * 100 + 2.
 enum : uint32_t {
-#define ZEM_ERROR_CATEGORY(num, cat, word, title) cat##_base_ = (num) * 100 + 1,
+#define ZEM_ERROR_CATEGORY(num, cat, word, title) cat##_base_ = (num)*100 + 1,
 #define ZEM_ERROR(cat, id, word) cat##_##id,
 #define ZEM_ERROR_CATEGORY_END(cat) cat##_end_,
 #include "runtime/error_ids.def"
@@ -75,14 +75,14 @@ struct Unwind {
   uint32_t code;
 };
 
-// The exit in progress and its payload. Cells here may hold series: the collector marks them through
-// `mark_pending_exit`.
+// The exit in progress and its payload. Cells here may hold series: the collector marks them
+// through `mark_pending_exit`.
 struct PendingExit {
   uint32_t code = EXIT_NONE;
-  Err error = Err{};      // error raised by `fire`, until the error value is made
-  Cell args[3] = {};      // its arguments; type 0 = not given
-  Cell value = {};        // the error value, the thrown value, or the value of a return/break
-  Cell name = {};         // the name of a throw (type 0 = no name)
+  Err error = Err{};  // error raised by `fire`, until the error value is made
+  Cell args[3] = {};  // its arguments; type 0 = not given
+  Cell value = {};    // the error value, the thrown value, or the value of a return/break
+  Cell name = {};     // the name of a throw (type 0 = no name)
 };
 
 PendingExit& pending_exit();
@@ -91,14 +91,14 @@ void clear_pending_exit();
 // Calls `mark` on every payload cell that holds a value.
 void mark_pending_exit(void (*mark)(Cell&, void*), void* user);
 
-// Raises the error: fills the pending-exit record, lets the installed raiser build the error value and
-// unwind, and otherwise throws Unwind{EXIT_ERROR}. Never returns.
+// Raises the error: fills the pending-exit record, lets the installed raiser build the error value
+// and unwind, and otherwise throws Unwind{EXIT_ERROR}. Never returns.
 [[noreturn]] void fire(Err id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                        const Cell* arg3 = nullptr);
 
-// Installed by the modules that make error values and unwind the call stack. Called by `fire` with the
-// record filled in (code EXIT_ERROR, error and args); it may make the error value into `value` and
-// unwind itself. When it returns, `fire` throws Unwind{EXIT_ERROR}.
+// Installed by the modules that make error values and unwind the call stack. Called by `fire` with
+// the record filled in (code EXIT_ERROR, error and args); it may make the error value into `value`
+// and unwind itself. When it returns, `fire` throws Unwind{EXIT_ERROR}.
 using ErrorRaiser = void (*)(PendingExit&);
 void set_error_raiser(ErrorRaiser raiser);
 

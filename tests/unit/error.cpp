@@ -51,9 +51,9 @@ TEST(ErrorCatalogue, CodesFollowCatalogueOrder) {
 
 TEST(ErrorCatalogue, CategoriesAndLookupBounds) {
   const uint32_t counts[] = {5, 1, 7, 95, 3, 15, 0, 0, 1, 14};
-  const char* titles[] = {"Throw Error", "note", "Syntax Error", "Script Error", "Math Error",
-                          "Access Error", "Reserved1 Error", "Reserved2 Error", "User Error",
-                          "Internal Error"};
+  const char* titles[] = {"Throw Error", "note",          "Syntax Error",    "Script Error",
+                          "Math Error",  "Access Error",  "Reserved1 Error", "Reserved2 Error",
+                          "User Error",  "Internal Error"};
   for (uint32_t n = 0; n < kErrCategoryCount; n++) {
     const ErrCategoryInfo& info = error_category(n);
     EXPECT_EQ(info.number, n);
@@ -114,8 +114,9 @@ TEST(Fire, RaiserSeesRecordAndMarkingVisitsPayload) {
   EXPECT_EQ(raised, 1);
 
   std::vector<uint32_t> seen;
-  mark_pending_exit([](Cell& c, void* user) { static_cast<std::vector<uint32_t>*>(user)->push_back(c.data2); },
-                    &seen);
+  mark_pending_exit(
+      [](Cell& c, void* user) { static_cast<std::vector<uint32_t>*>(user)->push_back(c.data2); },
+      &seen);
   EXPECT_EQ(seen, (std::vector<uint32_t>{1, 403}));
   clear_pending_exit();
 }

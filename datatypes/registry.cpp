@@ -1,0 +1,279 @@
+#include "datatypes/registry.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "datatypes/type_hooks.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset_none_logic.h"
+#include "runtime/error.h"
+
+namespace zem {
+
+namespace {
+
+// clang-format off
+constexpr std::string_view kActionWords[kActionCount] = {
+    "make", "random", "reflect", "to", "form", "mold", "", "", "", "absolute",
+    "add", "divide", "multiply", "negate", "power", "remainder", "round", "subtract", "even?", "odd?",
+    "and~", "complement", "or~", "xor~", "append", "at", "back", "change", "clear", "copy",
+    "find", "head", "head?", "index?", "insert", "length?", "move", "next", "pick", "poke",
+    "put", "remove", "reverse", "select", "sort", "skip", "swap", "tail", "tail?", "take",
+    "trim", "create", "close", "delete", "modify", "open", "open?", "query", "read", "rename",
+    "update", "write",
+};
+// clang-format on
+
+struct RegistryState {
+  std::array<TypeNameRecord, kTypeCount> names{};
+  std::array<std::array<HandlerEntry, kActionCount>, kTypeCount> handlers{};
+  TypeId highest = TYPE_NONE_ID;
+};
+RegistryState g_registry;
+
+// Printed without language values: this runs while the runtime is being set up. The status is not
+// 0, so a broken build never reads as a successful run.
+[[noreturn]] void malformed_registration(TypeId id, uint32_t found) {
+  std::printf("*** Datatype Error: invalid actions count for type: %d\n", static_cast<int>(id));
+  std::printf("*** Found: %u\n", found);
+  std::printf("*** Expected: %d\n", kActionCount);
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+[[noreturn]] void misplaced_handler(TypeId id, int slot) {
+  std::printf("*** Datatype Error: handler of the wrong kind for action %d of type: %d\n", slot,
+              static_cast<int>(id));
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+}  // namespace
+
+bool HandlerEntry::operator==(const HandlerEntry& o) const {
+  if (kind != o.kind) return false;
+  switch (kind) {
+    case Kind::action:
+      return action == o.action;
+    case Kind::form:
+      return form == o.form;
+    case Kind::mold:
+      return mold == o.mold;
+    case Kind::path:
+      return path == o.path;
+    case Kind::compare:
+      return compare == o.compare;
+    default:
+      return true;
+  }
+}
+
+void register_default(TypeId id, TypeId parent, const char* name) {
+  register_type(id, parent, name, HandlerRow(parent == TYPE_NONE_ID ? kEmpty : kInherit));
+}
+
+std::string_view action_word(Action a) { return kActionWords[static_cast<int>(a) - 1]; }
+
+HandlerEntry::Kind slot_kind(Action a) {
+  switch (a) {
+    case Action::form:
+      return HandlerEntry::Kind::form;
+    case Action::mold:
+      return HandlerEntry::Kind::mold;
+    case Action::eval_path:
+      return HandlerEntry::Kind::path;
+    case Action::set_path:
+      return HandlerEntry::Kind::empty;
+    case Action::compare:
+      return HandlerEntry::Kind::compare;
+    default:
+      return HandlerEntry::Kind::action;
+  }
+}
+
+void register_type(const DatatypeSpec& spec) {
+  if (spec.id > g_registry.highest) g_registry.highest = spec.id;
+  TypeNameRecord& rec = g_registry.names[spec.id];
+  rec.name = spec.name;
+  rec.length = static_cast<int32_t>(std::strlen(spec.name)) - 1;
+  rec.parent = spec.parent;
+
+  if (spec.handler_count != kActionCount) malformed_registration(spec.id, spec.handler_count);
+  // A handler in a slot of another kind would be called with the wrong arguments.
+  for (int i = 0; i < kActionCount; i++) {
+    HandlerEntry::Kind k = spec.handlers[i].kind;
+    if (k != HandlerEntry::Kind::empty && k != HandlerEntry::Kind::inherit &&
+        k != slot_kind(static_cast<Action>(i + 1)))
+      misplaced_handler(spec.id, i + 1);
+  }
+
+  auto& row = g_registry.handlers[spec.id];
+  const auto& parent_row = g_registry.handlers[spec.parent];
+  for (int i = 0; i < kActionCount; i++) {
+    const HandlerEntry& e = spec.handlers[i];
+    if (e.kind == HandlerEntry::Kind::inherit)
+      row[i] = spec.parent != TYPE_NONE_ID ? parent_row[i] : kEmpty;
+    else
+      row[i] = e;
+  }
+}
+
+namespace {
+
+// The registration order: each parent before its children. A type whose module is not built yet
+// registers with no handlers of its own and its parent's through inheritance; its module replaces
+// the null with its registration function.
+struct OrderEntry {
+  TypeId id;
+  TypeId parent;
+  const char* name;
+  void (*register_fn)();
+};
+constexpr OrderEntry kOrder[] = {
+    {TYPE_DATATYPE, TYPE_NONE_ID, "datatype!", &register_datatype_type},
+    {TYPE_UNSET, TYPE_NONE_ID, "unset!", &register_unset},
+    {TYPE_NONE, TYPE_NONE_ID, "none!", &register_none},
+    {TYPE_LOGIC, TYPE_NONE_ID, "logic!", &register_logic},
+    {TYPE_SERIES, TYPE_NONE_ID, "series!", nullptr},
+    {TYPE_BLOCK, TYPE_SERIES, "block!", nullptr},
+    {TYPE_STRING, TYPE_SERIES, "string!", nullptr},
+    {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
+    {TYPE_INTEGER, TYPE_NONE_ID, "integer!", nullptr},
+    {TYPE_SYMBOL, TYPE_NONE_ID, "symbol!", nullptr},
+    {TYPE_CONTEXT, TYPE_NONE_ID, "context!", nullptr},
+    {TYPE_WORD, TYPE_SYMBOL, "word!", nullptr},
+    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", nullptr},
+    {TYPE_SET_WORD, TYPE_WORD, "set-word!", nullptr},
+    {TYPE_GET_WORD, TYPE_WORD, "get-word!", nullptr},
+    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", nullptr},
+    {TYPE_CHAR, TYPE_INTEGER, "char!", nullptr},
+    {TYPE_NATIVE, TYPE_NONE_ID, "native!", nullptr},
+    {TYPE_ACTION, TYPE_NATIVE, "action!", nullptr},
+    {TYPE_OP, TYPE_NATIVE, "op!", nullptr},
+    {TYPE_PATH, TYPE_BLOCK, "path!", nullptr},
+    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", nullptr},
+    {TYPE_SET_PATH, TYPE_PATH, "set-path!", nullptr},
+    {TYPE_GET_PATH, TYPE_PATH, "get-path!", nullptr},
+    {TYPE_FUNCTION, TYPE_CONTEXT, "function!", nullptr},
+    {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", nullptr},
+    {TYPE_PAREN, TYPE_BLOCK, "paren!", nullptr},
+    {TYPE_ISSUE, TYPE_WORD, "issue!", nullptr},
+    {TYPE_URL, TYPE_STRING, "url!", nullptr},
+    {TYPE_FILE, TYPE_URL, "file!", nullptr},
+    {TYPE_OBJECT, TYPE_NONE_ID, "object!", nullptr},
+    {TYPE_BITSET, TYPE_NONE_ID, "bitset!", nullptr},
+    {TYPE_TRIPLE, TYPE_NONE_ID, "triple!", nullptr},
+    {TYPE_FLOAT, TYPE_NONE_ID, "float!", nullptr},
+    {TYPE_TYPESET, TYPE_NONE_ID, "typeset!", &register_typeset},
+    {TYPE_ERROR, TYPE_OBJECT, "error!", nullptr},
+    {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
+    {TYPE_MAP, TYPE_NONE_ID, "map!", nullptr},
+    {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},
+    {TYPE_PAIR, TYPE_NONE_ID, "pair!", nullptr},
+    {TYPE_PERCENT, TYPE_FLOAT, "percent!", nullptr},
+    {TYPE_TUPLE, TYPE_NONE_ID, "tuple!", nullptr},
+    {TYPE_TIME, TYPE_FLOAT, "time!", nullptr},
+    {TYPE_TAG, TYPE_STRING, "tag!", nullptr},
+    {TYPE_EMAIL, TYPE_STRING, "email!", nullptr},
+    {TYPE_HANDLE, TYPE_INTEGER, "handle!", nullptr},
+    {TYPE_DATE, TYPE_NONE_ID, "date!", nullptr},
+    {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
+    {TYPE_MONEY, TYPE_NONE_ID, "money!", nullptr},
+    {TYPE_REF, TYPE_STRING, "ref!", nullptr},
+    {TYPE_POINT2D, TYPE_NONE_ID, "point2D!", nullptr},
+    {TYPE_POINT3D, TYPE_NONE_ID, "point3D!", nullptr},
+    {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
+};
+
+}  // namespace
+
+std::span<const TypeId> registration_order() {
+  static const auto ids = [] {
+    std::array<TypeId, std::size(kOrder)> a{};
+    for (size_t i = 0; i < std::size(kOrder); i++) a[i] = kOrder[i].id;
+    return a;
+  }();
+  return ids;
+}
+
+void register_all_types() {
+  for (const OrderEntry& e : kOrder) {
+    // The platform imaging service comes up just before image!, which needs it.
+    if (e.id == TYPE_IMAGE) further_type_hooks().make_imaging_factory();
+    if (e.register_fn)
+      e.register_fn();
+    else
+      register_default(e.id, e.parent, e.name);
+  }
+}
+
+const TypeNameRecord& type_record(TypeId t) { return g_registry.names[t]; }
+
+std::string_view type_name(TypeId t) {
+  const char* n = t < kTypeCount ? g_registry.names[t].name : nullptr;
+  return n ? std::string_view(n) : std::string_view();
+}
+
+std::string_view type_name_bare(TypeId t) {
+  std::string_view n = type_name(t);
+  return n.empty() ? n : n.substr(0, n.size() - 1);
+}
+
+TypeId highest_type_id() { return g_registry.highest; }
+
+void set_type_name_word(TypeId t, const Cell& word) { g_registry.names[t].word = word; }
+
+void mark_type_name_words(void (*mark)(Cell&, void*), void* user) {
+  for (TypeNameRecord& rec : g_registry.names)
+    if (rec.word.type() != TYPE_NONE_ID) mark(rec.word, user);
+}
+
+const HandlerEntry& handler_entry(TypeId t, Action a) {
+  return g_registry.handlers[t][static_cast<int>(a) - 1];
+}
+
+ActionHandler action_handler(TypeId t, Action a) {
+  const HandlerEntry& e = handler_entry(t, a);
+  return e.kind == HandlerEntry::Kind::action ? e.action : nullptr;
+}
+
+FormHandler form_handler(TypeId t) {
+  const HandlerEntry& e = handler_entry(t, Action::form);
+  return e.kind == HandlerEntry::Kind::form ? e.form : nullptr;
+}
+
+MoldHandler mold_handler(TypeId t) {
+  const HandlerEntry& e = handler_entry(t, Action::mold);
+  return e.kind == HandlerEntry::Kind::mold ? e.mold : nullptr;
+}
+
+CompareHandler compare_handler(TypeId t) {
+  const HandlerEntry& e = handler_entry(t, Action::compare);
+  return e.kind == HandlerEntry::Kind::compare ? e.compare : nullptr;
+}
+
+PathHandler path_handler(TypeId t) {
+  const HandlerEntry& e = handler_entry(t, Action::eval_path);
+  return e.kind == HandlerEntry::Kind::path ? e.path : nullptr;
+}
+
+void fire_expect_arg(const ActionCall& call, uint32_t arg) {
+  Cell type = datatype_cell(call.args[arg].type());
+  const Cell* param = call.param_words && arg < call.param_count ? &call.param_words[arg] : nullptr;
+  fire(Err::script_expect_arg, call.word, &type, param);
+}
+
+void fire_not_done(TypeId t) {
+  Cell type = datatype_cell(t);
+  fire(Err::internal_not_done, &type);
+}
+
+void registry_init() {
+  g_registry.names.fill(TypeNameRecord{});
+  for (auto& row : g_registry.handlers) row.fill(kEmpty);
+  g_registry.highest = TYPE_NONE_ID;
+  register_all_types();
+}
+
+}  // namespace zem

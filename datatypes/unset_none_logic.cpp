@@ -1,0 +1,179 @@
+#include "datatypes/unset_none_logic.h"
+
+#include "datatypes/registry.h"
+#include "runtime/error.h"
+
+namespace zem {
+
+SharedCells shared_cells;
+
+namespace {
+
+// Writes `text`, or "#(" text ")" with mold/all; answers the limit left.
+int32_t write_constant(TextOut& out, std::string_view text, bool all, int32_t limit) {
+  if (all) {
+    out.append_ascii("#(");
+    out.append_ascii(text);
+    out.append_ascii(")");
+    return limit - static_cast<int32_t>(text.size()) - 3;
+  }
+  out.append_ascii(text);
+  return limit - static_cast<int32_t>(text.size());
+}
+
+// Codes under which two values of a type without order compare equal.
+bool equal_or_sort_op(CompareOp op) { return is_value_equality_op(op) || is_sort_op(op); }
+
+// ---- unset! ----
+
+Cell* unset_make(ActionCall& call) {
+  call.result() = make_unset();
+  return &call.result();
+}
+
+int32_t unset_form(const Cell&, TextOut&, const Cell*, int32_t limit) { return limit; }
+
+int32_t unset_mold(const Cell&, TextOut& out, MoldFlags flags, const Cell*, int32_t limit,
+                   int32_t) {
+  return write_constant(out, "unset", flags.all, limit);
+}
+
+int32_t unset_compare(const Cell&, const Cell& b, CompareOp op) {
+  if (!b.is(TYPE_UNSET)) return kCannotCompare;
+  return equal_or_sort_op(op) ? 0 : kCannotCompare;
+}
+
+// ---- none! ----
+
+Cell* none_make(ActionCall& call) {
+  call.result() = make_none();
+  return &call.result();
+}
+
+// clear, find, remove, select, take and length? of none answer none.
+Cell* none_answer_none(ActionCall&) { return &shared_cells.none; }
+
+int32_t none_form(const Cell&, TextOut& out, const Cell*, int32_t limit) {
+  return write_constant(out, "none", false, limit);
+}
+
+int32_t none_mold(const Cell&, TextOut& out, MoldFlags flags, const Cell*, int32_t limit, int32_t) {
+  return write_constant(out, "none", flags.all, limit);
+}
+
+int32_t none_compare(const Cell&, const Cell& b, CompareOp op) {
+  if (!b.is(TYPE_NONE)) return kCannotCompare;
+  return equal_or_sort_op(op) ? 0 : kCannotCompare;
+}
+
+// ---- logic! ----
+
+bool logic_of(const Cell& spec) {
+  return !spec.is(TYPE_NONE) && !(spec.is(TYPE_LOGIC) && !logic_flag(spec));
+}
+
+Cell* logic_to(ActionCall& call) {
+  call.result() = make_logic(logic_of(call.arg(1)));
+  return &call.result();
+}
+
+Cell* logic_make(ActionCall& call) {
+  const Cell& spec = call.arg(1);
+  bool flag;
+  if (spec.is(TYPE_INTEGER)) {
+    flag = spec.int_value() != 0;
+  } else if (spec.is(TYPE_FLOAT) || spec.is(TYPE_PERCENT)) {
+    flag = spec.float_value() != 0.0;  // NaN != 0.0: true
+  } else {
+    flag = logic_of(spec);
+  }
+  call.result() = make_logic(flag);
+  return &call.result();
+}
+
+int32_t logic_form(const Cell& value, TextOut& out, const Cell*, int32_t limit) {
+  return write_constant(out, logic_flag(value) ? "true" : "false", false, limit);
+}
+
+int32_t logic_mold(const Cell& value, TextOut& out, MoldFlags flags, const Cell*, int32_t limit,
+                   int32_t) {
+  return write_constant(out, logic_flag(value) ? "true" : "false", flags.all, limit);
+}
+
+int32_t logic_compare(const Cell& a, const Cell& b, CompareOp op) {
+  if (!b.is(TYPE_LOGIC) || !equal_or_sort_op(op)) return kCannotCompare;
+  return static_cast<int32_t>(logic_flag(a)) - static_cast<int32_t>(logic_flag(b));
+}
+
+Cell* logic_complement(ActionCall& call) {
+  call.result().data1 = logic_flag(call.result()) ? 0 : 1;
+  return &call.result();
+}
+
+template <int Op>
+Cell* logic_bitwise(ActionCall& call) {
+  const Cell& b = call.arg(1);
+  if (!b.is(TYPE_LOGIC)) fire_expect_arg(call, 1);
+  bool x = logic_flag(call.result()), y = logic_flag(b);
+  bool r = Op == OP_AND ? (x && y) : Op == OP_OR ? (x || y) : (x != y);
+  call.result().data1 = r ? 1 : 0;
+  return &call.result();
+}
+
+}  // namespace
+
+bool cell_is_true(const Cell& c, bool check, const Cell* word) {
+  if (check && c.is(TYPE_UNSET)) fire(Err::script_no_value, word);
+  return is_true(c);
+}
+
+bool result_is_true_checked(const Cell& result) {
+  if (result.is(TYPE_UNSET)) fire(Err::script_no_return);
+  return is_true(result);
+}
+
+void register_unset() {
+  shared_cells.unset = make_unset();
+  register_type(TYPE_UNSET, TYPE_NONE_ID, "unset!",
+                HandlerRow()
+                    .set(Action::make, &unset_make)
+                    .set(Action::to, &unset_make)
+                    .set(Action::form, &unset_form)
+                    .set(Action::mold, &unset_mold)
+                    .set(Action::compare, &unset_compare));
+}
+
+void register_none() {
+  shared_cells.none = make_none();
+  register_type(TYPE_NONE, TYPE_NONE_ID, "none!",
+                HandlerRow()
+                    .set(Action::make, &none_make)
+                    .set(Action::to, &none_make)
+                    .set(Action::form, &none_form)
+                    .set(Action::mold, &none_mold)
+                    .set(Action::compare, &none_compare)
+                    .set(Action::clear, &none_answer_none)
+                    .set(Action::find, &none_answer_none)
+                    .set(Action::length_q, &none_answer_none)
+                    .set(Action::remove, &none_answer_none)
+                    .set(Action::select, &none_answer_none)
+                    .set(Action::take, &none_answer_none));
+}
+
+void register_logic() {
+  shared_cells.true_value = make_logic(true);
+  shared_cells.false_value = make_logic(false);
+  register_type(TYPE_LOGIC, TYPE_NONE_ID, "logic!",
+                HandlerRow()
+                    .set(Action::make, &logic_make)
+                    .set(Action::to, &logic_to)
+                    .set(Action::form, &logic_form)
+                    .set(Action::mold, &logic_mold)
+                    .set(Action::compare, &logic_compare)
+                    .set(Action::and_t, &logic_bitwise<OP_AND>)
+                    .set(Action::complement, &logic_complement)
+                    .set(Action::or_t, &logic_bitwise<OP_OR>)
+                    .set(Action::xor_t, &logic_bitwise<OP_XOR>));
+}
+
+}  // namespace zem
