@@ -7,6 +7,7 @@
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 
 namespace zem {
@@ -269,7 +270,15 @@ void fire_not_done(TypeId t) {
   fire(Err::internal_not_done, &type);
 }
 
+namespace {
+void mark_type_name_words_root(void*) {
+  mark_type_name_words([](Cell& word, void*) { gc::mark_value(word); }, nullptr);
+}
+}  // namespace
+
 void registry_init() {
+  gc::remove_root(&mark_type_name_words_root);
+  gc::add_root(&mark_type_name_words_root);
   g_registry.names.fill(TypeNameRecord{});
   for (auto& row : g_registry.handlers) row.fill(kEmpty);
   g_registry.highest = TYPE_NONE_ID;

@@ -1,9 +1,10 @@
 #include "datatypes/typeset.h"
 
-#include <bit>
+#include <algorithm>
 
 #include "datatypes/unset_none_logic.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
 
 namespace zem {
 
@@ -38,8 +39,16 @@ Cell* typeset_make(ActionCall& call) {
     call.result() = spec;
     return &call.result();
   }
-  // A block spec needs the series module to read its cells.
-  if (spec.is(TYPE_BLOCK)) fire_not_done(TYPE_BLOCK);
+  if (spec.is(TYPE_BLOCK)) {
+    // Adding values evaluates nothing, so the buffer stays where it is.
+    SeriesBuffer* buffer = series_buffer(spec.node());
+    const Cell* tail = buffer->cells_tail();
+    const Cell* at = std::min<const Cell*>(buffer->cells_head() + spec.head_index(), tail);
+    Cell ts = make_typeset();
+    for (; at < tail; at++) typeset_add_value(ts, *at);
+    call.result() = ts;
+    return &call.result();
+  }
   Cell type = datatype_cell(TYPE_TYPESET);
   fire(Err::script_bad_to_arg, &type, &spec);
 }

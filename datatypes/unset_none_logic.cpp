@@ -2,6 +2,7 @@
 
 #include "datatypes/registry.h"
 #include "runtime/error.h"
+#include "services/random.h"
 
 namespace zem {
 
@@ -105,6 +106,21 @@ int32_t logic_compare(const Cell& a, const Cell& b, CompareOp op) {
   return static_cast<int32_t>(logic_flag(a)) - static_cast<int32_t>(logic_flag(b));
 }
 
+// random/seed seeds the generator with the flag; otherwise the value becomes true for the upper half
+// of the generator's range.
+Cell* logic_random(ActionCall& call) {
+  enum { kSeed, kSecure };
+  Cell& value = call.result();
+  if (call.has(kSeed)) {
+    random::seed(static_cast<int32_t>(value.data1));
+    value = make_unset();
+    return &value;
+  }
+  int32_t n = call.has(kSecure) ? random::secure_random() : random::next_u32();
+  value.data1 = n > 1073741823 ? 1 : 0;
+  return &value;
+}
+
 Cell* logic_complement(ActionCall& call) {
   call.result().data1 = logic_flag(call.result()) ? 0 : 1;
   return &call.result();
@@ -166,6 +182,7 @@ void register_logic() {
   register_type(TYPE_LOGIC, TYPE_NONE_ID, "logic!",
                 HandlerRow()
                     .set(Action::make, &logic_make)
+                    .set(Action::random, &logic_random)
                     .set(Action::to, &logic_to)
                     .set(Action::form, &logic_form)
                     .set(Action::mold, &logic_mold)

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "datatypes/registry.h"
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
 #include "runtime/collector.h"
@@ -9,6 +10,7 @@
 #include "runtime/memory.h"
 #include "runtime/resources.h"
 #include "runtime/slot_pool.h"
+#include "runtime/support.h"
 #include "services/output.h"
 #include "services/random.h"
 
@@ -30,13 +32,14 @@ void runtime_init(int argc, char** argv) {
   // Module globals that need computed values (one call per module, in this order):
 
   // Module initialisation, in this order:
+  support_init();  // the pointer stack
   hooks::init();
   platform_services_init();
   random::init();  // before the memory manager: hash tables use the hash seed
   alloc::init();  // memory manager
   gc::init();
   resources::init();  // resource registry
-  // type-name and action handler tables; datatype registrations, parents first
+  registry_init();  // type-name and action handler tables; datatype registrations, parents first
   // action entry table
   // first node and series frames; root block and stacks
   // global context

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/unset_none_logic.h"
+#include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
 
 namespace zem {
@@ -176,6 +177,35 @@ TEST_F(Typeset, MakeAndSpecs) {
   EXPECT_TRUE(typeset_has(typeset_from_spec(word_spec), TYPE_OBJECT));
   const Cell bad_spec[] = {datatype_cell(TYPE_CHAR), int_cell(1)};
   EXPECT_EQ(raised([&] { typeset_from_spec(bad_spec); }), Err::script_invalid_type_spec);
+}
+
+class TypesetFromBlock : public testing::MemoryTest {
+ protected:
+  void SetUp() override {
+    testing::MemoryTest::SetUp();
+    registry_init();
+  }
+};
+
+TEST_F(TypesetFromBlock, MakeAddsEachValueFromTheBlockPosition) {
+  NodeId block = alloc::make_cells(4);
+  testing::append_cell(block, int_cell(1));  // before the position: not read
+  testing::append_cell(block, datatype_cell(TYPE_CHAR));
+  testing::append_cell(block, of({TYPE_INTEGER, TYPE_FLOAT}));
+  Cell spec = testing::block_cell(block);
+  spec.data1 = 1;
+  Frame make(Action::make, {datatype_cell(TYPE_TYPESET), spec});
+  Cell r = make.run(TYPE_TYPESET);
+  EXPECT_EQ(compare_handler(TYPE_TYPESET)(r, of({TYPE_CHAR, TYPE_INTEGER, TYPE_FLOAT}), COMP_EQUAL),
+            0);
+
+  spec.data1 = 9;  // past the tail: an empty typeset
+  Frame past(Action::to, {datatype_cell(TYPE_TYPESET), spec});
+  EXPECT_EQ(typeset_count(past.run(TYPE_TYPESET)), 0u);
+
+  spec.data1 = 0;  // the integer is no type
+  Frame bad(Action::make, {datatype_cell(TYPE_TYPESET), spec});
+  EXPECT_EQ(raised([&] { bad.run(TYPE_TYPESET); }), Err::script_invalid_arg);
 }
 
 }  // namespace

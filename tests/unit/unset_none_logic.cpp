@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "services/random.h"
 #include "tests/unit/support_values.h"
 
 namespace zem {
@@ -204,6 +208,38 @@ TEST_F(Logic, ComplementAndBitwise) {
   EXPECT_TRUE(p.args[1].is(TYPE_DATATYPE));
   EXPECT_EQ(p.args[1].data1, TYPE_INTEGER);
   EXPECT_EQ(p.args[2].data2, 2u);
+}
+
+TEST_F(Logic, RandomFollowsTheGenerator) {
+  random::init();
+  // /seed seeds with the flag and answers unset.
+  const int32_t seed_ref[] = {0, 1, -1, -1};
+  Frame seed(Action::random, {make_logic(true)});
+  seed.call.refinements = seed_ref;
+  seed.call.refinement_count = 3;
+  EXPECT_TRUE(seed.run().is(TYPE_UNSET));
+  random::seed(1);
+  std::vector<uint32_t> expected;
+  for (int i = 0; i < 64; i++) expected.push_back(random::next_u32() > 1073741823 ? 1 : 0);
+
+  random::seed(1);
+  const int32_t none_ref[] = {-1, -1, -1};
+  std::vector<uint32_t> drawn;
+  for (int i = 0; i < 64; i++) {
+    Frame draw(Action::random, {make_logic(false)});
+    draw.call.refinements = none_ref;
+    draw.call.refinement_count = 3;
+    drawn.push_back(draw.run().data1);
+  }
+  EXPECT_EQ(drawn, expected);
+  EXPECT_NE(std::count(drawn.begin(), drawn.end(), 1u), 0);
+  EXPECT_NE(std::count(drawn.begin(), drawn.end(), 0u), 0);
+
+  const int32_t secure_ref[] = {-1, 0, -1};
+  Frame secure(Action::random, {make_logic(false)});
+  secure.call.refinements = secure_ref;
+  secure.call.refinement_count = 3;
+  EXPECT_LE(secure.run().data1, 1u);
 }
 
 }  // namespace
