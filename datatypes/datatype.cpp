@@ -30,9 +30,9 @@ int32_t datatype_compare(const Cell& a, const Cell& b, CompareOp op) {
 void register_datatype_type() {
   register_type(TYPE_DATATYPE, TYPE_NONE_ID, "datatype!",
                 HandlerRow()
-                    .set(Action::form, &datatype_form)
-                    .set(Action::mold, &datatype_mold)
-                    .set(Action::compare, &datatype_compare));
+                    .set(ActionIndex::form, &datatype_form)
+                    .set(ActionIndex::mold, &datatype_mold)
+                    .set(ActionIndex::compare, &datatype_compare));
 }
 
 }  // namespace zem

@@ -1,7 +1,5 @@
 #include "datatypes/registry.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "datatypes/type_hooks.h"
@@ -9,6 +7,8 @@
 #include "datatypes/unset_none_logic.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/low_print.h"
+#include "runtime/startup.h"
 
 namespace zem {
 
@@ -28,26 +28,24 @@ constexpr std::string_view kActionWords[kActionCount] = {
 
 struct RegistryState {
   std::array<TypeNameRecord, kTypeCount> names{};
-  std::array<std::array<HandlerEntry, kActionCount>, kTypeCount> handlers{};
+  ActionHandlerTable handlers{};
   TypeId highest = TYPE_NONE_ID;
 };
 RegistryState g_registry;
 
-// Printed without language values: this runs while the runtime is being set up. The status is not
-// 0, so a broken build never reads as a successful run.
+// Printed through the low-level printer: this runs while the runtime is being set up. The status is
+// not 0, so a broken build never reads as a successful run.
 [[noreturn]] void malformed_registration(TypeId id, uint32_t found) {
-  std::printf("*** Datatype Error: invalid actions count for type: %d\n", static_cast<int>(id));
-  std::printf("*** Found: %u\n", found);
-  std::printf("*** Expected: %d\n", kActionCount);
-  std::fflush(stdout);
-  std::exit(1);
+  print::list_line({"*** Datatype Error: invalid actions count for type: ", static_cast<int32_t>(id)});
+  print::list_line({"*** Found: ", static_cast<int32_t>(found)});
+  print::list_line({"*** Expected: ", static_cast<int32_t>(kActionCount)});
+  runtime_exit(1);
 }
 
 [[noreturn]] void misplaced_handler(TypeId id, int slot) {
-  std::printf("*** Datatype Error: handler of the wrong kind for action %d of type: %d\n", slot,
-              static_cast<int>(id));
-  std::fflush(stdout);
-  std::exit(1);
+  print::list_line({"*** Datatype Error: handler of the wrong kind for action ",
+                    static_cast<int32_t>(slot), " of type: ", static_cast<int32_t>(id)});
+  runtime_exit(1);
 }
 
 }  // namespace
@@ -74,19 +72,19 @@ void register_default(TypeId id, TypeId parent, const char* name) {
   register_type(id, parent, name, HandlerRow(parent == TYPE_NONE_ID ? kEmpty : kInherit));
 }
 
-std::string_view action_word(Action a) { return kActionWords[static_cast<int>(a) - 1]; }
+std::string_view action_word(ActionIndex a) { return kActionWords[static_cast<int>(a) - 1]; }
 
-HandlerEntry::Kind slot_kind(Action a) {
+HandlerEntry::Kind slot_kind(ActionIndex a) {
   switch (a) {
-    case Action::form:
+    case ActionIndex::form:
       return HandlerEntry::Kind::form;
-    case Action::mold:
+    case ActionIndex::mold:
       return HandlerEntry::Kind::mold;
-    case Action::eval_path:
+    case ActionIndex::eval_path:
       return HandlerEntry::Kind::path;
-    case Action::set_path:
+    case ActionIndex::set_path:
       return HandlerEntry::Kind::empty;
-    case Action::compare:
+    case ActionIndex::compare:
       return HandlerEntry::Kind::compare;
     default:
       return HandlerEntry::Kind::action;
@@ -105,7 +103,7 @@ void register_type(const DatatypeSpec& spec) {
   for (int i = 0; i < kActionCount; i++) {
     HandlerEntry::Kind k = spec.handlers[i].kind;
     if (k != HandlerEntry::Kind::empty && k != HandlerEntry::Kind::inherit &&
-        k != slot_kind(static_cast<Action>(i + 1)))
+        k != slot_kind(static_cast<ActionIndex>(i + 1)))
       misplaced_handler(spec.id, i + 1);
   }
 
@@ -230,32 +228,32 @@ void mark_type_name_words(void (*mark)(Cell&, void*), void* user) {
     if (rec.word.type() != TYPE_NONE_ID) mark(rec.word, user);
 }
 
-const HandlerEntry& handler_entry(TypeId t, Action a) {
+const HandlerEntry& handler_entry(TypeId t, ActionIndex a) {
   return g_registry.handlers[t][static_cast<int>(a) - 1];
 }
 
-ActionHandler action_handler(TypeId t, Action a) {
+ActionHandler action_handler(TypeId t, ActionIndex a) {
   const HandlerEntry& e = handler_entry(t, a);
   return e.kind == HandlerEntry::Kind::action ? e.action : nullptr;
 }
 
 FormHandler form_handler(TypeId t) {
-  const HandlerEntry& e = handler_entry(t, Action::form);
+  const HandlerEntry& e = handler_entry(t, ActionIndex::form);
   return e.kind == HandlerEntry::Kind::form ? e.form : nullptr;
 }
 
 MoldHandler mold_handler(TypeId t) {
-  const HandlerEntry& e = handler_entry(t, Action::mold);
+  const HandlerEntry& e = handler_entry(t, ActionIndex::mold);
   return e.kind == HandlerEntry::Kind::mold ? e.mold : nullptr;
 }
 
 CompareHandler compare_handler(TypeId t) {
-  const HandlerEntry& e = handler_entry(t, Action::compare);
+  const HandlerEntry& e = handler_entry(t, ActionIndex::compare);
   return e.kind == HandlerEntry::Kind::compare ? e.compare : nullptr;
 }
 
 PathHandler path_handler(TypeId t) {
-  const HandlerEntry& e = handler_entry(t, Action::eval_path);
+  const HandlerEntry& e = handler_entry(t, ActionIndex::eval_path);
   return e.kind == HandlerEntry::Kind::path ? e.path : nullptr;
 }
 

@@ -28,7 +28,7 @@ namespace zem {
 
 // The 62 actions in slot order (1-based). Slots 7 to 9 have no action word.
 // clang-format off
-enum class Action : uint8_t {
+enum class ActionIndex : uint8_t {
   make = 1, random, reflect, to, form, mold, eval_path, set_path, compare, absolute,
   add, divide, multiply, negate, power, remainder, round, subtract, even_q, odd_q,
   and_t, complement, or_t, xor_t, append, at, back, change, clear, copy,
@@ -40,7 +40,7 @@ enum class Action : uint8_t {
 // clang-format on
 constexpr int kActionCount = 62;
 // The action's word ("make", "and~", "open?"); empty for slots 7 to 9.
-std::string_view action_word(Action a);
+std::string_view action_word(ActionIndex a);
 
 // Comparison codes given to compare handlers.
 enum CompareOp : int32_t {
@@ -94,7 +94,7 @@ struct ActionCall {
   const int32_t* refinements =
       nullptr;  // per refinement in spec order: -1 absent, else its frame index
   uint32_t refinement_count = 0;
-  Action action = Action::make;
+  ActionIndex action = ActionIndex::make;
   // For error messages: the word of the call and the words of its parameters in spec order (cell
   // 0's first); null when the caller has none (runtime code calling the handler itself).
   const Cell* word = nullptr;
@@ -175,17 +175,20 @@ constexpr HandlerEntry kInherit = HandlerEntry::inherit();
 
 // The entry kind that a slot holds: form, mold, eval-path and compare have their own signatures,
 // set-path is always empty, every other slot takes an ActionHandler.
-HandlerEntry::Kind slot_kind(Action a);
+HandlerEntry::Kind slot_kind(ActionIndex a);
 
 // A full row of 62 entries, built from one default and the type's own handlers.
 struct HandlerRow {
   std::array<HandlerEntry, kActionCount> entries;
   explicit HandlerRow(HandlerEntry fill = kEmpty) { entries.fill(fill); }
-  HandlerRow& set(Action a, HandlerEntry e) {
+  HandlerRow& set(ActionIndex a, HandlerEntry e) {
     entries[static_cast<int>(a) - 1] = e;
     return *this;
   }
 };
+
+// One row of kActionCount entries per type id, resolved at registration (no inherit markers left).
+using ActionHandlerTable = std::array<std::array<HandlerEntry, kActionCount>, kTypeCount>;
 
 struct DatatypeSpec {
   TypeId id;
@@ -233,8 +236,8 @@ void set_type_name_word(TypeId t, const Cell& word);
 void mark_type_name_words(void (*mark)(Cell&, void*), void* user);
 
 // The one accessor to the handler table. The typed readers answer null for an empty slot.
-const HandlerEntry& handler_entry(TypeId t, Action a);
-ActionHandler action_handler(TypeId t, Action a);
+const HandlerEntry& handler_entry(TypeId t, ActionIndex a);
+ActionHandler action_handler(TypeId t, ActionIndex a);
 FormHandler form_handler(TypeId t);
 MoldHandler mold_handler(TypeId t);
 CompareHandler compare_handler(TypeId t);

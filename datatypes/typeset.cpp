@@ -204,16 +204,16 @@ Cell* typeset_do_set_op(ActionCall& call, MathOp op) {
 void register_typeset() {
   register_type(TYPE_TYPESET, TYPE_NONE_ID, "typeset!",
                 HandlerRow()
-                    .set(Action::make, &typeset_make)
-                    .set(Action::to, &typeset_make)
-                    .set(Action::form, &typeset_form)
-                    .set(Action::mold, &typeset_mold)
-                    .set(Action::compare, &typeset_compare)
-                    .set(Action::and_t, &typeset_set_op<OP_AND>)
-                    .set(Action::complement, &typeset_complement)
-                    .set(Action::or_t, &typeset_set_op<OP_OR>)
-                    .set(Action::xor_t, &typeset_set_op<OP_XOR>)
-                    .set(Action::find, &typeset_find));
+                    .set(ActionIndex::make, &typeset_make)
+                    .set(ActionIndex::to, &typeset_make)
+                    .set(ActionIndex::form, &typeset_form)
+                    .set(ActionIndex::mold, &typeset_mold)
+                    .set(ActionIndex::compare, &typeset_compare)
+                    .set(ActionIndex::and_t, &typeset_set_op<OP_AND>)
+                    .set(ActionIndex::complement, &typeset_complement)
+                    .set(ActionIndex::or_t, &typeset_set_op<OP_OR>)
+                    .set(ActionIndex::xor_t, &typeset_set_op<OP_XOR>)
+                    .set(ActionIndex::find, &typeset_find));
 }
 
 }  // namespace zem

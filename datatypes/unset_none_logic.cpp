@@ -106,8 +106,8 @@ int32_t logic_compare(const Cell& a, const Cell& b, CompareOp op) {
   return static_cast<int32_t>(logic_flag(a)) - static_cast<int32_t>(logic_flag(b));
 }
 
-// random/seed seeds the generator with the flag; otherwise the value becomes true for the upper half
-// of the generator's range.
+// random/seed seeds the generator with the flag; otherwise the value becomes true for the upper
+// half of the generator's range.
 Cell* logic_random(ActionCall& call) {
   enum { kSeed, kSecure };
   Cell& value = call.result();
@@ -152,28 +152,28 @@ void register_unset() {
   shared_cells.unset = make_unset();
   register_type(TYPE_UNSET, TYPE_NONE_ID, "unset!",
                 HandlerRow()
-                    .set(Action::make, &unset_make)
-                    .set(Action::to, &unset_make)
-                    .set(Action::form, &unset_form)
-                    .set(Action::mold, &unset_mold)
-                    .set(Action::compare, &unset_compare));
+                    .set(ActionIndex::make, &unset_make)
+                    .set(ActionIndex::to, &unset_make)
+                    .set(ActionIndex::form, &unset_form)
+                    .set(ActionIndex::mold, &unset_mold)
+                    .set(ActionIndex::compare, &unset_compare));
 }
 
 void register_none() {
   shared_cells.none = make_none();
   register_type(TYPE_NONE, TYPE_NONE_ID, "none!",
                 HandlerRow()
-                    .set(Action::make, &none_make)
-                    .set(Action::to, &none_make)
-                    .set(Action::form, &none_form)
-                    .set(Action::mold, &none_mold)
-                    .set(Action::compare, &none_compare)
-                    .set(Action::clear, &none_answer_none)
-                    .set(Action::find, &none_answer_none)
-                    .set(Action::length_q, &none_answer_none)
-                    .set(Action::remove, &none_answer_none)
-                    .set(Action::select, &none_answer_none)
-                    .set(Action::take, &none_answer_none));
+                    .set(ActionIndex::make, &none_make)
+                    .set(ActionIndex::to, &none_make)
+                    .set(ActionIndex::form, &none_form)
+                    .set(ActionIndex::mold, &none_mold)
+                    .set(ActionIndex::compare, &none_compare)
+                    .set(ActionIndex::clear, &none_answer_none)
+                    .set(ActionIndex::find, &none_answer_none)
+                    .set(ActionIndex::length_q, &none_answer_none)
+                    .set(ActionIndex::remove, &none_answer_none)
+                    .set(ActionIndex::select, &none_answer_none)
+                    .set(ActionIndex::take, &none_answer_none));
 }
 
 void register_logic() {
@@ -181,16 +181,16 @@ void register_logic() {
   shared_cells.false_value = make_logic(false);
   register_type(TYPE_LOGIC, TYPE_NONE_ID, "logic!",
                 HandlerRow()
-                    .set(Action::make, &logic_make)
-                    .set(Action::random, &logic_random)
-                    .set(Action::to, &logic_to)
-                    .set(Action::form, &logic_form)
-                    .set(Action::mold, &logic_mold)
-                    .set(Action::compare, &logic_compare)
-                    .set(Action::and_t, &logic_bitwise<OP_AND>)
-                    .set(Action::complement, &logic_complement)
-                    .set(Action::or_t, &logic_bitwise<OP_OR>)
-                    .set(Action::xor_t, &logic_bitwise<OP_XOR>));
+                    .set(ActionIndex::make, &logic_make)
+                    .set(ActionIndex::random, &logic_random)
+                    .set(ActionIndex::to, &logic_to)
+                    .set(ActionIndex::form, &logic_form)
+                    .set(ActionIndex::mold, &logic_mold)
+                    .set(ActionIndex::compare, &logic_compare)
+                    .set(ActionIndex::and_t, &logic_bitwise<OP_AND>)
+                    .set(ActionIndex::complement, &logic_complement)
+                    .set(ActionIndex::or_t, &logic_bitwise<OP_OR>)
+                    .set(ActionIndex::xor_t, &logic_bitwise<OP_XOR>));
 }
 
 }  // namespace zem

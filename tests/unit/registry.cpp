@@ -7,6 +7,7 @@
 #include <map>
 
 #include "datatypes/type_hooks.h"
+#include "services/output.h"
 #include "tests/unit/support_values.h"
 
 namespace zem {
@@ -104,14 +105,15 @@ TEST_F(Registry, ChildSlotsEqualParentsUnlessOverridden) {
   static auto series_form = +[](const Cell&, TextOut&, const Cell*, int32_t l) { return l; };
   std::map<TypeId, HandlerRow> rows;
   rows.emplace(TYPE_SERIES, HandlerRow()
-                                .set(Action::pick, series_pick)
-                                .set(Action::next, series_next)
-                                .set(Action::form, series_form));
-  rows.emplace(TYPE_BLOCK,
-               HandlerRow(kInherit).set(Action::next, block_next).set(Action::form, kEmpty));
+                                .set(ActionIndex::pick, series_pick)
+                                .set(ActionIndex::next, series_next)
+                                .set(ActionIndex::form, series_form));
+  rows.emplace(
+      TYPE_BLOCK,
+      HandlerRow(kInherit).set(ActionIndex::next, block_next).set(ActionIndex::form, kEmpty));
   rows.emplace(TYPE_PAREN, HandlerRow(kInherit));
   rows.emplace(TYPE_PATH, HandlerRow(kInherit));
-  rows.emplace(TYPE_LIT_PATH, HandlerRow(kInherit).set(Action::pick, kEmpty));
+  rows.emplace(TYPE_LIT_PATH, HandlerRow(kInherit).set(ActionIndex::pick, kEmpty));
   // Registered again in the start-up order, these rows in place of their types' own.
   for (TypeId t : registration_order()) {
     auto row = rows.find(t);
@@ -121,10 +123,10 @@ TEST_F(Registry, ChildSlotsEqualParentsUnlessOverridden) {
       register_default(t, type_record(t).parent, type_record(t).name);
   }
 
-  EXPECT_EQ(action_handler(TYPE_PAREN, Action::pick), series_pick);
-  EXPECT_EQ(action_handler(TYPE_PAREN, Action::next), block_next);
-  EXPECT_EQ(action_handler(TYPE_PATH, Action::pick), series_pick);
-  EXPECT_EQ(action_handler(TYPE_LIT_PATH, Action::pick), nullptr);
+  EXPECT_EQ(action_handler(TYPE_PAREN, ActionIndex::pick), series_pick);
+  EXPECT_EQ(action_handler(TYPE_PAREN, ActionIndex::next), block_next);
+  EXPECT_EQ(action_handler(TYPE_PATH, ActionIndex::pick), series_pick);
+  EXPECT_EQ(action_handler(TYPE_LIT_PATH, ActionIndex::pick), nullptr);
   EXPECT_EQ(form_handler(TYPE_SERIES), series_form);
   EXPECT_EQ(form_handler(TYPE_PAREN), nullptr);
 
@@ -133,7 +135,7 @@ TEST_F(Registry, ChildSlotsEqualParentsUnlessOverridden) {
     TypeId id = static_cast<TypeId>(t), parent = type_record(id).parent;
     if (parent == TYPE_NONE_ID) continue;
     for (int i = 1; i <= kActionCount; i++) {
-      Action a = static_cast<Action>(i);
+      ActionIndex a = static_cast<ActionIndex>(i);
       auto row = rows.find(id);
       bool own =
           row != rows.end() && row->second.entries[i - 1].kind != HandlerEntry::Kind::inherit;
@@ -147,8 +149,8 @@ TEST_F(Registry, ChildSlotsEqualParentsUnlessOverridden) {
   // Inheritance is a copy taken at registration: a parent registered again later does not reach
   // its children.
   register_type(TYPE_SERIES, TYPE_NONE_ID, "series!", HandlerRow());
-  EXPECT_EQ(action_handler(TYPE_SERIES, Action::pick), nullptr);
-  EXPECT_EQ(action_handler(TYPE_PAREN, Action::pick), series_pick);
+  EXPECT_EQ(action_handler(TYPE_SERIES, ActionIndex::pick), nullptr);
+  EXPECT_EQ(action_handler(TYPE_PAREN, ActionIndex::pick), series_pick);
 }
 
 TEST_F(Registry, OrderPutsParentsFirstAndEveryTypeOnce) {
@@ -176,24 +178,29 @@ TEST_F(Registry, OrderPutsParentsFirstAndEveryTypeOnce) {
 }
 
 TEST_F(Registry, ActionWordsAndSlotKinds) {
-  EXPECT_EQ(action_word(Action::make), "make");
-  EXPECT_EQ(action_word(Action::and_t), "and~");
-  EXPECT_EQ(action_word(Action::length_q), "length?");
-  EXPECT_EQ(action_word(Action::delete_), "delete");
-  EXPECT_EQ(action_word(Action::write), "write");
-  EXPECT_EQ(static_cast<int>(Action::write), kActionCount);
-  EXPECT_EQ(static_cast<int>(Action::pick), 39);
-  EXPECT_EQ(static_cast<int>(Action::take), 50);
-  EXPECT_TRUE(action_word(Action::eval_path).empty());
-  EXPECT_EQ(slot_kind(Action::mold), HandlerEntry::Kind::mold);
-  EXPECT_EQ(slot_kind(Action::set_path), HandlerEntry::Kind::empty);
-  EXPECT_EQ(slot_kind(Action::append), HandlerEntry::Kind::action);
+  EXPECT_EQ(action_word(ActionIndex::make), "make");
+  EXPECT_EQ(action_word(ActionIndex::and_t), "and~");
+  EXPECT_EQ(action_word(ActionIndex::length_q), "length?");
+  EXPECT_EQ(action_word(ActionIndex::delete_), "delete");
+  EXPECT_EQ(action_word(ActionIndex::write), "write");
+  EXPECT_EQ(static_cast<int>(ActionIndex::write), kActionCount);
+  EXPECT_EQ(static_cast<int>(ActionIndex::pick), 39);
+  EXPECT_EQ(static_cast<int>(ActionIndex::take), 50);
+  EXPECT_TRUE(action_word(ActionIndex::eval_path).empty());
+  EXPECT_EQ(slot_kind(ActionIndex::mold), HandlerEntry::Kind::mold);
+  EXPECT_EQ(slot_kind(ActionIndex::set_path), HandlerEntry::Kind::empty);
+  EXPECT_EQ(slot_kind(ActionIndex::append), HandlerEntry::Kind::action);
 }
 
 // Malformed registrations end the process with a non-zero status and the report on standard output
 // (sent to stderr inside the death test so that it can be matched).
-void register_with_count(uint32_t count) {
+void report_to_stderr() {
   dup2(STDERR_FILENO, STDOUT_FILENO);
+  stdio::init();
+}
+
+void register_with_count(uint32_t count) {
+  report_to_stderr();
   HandlerEntry entries[63];
   register_type({TYPE_TRIPLE, TYPE_NONE_ID, "triple!", entries, count});
 }
@@ -209,8 +216,9 @@ TEST(RegistryDeath, HandlerOfWrongKindEndsProcess) {
   static auto form = +[](const Cell&, TextOut&, const Cell*, int32_t l) { return l; };
   EXPECT_EXIT(
       {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        register_type(TYPE_TRIPLE, TYPE_NONE_ID, "triple!", HandlerRow().set(Action::mold, form));
+        report_to_stderr();
+        register_type(TYPE_TRIPLE, TYPE_NONE_ID, "triple!",
+                      HandlerRow().set(ActionIndex::mold, form));
       },
       ::testing::ExitedWithCode(1), "wrong kind for action 6 of type: 31");
 }

@@ -16,7 +16,7 @@ Cell float_cell(double v) {
   return c;
 }
 
-Frame::Frame(Action a, std::initializer_list<Cell> args) : cells(args) {
+Frame::Frame(ActionIndex a, std::initializer_list<Cell> args) : cells(args) {
   call.args = cells.data();
   call.arg_count = static_cast<uint32_t>(cells.size());
   call.action = a;

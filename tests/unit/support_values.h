@@ -19,7 +19,7 @@ Cell float_cell(double v);
 struct Frame {
   std::vector<Cell> cells;
   ActionCall call;
-  Frame(Action a, std::initializer_list<Cell> args);
+  Frame(ActionIndex a, std::initializer_list<Cell> args);
   // Calls the handler of slot 0's type (or of `type` when given) and answers a copy of its result.
   Cell run(TypeId type = TYPE_NONE_ID);
 };

@@ -69,7 +69,7 @@ TEST_F(Typeset, FormAndMold) {
   EXPECT_EQ(left, kNoLimit);
 
   // Complementing the empty set lists every registered type, in id order.
-  Frame f(Action::complement, {make_typeset()});
+  Frame f(ActionIndex::complement, {make_typeset()});
   std::string all = test::form_text(f.run());
   EXPECT_EQ(all.find("make typeset! [datatype! unset! none! logic! block! paren! string!"), 0u);
   EXPECT_EQ(all.substr(all.size() - 25), "point2D! point3D! image!]");
@@ -106,27 +106,27 @@ TEST_F(Typeset, SetOperations) {
       {"unique", OP_UNIQUE, a, b, a},
   };
   for (const Case& c : cases) {
-    Frame f(Action::and_t, {c.first, c.second});
+    Frame f(ActionIndex::and_t, {c.first, c.second});
     Cell r = *typeset_do_set_op(f.call, c.op);
     EXPECT_TRUE(r.is(TYPE_TYPESET)) << c.what;
     EXPECT_EQ(compare_handler(TYPE_TYPESET)(r, c.result, COMP_EQUAL), 0) << c.what;
   }
   // The actions reach the same operations through the registry.
-  Frame f(Action::or_t, {a, string_type});
+  Frame f(ActionIndex::or_t, {a, string_type});
   EXPECT_EQ(typeset_count(f.run()), 3u);
-  Frame bad(Action::xor_t, {a, int_cell(1)});
+  Frame bad(ActionIndex::xor_t, {a, int_cell(1)});
   EXPECT_EQ(raised([&] { bad.run(); }), Err::script_invalid_arg);
 }
 
 TEST_F(Typeset, FindAndCompare) {
   const Cell ts = of({TYPE_INTEGER, TYPE_FLOAT});
-  Frame yes(Action::find, {ts, datatype_cell(TYPE_INTEGER)});
+  Frame yes(ActionIndex::find, {ts, datatype_cell(TYPE_INTEGER)});
   EXPECT_TRUE(is_true(yes.run()));
-  Frame no(Action::find, {ts, datatype_cell(TYPE_STRING)});
+  Frame no(ActionIndex::find, {ts, datatype_cell(TYPE_STRING)});
   Cell r = no.run();
   EXPECT_TRUE(r.is(TYPE_LOGIC));
   EXPECT_FALSE(is_true(r));
-  Frame bad(Action::find, {ts, int_cell(1)});
+  Frame bad(ActionIndex::find, {ts, int_cell(1)});
   EXPECT_EQ(raised([&] { bad.run(); }), Err::script_invalid_arg);
 
   CompareHandler cmp = compare_handler(TYPE_TYPESET);
@@ -147,9 +147,9 @@ TEST_F(Typeset, FindAndCompare) {
 
 TEST_F(Typeset, MakeAndSpecs) {
   const Cell ts = of({TYPE_INTEGER});
-  Frame from_typeset(Action::make, {datatype_cell(TYPE_TYPESET), ts});
+  Frame from_typeset(ActionIndex::make, {datatype_cell(TYPE_TYPESET), ts});
   EXPECT_EQ(compare_handler(TYPE_TYPESET)(from_typeset.run(TYPE_TYPESET), ts, COMP_EQUAL), 0);
-  Frame from_int(Action::to, {datatype_cell(TYPE_TYPESET), int_cell(1)});
+  Frame from_int(ActionIndex::to, {datatype_cell(TYPE_TYPESET), int_cell(1)});
   EXPECT_EQ(raised([&] { from_int.run(TYPE_TYPESET); }), Err::script_bad_to_arg);
   EXPECT_EQ(pending_exit().args[0].data1, TYPE_TYPESET);
   EXPECT_EQ(pending_exit().args[1].data2, 1u);
@@ -194,17 +194,17 @@ TEST_F(TypesetFromBlock, MakeAddsEachValueFromTheBlockPosition) {
   testing::append_cell(block, of({TYPE_INTEGER, TYPE_FLOAT}));
   Cell spec = testing::block_cell(block);
   spec.data1 = 1;
-  Frame make(Action::make, {datatype_cell(TYPE_TYPESET), spec});
+  Frame make(ActionIndex::make, {datatype_cell(TYPE_TYPESET), spec});
   Cell r = make.run(TYPE_TYPESET);
   EXPECT_EQ(compare_handler(TYPE_TYPESET)(r, of({TYPE_CHAR, TYPE_INTEGER, TYPE_FLOAT}), COMP_EQUAL),
             0);
 
   spec.data1 = 9;  // past the tail: an empty typeset
-  Frame past(Action::to, {datatype_cell(TYPE_TYPESET), spec});
+  Frame past(ActionIndex::to, {datatype_cell(TYPE_TYPESET), spec});
   EXPECT_EQ(typeset_count(past.run(TYPE_TYPESET)), 0u);
 
   spec.data1 = 0;  // the integer is no type
-  Frame bad(Action::make, {datatype_cell(TYPE_TYPESET), spec});
+  Frame bad(ActionIndex::make, {datatype_cell(TYPE_TYPESET), spec});
   EXPECT_EQ(raised([&] { bad.run(TYPE_TYPESET); }), Err::script_invalid_arg);
 }
 

@@ -131,23 +131,23 @@ TEST_F(Logic, MakeAndTo) {
   pct.set_type(TYPE_PERCENT);
   struct Case {
     const char* what;
-    Action action;
+    ActionIndex action;
     Cell spec;
     bool result;
   } cases[] = {
-      {"to 0", Action::to, int_cell(0), true},
-      {"make 0", Action::make, int_cell(0), false},
-      {"make 7", Action::make, int_cell(7), true},
-      {"make 0.0", Action::make, float_cell(0.0), false},
-      {"make -0.0", Action::make, float_cell(-0.0), false},
-      {"make NaN", Action::make, float_cell(__builtin_nan("")), true},
-      {"make 0%", Action::make, pct, false},
-      {"make none", Action::make, make_none(), false},
-      {"make string", Action::make, str, true},
-      {"to none", Action::to, make_none(), false},
-      {"to false", Action::to, make_logic(false), false},
-      {"to 0.0", Action::to, float_cell(0.0), true},
-      {"to unset", Action::to, make_unset(), true},
+      {"to 0", ActionIndex::to, int_cell(0), true},
+      {"make 0", ActionIndex::make, int_cell(0), false},
+      {"make 7", ActionIndex::make, int_cell(7), true},
+      {"make 0.0", ActionIndex::make, float_cell(0.0), false},
+      {"make -0.0", ActionIndex::make, float_cell(-0.0), false},
+      {"make NaN", ActionIndex::make, float_cell(__builtin_nan("")), true},
+      {"make 0%", ActionIndex::make, pct, false},
+      {"make none", ActionIndex::make, make_none(), false},
+      {"make string", ActionIndex::make, str, true},
+      {"to none", ActionIndex::to, make_none(), false},
+      {"to false", ActionIndex::to, make_logic(false), false},
+      {"to 0.0", ActionIndex::to, float_cell(0.0), true},
+      {"to unset", ActionIndex::to, make_unset(), true},
   };
   for (const Case& c : cases) {
     Frame f(c.action, {dt, c.spec});
@@ -156,7 +156,7 @@ TEST_F(Logic, MakeAndTo) {
     EXPECT_EQ(logic_flag(r), c.result) << c.what;
   }
   for (TypeId t : {TYPE_UNSET, TYPE_NONE}) {
-    for (Action a : {Action::make, Action::to}) {
+    for (ActionIndex a : {ActionIndex::make, ActionIndex::to}) {
       Frame f(a, {datatype_cell(t), int_cell(3)});
       EXPECT_TRUE(f.run(t).is(t));
     }
@@ -164,32 +164,32 @@ TEST_F(Logic, MakeAndTo) {
 }
 
 TEST_F(Logic, NoneAnswersNoneToSeriesActions) {
-  for (Action a : {Action::clear, Action::find, Action::remove, Action::select, Action::take,
-                   Action::length_q}) {
+  for (ActionIndex a : {ActionIndex::clear, ActionIndex::find, ActionIndex::remove,
+                        ActionIndex::select, ActionIndex::take, ActionIndex::length_q}) {
     Frame f(a, {make_none(), int_cell(1)});
     EXPECT_TRUE(f.run().is(TYPE_NONE)) << action_word(a);
   }
-  EXPECT_EQ(action_handler(TYPE_NONE, Action::append), nullptr);
-  EXPECT_EQ(action_handler(TYPE_UNSET, Action::clear), nullptr);
+  EXPECT_EQ(action_handler(TYPE_NONE, ActionIndex::append), nullptr);
+  EXPECT_EQ(action_handler(TYPE_UNSET, ActionIndex::clear), nullptr);
 }
 
 TEST_F(Logic, ComplementAndBitwise) {
   struct Case {
-    Action action;
+    ActionIndex action;
     Cell a, b;
     bool result;
   } cases[] = {
-      {Action::complement, make_logic(true), Cell{}, false},
-      {Action::complement, make_logic(false), Cell{}, true},
-      {Action::complement, logic_raw(2), Cell{}, true},  // a false value complements to true
-      {Action::and_t, make_logic(true), make_logic(true), true},
-      {Action::and_t, make_logic(true), make_logic(false), false},
-      {Action::and_t, logic_raw(3), make_logic(true), false},
-      {Action::or_t, make_logic(false), make_logic(false), false},
-      {Action::or_t, make_logic(false), make_logic(true), true},
-      {Action::xor_t, make_logic(true), make_logic(true), false},
-      {Action::xor_t, make_logic(true), make_logic(false), true},
-      {Action::xor_t, logic_raw(2), make_logic(true), true},
+      {ActionIndex::complement, make_logic(true), Cell{}, false},
+      {ActionIndex::complement, make_logic(false), Cell{}, true},
+      {ActionIndex::complement, logic_raw(2), Cell{}, true},  // a false value complements to true
+      {ActionIndex::and_t, make_logic(true), make_logic(true), true},
+      {ActionIndex::and_t, make_logic(true), make_logic(false), false},
+      {ActionIndex::and_t, logic_raw(3), make_logic(true), false},
+      {ActionIndex::or_t, make_logic(false), make_logic(false), false},
+      {ActionIndex::or_t, make_logic(false), make_logic(true), true},
+      {ActionIndex::xor_t, make_logic(true), make_logic(true), false},
+      {ActionIndex::xor_t, make_logic(true), make_logic(false), true},
+      {ActionIndex::xor_t, logic_raw(2), make_logic(true), true},
   };
   for (const Case& c : cases) {
     Frame f(c.action, {c.a, c.b});
@@ -198,7 +198,7 @@ TEST_F(Logic, ComplementAndBitwise) {
   }
 
   Cell word = int_cell(21), param_words[2] = {int_cell(1), int_cell(2)};
-  Frame f(Action::and_t, {make_logic(true), int_cell(1)});
+  Frame f(ActionIndex::and_t, {make_logic(true), int_cell(1)});
   f.call.word = &word;
   f.call.param_words = param_words;
   f.call.param_count = 2;
@@ -214,7 +214,7 @@ TEST_F(Logic, RandomFollowsTheGenerator) {
   random::init();
   // /seed seeds with the flag and answers unset.
   const int32_t seed_ref[] = {0, 1, -1, -1};
-  Frame seed(Action::random, {make_logic(true)});
+  Frame seed(ActionIndex::random, {make_logic(true)});
   seed.call.refinements = seed_ref;
   seed.call.refinement_count = 3;
   EXPECT_TRUE(seed.run().is(TYPE_UNSET));
@@ -226,7 +226,7 @@ TEST_F(Logic, RandomFollowsTheGenerator) {
   const int32_t none_ref[] = {-1, -1, -1};
   std::vector<uint32_t> drawn;
   for (int i = 0; i < 64; i++) {
-    Frame draw(Action::random, {make_logic(false)});
+    Frame draw(ActionIndex::random, {make_logic(false)});
     draw.call.refinements = none_ref;
     draw.call.refinement_count = 3;
     drawn.push_back(draw.run().data1);
@@ -236,7 +236,7 @@ TEST_F(Logic, RandomFollowsTheGenerator) {
   EXPECT_NE(std::count(drawn.begin(), drawn.end(), 0u), 0);
 
   const int32_t secure_ref[] = {-1, 0, -1};
-  Frame secure(Action::random, {make_logic(false)});
+  Frame secure(ActionIndex::random, {make_logic(false)});
   secure.call.refinements = secure_ref;
   secure.call.refinement_count = 3;
   EXPECT_LE(secure.run().data1, 1u);
