@@ -207,10 +207,14 @@ void register_all_types() {
   }
 }
 
-const TypeNameRecord& type_record(TypeId t) { return g_registry.names[t]; }
+// A type id read from a damaged cell can lie beyond the table: it names no type and has no handlers.
+const TypeNameRecord& type_record(TypeId t) {
+  static const TypeNameRecord kNoType;
+  return t < kTypeCount ? g_registry.names[t] : kNoType;
+}
 
 std::string_view type_name(TypeId t) {
-  const char* n = t < kTypeCount ? g_registry.names[t].name : nullptr;
+  const char* n = type_record(t).name;
   return n ? std::string_view(n) : std::string_view();
 }
 
@@ -229,6 +233,7 @@ void mark_type_name_words(void (*mark)(Cell&, void*), void* user) {
 }
 
 const HandlerEntry& handler_entry(TypeId t, ActionIndex a) {
+  if (t >= kTypeCount) return kEmpty;
   return g_registry.handlers[t][static_cast<int>(a) - 1];
 }
 

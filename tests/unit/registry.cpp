@@ -94,6 +94,10 @@ TEST_F(Registry, EveryTypeRegisteredWithNameAndParent) {
   EXPECT_EQ(type_name_bare(TYPE_INTEGER), "integer");
   EXPECT_EQ(highest_type_id(), TYPE_IMAGE);  // event! registers later
   EXPECT_TRUE(type_name(TYPE_EVENT).empty());
+  // Ids beyond the table name nothing and dispatch to nothing.
+  EXPECT_TRUE(type_name(static_cast<TypeId>(200)).empty());
+  EXPECT_EQ(action_handler(static_cast<TypeId>(200), ActionIndex::pick), nullptr);
+  EXPECT_EQ(form_text(datatype_cell(static_cast<TypeId>(200))), "");
 }
 
 TEST_F(Registry, ChildSlotsEqualParentsUnlessOverridden) {
