@@ -91,8 +91,9 @@ constexpr int32_t kNoLimit = 2147483647;
 struct ActionCall {
   Cell* args = nullptr;
   uint32_t arg_count = 0;  // cells of the frame
-  const int32_t* refinements =
-      nullptr;  // per refinement in spec order: -1 absent, else its frame index
+  // Per refinement in spec order: -1 absent, else the frame index of its first argument cell (a
+  // refinement without arguments still gets an index, so that it reads as present).
+  const int32_t* refinements = nullptr;
   uint32_t refinement_count = 0;
   ActionIndex action = ActionIndex::make;
   // For error messages: the word of the call and the words of its parameters in spec order (cell
