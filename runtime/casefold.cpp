@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "runtime/casefold_tables.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
 
 namespace zem::casefold {
 
@@ -66,6 +68,40 @@ void change_case(unicode::UnitText& text, size_t from, size_t count, bool upper)
     uint32_t m = map_char(cp, upper);
     if (m != cp) text.put(i, m);
   }
+}
+
+int64_t part_count_of(const Cell& str, const Cell& part) {
+  if (part.is(TYPE_INTEGER)) return static_cast<int32_t>(part.data2);
+  if (part.type() != str.type() || part.data2 != str.data2) fire(Err::script_invalid_part, &part);
+  return int64_t{static_cast<int32_t>(part.data1)} - static_cast<int32_t>(str.data1);
+}
+
+CaseChange change_case(Cell& value, const Cell* part, bool upper) {
+  if (value.is(TYPE_CHAR)) {
+    value.data2 = map_char(value.data2, upper);
+    return {0, 0};
+  }
+  NodeId node = value.data2;
+  SeriesBuffer* b = series_buffer(node);
+  uint32_t length = b->length();
+  int32_t index = static_cast<int32_t>(value.data1);
+  uint32_t from = index < 0 ? 0 : std::min(static_cast<uint32_t>(index), length);
+  size_t count = length - from;
+  if (part) count = part_count(part_count_of(value, *part), count);
+  for (size_t i = from; i < from + count; i++) {
+    int unit = static_cast<int>(b->unit());
+    uint8_t* at = b->head_ptr() + i * unit;
+    uint32_t cp = unicode::read_unit(at, unit);
+    uint32_t m = map_char(cp, upper);
+    if (m == cp) continue;
+    if (unicode::unit_for(m) > unit) {
+      b = unicode::widen_series(node, unicode::unit_for(m));
+      unit = static_cast<int>(b->unit());
+      at = b->head_ptr() + i * unit;
+    }
+    unicode::write_unit(at, unit, m);
+  }
+  return {from, static_cast<uint32_t>(count)};
 }
 
 }  // namespace zem::casefold

@@ -33,6 +33,21 @@ size_t part_count(int64_t count, size_t left);
 // `lowercase` on strings; the string storage resolves the /part argument and reports the change.
 void change_case(unicode::UnitText& text, size_t from, size_t count, bool upper);
 
+// The count a /part argument gives for a string value: an integer! as it is; a series of the same
+// type on the same buffer, the distance from the string's position to its position. Anything else
+// raises script `invalid-part`.
+int64_t part_count_of(const Cell& str, const Cell& part);
+
+struct CaseChange {
+  uint32_t index;  // the string's position, clamped to its tail
+  uint32_t count;  // characters mapped
+};
+// The core of `uppercase` and `lowercase`: maps a char! in place, or the characters of a string value
+// from its position: all of them, or as many as the /part argument gives (a negative count maps
+// none; a count past the tail stops there). Widens the string's unit when a mapped code point does
+// not fit. Answers what was mapped, for the caller's change report.
+CaseChange change_case(Cell& value, const Cell* part, bool upper);
+
 // The generated pair tables, for the checks that they are the ones the system was built with.
 std::span<const CasePair> table(bool upper, bool astral);
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "runtime/casefold_tables.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
 
 namespace zem::casefold {
 namespace {
@@ -97,6 +99,95 @@ TEST_F(Casefold, ChangeCaseWidensAndStaysWithinText) {
   for (char32_t c : std::u32string(U"\U0001E921x")) astral.push(c);
   change_case(astral, 0, 2, false);
   EXPECT_EQ(astral.code_points(), U"\U0001E943x");
+}
+
+}  // namespace
+}  // namespace zem::casefold
+
+namespace zem::casefold {
+namespace {
+
+class CasefoldValues : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    init();
+    alloc::init();
+  }
+  void TearDown() override { alloc::release_all(); }
+
+  static Cell string_of(const std::u32string& text, int32_t index = 0) {
+    uint32_t count = 0;
+    std::string utf8;
+    unicode::UnitText t;
+    for (char32_t c : text) t.push(c);
+    unicode::encode_utf8_units(t.bytes.data(), t.size(), t.unit, false, utf8);
+    NodeId node = unicode::load_utf8_series(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), 0,
+                                            false, &count);
+    return Cell{TYPE_STRING, static_cast<uint32_t>(index), node, 0};
+  }
+  static std::u32string text_of(const Cell& str) {
+    const SeriesBuffer* b = series_buffer(str.data2);
+    std::u32string s;
+    for (uint32_t i = 0; i < b->length(); i++)
+      s += unicode::read_unit(b->head_ptr() + i * b->unit(), b->unit());
+    return s;
+  }
+};
+
+TEST_F(CasefoldValues, StringsCharsAndPartArguments) {
+  Cell s = string_of(U"ab\u00FFcd");
+  ASSERT_EQ(series_buffer(s.data2)->unit(), 1u);
+  CaseChange c = change_case(s, nullptr, true);
+  EXPECT_EQ(text_of(s), U"AB\u0178CD");
+  EXPECT_EQ(series_buffer(s.data2)->unit(), 2u);  // U+0178 does not fit one byte
+  EXPECT_EQ(c.index, 0u);
+  EXPECT_EQ(c.count, 5u);
+
+  struct Case {
+    int32_t index;
+    int32_t part;
+    std::u32string want;
+    uint32_t count;
+  };
+  const Case cases[] = {
+      {1, 2, U"aBCdef", 2},
+      {1, -2, U"abcdef", 0},      // a negative distance changes nothing
+      {4, 1000, U"abcdEF", 2},    // a count past the tail stops at the tail
+      {99, 3, U"abcdef", 0},      // the position is clamped to the tail
+  };
+  for (const Case& k : cases) {
+    Cell str = string_of(U"abcdef", k.index);
+    Cell part{TYPE_INTEGER, 0, static_cast<uint32_t>(k.part), 0};
+    c = change_case(str, &part, true);
+    EXPECT_EQ(text_of(str), k.want) << k.index << " " << k.part;
+    EXPECT_EQ(c.count, k.count);
+  }
+
+  Cell str = string_of(U"abcdef", 1);
+  Cell end = str;
+  end.data1 = 4;  // /part given as a later position of the same string
+  change_case(str, &end, true);
+  EXPECT_EQ(text_of(str), U"aBCDef");
+  Cell back = str;
+  back.data1 = 0;
+  EXPECT_EQ(change_case(str, &back, false).count, 0u);
+
+  Cell other = string_of(U"xyz");
+  try {
+    change_case(str, &other, true);
+    ADD_FAILURE() << "a /part on another buffer was accepted";
+  } catch (const Unwind&) {
+    EXPECT_EQ(pending_exit().error, Err::script_invalid_part);
+    clear_pending_exit();
+  }
+
+  Cell astral = string_of(U"\U0001E921x");
+  change_case(astral, nullptr, false);
+  EXPECT_EQ(text_of(astral), U"\U0001E943x");
+
+  Cell ch{TYPE_CHAR, 0, 0xFF, 0};
+  change_case(ch, nullptr, true);
+  EXPECT_EQ(ch.data2, 0x178u);
 }
 
 }  // namespace
