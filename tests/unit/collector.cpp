@@ -1,5 +1,6 @@
 // The collector: what each root kind keeps, compaction, the mark stack, safe points, stress mode,
 // weak passes and native resources.
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -389,6 +390,50 @@ TEST_F(CollectorTest, RemovedRootEntriesAreReused) {
   gc::collect();
   EXPECT_EQ(calls, 149);
 }
+
+}  // namespace
+}  // namespace zem
+
+namespace zem {
+namespace {
+
+TEST(CollectorSettings, StressFromTheEnvironment) {
+  struct Case {
+    const char* stress;  // nullptr: unset
+    const char* boot;
+    uint32_t expect_stress;
+    bool expect_enabled_at_start;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, 0, false}, {"1", nullptr, 1, false}, {"97", "0", 97, false},
+      {"1", "1", 1, true},          {nullptr, "1", 0, false}, {"x3", nullptr, 0, false},
+      {"", "1", 0, false},
+  };
+  std::string saved_stress = std::getenv("ZEM_GC_STRESS") ? std::getenv("ZEM_GC_STRESS") : "";
+  bool had_stress = std::getenv("ZEM_GC_STRESS") != nullptr;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.stress ? c.stress : "-") + " / " + (c.boot ? c.boot : "-"));
+    c.stress ? setenv("ZEM_GC_STRESS", c.stress, 1) : unsetenv("ZEM_GC_STRESS");
+    c.boot ? setenv("ZEM_GC_STRESS_BOOT", c.boot, 1) : unsetenv("ZEM_GC_STRESS_BOOT");
+    gc::init();
+    EXPECT_EQ(gc::collector_state.stress, c.expect_stress);
+    EXPECT_EQ(gc::enabled(), c.expect_enabled_at_start);
+  }
+  had_stress ? setenv("ZEM_GC_STRESS", saved_stress.c_str(), 1) : unsetenv("ZEM_GC_STRESS");
+  unsetenv("ZEM_GC_STRESS_BOOT");
+}
+
+#if defined(ZEM_SANITIZE)
+TEST_F(CollectorTest, ReferenceToAFreedNodeStopsMarking) {
+  static NodeId holder;
+  holder = alloc::make_cells(1);
+  NodeId freed = alloc::make_cells(1);
+  append_cell(holder, block_cell(freed));
+  alloc::free_node(freed);
+  gc::add_root([](void*) { gc::mark_block(holder); });
+  EXPECT_DEATH(gc::collect(), "not live");
+}
+#endif
 
 }  // namespace
 }  // namespace zem
