@@ -1,5 +1,6 @@
 #include "runtime/unicode.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -286,13 +287,19 @@ int32_t decode_utf8_checked(const uint8_t* p, size_t& len) {
 }
 
 size_t load_utf8(const uint8_t* bytes, size_t len, UnitText& out, bool crlf) {
-  out.bytes.clear();
-  out.bytes.reserve(len * out.unit);
   const uint8_t* p = bytes;
   const uint8_t* end = bytes + len;
   if (len >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
-  size_t count = 0;
+  // Never more code points than bytes: size for that, widen as needed, cut to the count at the end.
+  int unit = out.unit;
+  out.bytes.assign(static_cast<size_t>(end - p) * unit, 0);
+  uint8_t* w = out.bytes.data();
+  size_t n = 0;
   while (p < end) {
+    if (unit == 1) {  // runs of plain ASCII
+      while (p < end && *p < 0x80 && *p != '\r') w[n++] = *p++;
+      if (p == end) break;
+    }
     uint32_t cp = *p;
     if (cp < 0x80) {
       p++;
@@ -307,10 +314,18 @@ size_t load_utf8(const uint8_t* bytes, size_t len, UnitText& out, bool crlf) {
       cp = static_cast<uint32_t>(c);
       p += used;
     }
-    out.push(cp);
-    count++;
+    if (unit_for(cp) > unit) {
+      int to = unit_for(cp);
+      out.bytes.resize(out.bytes.size() / unit * to);
+      w = out.bytes.data();
+      widen_units(w, n, unit, to);
+      unit = out.unit = to;
+    }
+    write_unit(w + n * unit, unit, cp);
+    n++;
   }
-  return count;
+  out.bytes.resize(n * unit);
+  return n;
 }
 
 size_t write_utf8_units(const uint8_t* units, size_t count, int unit, bool crlf, uint8_t* out) {
@@ -370,11 +385,11 @@ int utf16_unit_needed(const uint8_t* le, size_t units) {
 
 size_t load_utf16le(const uint8_t* le, size_t units, UnitText& out, bool crlf) {
   int need = utf16_unit_needed(le, units);
-  out.bytes.clear();
   if (units == 0 && need < 2) need = 2;
-  if (need > out.unit) out.unit = need;
-  out.bytes.reserve(units * out.unit);
-  size_t count = 0;
+  int unit = out.unit = std::max(out.unit, need);
+  out.bytes.assign(units * unit, 0);
+  uint8_t* w = out.bytes.data();
+  size_t n = 0;
   for (size_t i = 0; i < units; i++) {
     uint32_t u = utf16_at(le, i);
     if (crlf && u == '\r') continue;
@@ -387,10 +402,11 @@ size_t load_utf16le(const uint8_t* le, size_t units, UnitText& out, bool crlf) {
       u = 0x10000 + (((u & 0x3FF) << 10) | (low & 0x3FF));
       i++;
     }
-    out.push(u);
-    count++;
+    write_unit(w + n * unit, unit, u);
+    n++;
   }
-  return count;
+  out.bytes.resize(n * unit);
+  return n;
 }
 
 int encode_utf16_char(uint32_t cp, char16_t* out) {
