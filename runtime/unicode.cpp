@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/error.h"
+#include "runtime/memory.h"
 
 namespace zem::unicode {
 
@@ -83,8 +84,17 @@ constexpr Automaton kUtf8 = make_automaton();
   fire(Err::script_invalid_char, &arg);
 }
 
-// The offending bytes become the error's argument once binary! values can be made here.
-[[noreturn]] void fire_invalid_utf8() { fire(Err::access_invalid_utf8); }
+// The error carries the bytes at the position (up to 4, never past the input) as a binary! value.
+[[noreturn]] void fire_invalid_utf8(const uint8_t* at, size_t avail) {
+  if (!memory_state.initialised) fire(Err::access_invalid_utf8);
+  size_t n = std::min<size_t>(avail, 4);
+  NodeId node = alloc::make_bytes(static_cast<int64_t>(n));
+  SeriesBuffer* b = series_buffer(node);
+  std::memcpy(b->head_ptr(), at, n);
+  b->tail = b->head + static_cast<uint32_t>(n);
+  Cell bytes{TYPE_BINARY, 0, node, 0};
+  fire(Err::access_invalid_utf8, &bytes);
+}
 
 inline bool is_cont(uint8_t b) { return (b & 0xC0) == 0x80; }
 
@@ -265,22 +275,22 @@ int32_t decode_utf8_checked(const uint8_t* p, size_t& len) {
     return b;
   }
   // C0 and C1 could only start overlong forms; F8 and above start nothing.
-  if (b < 0xC2 || b > 0xF7) fire_invalid_utf8();
+  if (b < 0xC2 || b > 0xF7) fire_invalid_utf8(p, len);
   size_t need = utf8_seq_len(b);
   if (len < need) return -1;
   for (size_t i = 1; i < need; i++)
-    if (!is_cont(p[i])) fire_invalid_utf8();
+    if (!is_cont(p[i])) fire_invalid_utf8(p, len);
   uint32_t cp;
   if (need == 2) {
     cp = ((b & 0x1Fu) << 6) | (p[1] & 0x3F);
   } else if (need == 3) {
-    if (b == 0xE0 && p[1] < 0xA0) fire_invalid_utf8();  // overlong
+    if (b == 0xE0 && p[1] < 0xA0) fire_invalid_utf8(p, len);  // overlong
     cp = ((b & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
-    if (cp >= 0xDC00 && cp <= 0xDCFF) fire_invalid_utf8();
+    if (cp >= 0xDC00 && cp <= 0xDCFF) fire_invalid_utf8(p, len);
   } else {
-    if (b == 0xF0 && p[1] < 0x90) fire_invalid_utf8();  // overlong
+    if (b == 0xF0 && p[1] < 0x90) fire_invalid_utf8(p, len);  // overlong
     cp = ((b & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
-    if (cp > kMaxCodePoint) fire_invalid_utf8();
+    if (cp > kMaxCodePoint) fire_invalid_utf8(p, len);
   }
   len = need;
   return static_cast<int32_t>(cp);
@@ -310,7 +320,7 @@ size_t load_utf8(const uint8_t* bytes, size_t len, UnitText& out, bool crlf) {
     } else {
       size_t used = static_cast<size_t>(end - p);
       int32_t c = decode_utf8_checked(p, used);
-      if (c < 0) fire_invalid_utf8();  // the input ends inside a sequence
+      if (c < 0) fire_invalid_utf8(p, static_cast<size_t>(end - p));  // the input ends inside a sequence
       cp = static_cast<uint32_t>(c);
       p += used;
     }

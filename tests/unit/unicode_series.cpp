@@ -2,7 +2,9 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
@@ -56,6 +58,34 @@ TEST_F(UnicodeSeries, LoadsIntoNewAndReusedSeries) {
   node = load_utf16le_series(utf16, 3, 0, false, &count);
   EXPECT_EQ(code_points(node), U"a\U0001F600");
   EXPECT_EQ(series_buffer(node)->unit(), 4u);
+}
+
+TEST_F(UnicodeSeries, InvalidInputLeavesTargetAndCarriesTheBytes) {
+  struct Case {
+    std::vector<uint8_t> in;
+    std::vector<uint8_t> carried;  // the bytes at the bad position, at most 4
+  };
+  const Case cases[] = {
+      {{'a', 0xFF, 'b'}, {0xFF, 'b'}},
+      {{0xC0, 0xAF, 'x', 'y', 'z'}, {0xC0, 0xAF, 'x', 'y'}},
+      {{'o', 'k', 0xE2, 0x82}, {0xE2, 0x82}},
+  };
+  for (const Case& c : cases) {
+    NodeId target = series_of(U"kept", 1, 4);
+    uint32_t count = 0;
+    try {
+      load_utf8_series(c.in.data(), c.in.size(), target, false, &count);
+      ADD_FAILURE() << "accepted";
+    } catch (const Unwind&) {
+      PendingExit& e = pending_exit();
+      EXPECT_EQ(e.error, Err::access_invalid_utf8);
+      ASSERT_TRUE(e.args[0].is(TYPE_BINARY));
+      const SeriesBuffer* b = series_buffer(e.args[0].data2);
+      EXPECT_EQ(std::vector<uint8_t>(b->head_ptr(), b->tail_ptr()), c.carried);
+      clear_pending_exit();
+    }
+    EXPECT_EQ(code_points(target), U"kept");
+  }
 }
 
 TEST_F(UnicodeSeries, WideningKeepsNodeAndText) {
