@@ -56,10 +56,13 @@ inline Sizing sizing_for_resize(uint64_t n) {
   if (b < 4) b = 4;
   return {static_cast<uint32_t>(b), static_cast<uint32_t>(double(b) * kLoadFactor + 0.5)};
 }
-// Emptying a table for n keys: the bound comes from the unclamped power of two.
+// Emptying a table for n keys. The bound comes from the bucket count: taken from the power of two
+// before the minimum of 4, a table emptied for one key would have bound 0 and rebuild itself again
+// at every insertion.
 inline Sizing sizing_for_clear(uint64_t n) {
   uint64_t p = next_pow2(static_cast<uint64_t>(double(n) * 1.5));
-  return {static_cast<uint32_t>(p < 4 ? 4 : p), static_cast<uint32_t>(double(p) * kLoadFactor)};
+  if (p < 4) p = 4;
+  return {static_cast<uint32_t>(p), static_cast<uint32_t>(double(p) * kLoadFactor)};
 }
 // A record table rebuilt for n buckets.
 inline Sizing sizing_for_records(uint64_t n) {
@@ -76,6 +79,7 @@ inline uint64_t grow_target(uint32_t count, uint32_t buckets, bool always_grow) 
 // power-of-two count the first `buckets` steps visit every bucket exactly once.
 class Probe {
  public:
+  Probe() = default;
   Probe(uint32_t hash, uint32_t buckets) : mask_(buckets - 1), i_(hash & mask_), left_(buckets) {}
   uint32_t bucket() const { return i_; }
   // Moves on; false once every bucket was tried (the bucket stays on the last one tried).
@@ -86,10 +90,10 @@ class Probe {
   }
 
  private:
-  uint32_t mask_;
-  uint32_t i_;
+  uint32_t mask_ = 0;
+  uint32_t i_ = 0;
   uint32_t step_ = 0;
-  uint32_t left_;
+  uint32_t left_ = 0;
 };
 
 }  // namespace zem::hashtab

@@ -3,9 +3,11 @@
 #include <cstdlib>
 
 #include "datatypes/registry.h"
+#include "datatypes/symbol.h"
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
 #include "runtime/collector.h"
+#include "runtime/hashtab.h"
 #include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
@@ -44,7 +46,8 @@ void runtime_init(int argc, char** argv) {
   // first node and series frames; root block and stacks
   // global context
   casefold::init();
-  // symbol table
+  hashtab::init(random::hash_seed());
+  symbol::init();
   // type-name words and runtime words
   // natives, parse, ownership, checksums, compression, processes, stacks, lexer
   // boot image

@@ -1,0 +1,116 @@
+// Symbol interning: exact and case-insensitive, canonical ids and aliases, lazy name strings.
+#include "datatypes/symbol.h"
+
+#include <string>
+#include <vector>
+
+#include "runtime/casefold.h"
+#include "runtime/hashtab.h"
+#include "tests/unit/memory_fixture.h"
+
+namespace zem {
+namespace {
+
+class SymbolTest : public testing::MemoryTest {
+ protected:
+  void SetUp() override {
+    MemoryTest::SetUp();
+    casefold::init();
+    hashtab::init(0x2F6B9C35);
+    symbol::init();
+  }
+};
+
+TEST_F(SymbolTest, ExactInterning) {
+  uint32_t print = symbol::intern("print");
+  EXPECT_EQ(print, 1u);
+  EXPECT_EQ(symbol::intern_c_name("print"), print);  // the second call adds nothing
+  EXPECT_EQ(symbol::count(), 1u);
+  EXPECT_EQ(symbol::alias_of(print), -1);
+
+  uint32_t Print = symbol::intern("Print");
+  uint32_t PRINT = symbol::intern("PRINT");
+  EXPECT_EQ(Print, 2u);
+  EXPECT_EQ(PRINT, 3u);
+  for (uint32_t id : {print, Print, PRINT}) EXPECT_EQ(symbol::canonical_id(id), print);
+  EXPECT_EQ(symbol::alias_of(Print), int32_t(print));
+  EXPECT_EQ(symbol::alias_of(PRINT), int32_t(print));
+  EXPECT_EQ(symbol::intern("Print"), Print);
+  EXPECT_EQ(symbol::name(PRINT), "PRINT");
+  EXPECT_EQ(symbol::find("pRINT"), 0u);
+  EXPECT_EQ(symbol::find("Print"), Print);
+}
+
+TEST_F(SymbolTest, NamesCompareByLengthAndBytes) {
+  uint32_t ab = symbol::intern("ab"), abc = symbol::intern("abc"), empty = symbol::intern("");
+  EXPECT_NE(ab, abc);
+  EXPECT_EQ(symbol::alias_of(abc), -1);
+  EXPECT_EQ(symbol::intern(std::string_view("ab\0c", 4)), 4u);  // bytes after a NUL count
+  EXPECT_EQ(symbol::intern(""), empty);
+  // Only ASCII letters fold: a non-ASCII case pair gives two canonical symbols.
+  uint32_t e1 = symbol::intern("\xC3\xA9t\xC3\xA9"), e2 = symbol::intern("\xC3\x89T\xC3\x89");
+  EXPECT_NE(e1, e2);
+  EXPECT_EQ(symbol::alias_of(e2), -1);
+  uint32_t e3 = symbol::intern("\xC3\xA9T\xC3\xA9");
+  EXPECT_EQ(symbol::canonical_id(e3), e1);
+}
+
+TEST_F(SymbolTest, CaseInsensitiveInterning) {
+  uint32_t top = symbol::intern("top");
+  uint32_t n = symbol::count();
+  EXPECT_EQ(symbol::intern_c_name_nocase("TOP"), top);
+  EXPECT_EQ(symbol::count(), n);
+  uint32_t pen = symbol::intern_c_name_nocase("PEN");
+  EXPECT_EQ(pen, n + 1);
+  EXPECT_EQ(symbol::alias_of(pen), -1);
+  EXPECT_EQ(symbol::name(pen), "PEN");
+  EXPECT_EQ(symbol::intern("pen"), pen + 1);  // exact interning then finds the variant
+  EXPECT_EQ(symbol::canonical_id(pen + 1), pen);
+}
+
+TEST_F(SymbolTest, ManyNamesAcrossGrowthAndCollections) {
+  gc::set_stress(1);
+  std::vector<uint32_t> ids;
+  for (int i = 0; i < 20000; i++) {
+    ids.push_back(symbol::intern("word-" + std::to_string(i)));
+    if (i % 5000 == 0) gc::collect();
+  }
+  for (int i = 0; i < 20000; i += 7) ids.push_back(symbol::intern("WORD-" + std::to_string(i)));
+  gc::collect();
+  EXPECT_GT(hashtab::record(symbol_state.index)->buckets, 16384u);
+  for (int i = 0; i < 20000; i++) {
+    std::string name = "word-" + std::to_string(i);
+    ASSERT_EQ(symbol::intern(name), uint32_t(i + 1));
+    ASSERT_EQ(symbol::name(i + 1), name);
+  }
+  // Every alias names a canonical symbol, whichever variant a probe meets first.
+  for (int i = 0; i < 20000; i += 7) {
+    uint32_t v = symbol::intern("Word-" + std::to_string(i));
+    ASSERT_EQ(symbol::canonical_id(v), uint32_t(i + 1));
+    ASSERT_EQ(symbol::alias_of(symbol::canonical_id(v)), -1);
+  }
+}
+
+TEST_F(SymbolTest, NameStringsAreMadeOnDemandAndKept) {
+  gc::set_stress(1);
+  uint32_t ascii = symbol::intern("hello"), wide = symbol::intern("\xE2\x82\xAC" "uro");
+  EXPECT_EQ(symbol::cell(ascii)->data2, 0u);
+  Cell* c = symbol::cell_for_id(ascii);
+  NodeId s = c->data2;
+  ASSERT_NE(s, 0u);
+  gc::collect();
+  EXPECT_EQ(symbol::cell_for_id(ascii)->data2, s);  // the same string again, kept by the table
+  const SeriesBuffer* b = series_buffer(s);
+  EXPECT_EQ(b->unit(), 1u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b->head_ptr()), b->length()), "hello");
+  const SeriesBuffer* w = series_buffer(symbol::ensure_name_string(wide));
+  ASSERT_EQ(w->unit(), 2u);
+  ASSERT_EQ(w->length(), 4u);
+  EXPECT_EQ(w->head_ptr()[0] | w->head_ptr()[1] << 8, 0x20AC);
+  // A string's text interns as its UTF-8 name.
+  EXPECT_EQ(symbol::intern_string(Cell{TYPE_STRING, 0, symbol::ensure_name_string(wide), 0}), wide);
+  EXPECT_EQ(symbol::intern_string(Cell{TYPE_STRING, 1, s, 0}), symbol::intern("ello"));
+}
+
+}  // namespace
+}  // namespace zem
