@@ -139,7 +139,7 @@ inline uint32_t series_length(NodeId node) { return series_buffer(node)->length(
 
 namespace alloc {
 
-// Sets up the node table and the state (no frame yet: the first ones are made on demand).
+// Sets up the node table and the first node frame; series frames are made on demand.
 // Calling it again first releases everything (tests start from a clean state).
 void init();
 // Returns every frame, big series and heap series; the node table is released too.

@@ -213,3 +213,48 @@ TEST_F(MemoryTest, HeapSeriesStayPut) {
 
 }  // namespace
 }  // namespace zem
+
+namespace zem {
+namespace {
+
+TEST_F(MemoryTest, ANeedAboveTheNextFrameSizeGetsAMaximumFrame) {
+  alloc::make_bytes(1 << 20);  // more than the first (1 MB) frame size, less than a big series
+  ASSERT_EQ(memory_state.series_frames.size(), 1u);
+  EXPECT_EQ(memory_state.series_frames[0].size(), kMaxFrameSize);
+  EXPECT_TRUE(memory_state.big.empty());
+}
+
+TEST_F(MemoryTest, EmptyNodeFramesAreReturnedAtTheNextCollection) {
+  gc::set_stress(0);
+  static std::vector<NodeId> kept;
+  kept.clear();
+  std::vector<NodeId> all;
+  for (int i = 0; i < 25000; ++i) all.push_back(alloc::make_bytes(0));
+  ASSERT_EQ(memory_state.node_frames.size(), 3u);
+  // Keep a few nodes of the first frame and one of the third.
+  for (int i = 0; i < 10; ++i) kept.push_back(all[i * 7]);
+  kept.push_back(all.back());
+  gc::add_root([](void*) {
+    for (NodeId n : kept) gc::mark_node(n);
+  });
+  gc::collect();
+  const auto& frames = memory_state.node_frames;
+  EXPECT_TRUE(frames[0].present);
+  EXPECT_FALSE(frames[1].present);
+  EXPECT_TRUE(frames[2].present);
+  EXPECT_EQ(memory_state.current_node_frame, 0u);  // the first frame with room
+  for (NodeId n : kept) EXPECT_TRUE(node_live(n));
+  EXPECT_EQ(alloc::live_node_count(), kept.size());
+  // New nodes come from the first frame, then from the third; the returned range is made again last.
+  NodeId next = alloc::make_bytes(0);
+  EXPECT_LT(next, kNodeFrameCapacity);
+  for (int i = 0; i < 9988 + 9999; ++i) alloc::make_bytes(0);
+  EXPECT_FALSE(frames[1].present);
+  EXPECT_GE(alloc::make_bytes(0), kNodeFrameCapacity);
+  EXPECT_LT(alloc::make_bytes(0), 2 * kNodeFrameCapacity);
+  EXPECT_TRUE(frames[1].present);
+  EXPECT_EQ(frames.size(), 3u);
+}
+
+}  // namespace
+}  // namespace zem
