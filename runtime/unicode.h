@@ -119,6 +119,9 @@ SeriesBuffer* widen_series(NodeId node, int to);
 NodeId load_utf8_series(const uint8_t* bytes, size_t len, NodeId target, bool crlf, uint32_t* count);
 NodeId load_utf16le_series(const uint8_t* le, size_t units, NodeId target, bool crlf,
                            uint32_t* count);
+// load_utf8_series over the bytes of a binary! value from its position / over a NUL-terminated text.
+NodeId load_utf8_binary(const Cell& binary, NodeId target, bool crlf, uint32_t* count);
+NodeId load_utf8_cstring(const char* text, NodeId target, bool crlf, uint32_t* count);
 
 // A string value (string!, file!, url!, tag!, email!, ref!) holds its head index in data1, its
 // buffer's node in data2 and the node of its cached conversion buffer in data3 (0 until the first

@@ -74,6 +74,18 @@ NodeId load_utf8_series(const uint8_t* bytes, size_t len, NodeId target, bool cr
   return store(text, target);
 }
 
+NodeId load_utf8_binary(const Cell& binary, NodeId target, bool crlf, uint32_t* count) {
+  const SeriesBuffer* b = series_buffer(binary.data2);
+  size_t length = b->used();
+  size_t head = std::min<size_t>(binary.data1, length);
+  return load_utf8_series(b->head_ptr() + head, length - head, target, crlf, count);
+}
+
+NodeId load_utf8_cstring(const char* text, NodeId target, bool crlf, uint32_t* count) {
+  return load_utf8_series(reinterpret_cast<const uint8_t*>(text), std::strlen(text), target, crlf,
+                          count);
+}
+
 NodeId load_utf16le_series(const uint8_t* le, size_t units, NodeId target, bool crlf,
                            uint32_t* count) {
   UnitText text;

@@ -54,6 +54,16 @@ TEST_F(UnicodeSeries, LoadsIntoNewAndReusedSeries) {
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(series_buffer(node)->length(), 0u);
 
+  node = load_utf8_cstring("\xC3\xA9t\xC3\xA9\r\n", 0, true, &count);
+  EXPECT_EQ(code_points(node), U"\u00E9t\u00E9\n");
+  NodeId bytes = alloc::make_bytes(4);
+  std::memcpy(series_buffer(bytes)->head_ptr(), "ab\xC3\xA9", 4);
+  series_buffer(bytes)->tail = series_buffer(bytes)->head + 4;
+  for (uint32_t index : {1u, 9u}) {  // from the position; past the tail reads nothing
+    load_utf8_binary(Cell{TYPE_BINARY, index, bytes, 0}, node, false, &count);
+    EXPECT_EQ(code_points(node), index == 1 ? U"b\u00E9" : U"");
+  }
+
   const uint8_t utf16[] = {'a', 0, 0x3D, 0xD8, 0x00, 0xDE};
   node = load_utf16le_series(utf16, 3, 0, false, &count);
   EXPECT_EQ(code_points(node), U"a\U0001F600");
