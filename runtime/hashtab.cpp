@@ -110,9 +110,11 @@ uint32_t entry_hash(const TableRecord* r, uint32_t v) {
 
 void set_reverse(NodeId table, uint32_t pos, int32_t bucket) {
   TableRecord* r = record(table);
-  if (pos >= reverse_len(r)) {
+  uint32_t old_len = reverse_len(r);
+  if (pos >= old_len) {
     uint64_t n = (uint64_t(pos) + 1) * 2;
-    SeriesBuffer* b = alloc::expand_fill(r->aux1, int64_t(n) * 4, 0xFF);
+    SeriesBuffer* b = alloc::expand_copy(r->aux1, int64_t(n) * 4);
+    std::memset(b->head_ptr() + size_t(old_len) * 4, 0xFF, size_t(n - old_len) * 4);
     b->set_length(static_cast<uint32_t>(n));
     r = record(table);
   }
@@ -236,6 +238,7 @@ void take_bucket(TableRecord* r, uint32_t b, uint32_t v, uint32_t hash) {
 // Insertion into kinds 0-2 without the growth check.
 void insert_at(NodeId table, uint32_t pos) {
   TableRecord* r = record(table);
+  if (r->kind == KIND_HASH && pos < reverse_len(r) && reverse_of(r)[pos] >= 0) return;  // already indexed
   Cell key = cells_of(r)[pos];
   if (r->kind == KIND_MAP) key = map_key(key);
   uint8_t* f = flags_of(r);

@@ -173,7 +173,8 @@ void unindex_position(NodeId table, uint32_t pos);
 
 // The table's scan (registered by init): its series, the data block with its cells, kind 0 its
 // lists, kind 3 each live record's key (and its cells) and data cells. Kind 4 records are weak:
-// only the table's own series are marked here.
+// only the table's own series are marked here, so whoever keeps a kind-4 table runs
+// purge_dead_records on it as a weak pass of the collector (it marks the records that stay).
 void scan(NodeId table);
 // Kinds 3, 4, after marking: removes every live record whose key died or (kind 4) whose owner
 // died. Then marks the data cells of the records that stay.

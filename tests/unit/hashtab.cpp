@@ -173,6 +173,29 @@ TEST_F(HashTableTest, HashIndexRandomEditsAgainstAModel) {
   }
 }
 
+// An equality in the manner of case folding: integers that differ only in their tag (word 3) are
+// equal loosely and different strictly; they hash alike (integers hash word 2).
+bool tagged_equal(const Cell& a, const Cell& b, uint32_t op) {
+  return a.data2 == b.data2 && (op == hashtab::OP_FIND || op == hashtab::OP_EQUAL || a.data3 == b.data3);
+}
+
+TEST_F(HashTableTest, InstalledEqualityGroupsLooselyAndFiltersStrictly) {
+  hashtab::set_equality(&tagged_equal);
+  NodeId block = alloc::make_cells(6);
+  const uint32_t tags[] = {0, 1, 0, 2, 1};
+  for (uint32_t tag : tags) append_cell(block, Cell{TYPE_INTEGER, 0, 5, tag});
+  append_cell(block, Cell{TYPE_INTEGER, 0, 6, 1});
+  NodeId t = hashtab::create(6, block, hashtab::KIND_HASH);
+  EXPECT_EQ(record(t)->count, 2u);
+  EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 5, 9}), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 5, 1}, hashtab::OP_STRICT), (std::vector<uint32_t>{1, 4}));
+  EXPECT_TRUE(all_found(t, Cell{TYPE_INTEGER, 0, 5, 9}, hashtab::OP_STRICT).empty());
+  EXPECT_TRUE(hashtab::remove_key(t, Cell{TYPE_INTEGER, 0, 5, 0}, hashtab::OP_STRICT));
+  EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 5, 0}), (std::vector<uint32_t>{1, 3, 4}));
+  EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 6, 0}), (std::vector<uint32_t>{5}));
+  hashtab::set_equality(nullptr);
+}
+
 TEST_F(HashTableTest, MapKeysAgainstAModel) {
   std::mt19937 rng(5);
   NodeId block = alloc::make_cells(2);
@@ -351,6 +374,30 @@ TEST_F(HashTableTest, ShiftIndexDefersHugeShiftsToARebuild) {
   NodeId t = hashtab::create(1, block, hashtab::KIND_HASH);
   EXPECT_EQ(hashtab::shift_index(t, 1, 0, 30001), 1);
   EXPECT_EQ(all_found(t, integer_cell(5)), (std::vector<uint32_t>{0}));  // untouched
+}
+
+TEST_F(HashTableTest, TypedBuffers) {
+  NodeId b = array::make(2, 4);
+  for (int32_t v : {10, 20, 30, 40, 50}) array::append_int(b, v);  // grows past its capacity
+  array::insert_int(b, 1, 15);
+  EXPECT_EQ(array::length(b), 6u);
+  std::vector<int32_t> got;
+  for (uint32_t i = 1; i <= array::length(b); i++) got.push_back(array::pick_int(b, i));
+  EXPECT_EQ(got, (std::vector<int32_t>{10, 15, 20, 30, 40, 50}));
+  EXPECT_EQ(array::find_int(b, 30), 12);
+  EXPECT_EQ(array::find_int(b, 31), -1);
+  EXPECT_TRUE(array::remove_u32(b, 15));
+  EXPECT_FALSE(array::remove_u32(b, 15));
+  array::remove_bytes(b, 12, 100);  // cut at the tail
+  EXPECT_EQ(array::length(b), 3u);
+  EXPECT_EQ(array::pick_int(b, 3), 30);
+  array::set_length(b, 2);
+  EXPECT_EQ(array::length(b), 1u);
+  NodeId bytes = array::make(0, 1);
+  array::append_bytes(bytes, "abc", 3);
+  array::append_byte(bytes, 'd');
+  EXPECT_EQ(array::pick_byte(bytes, 4), 'd');
+  EXPECT_EQ(array::length(array::copy(bytes)), 4u);
 }
 
 TEST_F(HashTableTest, ValueHashes) {
