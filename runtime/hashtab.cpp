@@ -292,8 +292,8 @@ void index_block(NodeId table) {
   for (uint32_t pos = 0, n = block_len(r); pos < n; pos += step) insert_at(table, pos);
 }
 
-// Walks to the bucket of the key's entry. For kind 0 `list_match` receives the first position of
-// the entry that matches `op` and the state is set to continue through its list.
+// Walks on from the state's bucket to the next key equal under the state's op; `pos_out` receives
+// its position. In a kind-0 duplicate list the state is left to continue through the list.
 bool walk_to_match(FindState& st, int64_t& pos_out) {
   TableRecord* r = record(st.table);
   uint8_t* f = flags_of(r);
@@ -566,6 +566,7 @@ bool remove_key(NodeId table, const Cell& key, uint32_t op) {
       return true;
     }
     case KIND_MAP: {
+      if (uint64_t(pos) + 1 >= block_len(r)) return false;  // a key without its value cell
       Cell& value = cells_of(r)[pos + 1];
       if (value.type() == TYPE_NONE_ID) return false;  // already removed
       value.header = TYPE_NONE_ID;
