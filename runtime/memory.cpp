@@ -383,7 +383,9 @@ inline void drop_buffer(const SeriesBuffer* b) {
   if (b->node != 0 && (b->flags & kSeriesLive)) free_node(b->node);
 }
 
-// Slides the live buffers down in address order, filling each frame before moving on to the next.
+// Slides the live buffers down in address order. A buffer moves into a lower frame while that frame
+// has more than kFrameReuseRoom bytes of room and the buffer fits; otherwise it slides down in its
+// own frame. Frames between the one being filled and the one being walked are always empty.
 void compact_frames() {
   auto& F = M.series_frames;
   if (F.empty()) return;
@@ -398,7 +400,8 @@ void compact_frames() {
       uint32_t stride = kBufferOverhead + b->capacity;
       if (b->flags & kSeriesMark) {
         b->flags &= ~kSeriesMark;
-        while (d < f && static_cast<size_t>(F[d].end - cursor) < stride) {
+        while (d < f && (static_cast<size_t>(F[d].end - cursor) < stride ||
+                         static_cast<size_t>(F[d].end - cursor) <= kFrameReuseRoom)) {
           F[d].heap = cursor;
           cursor = F[++d].base;
         }

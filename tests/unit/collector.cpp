@@ -437,3 +437,60 @@ TEST_F(CollectorTest, ReferenceToAFreedNodeStopsMarking) {
 
 }  // namespace
 }  // namespace zem
+
+namespace zem {
+namespace {
+
+const SeriesFrame* frame_of(NodeId n) {
+  auto* at = reinterpret_cast<uint8_t*>(series_buffer(n));
+  for (const SeriesFrame& f : memory_state.series_frames)
+    if (f.base <= at && at < f.end) return &f;
+  return nullptr;
+}
+
+// Two frames filled with 8 KB buffers. Three buffers of the upper frame (by address) are kept. When
+// ten buffers of the lower frame die, the lower frame has more than 52,428 bytes of room after
+// compaction and the three move down into it, leaving the upper frame empty; when none die, the
+// lower frame is not a target and they slide down in their own frame.
+TEST_F(CollectorTest, LiveBuffersMoveIntoALowerFrameWithEnoughRoom) {
+  constexpr uint32_t kNeed = 8200;  // 8176 bytes of data and the header
+  for (bool drop_ten : {true, false}) {
+    SCOPED_TRACE(drop_ten ? "room in the lower frame" : "lower frame full");
+    alloc::init();
+    gc::init();
+    gc::set_stress(0);
+    static std::vector<NodeId> kept;
+    kept.clear();
+    std::vector<NodeId> all;
+    auto room_left = [] {
+      for (const SeriesFrame& f : memory_state.series_frames)
+        if (static_cast<uint32_t>(f.end - f.heap) >= kNeed) return true;
+      return false;
+    };
+    while (memory_state.series_frames.size() < 2 || room_left()) all.push_back(alloc::make_bytes(kNeed - 24));
+    ASSERT_EQ(memory_state.series_frames.size(), 2u);
+    uint8_t* lower = memory_state.series_frames[0].base;
+    uint8_t* upper = memory_state.series_frames[1].base;
+    std::vector<NodeId> in_lower, in_upper;
+    for (NodeId n : all) (frame_of(n)->base == lower ? in_lower : in_upper).push_back(n);
+    std::vector<NodeId> movers(in_upper.begin(), in_upper.begin() + 3);
+    kept = movers;
+    kept.insert(kept.end(), in_lower.begin() + (drop_ten ? 10 : 0), in_lower.end());
+    gc::add_root([](void*) {
+      for (NodeId n : kept) gc::mark_node(n);
+    });
+    gc::collect();
+    for (NodeId n : movers) EXPECT_EQ(frame_of(n)->base, drop_ten ? lower : upper);
+    for (const SeriesFrame& f : memory_state.series_frames) {
+      uint64_t used = static_cast<uint64_t>(f.heap - f.base);
+      if (f.base == lower) {
+        EXPECT_EQ(used, (in_lower.size() - (drop_ten ? 7 : 0)) * kNeed);
+      } else if (f.base == upper) {
+        EXPECT_EQ(used, drop_ten ? 0 : 3 * kNeed);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zem
