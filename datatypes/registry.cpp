@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "datatypes/block.h"
+#include "datatypes/series.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
@@ -134,8 +136,8 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_UNSET, TYPE_NONE_ID, "unset!", &register_unset},
     {TYPE_NONE, TYPE_NONE_ID, "none!", &register_none},
     {TYPE_LOGIC, TYPE_NONE_ID, "logic!", &register_logic},
-    {TYPE_SERIES, TYPE_NONE_ID, "series!", nullptr},
-    {TYPE_BLOCK, TYPE_SERIES, "block!", nullptr},
+    {TYPE_SERIES, TYPE_NONE_ID, "series!", &series::register_series_type},
+    {TYPE_BLOCK, TYPE_SERIES, "block!", &block::register_block_type},
     {TYPE_STRING, TYPE_SERIES, "string!", nullptr},
     {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
     {TYPE_INTEGER, TYPE_NONE_ID, "integer!", nullptr},

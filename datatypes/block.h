@@ -1,0 +1,115 @@
+// block!: the list of values that is both data and code, and the helpers every module uses to build
+// and walk blocks.
+//
+// A block value holds its head index in cells in data1 and the node of a buffer of 16-byte cells in
+// data2. Cell addresses answered here stay valid only until the next allocation into the same block
+// or the next safe point; keep nodes (or rooted cells) across anything that may grow or collect.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+#include "datatypes/registry.h"
+
+namespace zem::block {
+
+// block!, paren!, the four path kinds and hash!.
+constexpr bool is_block_kind(TypeId t) {
+  return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_PATH || t == TYPE_LIT_PATH ||
+         t == TYPE_SET_PATH || t == TYPE_GET_PATH || t == TYPE_HASH;
+}
+constexpr bool is_path_kind(TypeId t) {
+  return t == TYPE_PATH || t == TYPE_LIT_PATH || t == TYPE_SET_PATH || t == TYPE_GET_PATH;
+}
+constexpr bool is_word_kind(TypeId t) {
+  return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD ||
+         t == TYPE_REFINEMENT || t == TYPE_ISSUE;
+}
+
+// ---- Construction ------------------------------------------------------------------------------
+
+// An empty block with room for `capacity` cells (at least 1).
+Cell make(uint32_t capacity = 0, TypeId type = TYPE_BLOCK);
+void init_empty(Cell& cell, uint32_t capacity, TypeId type = TYPE_BLOCK);
+// As init_empty; `big` asks for a buffer of its own (a big series) from the start.
+void init_empty_cells(Cell& cell, uint32_t capacity, bool big);
+// A block value over an existing buffer.
+inline Cell value_of(NodeId node, TypeId type = TYPE_BLOCK, uint32_t head = 0) {
+  Cell c{};
+  c.set_header(type);
+  c.data1 = head;
+  c.data2 = node;
+  return c;
+}
+
+// ---- Reading -----------------------------------------------------------------------------------
+
+// Cells from the head to the tail; a head beyond the tail counts 0.
+uint32_t length(const Cell& block);
+// Cells from the buffer's first cell to the tail.
+inline uint32_t buffer_length(NodeId node) { return series_buffer(node)->length(); }
+// Address of the head cell; a head beyond the tail is first set to the tail in the value.
+Cell* head(Cell& block);
+// The head cell address without touching the value (a head past the tail reads as the tail).
+Cell* head_of(const Cell& block);
+Cell* tail_cell(const Cell& block);
+bool at_tail(const Cell& block);
+// Advances the head by one while it stays within the tail; true once the tail is reached.
+bool step_head(Cell& block);
+// The cell at an absolute index from the buffer's first cell (no check).
+inline Cell* cell_at_index(const Cell& block, uint32_t index) {
+  return series_buffer(block.node())->cells_head() + index;
+}
+
+// ---- Writing -----------------------------------------------------------------------------------
+
+// Room for `extra` more cells after the tail; grows to twice the need. Answers the buffer.
+SeriesBuffer* reserve(NodeId node, uint64_t extra);
+// Appends a copy of the value; answers the new cell. A hash! learns it.
+Cell* append_cell(const Cell& block, const Cell& value);
+// The raw form for buffers not seen through a value (no hash! upkeep).
+Cell* append_cell(NodeId node, const Cell& value);
+// Appends copies of n cells (which may lie in the block itself).
+void append_cells(const Cell& block, const Cell* first, uint32_t n);
+// Appends copies of the source's cells from its head.
+void append_cells_from(const Cell& target, const Cell& source);
+// Inserts one cell at the head, moving the rest up; a hash! is kept current.
+void insert_cell(const Cell& block, const Cell& value);
+// Inserts the source's cells at the target's head, in order.
+void insert_cells_at_head(const Cell& target, const Cell& source);
+// Tail := head cell.
+void clear_at_head(const Cell& block);
+// Tail := cell at the absolute index (when the buffer holds that many).
+void truncate_at(NodeId node, uint32_t index);
+
+// ---- Searching ---------------------------------------------------------------------------------
+
+// The compare action of a's type under the code: -1, 0, 1, or kCannotCompare (also when the type has
+// no compare handler).
+int32_t cell_compare(const Cell& a, const Cell& b, CompareOp op);
+// Equality under find/select (code 12).
+inline bool find_equal(const Cell& a, const Cell& b) { return cell_compare(a, b, COMP_FIND) == 0; }
+// The cell after the first cell equal to the value (code 12), or the shared none cell.
+const Cell* select_equal(const Cell& block, const Cell& value);
+// Removes the first cell equal to the value (code 12), searching from the head or, with
+// `from_start`, from the first cell; false when none matched.
+bool remove_equal(const Cell& block, const Cell& value, bool from_start);
+// The cell after the first word kind (word!, set-word!, get-word!, lit-word!) that names the same
+// word as `word` (case-insensitive), or the shared none cell.
+const Cell* value_after_word(const Cell& block, const Cell& word);
+
+// ---- Copying -----------------------------------------------------------------------------------
+
+// A new block of the same type holding copies of the cells from the head; with `deep` every nested
+// series is copied too (restricted to the types of `types`, a datatype! or typeset!, when given).
+// A cyclic block raises internal `no-cycle` when copied deeply.
+Cell copy_cells(const Cell& block, bool deep, const Cell* types = nullptr);
+// Replaces every nested series value of the block (from its head) by a deep copy of itself.
+void deep_copy_nested(const Cell& block, const Cell* types);
+
+// ---- The datatype --------------------------------------------------------------------------------
+
+void register_block_type();
+
+}  // namespace zem::block
