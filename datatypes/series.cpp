@@ -309,8 +309,8 @@ Cell find_key(const Cell& s, const Cell& key) {
   ActionCall find{};
   find.args = cells;
   find.arg_count = 2;
-  find.action = Action::find;
-  ActionHandler h = action_handler(s.type(), Action::find);
+  find.action = ActionIndex::find;
+  ActionHandler h = action_handler(s.type(), ActionIndex::find);
   if (!h) fire_not_done(s.type());
   return *h(find);
 }
@@ -568,27 +568,27 @@ Cell* modify_handler(ActionCall& call) {
 
 void register_series_type() {
   HandlerRow row;
-  row.set(Action::random, random_handler)
-      .set(Action::reflect, reflect_handler)
-      .set(Action::at, at_handler)
-      .set(Action::back, back_handler)
-      .set(Action::clear, clear_handler)
-      .set(Action::copy, copy_handler)
-      .set(Action::head, head_handler)
-      .set(Action::head_q, head_q_handler)
-      .set(Action::index_q, index_q_handler)
-      .set(Action::length_q, length_q_handler)
-      .set(Action::move, move_handler)
-      .set(Action::next, next_handler)
-      .set(Action::pick, pick_handler)
-      .set(Action::poke, poke_handler)
-      .set(Action::remove, remove_handler)
-      .set(Action::reverse, reverse_handler)
-      .set(Action::skip, skip_handler)
-      .set(Action::tail, tail_handler)
-      .set(Action::tail_q, tail_q_handler)
-      .set(Action::take, take_handler)
-      .set(Action::modify, modify_handler);
+  row.set(ActionIndex::random, random_handler)
+      .set(ActionIndex::reflect, reflect_handler)
+      .set(ActionIndex::at, at_handler)
+      .set(ActionIndex::back, back_handler)
+      .set(ActionIndex::clear, clear_handler)
+      .set(ActionIndex::copy, copy_handler)
+      .set(ActionIndex::head, head_handler)
+      .set(ActionIndex::head_q, head_q_handler)
+      .set(ActionIndex::index_q, index_q_handler)
+      .set(ActionIndex::length_q, length_q_handler)
+      .set(ActionIndex::move, move_handler)
+      .set(ActionIndex::next, next_handler)
+      .set(ActionIndex::pick, pick_handler)
+      .set(ActionIndex::poke, poke_handler)
+      .set(ActionIndex::remove, remove_handler)
+      .set(ActionIndex::reverse, reverse_handler)
+      .set(ActionIndex::skip, skip_handler)
+      .set(ActionIndex::tail, tail_handler)
+      .set(ActionIndex::tail_q, tail_q_handler)
+      .set(ActionIndex::take, take_handler)
+      .set(ActionIndex::modify, modify_handler);
   register_type(TYPE_SERIES, TYPE_NONE_ID, "series!", row);
 }
 
