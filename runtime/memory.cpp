@@ -165,6 +165,8 @@ SeriesBuffer* place_buffer(uint8_t* at, uint32_t size, uint32_t unit, int64_t he
   ZEM_UNPOISON(at, size + kBufferOverhead);
   auto* b = reinterpret_cast<SeriesBuffer*>(at);
   uint32_t flags = (unit & kSeriesUnitMask) | kSeriesLive | kSeriesMade | extra;
+  // Made during a collection (by a release callback): it must outlive the collection's sweep.
+  if (gc::collector_state.collecting) flags |= kSeriesMark;
   uint32_t offset;
   if (head_offset < 0) {
     offset = size >> 1;

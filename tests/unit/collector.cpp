@@ -494,3 +494,24 @@ TEST_F(CollectorTest, LiveBuffersMoveIntoALowerFrameWithEnoughRoom) {
 
 }  // namespace
 }  // namespace zem
+
+namespace zem {
+namespace {
+
+NodeId g_made_in_release;
+void make_in_release(void*) { g_made_in_release = alloc::make_cells(2); }
+
+TEST_F(CollectorTest, ASeriesMadeDuringACollectionSurvivesIt) {
+  uint32_t cls = resources::register_class("made", make_in_release);
+  resources::add(nullptr, cls);
+  g_made_in_release = 0;
+  gc::collect();  // the entry is released, its callback makes a block
+  ASSERT_NE(g_made_in_release, 0u);
+  EXPECT_TRUE(node_live(g_made_in_release));
+  EXPECT_FALSE(series_buffer(g_made_in_release)->is_marked());
+  gc::collect();  // unreachable now
+  EXPECT_FALSE(node_live(g_made_in_release));
+}
+
+}  // namespace
+}  // namespace zem
