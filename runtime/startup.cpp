@@ -4,6 +4,7 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "evaluator/stack.h"
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
 #include "runtime/collector.h"
@@ -49,7 +50,9 @@ void runtime_init(int argc, char** argv) {
   hashtab::init(random::hash_seed());
   symbol::init();
   // type-name words and runtime words
-  // natives, parse, ownership, checksums, compression, processes, stacks, lexer
+  // natives, parse, ownership, checksums, compression, processes
+  stack::init();
+  // lexer
   // boot image
   // interpreter
   slot_pool::reset();

@@ -1,0 +1,462 @@
+#include "evaluator/stack.h"
+
+#include <string>
+
+#include "datatypes/registry.h"
+#include "runtime/collector.h"
+#include "runtime/memory.h"
+#include "runtime/platform.h"
+
+namespace zem {
+
+StackState stack_state;
+
+namespace stack {
+
+namespace {
+
+struct StackHooks {
+  void (*build_error_value)(PendingExit&) = nullptr;
+  bool (*refers_to_function)(const Cell& word) = nullptr;
+  std::string_view (*symbol_name)(uint32_t symbol) = nullptr;
+};
+StackHooks g_hooks;
+
+Cell make_unset_cell() {
+  Cell c{};
+  c.set_header(TYPE_UNSET);
+  return c;
+}
+
+// The context cell of a context node.
+inline Cell& context_cell(NodeId ctx) { return *block_head(ctx); }
+
+// Puts an on-stack function context's values reference back as the frame saved it.
+inline void restore_context(const CallFrame& f) {
+  if (f.function_context) context_cell(f.function_context).data2 = f.saved_values;
+}
+
+void mark_roots(void*) { mark_frames(); }
+
+void raise_error(PendingExit& p) {
+  if (g_hooks.build_error_value) g_hooks.build_error_value(p);
+  unwind_for_error(p);
+}
+
+// A value field of an error object (values block of its context), or null.
+Cell* error_field(const Cell& error, uint32_t field) {
+  if (!error.is(TYPE_ERROR) || !error.data1) return nullptr;
+  NodeId values = context_cell(error.data1).data2;
+  if (!values || series_length(values) <= field) return nullptr;
+  return block_head(values) + field;
+}
+
+bool fixed_name(uint32_t symbol) {
+  return symbol == stack_state.body_symbol || symbol == stack_state.anon_symbol;
+}
+
+// Sets the pending exit after the stacks were cut back to the frame at depth `target`.
+void set_pending(uint32_t code, const Cell* value, uint32_t target) {
+  PendingExit& p = pending_exit();
+  Cell v = value ? *value : make_unset_cell();
+  clear_pending_exit();
+  p.code = code;
+  p.value = v;
+  stack_state.exit_target = target;
+}
+
+}  // namespace
+
+void set_error_value_builder(void (*fn)(PendingExit&)) { g_hooks.build_error_value = fn; }
+void set_function_word_test(bool (*fn)(const Cell& word)) { g_hooks.refers_to_function = fn; }
+void set_symbol_namer(std::string_view (*fn)(uint32_t symbol)) { g_hooks.symbol_name = fn; }
+
+void init() {
+  StackState& s = stack_state;
+  s.arg_node = alloc::make_heap_series(kArgStackCells, sizeof(Cell));
+  s.call_node = alloc::make_heap_series(kCallStackFrames * sizeof(CallFrame) / 16, 16);
+  reset();
+  uintptr_t low = 0, high = 0;
+  platform::stack_extent(low, high);
+  s.machine_limit = low ? low + kMachineStackMargin : 0;
+  gc::set_fixed_root(gc::RootSlot::arg_stack, mark_roots);
+  set_error_raiser(raise_error);
+}
+
+void reset() {
+  StackState& s = stack_state;
+  SeriesBuffer* a = series_buffer(s.arg_node);
+  s.bottom = s.top = s.base = a->cells_head();
+  s.end = s.bottom + kArgStackCells;
+  s.limit = s.end - kArgHeadroomCells;
+  SeriesBuffer* c = series_buffer(s.call_node);
+  s.call_bottom = s.call_top = reinterpret_cast<CallFrame*>(c->head_ptr());
+  s.call_end = s.call_bottom + kCallStackFrames;
+  s.call_limit = s.call_end - kCallHeadroomFrames;
+  s.throw_position = -1;
+  s.exit_target = 0;
+  s.raising_overflow = false;
+}
+
+void set_fixed_symbols(uint32_t body, uint32_t anon, uint32_t not_found, uint32_t self) {
+  stack_state.body_symbol = body;
+  stack_state.anon_symbol = anon;
+  stack_state.not_found_symbol = not_found;
+  stack_state.self_symbol = self;
+}
+
+void restore(const Mark& m) {
+  StackState& s = stack_state;
+  // Frames above the mark may hold function contexts whose values must be put back.
+  while (depth() > m.call_top) restore_context(*--s.call_top);
+  s.base = s.bottom + m.base;
+  s.top = s.bottom + m.top;
+}
+
+void overflow() {
+  StackState& s = stack_state;
+  // Room for building the error: the headroom below both ends, and five cells given back.
+  s.top = (s.top - s.bottom > 5) ? s.top - 5 : s.bottom;
+  if (s.base > s.top) s.base = s.top;
+  s.limit = s.end;
+  s.call_limit = s.call_end;
+  s.raising_overflow = true;
+  ptrstack::reset();
+  fire(Err::internal_stack_overflow);
+}
+
+Cell* push_function_frame(const Cell& word, NodeId function_context) {
+  StackState& s = stack_state;
+  if (s.call_top >= s.call_limit) overflow();
+  uint32_t saved = function_context ? context_cell(function_context).data2 : 0;
+  *s.call_top++ = CallFrame{FRAME_FUNCTION | ((word.data2 & 0xFFFF) << 8), cell_index(s.base),
+                            word.data1, function_context, saved};
+  s.base = s.top;
+  return s.base;
+}
+
+Cell* push_compiled_function_frame(const Cell& word, NodeId function_context) {
+  context_cell(function_context).data2 = values_ref(stack_state.base);
+  return push_frame(kCompiledBodyFrame, word);
+}
+
+void pop_function_frame() {
+  restore_context(*top_frame());
+  pop_frame();
+}
+
+void pop_function_frame_keep_result() {
+  restore_context(*top_frame());
+  pop_frame_keep_result();
+}
+
+void pop_function_frame_discard() {
+  restore_context(*top_frame());
+  pop_frame_discard();
+}
+
+void pop_frame_to_base() {
+  StackState& s = stack_state;
+  CallFrame* f = --s.call_top;
+  if (f->kind() == FRAME_FUNCTION) restore_context(*f);
+  if (s.call_top == s.call_bottom) {
+    s.base = s.top = s.bottom;
+    return;
+  }
+  s.top = s.base;
+  s.base = s.bottom + f->caller_base;
+}
+
+void set_call_top(uint32_t d) { stack_state.call_top = stack_state.call_bottom + d; }
+
+void set_body_flag(bool on) {
+  CallFrame* f = top_frame();
+  f->flags = on ? (f->flags | kFrameBodyFlag) : (f->flags & ~kFrameBodyFlag);
+}
+
+void set_interp_flag() { top_frame()->flags |= kFrameInterpFlag; }
+
+CallFrame* mark_caller_frame() {
+  if (depth() < 2) return nullptr;
+  CallFrame* f = stack_state.call_top - 2;
+  if (f->body()) return nullptr;
+  f->flags |= kFrameBodyFlag;
+  return f;
+}
+
+bool is_eval(CallFrame* start, bool once) {
+  CallFrame* f = start ? start : stack_state.call_top - 1;
+  if (once) return f > stack_state.call_bottom && (f - 1)->interpreted();
+  for (; f >= stack_state.call_bottom; f--)
+    if (f->interpreted()) return true;
+  return false;
+}
+
+void keep_result() {
+  StackState& s = stack_state;
+  if (s.top > s.base && (s.top - 1)->is(TYPE_ERROR)) *s.base = *(s.top - 1);
+  s.top = s.base + 1;
+}
+
+void drop_values(uint32_t n) {
+  StackState& s = stack_state;
+  s.top = (static_cast<uint32_t>(s.top - s.bottom) > n) ? s.top - n : s.bottom;
+}
+
+TypeId top_type() { return last_value()->type(); }
+
+Cell* last_value() {
+  StackState& s = stack_state;
+  return s.top > s.bottom ? s.top - 1 : s.bottom;
+}
+
+// ---- Exits -------------------------------------------------------------------------------------
+
+namespace {
+
+// The base of the frame at index i (its callee cells start there).
+Cell* own_base(uint32_t i) {
+  StackState& s = stack_state;
+  return i + 1 >= depth() ? s.base : s.bottom + s.call_bottom[i + 1].caller_base;
+}
+
+// Pops every frame above index i (restoring function contexts) and empties frame i:
+// base = top = its own base.
+void cut_to(uint32_t i) {
+  StackState& s = stack_state;
+  Cell* b = own_base(i);
+  for (uint32_t d = depth(); d-- > i + 1;) restore_context(s.call_bottom[d]);
+  s.call_top = s.call_bottom + i + 1;
+  s.base = s.top = b;
+}
+
+// Index of the nearest frame below the top one (or from the top one with `from_top`) that
+// `stops` accepts; -1 when none. A try/all frame met first raises `err`.
+template <class Stops>
+int64_t find_stop(bool from_top, Stops stops, Err err) {
+  int64_t i = static_cast<int64_t>(depth()) - 1;
+  if (i < 0) return -1;
+  if (from_top && stops(stack_state.call_bottom[i])) return i;
+  for (;;) {
+    if (stack_state.call_bottom[i].kind() == FRAME_TRY_ALL) fire(err);
+    if (--i < 0) return -1;
+    if (stops(stack_state.call_bottom[i])) return i;
+  }
+}
+
+}  // namespace
+
+uint32_t unwind_loop_exit(bool value_given, bool is_continue) {
+  Err err = is_continue ? Err::throw_continue : Err::throw_break;
+  Cell value = *stack_state.base;
+  int64_t i = find_stop(false, [](const CallFrame& f) { return f.kind() == FRAME_LOOP; }, err);
+  if (i < 0) fire(err);
+  cut_to(static_cast<uint32_t>(i));
+  set_pending(is_continue ? EXIT_CONTINUE : EXIT_BREAK,
+              value_given && !is_continue ? &value : nullptr, static_cast<uint32_t>(i));
+  *stack_state.base = pending_exit().value;
+  return pending_exit().code;
+}
+
+uint32_t unwind_function_exit(bool value_given, bool from_top) {
+  Cell value = *stack_state.base;
+  int64_t i = find_stop(from_top, [](const CallFrame& f) { return f.body(); }, Err::throw_return);
+  if (i < 0) fire(Err::throw_return);
+  cut_to(static_cast<uint32_t>(i));
+  set_pending(value_given ? EXIT_RETURN : EXIT_EXIT, value_given ? &value : nullptr,
+              static_cast<uint32_t>(i));
+  *stack_state.base = pending_exit().value;
+  return pending_exit().code;
+}
+
+uint32_t unwind_throw(uint32_t code) {
+  StackState& s = stack_state;
+  Cell value = *s.base;
+  Cell name = s.top > s.base + 1 ? s.base[1] : make_unset_cell();
+  if (s.throw_position < 0) s.throw_position = depth();
+  int64_t i = find_stop(false, [](const CallFrame& f) { return f.kind() == FRAME_CATCH; },
+                        Err::throw_throw);
+  if (i < 0) fire(Err::throw_throw, &value);
+  cut_to(static_cast<uint32_t>(i));
+  set_pending(code, &value, static_cast<uint32_t>(i));
+  pending_exit().name = name;
+  // The catch frame holds the thrown value and the name in slots 0 and 1.
+  s.base[0] = value;
+  s.base[1] = name;
+  return code;
+}
+
+void unwind_for_error(PendingExit& p) {
+  StackState& s = stack_state;
+  if (depth() > 0) {
+    Cell* where = error_field(p.value, kErrorFieldWhere);
+    if (where && where->is(TYPE_NONE)) {
+      Cell w = current_call_word();
+      where = error_field(p.value, kErrorFieldWhere);  // nothing moved, but re-read anyway
+      *where = w;
+    }
+    Cell* st = error_field(p.value, kErrorFieldStack);
+    if (st && !st->is(TYPE_BLOCK)) attach_call(p.value);
+  }
+  // Pop to the nearest try or try/all frame, and that frame too.
+  uint32_t target = kNoExitTarget;
+  CallFrame* f = unwind_until(FRAME_TRY, true);
+  if (f) {
+    target = static_cast<uint32_t>(f - s.call_bottom);
+    uint32_t caller = f->caller_base;
+    restore_context(*f);
+    s.call_top = f;
+    s.base = s.top = s.bottom + caller;
+  } else {
+    s.base = s.top = s.bottom;
+  }
+  s.exit_target = target;
+  if (s.raising_overflow) {
+    s.raising_overflow = false;
+    s.limit = s.end - kArgHeadroomCells;
+    s.call_limit = s.call_end - kCallHeadroomFrames;
+  }
+  s.throw_position = -1;
+}
+
+CallFrame* unwind_until(uint32_t kind, bool keep) {
+  StackState& s = stack_state;
+  while (s.call_top > s.call_bottom) {
+    CallFrame* f = s.call_top - 1;
+    uint32_t k = f->kind();
+    if (k == kind || k == FRAME_TRY_ALL) {
+      if (keep) cut_to(static_cast<uint32_t>(f - s.call_bottom));
+      return f;
+    }
+    if (k == FRAME_FUNCTION) restore_context(*f);
+    s.call_top = f;
+    s.base = s.bottom + f->caller_base;
+  }
+  s.base = s.top = s.bottom;
+  return nullptr;
+}
+
+void unwind_to_kind_keep_result(uint32_t kind) {
+  StackState& s = stack_state;
+  Cell result = *s.base;
+  if (unwind_until(kind, true)) *s.base = result;
+}
+
+void take_exit_value() {
+  PendingExit& p = pending_exit();
+  Cell v = p.value.type() == TYPE_NONE_ID ? make_unset_cell() : p.value;
+  // A caught throw no longer names the place of a later error.
+  if (p.code == EXIT_THROW) stack_state.throw_position = -1;
+  clear_pending_exit();
+  set_single_result(v);
+}
+
+std::string uncaught_message() {
+  PendingExit& p = pending_exit();
+  Err e = p.error;
+  switch (p.code) {
+    case EXIT_BREAK: e = Err::throw_break; break;
+    case EXIT_CONTINUE: e = Err::throw_continue; break;
+    case EXIT_RETURN:
+    case EXIT_EXIT: e = Err::throw_return; break;
+    case EXIT_THROW: e = Err::throw_throw; break;
+    default: break;
+  }
+  if (p.code == EXIT_ERROR && p.value.is(TYPE_ERROR)) {
+    if (FormHandler form = form_handler(TYPE_ERROR)) {
+      StdStringOut out;
+      form(p.value, out, nullptr, kNoLimit);
+      return out.text();
+    }
+  }
+  uint32_t code = static_cast<uint32_t>(e);
+  const ErrCategoryInfo& cat = error_category(error_category_of(e));
+  return "*** " + std::string(cat.title) + ": " + std::string(error_id_word(code));
+}
+
+// ---- Traces ------------------------------------------------------------------------------------
+
+Cell current_call_word() {
+  StackState& s = stack_state;
+  int64_t i = s.throw_position >= 0 ? s.throw_position : depth();
+  s.throw_position = -1;
+  while (--i >= 0) {
+    const CallFrame& f = s.call_bottom[i];
+    if (!fixed_name(f.symbol())) return make_word_cell(f.symbol(), f.word_context);
+  }
+  return make_word_cell(s.not_found_symbol, 0);
+}
+
+void attach_call(Cell& error) {
+  if (Cell* st = error_field(error, kErrorFieldStack)) {
+    Cell c{};
+    c.set_header(TYPE_INTEGER);
+    c.data2 = depth();
+    *st = c;
+  }
+}
+
+std::vector<Cell> trace_words(int32_t level, uint32_t end_depth) {
+  StackState& s = stack_state;
+  std::vector<Cell> words;
+  if (end_depth > depth()) end_depth = depth();
+  for (uint32_t i = 0; i < end_depth; i++) {
+    const CallFrame& f = s.call_bottom[i];
+    if (fixed_name(f.symbol())) continue;
+    Cell w = make_word_cell(f.symbol(), f.word_context);
+    if (level == 1 && !(g_hooks.refers_to_function && g_hooks.refers_to_function(w))) continue;
+    words.push_back(make_word_cell(f.symbol(), 0));
+  }
+  return words;
+}
+
+int32_t form_trace(int32_t level, const Cell& stack_field, TextOut& out, int32_t budget) {
+  uint32_t end = stack_field.is(TYPE_INTEGER) ? stack_field.data2 : depth();
+  for (const Cell& w : trace_words(level, end)) {
+    std::string_view name = g_hooks.symbol_name ? g_hooks.symbol_name(w.data2) : "?";
+    for (char ch : name) out.append_code_point(static_cast<unsigned char>(ch));
+    out.append_ascii(" ");
+    budget -= static_cast<int32_t>(name.size()) + 1;
+    if (budget < 1) break;
+  }
+  return budget;
+}
+
+std::vector<Cell> collect_calls() {
+  StackState& s = stack_state;
+  std::vector<Cell> out;
+  for (uint32_t i = depth(); i-- > 1;) {
+    const CallFrame& f = s.call_bottom[i];
+    if (fixed_name(f.symbol())) continue;
+    out.push_back(make_word_cell(f.symbol(), f.function_context ? f.function_context : 0));
+    Cell base{};
+    base.set_header(TYPE_INTEGER);
+    base.data2 = f.caller_base;
+    out.push_back(base);
+  }
+  return out;
+}
+
+void mark_frames() {
+  StackState& s = stack_state;
+  if (!s.arg_node) return;
+  gc::mark_node(s.arg_node);
+  gc::mark_node(s.call_node);
+  gc::mark_values(s.bottom, s.top);
+  for (CallFrame* f = s.call_bottom; f < s.call_top; f++) {
+    if (f->word_context) {
+      if (f->symbol() == s.self_symbol && s.self_symbol)
+        gc::mark_block(f->word_context);
+      else
+        gc::mark_context(f->word_context);
+    }
+    if (f->function_context) {
+      gc::mark_context(f->function_context);
+      if (f->saved_values && !(context_cell(f->function_context).header & gc::kContextOnStack))
+        gc::mark_block(f->saved_values);
+    }
+  }
+}
+
+}  // namespace stack
+}  // namespace zem
