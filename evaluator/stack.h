@@ -84,6 +84,7 @@ struct StackState {
   uint32_t anon_symbol = 0;       // <anon>
   uint32_t not_found_symbol = 0;  // <not-found>
   uint32_t self_symbol = 0;       // self
+  uint32_t part_symbol = 0;       // part (errors about /part arguments)
   int64_t throw_position = -1;    // call-stack depth recorded by a throw, until read
   uint32_t exit_target = 0;       // call-stack depth the pending exit was cut back to
   uintptr_t machine_limit = 0;    // lowest machine stack address evaluation may reach

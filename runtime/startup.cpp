@@ -4,6 +4,7 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "evaluator/dispatch.h"
 #include "evaluator/stack.h"
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
@@ -43,7 +44,7 @@ void runtime_init(int argc, char** argv) {
   gc::init();
   resources::init();  // resource registry
   registry_init();  // type-name and action handler tables; datatype registrations, parents first
-  // action entry table
+  actions::init();  // action entry table
   // first node and series frames; root block and stacks
   // global context
   casefold::init();
