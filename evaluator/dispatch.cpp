@@ -156,7 +156,7 @@ void check_part_argument(const int32_t* refs) {
 void form_stack(const int32_t* refs) {
   Cell* base = stack::base();
   int32_t part = refs[0] >= 0 ? part_count(base[refs[0]]) : -1;
-  Cell result = part >= 0 && part < 1 ? string_from_utf8("") : form_value(base[0], part);
+  Cell result = refs[0] >= 0 && part < 1 ? string_from_utf8("") : form_value(base[0], part);
   stack::set_single_result(result);
 }
 
@@ -164,7 +164,8 @@ void mold_stack(const int32_t* refs) {
   Cell* base = stack::base();
   MoldFlags flags{refs[0] >= 0, refs[1] >= 0, refs[2] >= 0};
   int32_t part = refs[3] >= 0 ? part_count(base[refs[3]]) : -1;
-  Cell result = part >= 0 && part < 1 ? string_from_utf8("") : mold_value(base[0], flags, part);
+  Cell result =
+      refs[3] >= 0 && part < 1 ? string_from_utf8("") : mold_value(base[0], flags, part);
   stack::set_single_result(result);
 }
 
