@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/registry.h"
+#include "runtime/collector.h"
+#include "runtime/unicode.h"
+
 namespace zem::lexer {
 namespace {
 
@@ -23,18 +27,6 @@ struct Globals {
   SyntaxError error;
 };
 Globals g;
-
-// Datatype names accepted by construction literals, by type id.
-constexpr std::string_view kTypeNames[] = {
-    "",          "datatype!", "unset!",  "none!",      "logic!",   "block!",    "paren!",
-    "string!",   "file!",     "url!",    "char!",      "integer!", "float!",    "symbol!",
-    "context!",  "word!",     "set-word!", "lit-word!", "get-word!", "refinement!", "issue!",
-    "native!",   "action!",   "op!",     "function!",  "path!",    "lit-path!", "set-path!",
-    "get-path!", "routine!",  "bitset!", "triple!",    "object!",  "typeset!",  "error!",
-    "vector!",   "hash!",     "pair!",   "percent!",   "tuple!",   "map!",      "binary!",
-    "series!",   "time!",     "tag!",    "email!",     "handle!",  "date!",     "port!",
-    "money!",    "ref!",      "point2D!", "point3D!",  "image!",   "event!",
-};
 
 bool is_path_type(TypeId t) {
   return t == TYPE_PATH || t == TYPE_LIT_PATH || t == TYPE_SET_PATH || t == TYPE_GET_PATH;
@@ -90,10 +82,16 @@ void grow_output(uint32_t need) {
   g.capacity = cap;
 }
 
-[[noreturn]] void not_built(TypeId type) {
-  // The value modules install the loaders; building a value of a kind without one is refused.
-  (void)type;
-  fire(Err::internal_not_done);
+// The value modules install the loaders; building a value of a kind without one is refused.
+[[noreturn]] void not_built(TypeId type) { fire_not_done(type); }
+
+// Length of the strict UTF-8 sequence at p with its code point, or 0 when it is invalid.
+int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp) {
+  const uint8_t* q = p;
+  int32_t c = unicode::fast_decode_utf8_char(q, end);
+  if (c < 0) return 0;
+  cp = static_cast<uint32_t>(c);
+  return static_cast<int>(q - p);
 }
 
 // ---- events ----
@@ -369,8 +367,10 @@ void scan_construct(State& st, const uint8_t* start, const uint8_t* end, uint32_
   } else if (equal_nocase(s, e, "unset")) {
     type = TYPE_UNSET;
   } else {
-    for (size_t i = 1; i < std::size(kTypeNames); ++i)
-      if (equal_nocase(s, e, kTypeNames[i])) type = TYPE_DATATYPE;
+    for (uint32_t t = 1; t <= highest_type_id(); ++t) {
+      std::string_view name = type_name(static_cast<TypeId>(t));
+      if (!name.empty() && equal_nocase(s, e, name)) type = TYPE_DATATYPE;
+    }
   }
   if (type == TYPE_NONE_ID) syntax_error(st, start, end, ErrorKind::malconstruct, TYPE_NONE_ID);
   st.token_type = type;
@@ -537,9 +537,7 @@ struct Unlink {
     if (consumed) {
       const uint8_t* p = st.cursor < st.in_end ? st.cursor : st.in_end;
       if (is_string_family(st.input.type())) {
-        uint32_t n = 0;
-        for (const uint8_t* q = st.in_start; q < p; ++q) n += (*q & 0xC0) != 0x80;
-        *consumed = n;
+        *consumed = static_cast<uint32_t>(unicode::count_utf8_chars(st.in_start, p));
       } else {
         *consumed = offset_of(st, p);
       }
@@ -562,7 +560,10 @@ Err SyntaxError::id() const {
   return Err::syntax_invalid;
 }
 
-void init() {
+namespace {
+
+// The buffer and the handler table, made once, at start-up or by the first scan.
+void prepare() {
   if (g.out) return;
   grow_output(kInitialCells);
   const TokenHandler structural[] = {scan_end,        scan_invalid,   scan_block_open, scan_block_close,
@@ -575,13 +576,25 @@ void init() {
   g.table[K_ISSUE].scan = scan_issue;
 }
 
+}  // namespace
+
+void init() {
+  prepare();
+  // The collector marks the values of every running scan.
+  static const gc::RootFn kRoot = [](void*) {
+    mark_states([](Cell& c, void*) { gc::mark_value(c); }, nullptr);
+  };
+  gc::remove_root(kRoot);
+  gc::add_root(kRoot);
+}
+
 void set_token_handlers(Kind kind, TokenHandlers handlers) {
-  init();
+  prepare();
   g.table[kind] = handlers;
 }
 
 const TokenHandlers& token_handlers(Kind kind) {
-  init();
+  prepare();
   return g.table[kind];
 }
 
@@ -611,31 +624,6 @@ void mark_states(void (*mark)(Cell&, void*), void* user) {
       if (!is_marker(g.out[i])) mark(g.out[i], user);
     if (st->input.type() != TYPE_NONE_ID) mark(st->input, user);
   }
-}
-
-int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp) {
-  uint8_t b = *p;
-  int n;
-  uint32_t min;
-  if (b < 0x80) {
-    cp = b;
-    return 1;
-  } else if (b >= 0xC2 && b <= 0xDF) {
-    n = 2, cp = b & 0x1F, min = 0x80;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    n = 3, cp = b & 0x0F, min = 0x800;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    n = 4, cp = b & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (end - p < n) return 0;
-  for (int i = 1; i < n; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (p[i] & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
 }
 
 const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, uint32_t& cp) {
@@ -816,7 +804,7 @@ namespace {
 
 TypeId scan_into(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint32_t* consumed,
                  Observer* observer, const Cell* input, Cell* target, std::vector<Token>* sink) {
-  init();
+  prepare();
   if (len > 0x7FFFFFFF) fire(Err::internal_limit_hit);  // offsets are 32-bit
   State st;
   if (g.last) {

@@ -138,8 +138,8 @@ struct ScanMode {
   bool single_result = false;  // with one_value: still wrap the result in a block
 };
 
-// Start-up: allocates the output buffer and fills the token-handler table with the structural
-// scanners. Idempotent.
+// Start-up: allocates the output buffer, fills the token-handler table with the structural
+// scanners and registers the scans' values with the collector. Scans call it too when it has not run.
 void init();
 
 // Installs the handlers of one token kind (the loaders of the value modules).
@@ -171,9 +171,6 @@ Cell* cell_at(uint32_t index);
 // Calls `mark` on every output cell of every running scan, its input and its callback.
 void mark_states(void (*mark)(Cell&, void*), void* user);
 
-// Text helpers shared with the loaders.
-// Decodes one UTF-8 sequence at p (< end) into cp; answers its length or 0 when it is invalid.
-int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp);
 // Decodes the escape after a "^" at p; answers the position after it, or null when it is invalid.
 const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, uint32_t& cp);
 

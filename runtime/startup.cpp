@@ -5,6 +5,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
@@ -53,7 +54,7 @@ void runtime_init(int argc, char** argv) {
   // type-name words and runtime words
   // natives, parse, ownership, checksums, compression, processes
   stack::init();
-  // lexer
+  lexer::init();  // lexer tables and output buffer
   // boot image
   // interpreter
   slot_pool::reset();

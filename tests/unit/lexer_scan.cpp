@@ -6,10 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/registry.h"
 #include "evaluator/lexer.h"
 
 namespace zem::lexer {
 namespace {
+
+// Construction literals know the datatype names from the registry.
+struct RegistryEnv : ::testing::Environment {
+  void SetUp() override { registry_init(); }
+};
+const auto* const kRegistry = ::testing::AddGlobalTestEnvironment(new RegistryEnv);
 
 // "kind:text" for every token, or the error as "!id type (line N) near".
 std::string describe(std::string_view text) {
