@@ -3,10 +3,12 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/series.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
+#include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/low_print.h"
@@ -142,12 +144,12 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
     {TYPE_INTEGER, TYPE_NONE_ID, "integer!", nullptr},
     {TYPE_SYMBOL, TYPE_NONE_ID, "symbol!", nullptr},
-    {TYPE_CONTEXT, TYPE_NONE_ID, "context!", nullptr},
-    {TYPE_WORD, TYPE_SYMBOL, "word!", nullptr},
-    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", nullptr},
-    {TYPE_SET_WORD, TYPE_WORD, "set-word!", nullptr},
-    {TYPE_GET_WORD, TYPE_WORD, "get-word!", nullptr},
-    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", nullptr},
+    {TYPE_CONTEXT, TYPE_NONE_ID, "context!", &register_context_type},
+    {TYPE_WORD, TYPE_SYMBOL, "word!", &register_word},
+    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", &register_lit_word},
+    {TYPE_SET_WORD, TYPE_WORD, "set-word!", &register_set_word},
+    {TYPE_GET_WORD, TYPE_WORD, "get-word!", &register_get_word},
+    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", &register_refinement},
     {TYPE_CHAR, TYPE_INTEGER, "char!", nullptr},
     {TYPE_NATIVE, TYPE_NONE_ID, "native!", nullptr},
     {TYPE_ACTION, TYPE_NATIVE, "action!", nullptr},
@@ -159,7 +161,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_FUNCTION, TYPE_CONTEXT, "function!", nullptr},
     {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", nullptr},
     {TYPE_PAREN, TYPE_BLOCK, "paren!", nullptr},
-    {TYPE_ISSUE, TYPE_WORD, "issue!", nullptr},
+    {TYPE_ISSUE, TYPE_WORD, "issue!", &register_issue_type},
     {TYPE_URL, TYPE_STRING, "url!", nullptr},
     {TYPE_FILE, TYPE_URL, "file!", nullptr},
     {TYPE_OBJECT, TYPE_NONE_ID, "object!", nullptr},

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "datatypes/context.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
@@ -10,6 +11,7 @@
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
 #include "runtime/collector.h"
+#include "runtime/fixed_words.h"
 #include "runtime/hashtab.h"
 #include "runtime/hooks.h"
 #include "runtime/memory.h"
@@ -51,7 +53,8 @@ void runtime_init(int argc, char** argv) {
   casefold::init();
   hashtab::init(random::hash_seed());
   symbol::init();
-  // type-name words and runtime words
+  context::init();  // the global context
+  fixed_words::init();  // type-name words and runtime words
   // natives, parse, ownership, checksums, compression, processes
   stack::init();
   lexer::init();  // lexer tables and output buffer
