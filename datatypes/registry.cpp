@@ -2,8 +2,12 @@
 
 #include <cstring>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
@@ -142,7 +146,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_BLOCK, TYPE_SERIES, "block!", &block::register_block_type},
     {TYPE_STRING, TYPE_SERIES, "string!", nullptr},
     {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
-    {TYPE_INTEGER, TYPE_NONE_ID, "integer!", nullptr},
+    {TYPE_INTEGER, TYPE_NONE_ID, "integer!", &register_integer},
     {TYPE_SYMBOL, TYPE_NONE_ID, "symbol!", nullptr},
     {TYPE_CONTEXT, TYPE_NONE_ID, "context!", &register_context_type},
     {TYPE_WORD, TYPE_SYMBOL, "word!", &register_word},
@@ -150,7 +154,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_SET_WORD, TYPE_WORD, "set-word!", &register_set_word},
     {TYPE_GET_WORD, TYPE_WORD, "get-word!", &register_get_word},
     {TYPE_REFINEMENT, TYPE_WORD, "refinement!", &register_refinement},
-    {TYPE_CHAR, TYPE_INTEGER, "char!", nullptr},
+    {TYPE_CHAR, TYPE_INTEGER, "char!", &register_char},
     {TYPE_NATIVE, TYPE_NONE_ID, "native!", nullptr},
     {TYPE_ACTION, TYPE_NATIVE, "action!", nullptr},
     {TYPE_OP, TYPE_NATIVE, "op!", nullptr},
@@ -165,9 +169,9 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_URL, TYPE_STRING, "url!", nullptr},
     {TYPE_FILE, TYPE_URL, "file!", nullptr},
     {TYPE_OBJECT, TYPE_NONE_ID, "object!", nullptr},
-    {TYPE_BITSET, TYPE_NONE_ID, "bitset!", nullptr},
+    {TYPE_BITSET, TYPE_NONE_ID, "bitset!", &register_bitset},
     {TYPE_TRIPLE, TYPE_NONE_ID, "triple!", nullptr},
-    {TYPE_FLOAT, TYPE_NONE_ID, "float!", nullptr},
+    {TYPE_FLOAT, TYPE_NONE_ID, "float!", &register_float},
     {TYPE_TYPESET, TYPE_NONE_ID, "typeset!", &register_typeset},
     {TYPE_ERROR, TYPE_OBJECT, "error!", nullptr},
     {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},

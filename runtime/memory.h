@@ -155,8 +155,7 @@ SeriesBuffer* alloc_buffer(int64_t bytes, uint32_t unit, int64_t head_offset);
 
 // count x unit bytes; returns the node. head_offset as for alloc_buffer.
 NodeId make_series(int64_t count, uint32_t unit, int64_t head_offset = 0);
-// As make_series but in the C heap: never moved, never freed by the collector. Expanding a heap
-// series gives it an ordinary buffer, which moves like any other.
+// As make_series but in the C heap: never moved, never freed by the collector.
 NodeId make_heap_series(int64_t count, uint32_t unit, int64_t head_offset = 0);
 NodeId make_cells(int64_t capacity);
 // Every cell of the capacity set to unset!; the tail stays at the head.
