@@ -4,11 +4,13 @@
 #include <cstring>
 
 #include "datatypes/integer.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/number_text.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/support.h"
 
 namespace zem {
@@ -320,14 +322,6 @@ Cell* bs_to(ActionCall& call) {
   return &call.result();
 }
 
-Cell* bs_reflect(ActionCall& call) {
-  // Nothing owns a bitset's series until series ownership exists.
-  if (word_named(call.arg(1), "owned")) return &shared_cells.none;
-  fire_not_done(TYPE_BITSET);
-}
-
-Cell* bs_modify(ActionCall&) { fire_not_done(TYPE_BITSET); }
-
 int32_t bs_write(const Cell& value, TextOut& out, const Cell* part, int32_t limit) {
   BitsView b = bitset_bits(value);
   std::string text = "make bitset! ";
@@ -363,6 +357,13 @@ bool truthy_poke_value(const Cell& v) {
   return true;
 }
 
+// Changes report to the owner of the bitset's series, before and after.
+void poke_with_notice(const Cell& bitset, const Cell& index, const Cell& value) {
+  ownership::ChangeNotice notice(bitset, ownership::Change::poke, &value);
+  bitset_process(index, &bitset, truthy_poke_value(value) ? BITS_SET : BITS_CLEAR, BITS_MODE_OTHER);
+  notice.done(bitset, &value);
+}
+
 Cell* bs_path(PathStep& step) {
   const Cell& element = *step.element;
   if (!element.is(TYPE_CHAR) && !element.is(TYPE_INTEGER)) {
@@ -370,8 +371,7 @@ Cell* bs_path(PathStep& step) {
     fire(Err::script_invalid_type, &type);
   }
   if (step.set_value) {
-    bitset_process(element, step.value, truthy_poke_value(*step.set_value) ? BITS_SET : BITS_CLEAR,
-                   BITS_MODE_OTHER);
+    poke_with_notice(*step.value, element, *step.set_value);
     return step.value;
   }
   return answer_logic(bitset_process(element, step.value, BITS_TEST, BITS_MODE_OTHER) != 0);
@@ -396,15 +396,20 @@ Cell* bs_bitwise(ActionCall& call) {
 }
 
 Cell* bs_append(ActionCall& call) {
+  const auto change = call.action == ActionIndex::insert ? ownership::Change::insert : ownership::Change::append;
+  ownership::ChangeNotice notice(call.result(), change, &call.arg(1));
   bitset_process(call.arg(1), &call.result(), BITS_SET, BITS_MODE_OTHER);
+  notice.done(call.result(), &call.arg(1));
   return &call.result();
 }
 
 Cell* bs_clear(ActionCall& call) {
   // An empty set: no member among the bytes and none beyond them.
+  ownership::ChangeNotice notice(call.result(), ownership::Change::clear);
   BitsView b = bitset_bits(call.result());
   std::memset(b.bytes, 0, b.length);
   set_complemented(call.result().node(), false);
+  notice.done(call.result());
   return &call.result();
 }
 
@@ -423,15 +428,16 @@ Cell* bs_pick(ActionCall& call) {
 }
 
 Cell* bs_poke(ActionCall& call) {
-  bitset_process(call.arg(1), &call.result(), truthy_poke_value(call.arg(2)) ? BITS_SET : BITS_CLEAR,
-                 BITS_MODE_OTHER);
+  poke_with_notice(call.result(), call.arg(1), call.arg(2));
   return &call.result();
 }
 
 Cell* bs_remove(ActionCall& call) {
   const Cell* value = call.refinement_arg(0);  // /part
   if (!value) fire(Err::script_missing_arg, call.word);
+  ownership::ChangeNotice notice(call.result(), ownership::Change::remove, value);
   bitset_process(*value, &call.result(), BITS_CLEAR, BITS_MODE_OTHER);
+  notice.done(call.result(), value);
   return &call.result();
 }
 
@@ -441,7 +447,7 @@ void register_bitset() {
   register_type(TYPE_BITSET, TYPE_NONE_ID, "bitset!",
                 HandlerRow()
                     .set(ActionIndex::make, &bs_make)
-                    .set(ActionIndex::reflect, &bs_reflect)
+                    .set(ActionIndex::reflect, &series::reflect_handler)
                     .set(ActionIndex::to, &bs_to)
                     .set(ActionIndex::form, &bs_form)
                     .set(ActionIndex::mold, &bs_mold)
@@ -461,7 +467,7 @@ void register_bitset() {
                     .set(ActionIndex::pick, &bs_pick)
                     .set(ActionIndex::poke, &bs_poke)
                     .set(ActionIndex::remove, &bs_remove)
-                    .set(ActionIndex::modify, &bs_modify));
+                    .set(ActionIndex::modify, &series::modify_handler));
 }
 
 }  // namespace zem

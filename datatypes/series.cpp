@@ -542,6 +542,8 @@ Cell* random_handler(ActionCall& call) {
   return &call.result();
 }
 
+}  // namespace
+
 Cell* reflect_handler(ActionCall& call) {
   const Cell& field = call.arg(1);
   if (!word_is(field, "owned")) fire(Err::internal_not_done, &field);
@@ -563,8 +565,6 @@ Cell* modify_handler(ActionCall& call) {
   }
   return answer(call, value);
 }
-
-}  // namespace
 
 void register_series_type() {
   HandlerRow row;

@@ -58,6 +58,9 @@ extern bool (*word_is)(const Cell& word, std::string_view name);
 // The handlers (also called by the types that override some of them).
 Cell* copy_handler(ActionCall& call);
 Cell* take_handler(ActionCall& call);
+// The `owned` field (bitset! shares them).
+Cell* reflect_handler(ActionCall& call);
+Cell* modify_handler(ActionCall& call);
 
 void register_series_type();
 

@@ -9,6 +9,8 @@
 #include "datatypes/char.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
+#include "datatypes/series.h"
+#include "runtime/ownership.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
 #include "tests/unit/value_cells.h"
@@ -187,6 +189,29 @@ TEST_F(BitsetValues, CompareAndForm) {
   int32_t left = form_handler(TYPE_BITSET)(a, out, &part, 20);
   EXPECT_EQ(out.text(), "make bitset! #{000000}");  // stops once the budget is spent
   EXPECT_EQ(left, -2);
+}
+
+TEST_F(BitsetValues, ChangesReportToTheOwner) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  ownership::init();
+  ownership::set_deep_change_handler([](const Cell&, const Cell&, const Cell&, ownership::Change action,
+                                        const Cell*, int32_t, int32_t) {
+    seen.emplace_back(ownership::change_word(action));
+  });
+  Cell a = make(string_cell(U"a"));
+  Cell owner{TYPE_OBJECT, 0, 0, 1};  // an object with a change record
+  ownership::set_owner(a, owner, word("field"));
+  Frame(ActionIndex::append, {a, make_char('b')}).run();
+  Frame(ActionIndex::poke, {a, make_char('b'), make_logic(false)}).run();
+  Frame(ActionIndex::clear, {a}).run();
+  const std::vector<std::string> want = {"append", "appended", "poke", "poked", "clear", "cleared"};
+  EXPECT_EQ(seen, want);
+  auto saved = series::word_is;
+  series::word_is = [](const Cell& w, std::string_view name) { return symbol::name(w.data2) == name; };
+  EXPECT_EQ(Frame(ActionIndex::reflect, {a, word("owned")}).run().data3, 1u);  // the owner
+  series::word_is = saved;
+  ownership::set_deep_change_handler(nullptr);
 }
 
 TEST_F(BitsetValues, PathAccess) {
