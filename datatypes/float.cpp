@@ -12,6 +12,7 @@
 #include "evaluator/number_text.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
+#include "runtime/fixed_words.h"
 #include "services/random.h"
 
 namespace zem {
@@ -272,7 +273,8 @@ Cell* float_do_math(ActionCall& call, MathOp op) {
     case TYPE_POINT3D: {
       if (lt == TYPE_TIME) break;  // not an operand of time!: invalid-type below
       if (op == OP_SUBTRACT || op == OP_DIVIDE)
-        fire_with_type(Err::script_not_related, call.word, rt == TYPE_PAIR ? TYPE_PAIR : rt);
+        fire_with_type(Err::script_not_related,
+                       op == OP_SUBTRACT ? &fixed.word.subtract : &fixed.word.divide, rt);
       if (lt == TYPE_INTEGER) set_float(left, double(left.int_value()));
       std::swap(left, right);
       if (rt == TYPE_PAIR) return hooks.pair_do_math(call, op);

@@ -11,6 +11,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/number_text.h"
 #include "runtime/error.h"
+#include "runtime/fixed_words.h"
 #include "runtime/support.h"
 #include "services/random.h"
 
@@ -174,7 +175,7 @@ Cell* integer_do_math(ActionCall& call, MathOp op) {
       std::swap(left, right);
       if (op == OP_SUBTRACT || op == OP_DIVIDE) {
         Cell type = datatype_cell(TYPE_INTEGER);
-        fire(Err::script_not_related, call.word, &type);
+        fire(Err::script_not_related, op == OP_SUBTRACT ? &fixed.word.subtract : &fixed.word.divide, &type);
       }
       return hooks.tuple_do_math(call, op);
     case TYPE_PAIR:
@@ -183,7 +184,7 @@ Cell* integer_do_math(ActionCall& call, MathOp op) {
       std::swap(left, right);
       if (op == OP_DIVIDE) {
         Cell type = datatype_cell(TYPE_INTEGER);
-        fire(Err::script_not_related, call.word, &type);
+        fire(Err::script_not_related, &fixed.word.divide, &type);
       }
       TypeId t = left.type();
       if (op == OP_SUBTRACT) {
@@ -205,7 +206,7 @@ Cell* integer_do_math(ActionCall& call, MathOp op) {
     case TYPE_DATE:
       if (op != OP_ADD) {
         Cell type = datatype_cell(TYPE_INTEGER);
-        fire(Err::script_not_related, call.word, &type);
+        fire(Err::script_not_related, &fixed.word.subtract, &type);
       }
       std::swap(left, right);
       return hooks.date_do_math(call, op);

@@ -94,6 +94,12 @@ TEST_F(NumberActions, IntegerErrors) {
   EXPECT_EQ(error_of(ActionIndex::power, int_cell(2), make_none()), Err::script_expect_arg);
   EXPECT_EQ(raised([] { Frame(ActionIndex::negate, {int_cell(INT32_MIN)}).run(); }), Err::math_overflow);
   EXPECT_EQ(raised([] { Frame(ActionIndex::absolute, {int_cell(INT32_MIN)}).run(); }), Err::math_overflow);
+  const Cell tuple{TYPE_TUPLE, 0, 0, 0}, pair{TYPE_PAIR, 0, 0, 0}, date{TYPE_DATE, 0, 0, 0};
+  EXPECT_EQ(error_of(ActionIndex::subtract, int_cell(1), tuple), Err::script_not_related);
+  EXPECT_EQ(error_of(ActionIndex::divide, int_cell(1), pair), Err::script_not_related);
+  EXPECT_EQ(error_of(ActionIndex::multiply, int_cell(1), date), Err::script_not_related);
+  EXPECT_EQ(error_of(ActionIndex::subtract, float_cell(1), pair), Err::script_not_related);
+  EXPECT_EQ(error_of(ActionIndex::add, typed_float(1, TYPE_TIME), pair), Err::script_invalid_type);
   EXPECT_EQ(Frame(ActionIndex::absolute, {int_cell(-5)}).run().int_value(), 5);
   EXPECT_EQ(Frame(ActionIndex::negate, {int_cell(5)}).run().int_value(), -5);
   EXPECT_EQ(Frame(ActionIndex::complement, {int_cell(0)}).run().int_value(), -1);
