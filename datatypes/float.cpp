@@ -100,7 +100,8 @@ double float_apply(double a, double b, MathOp op, NumFault& fault) {
 }
 
 double float_round(double n, double sc, unsigned flags, NumFault& fault) {
-  if (sc < std::fabs(n) * 0x1p-53) return n;  // the scale is below the value's precision
+  // A scale below the value's precision changes nothing; nor does a zero scale (0 / 0 is no number).
+  if (sc < std::fabs(n) * 0x1p-53 || sc == 0.0) return n;
   int e = 0;
   double f;
   if (sc >= 1.0) {

@@ -39,6 +39,8 @@ TEST(Float, RoundWithFractionalScales) {
       {1e300, 1, 0, 1e300},                 // the scale is below the value's precision
       {5e-324 * 3, 5e-324, 0, 5e-324 * 3},  // a subnormal scale: 1 / sc would not exist
       {0.30000000000000004, 0.1, 0, 0.3},
+      {0.0, 0.0, 0, 0.0},
+      {2.5, 0.0, 0, 2.5},
   };
   for (const auto& c : cases) {
     NumFault fault = NumFault::none;
