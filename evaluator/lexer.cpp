@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "datatypes/registry.h"
+#include "datatypes/string_storage.h"
+#include "evaluator/lexer_loaders.h"
+#include "runtime/memory.h"
 #include "runtime/collector.h"
 #include "runtime/unicode.h"
 
@@ -15,6 +18,7 @@ namespace {
 constexpr uint32_t kMarkerFlag = 1u << 29;
 constexpr uint32_t kInitialCells = 1000;
 constexpr size_t kNearBytes = 30;
+constexpr size_t kScratchBytes = 100000;
 
 struct Globals {
   Cell* out = nullptr;  // output buffer shared by all running scans
@@ -25,6 +29,9 @@ struct Globals {
   ContainerMaker maker = nullptr;
   BlockAppender appender = nullptr;
   SyntaxError error;
+  // Scratch bytes for the UTF-8 text of string input, used as a stack by nested scans.
+  uint8_t* scratch = nullptr;
+  size_t scratch_top = 0;
 };
 Globals g;
 
@@ -574,7 +581,38 @@ void prepare() {
   g.table[K_STRING].scan = scan_string;
   g.table[K_WORD].scan = scan_word;
   g.table[K_ISSUE].scan = scan_issue;
+  g.scratch = static_cast<uint8_t*>(std::malloc(kScratchBytes));
+  if (!g.scratch) fire(Err::internal_no_memory);
+  install_loaders();
 }
+
+// Scratch space for one scan's input: the top of the shared scratch stack when it has room, else a
+// block of its own. Given back on every exit.
+class Scratch {
+ public:
+  explicit Scratch(size_t bytes) : saved_(g.scratch_top) {
+    if (kScratchBytes - g.scratch_top >= bytes) {
+      data_ = g.scratch + g.scratch_top;
+      g.scratch_top += bytes;
+    } else {
+      own_ = static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
+      if (!own_) fire(Err::internal_no_memory);
+      data_ = own_;
+    }
+  }
+  ~Scratch() {
+    g.scratch_top = saved_;
+    std::free(own_);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  uint8_t* data() { return data_; }
+
+ private:
+  size_t saved_;
+  uint8_t* own_ = nullptr;
+  uint8_t* data_ = nullptr;
+};
 
 }  // namespace
 
@@ -866,6 +904,32 @@ TypeId scan_into(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint
 TypeId scan_buffer(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint32_t* consumed,
                    Observer* observer, const Cell* input, Cell* target) {
   return scan_into(out, text, len, mode, consumed, observer, input, target, nullptr);
+}
+
+TypeId transcode_string(Cell* out, const Cell& str, int32_t count, ScanMode mode, uint32_t* consumed,
+                        Observer* observer, Cell* target) {
+  prepare();
+  uint32_t available = str::count_from_head(str);
+  uint32_t n = count < 0 || uint32_t(count) > available ? available : uint32_t(count);
+  const SeriesBuffer* b = series_buffer(str.node());
+  Scratch text(unicode::utf8_room_for(n, int(b->unit())));
+  size_t len = unicode::encode_utf8_into(str, text.data(), int32_t(n), false);
+  return scan_into(out, text.data(), len, mode, consumed, observer, &str, target, nullptr);
+}
+
+TypeId transcode_binary(Cell* out, const Cell& bin, int32_t count, ScanMode mode, uint32_t* consumed,
+                        Observer* observer, Cell* target) {
+  prepare();
+  SeriesBuffer* b = series_buffer(bin.node());
+  uint32_t length = b->length();
+  uint32_t head = bin.data1 < length ? bin.data1 : length;
+  uint32_t n = count < 0 || uint32_t(count) > length - head ? length - head : uint32_t(count);
+  if (!observer) {
+    return scan_into(out, b->head_ptr() + head, n, mode, consumed, observer, &bin, target, nullptr);
+  }
+  Scratch copy(n);
+  std::memcpy(copy.data(), b->head_ptr() + head, n);
+  return scan_into(out, copy.data(), n, mode, consumed, observer, &bin, target, nullptr);
 }
 
 TokenStream tokenize(std::string_view text) {

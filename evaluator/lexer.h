@@ -154,6 +154,15 @@ void set_builders(ContainerMaker maker, BlockAppender appender);
 TypeId scan_buffer(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint32_t* consumed,
                    Observer* observer, const Cell* input, Cell* target);
 
+// Scans `count` characters (-1: all; never more than the string holds) of a string value's text from
+// its head, encoded as UTF-8 into the lexer's scratch space; `consumed` counts characters.
+TypeId transcode_string(Cell* out, const Cell& str, int32_t count, ScanMode mode, uint32_t* consumed,
+                        Observer* observer, Cell* target);
+// Scans `count` bytes (-1: all; never more than it holds) of a binary! value from its head; with a
+// callback, from a copy, since the callback may change or move the value.
+TypeId transcode_binary(Cell* out, const Cell& bin, int32_t count, ScanMode mode, uint32_t* consumed,
+                        Observer* observer, Cell* target);
+
 // The automaton loop over one state's input.
 void scan_token(State& st, bool one_value, bool prescan);
 

@@ -1,0 +1,261 @@
+// Token loaders of the kinds whose datatypes exist so far, and the builders of containers: each
+// loader checks its token and, when asked to build, appends exactly one cell to the scan's output.
+#include "evaluator/lexer_loaders.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "datatypes/string_storage.h"
+#include "datatypes/unset_none_logic.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+namespace zem::lexer {
+namespace {
+
+int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp) {
+  const uint8_t* q = p;
+  int32_t c = unicode::fast_decode_utf8_char(q, end);
+  if (c < 0) return 0;
+  cp = static_cast<uint32_t>(c);
+  return static_cast<int>(q - p);
+}
+
+[[noreturn]] void bad(State& st, const uint8_t* start, const uint8_t* end, TypeId type) {
+  syntax_error(st, start, end, ErrorKind::invalid, type);
+}
+
+// ---- text of the string family ----
+
+// The unit a text needs: from the widest UTF-8 lead byte, raised by long hexadecimal escapes.
+uint32_t text_unit(const uint8_t* s, const uint8_t* e, uint32_t flags, bool escapes) {
+  uint32_t unit = 1u << (flags >> 30);
+  if (unit > 4) unit = 4;
+  if (escapes && unit < 4) {
+    for (const uint8_t* p = s; p + 1 < e; ++p) {
+      if (p[0] != '^') continue;
+      if (p[1] != '(') {
+        ++p;  // "^^" and the like: the next byte is the escaped one
+        continue;
+      }
+      const uint8_t* q = p + 2;
+      while (q < e && std::isxdigit(*q)) ++q;
+      if (q < e && *q == ')') {
+        ptrdiff_t digits = q - (p + 2);
+        if (digits > 4) unit = 4;
+        else if (digits > 2 && unit < 2) unit = 2;
+      }
+      p = q - 1;
+    }
+  }
+  return unit;
+}
+
+// Builds a text value of `type` from [s, e): UTF-8, with "^" escapes decoded when `escapes`.
+// Invalid UTF-8 or an invalid escape is a syntax error for `type`.
+void load_text(State& st, const uint8_t* tstart, const uint8_t* tend, const uint8_t* s, const uint8_t* e,
+               uint32_t flags, TypeId type, bool escapes, bool build) {
+  uint32_t unit = text_unit(s, e, flags, escapes);
+  Cell value{};
+  uint8_t* out = nullptr;
+  if (build) {
+    str::init_with_unit(value, static_cast<uint32_t>(e - s), unit);
+    value.set_header(type);
+    out = series_buffer(value.node())->head_ptr();
+  }
+  uint32_t count = 0;
+  for (const uint8_t* p = s; p < e;) {
+    uint32_t cp = *p;
+    if (cp == '^' && escapes) {
+      p = decode_escape(p + 1, e, cp);
+      if (!p) bad(st, tstart, tend, type);
+    } else if (cp >= 0x80) {
+      int n = decode_utf8(p, e, cp);
+      if (!n) bad(st, tstart, tend, type);
+      p += n;
+    } else {
+      ++p;
+    }
+    if (out) {
+      if (unicode::unit_for(cp) > int(unit)) bad(st, tstart, tend, type);
+      unicode::write_unit(out + size_t(count) * unit, int(unit), cp);
+    }
+    ++count;
+  }
+  if (build) {
+    series_buffer(value.node())->set_length(count);
+    *push_cell(st) = value;
+  }
+}
+
+void load_string(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  // "..." or {...}: the text between the delimiters.
+  TypeId type = st.string_type;
+  st.string_type = TYPE_STRING;
+  load_text(st, start, end, start + 1, end - 1, flags, type, (flags & F_CARET) != 0, build);
+}
+
+void load_raw_string(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  size_t run = 0;
+  while (start + run < end && start[run] == '%') ++run;
+  // The automaton's flags may not cover all of the text: take them from the text itself.
+  const uint8_t* s = start + run + 1;
+  const uint8_t* e = end - run - 1;
+  uint32_t text_flags = 0;
+  for (const uint8_t* p = s; p < e; ++p) text_flags |= kClassTable[*p];
+  load_text(st, start, end, s, e, text_flags & ~kClassMask, TYPE_STRING, false, build);
+}
+
+void load_file(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  if (end - start >= 2 && start[1] == '"') {
+    if (end - start < 3 || end[-1] != '"') bad(st, start, end, TYPE_FILE);
+    load_text(st, start, end, start + 2, end - 1, flags, TYPE_FILE, (flags & F_CARET) != 0, build);
+    return;
+  }
+  // Percent-encoded names are decoded by the file! datatype's coder, which is not here yet.
+  if (std::memchr(start + 1, '%', size_t(end - start - 1))) fire_not_done(TYPE_FILE);
+  load_text(st, start, end, start + 1, end, flags, TYPE_FILE, false, build);
+}
+
+void load_url(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  if (*start == ':') bad(st, start, end, TYPE_GET_WORD);
+  if (*start == '\'') bad(st, start, end, TYPE_LIT_WORD);
+  if (flags & F_PERCENT) fire_not_done(TYPE_URL);  // percent decoding belongs to url!
+  load_text(st, start, end, start, end, flags, TYPE_URL, false, build);
+}
+
+void load_tag(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  if (*start != '<') bad(st, start, end, TYPE_TAG);
+  load_text(st, start, end, start + 1, end - 1, flags, TYPE_TAG, false, build);
+}
+
+void load_email(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  load_text(st, start, end, start, end, flags, TYPE_EMAIL, false, build);
+}
+
+void load_ref(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  load_text(st, start, end, start + 1, end, flags, TYPE_REF, false, build);
+}
+
+// ---- char! ----
+
+void load_char(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  const uint8_t* s = start + 2;  // after #"
+  const uint8_t* e = end - 1;    // before the closing quote
+  if (s >= e) bad(st, start, end, TYPE_CHAR);
+  uint32_t cp = *s;
+  const uint8_t* next;
+  if (cp == '^') {
+    next = decode_escape(s + 1, e, cp);
+  } else {
+    int n = decode_utf8(s, e, cp);
+    next = n ? s + n : nullptr;
+  }
+  if (next != e) bad(st, start, end, TYPE_CHAR);
+  if (build) *push_cell(st) = Cell{TYPE_CHAR, 0, cp, 0};
+}
+
+// ---- integer! ----
+
+void load_integer(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  const uint8_t* p = start;
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  if (p >= end) bad(st, start, end, TYPE_PAIR);
+  uint32_t digits = 0;
+  uint32_t value = 0;
+  bool overflow = false;
+  for (const uint8_t* q = p; q < end; ++q) {
+    if (*q == '\'') {
+      if (q + 1 < end && q[1] == '\'') bad(st, start, end, TYPE_INTEGER);
+      continue;
+    }
+    uint32_t d = *q - '0';
+    if (d > 9) bad(st, start, end, TYPE_INTEGER);
+    ++digits;
+    if (value > (0xFFFFFFFFu - d) / 10) overflow = true;
+    value = value * 10 + d;
+  }
+  if (digits == 0) bad(st, start, end, TYPE_PAIR);
+  bool separators = (flags & F_APOSTROPHE) != 0;
+  bool too_long = separators ? digits > 10 : end - start > 10;
+  bool smallest = end - start == 11 && std::memcmp(start, "-2147483648", 11) == 0;
+  if (!smallest && (too_long || overflow || value > 0x7FFFFFFF)) {
+    // Too large for 32 bits: the token is a float!.
+    const TokenHandlers& h = token_handlers(K_FLOAT);
+    if (!h.load) fire_not_done(TYPE_FLOAT);
+    st.token_type = TYPE_FLOAT;
+    h.load(st, start, end, flags, build);
+    return;
+  }
+  if (build) {
+    uint32_t v = negative ? 0u - value : value;
+    *push_cell(st) = Cell{TYPE_INTEGER, 0, v, 0};
+  }
+}
+
+// ---- construction literals ----
+
+void load_construct(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  if (!build) return;  // the structural scanner has checked the name
+  const uint8_t* s = start + 2;
+  const uint8_t* e = end - 1;
+  while (s < e && (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\n')) ++s;
+  while (e > s && (e[-1] == ' ' || e[-1] == '\t' || e[-1] == '\r' || e[-1] == '\n')) --e;
+  std::string name(reinterpret_cast<const char*>(s), size_t(e - s));
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c += 32;
+  Cell value;
+  if (name == "true" || name == "false") {
+    value = make_logic(name == "true");
+  } else if (name == "none") {
+    value = make_none();
+  } else if (name == "unset") {
+    value = make_unset();
+  } else {
+    value = make_none();
+    for (uint32_t t = 1; t <= highest_type_id(); ++t) {
+      std::string tn(type_name(static_cast<TypeId>(t)));
+      for (char& c : tn)
+        if (c >= 'A' && c <= 'Z') c += 32;
+      if (tn == name) value = datatype_cell(static_cast<TypeId>(t));
+    }
+  }
+  *push_cell(st) = value;
+}
+
+// ---- containers ----
+
+void make_container(State&, TypeId type, uint32_t, const Cell* cells, uint32_t count, Cell* out) {
+  if (!block::is_block_kind(type)) fire_not_done(type);  // map! and points come with their datatypes
+  Cell value = block::make(count, type);
+  block::append_cells(value, cells, count);
+  *out = value;
+}
+
+void append_to_block(Cell* target, const Cell& value) { block::append_cell(*target, value); }
+
+}  // namespace
+
+void install_loaders() {
+  set_builders(make_container, append_to_block);
+  const struct {
+    Kind kind;
+    TokenHandler load;
+  } loaders[] = {
+      {K_CONSTRUCT, load_construct}, {K_STRING, load_string}, {K_INTEGER, load_integer},
+      {K_CHAR, load_char},           {K_FILE, load_file},     {K_TAG, load_tag},
+      {K_URL, load_url},             {K_EMAIL, load_email},   {K_RAW_STRING, load_raw_string},
+      {K_REF, load_ref},
+  };
+  for (const auto& l : loaders) {
+    TokenHandlers h = token_handlers(l.kind);
+    h.load = l.load;
+    set_token_handlers(l.kind, h);
+  }
+}
+
+}  // namespace zem::lexer
