@@ -1,5 +1,8 @@
 #include "datatypes/registry.h"
 
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+
 #include <cstring>
 
 #include "datatypes/bitset.h"
@@ -155,15 +158,15 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_GET_WORD, TYPE_WORD, "get-word!", &register_get_word},
     {TYPE_REFINEMENT, TYPE_WORD, "refinement!", &register_refinement},
     {TYPE_CHAR, TYPE_INTEGER, "char!", &register_char},
-    {TYPE_NATIVE, TYPE_NONE_ID, "native!", nullptr},
-    {TYPE_ACTION, TYPE_NATIVE, "action!", nullptr},
-    {TYPE_OP, TYPE_NATIVE, "op!", nullptr},
+    {TYPE_NATIVE, TYPE_NONE_ID, "native!", &native::register_native},
+    {TYPE_ACTION, TYPE_NATIVE, "action!", &native::register_action},
+    {TYPE_OP, TYPE_NATIVE, "op!", &native::register_op},
     {TYPE_PATH, TYPE_BLOCK, "path!", nullptr},
     {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", nullptr},
     {TYPE_SET_PATH, TYPE_PATH, "set-path!", nullptr},
     {TYPE_GET_PATH, TYPE_PATH, "get-path!", nullptr},
-    {TYPE_FUNCTION, TYPE_CONTEXT, "function!", nullptr},
-    {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", nullptr},
+    {TYPE_FUNCTION, TYPE_CONTEXT, "function!", &function::register_function},
+    {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", &function::register_routine},
     {TYPE_PAREN, TYPE_BLOCK, "paren!", nullptr},
     {TYPE_ISSUE, TYPE_WORD, "issue!", &register_issue_type},
     {TYPE_URL, TYPE_STRING, "url!", nullptr},

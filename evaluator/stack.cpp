@@ -3,6 +3,7 @@
 #include <string>
 
 #include "datatypes/registry.h"
+#include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -70,6 +71,9 @@ void set_pending(uint32_t code, const Cell* value, uint32_t target) {
 void set_error_value_builder(void (*fn)(PendingExit&)) { g_hooks.build_error_value = fn; }
 void set_function_word_test(bool (*fn)(const Cell& word)) { g_hooks.refers_to_function = fn; }
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol)) { g_hooks.symbol_name = fn; }
+std::string_view symbol_text(uint32_t symbol) {
+  return g_hooks.symbol_name ? g_hooks.symbol_name(symbol) : "?";
+}
 
 void init() {
   StackState& s = stack_state;
@@ -81,6 +85,12 @@ void init() {
   s.machine_limit = low ? low + kMachineStackMargin : 0;
   gc::set_fixed_root(gc::RootSlot::arg_stack, mark_roots);
   set_error_raiser(raise_error);
+  if (symbol_state.block) {
+    set_fixed_symbols(symbol::intern("<body>"), symbol::intern("<anon>"),
+                      symbol::intern("<not-found>"), symbol::intern("self"));
+    s.part_symbol = symbol::intern("part");
+    set_symbol_namer(&symbol::name);
+  }
 }
 
 void reset() {
@@ -413,7 +423,7 @@ std::vector<Cell> trace_words(int32_t level, uint32_t end_depth) {
 int32_t form_trace(int32_t level, const Cell& stack_field, TextOut& out, int32_t budget) {
   uint32_t end = stack_field.is(TYPE_INTEGER) ? stack_field.data2 : depth();
   for (const Cell& w : trace_words(level, end)) {
-    std::string_view name = g_hooks.symbol_name ? g_hooks.symbol_name(w.data2) : "?";
+    std::string_view name = symbol_text(w.data2);
     for (char ch : name) out.append_code_point(static_cast<unsigned char>(ch));
     out.append_ascii(" ");
     budget -= static_cast<int32_t>(name.size()) + 1;

@@ -259,6 +259,8 @@ std::string uncaught_message();
 void set_error_value_builder(void (*fn)(PendingExit&));
 void set_function_word_test(bool (*fn)(const Cell& word));
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol));
+// The name of a symbol ("?" until the symbol table is there).
+std::string_view symbol_text(uint32_t symbol);
 
 // ---- Traces and the current call ----------------------------------------------------------------
 // The word of the innermost named call (a word! of its symbol in the frame's word context), or

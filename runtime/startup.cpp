@@ -6,6 +6,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/c_heap.h"
@@ -59,7 +60,7 @@ void runtime_init(int argc, char** argv) {
   stack::init();
   lexer::init();  // lexer tables and output buffer
   // boot image
-  // interpreter
+  interp::init();
   slot_pool::reset();
   gc::set_enabled(true);
 }

@@ -1,0 +1,323 @@
+#include "datatypes/function.h"
+
+#include <string_view>
+#include <vector>
+
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "runtime/memory.h"
+
+namespace zem::function {
+
+namespace {
+
+inline uint32_t len_of(NodeId n) { return series_buffer(n)->used() / sizeof(Cell); }
+
+uint32_t canonical(uint32_t sym) { return symbol::canonical_id(sym); }
+
+bool name_is(uint32_t sym, std::string_view name) {
+  std::string_view t = stack::symbol_text(sym);
+  if (t.size() != name.size()) return false;
+  for (size_t i = 0; i < t.size(); i++) {
+    char a = t[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (a != name[i]) return false;
+  }
+  return true;
+}
+
+Cell block_cell(NodeId node, TypeId t = TYPE_BLOCK) {
+  Cell c{};
+  c.set_header(t);
+  c.data2 = node;
+  return c;
+}
+
+bool block_kind(TypeId t) {
+  return t == TYPE_BLOCK || t == TYPE_PAREN || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+
+// A deep copy of a block-kind value from its position (nested blocks, parens and paths copied).
+// The body of a function is copied only here, before anything can run.
+Cell copy_deep(const Cell& v, uint32_t depth = 0) {
+  if (depth >= kPointerStackSize) fire(Err::internal_too_deep);
+  uint32_t len = len_of(v.node());
+  uint32_t from = std::min(v.head_index(), len);
+  std::vector<Cell> cells(block_head(v.node()) + from, block_head(v.node()) + len);
+  for (Cell& c : cells)
+    if (block_kind(c.type())) c = copy_deep(c, depth + 1);
+  NodeId copy = alloc::make_cells(cells.empty() ? 1 : static_cast<int64_t>(cells.size()));
+  SeriesBuffer* b = series_buffer(copy);
+  for (size_t i = 0; i < cells.size(); i++) b->cells_head()[i] = cells[i];
+  b->set_length(static_cast<uint32_t>(cells.size()));
+  Cell r = v;
+  r.data1 = 0;
+  r.data2 = copy;
+  return r;
+}
+
+[[noreturn]] void bad_def(const Cell& spec) {
+  Cell s = spec;
+  fire(Err::script_bad_func_def, &s);
+}
+
+bool word_like(TypeId t) { return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD; }
+
+void check_type_block(const Cell& types) {
+  uint32_t n = len_of(types.node());
+  for (uint32_t i = types.head_index(); i < n; i++) {
+    Cell e = block_head(types.node())[i];
+    Cell v = e.is(TYPE_WORD) ? *interp::word_value(e) : e;
+    if (e.is(TYPE_WORD) && v.is(TYPE_UNSET)) fire(Err::script_no_value, &e);
+    if (!v.is(TYPE_DATATYPE) && !v.is(TYPE_TYPESET) && !v.is(TYPE_WORD))
+      fire(Err::script_invalid_type_spec, &v);
+  }
+}
+
+Cell* function_make(ActionCall& call) {
+  Cell spec = call.arg(1);
+  if (!spec.is(TYPE_BLOCK)) bad_def(spec);
+  uint32_t n = len_of(spec.node());
+  if (n < spec.head_index() || n - spec.head_index() != 2) bad_def(spec);
+  Cell s = block_head(spec.node())[spec.head_index()];
+  Cell b = block_head(spec.node())[spec.head_index() + 1];
+  if (!s.is(TYPE_BLOCK) || !b.is(TYPE_BLOCK)) bad_def(spec);
+  uint32_t flags = check_spec(s);
+  Cell v = build_value(s, b, 0, -1, 0, flags);
+  stack::drop_values(1);
+  call.result() = v;
+  return &call.result();
+}
+
+Cell* function_reflect(ActionCall& call) {
+  Cell value = call.arg(0);
+  Cell field = call.arg(1);
+  if (field.is(TYPE_WORD) && name_is(field.data2, "spec")) {
+    call.result() = block_cell(value.data2);
+  } else if (field.is(TYPE_WORD) && name_is(field.data2, "body")) {
+    call.result() = block_head(value.data3)[MORE_BODY];
+  } else {
+    fire(Err::internal_not_done, &field);
+  }
+  return &call.result();
+}
+
+int32_t ascii(TextOut& out, std::string_view t, int32_t limit) {
+  out.append_ascii(t);
+  return limit - static_cast<int32_t>(t.size());
+}
+
+int32_t function_form(const Cell&, TextOut& out, const Cell*, int32_t limit) {
+  return ascii(out, "?function?", limit);
+}
+int32_t routine_form(const Cell&, TextOut& out, const Cell*, int32_t limit) {
+  return ascii(out, "?routine?", limit);
+}
+
+int32_t mold_as(const Cell& v, std::string_view head, TextOut& out, MoldFlags flags,
+                const Cell* part, int32_t limit, int32_t indent) {
+  limit = ascii(out, head, limit);
+  MoldHandler h = mold_handler(TYPE_BLOCK);
+  flags.only = false;
+  if (h) limit = h(block_cell(v.data2), out, flags, part, limit, indent);
+  Cell body = block_head(v.data3)[MORE_BODY];
+  if (!body.is(TYPE_BLOCK)) return ascii(out, " none", limit);
+  if (h) limit = h(body, out, flags, part, limit, indent);
+  return limit;
+}
+
+int32_t function_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part,
+                      int32_t limit, int32_t indent) {
+  return mold_as(v, "func ", out, flags, part, limit, indent);
+}
+int32_t routine_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part,
+                     int32_t limit, int32_t indent) {
+  return mold_as(v, "routine ", out, flags, part, limit, indent);
+}
+
+int32_t function_compare(const Cell& a, const Cell& b, CompareOp op) {
+  if (a.type() != b.type()) return kCannotCompare;
+  switch (op) {
+    case COMP_EQUAL:
+    case COMP_NOT_EQUAL:
+    case COMP_STRICT_EQUAL:
+    case COMP_SORT:
+    case COMP_CASE_SORT:
+    case COMP_SAME:
+    case COMP_FIND:
+      return a.data3 == b.data3 ? 0 : (a.data3 < b.data3 ? -1 : 1);
+    default:
+      return kCannotCompare;
+  }
+}
+
+NodeId make_more(const Cell& body, int32_t entry, int32_t object) {
+  NodeId more = alloc::make_cells(5);
+  SeriesBuffer* b = series_buffer(more);
+  Cell* m = b->cells_head();
+  for (int i = 0; i < 5; i++) m[i] = shared_cells.unset;
+  m[MORE_BODY] = body;
+  if (entry >= 0) {
+    m[MORE_ENTRY].set_header(TYPE_INTEGER);
+    m[MORE_ENTRY].data2 = static_cast<uint32_t>(entry);
+  }
+  if (object) {
+    m[MORE_CONTEXT].set_header(TYPE_INTEGER);
+    m[MORE_CONTEXT].data2 = static_cast<uint32_t>(object);
+  }
+  b->set_length(5);
+  return more;
+}
+
+}  // namespace
+
+uint32_t check_spec(const Cell& spec) {
+  NodeId node = spec.node();
+  uint32_t n = len_of(node);
+  uint32_t i = spec.head_index();
+  uint32_t flags = 0;
+  auto cell = [&](uint32_t k) { return block_head(node)[k]; };
+  if (i < n && cell(i).is(TYPE_BLOCK)) {
+    Cell attrs = cell(i);
+    for (uint32_t k = attrs.head_index(); k < len_of(attrs.node()); k++) {
+      Cell a = block_head(attrs.node())[k];
+      if (!a.is(TYPE_WORD)) bad_def(spec);
+      if (name_is(a.data2, "trace")) flags |= kFunctionTrace;
+      if (name_is(a.data2, "no-trace")) flags |= kFunctionNoTrace;
+    }
+    i++;
+  }
+  bool after_return = false, in_locals = false;
+  for (; i < n; i++) {
+    Cell v = cell(i);
+    switch (v.type()) {
+      case TYPE_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_LIT_WORD:
+        if (in_locals && !v.is(TYPE_WORD)) bad_def(spec);
+        if (after_return && !in_locals) bad_def(spec);
+        if (i + 2 < n && cell(i + 1).is(TYPE_STRING) && cell(i + 2).is(TYPE_BLOCK)) bad_def(spec);
+        if (i + 1 < n && cell(i + 1).is(TYPE_BLOCK)) {
+          check_type_block(cell(i + 1));
+          i++;
+        }
+        break;
+      case TYPE_SET_WORD: {
+        if (!name_is(v.data2, "return") || after_return || in_locals) bad_def(spec);
+        if (i + 1 >= n || !cell(i + 1).is(TYPE_BLOCK)) bad_def(spec);
+        if (i + 2 < n && !cell(i + 2).is(TYPE_REFINEMENT) && !cell(i + 2).is(TYPE_STRING))
+          bad_def(spec);
+        after_return = true;
+        i++;
+        break;
+      }
+      case TYPE_REFINEMENT: {
+        if (name_is(v.data2, "local")) {
+          in_locals = true;
+          break;
+        }
+        if (in_locals || after_return) bad_def(spec);
+        if (i + 1 < n) {
+          TypeId t = cell(i + 1).type();
+          if (!word_like(t) && t != TYPE_REFINEMENT && t != TYPE_SET_WORD && t != TYPE_STRING)
+            bad_def(spec);
+        }
+        break;
+      }
+      case TYPE_STRING:
+        break;
+      default:
+        bad_def(spec);
+    }
+  }
+  // Duplicates, case-insensitively.
+  for (uint32_t a = spec.head_index(); a < n; a++) {
+    Cell x = cell(a);
+    if (!word_like(x.type()) && !x.is(TYPE_REFINEMENT)) continue;
+    for (uint32_t b = a + 1; b < n; b++) {
+      Cell y = cell(b);
+      if ((word_like(y.type()) || y.is(TYPE_REFINEMENT)) && canonical(x.data2) == canonical(y.data2))
+        fire(Err::script_dup_vars, &y);
+    }
+  }
+  return flags;
+}
+
+Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32_t entry,
+                 NodeId object, uint32_t flags) {
+  Cell spec = spec_in;
+  if (spec.head_index() != 0) spec = copy_deep(spec);
+  bool made = context == 0;
+  if (made) context = context_access.make_from_spec(spec.node(), true, false, 1);
+  Cell body = body_in.is(TYPE_BLOCK) ? copy_deep(body_in) : shared_cells.none;
+  Cell v{};
+  v.header = TYPE_FUNCTION | flags;
+  v.data1 = context;
+  v.data2 = spec.node();
+  v.data3 = make_more(body, entry, static_cast<int32_t>(object));
+  if (len_of(context) > 1) block_head(context)[1] = v;
+  if (made && body.is(TYPE_BLOCK)) context_access.bind_block(body, context, false);
+  stack::push_value(v);
+  return v;
+}
+
+Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cell_convention) {
+  NodeId context = context_access.make_from_spec(spec.node(), true, false, 1);
+  Cell v{};
+  v.header = TYPE_ROUTINE | (cell_convention ? kRoutineCellConvention : 0);
+  v.data1 = context;
+  v.data2 = spec.node();
+  v.data3 = make_more(shared_cells.none, entry, 0);
+  Cell* more = block_head(v.data3);
+  more[MORE_CONTEXT].set_header(TYPE_INTEGER);
+  more[MORE_CONTEXT].data2 = static_cast<uint32_t>(result_type);
+  uint32_t words = 0;
+  for (uint32_t i = 0; i < len_of(spec.node()); i++)
+    if (block_head(spec.node())[i].is(TYPE_WORD)) words++;
+  v.header |= (words & 0x1F) << 25;
+  stack::push_value(v);
+  return v;
+}
+
+int32_t count_locals(NodeId spec, uint32_t start, bool require) {
+  uint32_t n = len_of(spec);
+  for (uint32_t i = start; i < n; i++) {
+    Cell v = block_head(spec)[i];
+    if (v.is(TYPE_REFINEMENT) && name_is(v.data2, "local")) {
+      int32_t count = 1;
+      for (uint32_t k = i + 1; k < n; k++)
+        if (block_head(spec)[k].is(TYPE_WORD)) count++;
+      return count;
+    }
+  }
+  return require ? -1 : 0;
+}
+
+void push_unused_refinement(uint32_t n) {
+  stack::push_value(shared_cells.false_value);
+  for (uint32_t i = 1; i < n; i++) stack::push_value(shared_cells.none);
+}
+
+void register_function() {
+  register_type(TYPE_FUNCTION, TYPE_CONTEXT, "function!",
+                HandlerRow()
+                    .set(ActionIndex::make, &function_make)
+                    .set(ActionIndex::reflect, &function_reflect)
+                    .set(ActionIndex::form, &function_form)
+                    .set(ActionIndex::mold, &function_mold)
+                    .set(ActionIndex::compare, &function_compare));
+}
+
+void register_routine() {
+  register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!",
+                HandlerRow()
+                    .set(ActionIndex::reflect, &function_reflect)
+                    .set(ActionIndex::form, &routine_form)
+                    .set(ActionIndex::mold, &routine_mold)
+                    .set(ActionIndex::compare, &function_compare));
+}
+
+}  // namespace zem::function

@@ -1,0 +1,34 @@
+// function! and routine!: functions with a spec block and a body block (function!) or a routine
+// registry entry (routine!).
+//
+// function! cell: data1 the function's context (values on the argument stack while a call runs),
+// data2 the spec block's node, data3 the node of the five-cell FunctionMore block (body copy,
+// argument cache, compiled entry, op copy, enclosing object context). The context's cell 1 holds
+// a copy of the function value.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace zem::function {
+
+// Validates a spec block (from its head); answers the attribute flags (trace / no-trace).
+uint32_t check_spec(const Cell& spec);
+// Builds a function! value from a spec and a body (none: no body); the context is made from the
+// spec when `context` is 0, and the body copy is then bound to it. The value is pushed on the
+// argument stack and answered.
+Cell build_value(const Cell& spec, const Cell& body, NodeId context, int32_t entry,
+                 NodeId object, uint32_t flags);
+// A routine! value for a routine registry entry; `result_type` -1 for none.
+Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cell_convention);
+// Slots of the spec's /local section (the /local refinement and each word after it), or -1 with
+// `require` when there is none (0 without).
+int32_t count_locals(NodeId spec, uint32_t start, bool require);
+// Pushes logic false and n - 1 none cells.
+void push_unused_refinement(uint32_t n);
+
+void register_function();
+void register_routine();
+
+}  // namespace zem::function

@@ -1,0 +1,258 @@
+#include "datatypes/native.h"
+
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "runtime/memory.h"
+
+namespace zem {
+
+NativesTable natives_table;
+RoutineRegistry routine_registry;
+
+namespace native {
+
+namespace {
+
+bool canonical_is(uint32_t sym, std::string_view name) {
+  std::string_view text = stack::symbol_text(sym);
+  if (text.size() != name.size()) return false;
+  for (size_t i = 0; i < text.size(); i++) {
+    char a = text[i], b = name[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void bad_make(TypeId t, const Cell& spec) {
+  Cell type = datatype_cell(t), s = spec;
+  fire(Err::script_bad_make_arg, &type, &s);
+}
+
+Cell* native_make(ActionCall& call) {
+  TypeId t = call.arg(0).is(TYPE_DATATYPE) ? static_cast<TypeId>(call.arg(0).data1)
+                                           : call.arg(0).type();
+  const Cell spec = call.arg(1);
+  if (!spec.is(TYPE_BLOCK)) bad_make(t, spec);
+  SeriesBuffer* b = series_buffer(spec.node());
+  uint32_t len = b->used() / sizeof(Cell);
+  if (len < spec.head_index() || len - spec.head_index() != 2) bad_make(t, spec);
+  Cell fspec = b->cells_head()[spec.head_index()];
+  Cell index = b->cells_head()[spec.head_index() + 1];
+  if (!fspec.is(TYPE_BLOCK) || !index.is(TYPE_INTEGER)) bad_make(t, spec);
+  int32_t n = index.int_value();
+  // An index must name a slot that holds an entry (slot 8 of the actions has none).
+  bool ok = t == TYPE_ACTION
+                ? n >= 1 && n <= kActionCount && actions::entry(static_cast<uint32_t>(n))
+                : n >= 1 && n <= static_cast<int32_t>(kNativeSlots) && natives_table.entries[n - 1];
+  if (!ok) bad_make(t, spec);
+  NodeId ctx = context_access.make_from_spec(fspec.node(), true, false, 1);
+  call.result() = make_value(t, static_cast<uint32_t>(n - 1), fspec.node(), ctx);
+  return &call.result();
+}
+
+Cell* native_reflect(ActionCall& call) {
+  Cell value = call.arg(0);
+  const Cell& field = call.arg(1);
+  if (field.is(TYPE_WORD) && canonical_is(field.data2, "spec")) {
+    Cell spec{};
+    spec.set_header(TYPE_BLOCK);
+    spec.data2 = value.data2;
+    call.result() = spec;
+    return &call.result();
+  }
+  if (field.is(TYPE_WORD) && canonical_is(field.data2, "body")) {
+    TypeId source = value.is(TYPE_OP) ? op_source_type(value) : value.type();
+    if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) {
+      call.result() = block_head(value.data3)[MORE_BODY];
+    } else {
+      Cell n{};
+      n.set_header(TYPE_INTEGER);
+      n.data2 = value.data1 + 1;
+      call.result() = n;
+    }
+    return &call.result();
+  }
+  Cell f = field;
+  fire(Err::internal_not_done, &f);
+}
+
+int32_t write_ascii(TextOut& out, std::string_view text, int32_t limit) {
+  out.append_ascii(text);
+  return limit - static_cast<int32_t>(text.size());
+}
+
+int32_t native_form(const Cell&, TextOut& out, const Cell*, int32_t limit) {
+  return write_ascii(out, "?native?", limit);
+}
+int32_t action_form(const Cell&, TextOut& out, const Cell*, int32_t limit) {
+  return write_ascii(out, "?action?", limit);
+}
+int32_t op_form(const Cell&, TextOut& out, const Cell*, int32_t limit) {
+  return write_ascii(out, "?op?", limit);
+}
+
+int32_t mold_block_node(NodeId node, TextOut& out, MoldFlags flags, const Cell* part, int32_t limit,
+                        int32_t indent) {
+  Cell b{};
+  b.set_header(TYPE_BLOCK);
+  b.data2 = node;
+  MoldHandler h = mold_handler(TYPE_BLOCK);
+  if (!h) return write_ascii(out, "[]", limit);
+  flags.only = false;
+  return h(b, out, flags, part, limit, indent);
+}
+
+int32_t native_mold_as(const Cell& v, std::string_view head, TextOut& out, MoldFlags flags,
+                       const Cell* part, int32_t limit, int32_t indent) {
+  limit = write_ascii(out, head, limit);
+  limit = mold_block_node(v.data2, out, flags, part, limit, indent);
+  return write_ascii(out, "]", limit);
+}
+
+int32_t native_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, int32_t limit,
+                    int32_t indent) {
+  return native_mold_as(v, "make native! [", out, flags, part, limit, indent);
+}
+int32_t action_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, int32_t limit,
+                    int32_t indent) {
+  return native_mold_as(v, "make action! [", out, flags, part, limit, indent);
+}
+int32_t op_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, int32_t limit,
+                int32_t indent) {
+  limit = write_ascii(out, "make op! ", limit);
+  if (op_source_type(v) == TYPE_FUNCTION) {
+    limit = write_ascii(out, "func ", limit);
+    limit = mold_block_node(v.data2, out, flags, part, limit, indent);
+    Cell body = block_head(v.data3)[MORE_BODY];
+    if (body.is(TYPE_BLOCK)) {
+      MoldHandler h = mold_handler(TYPE_BLOCK);
+      if (h) limit = h(body, out, flags, part, limit, indent);
+    }
+    return limit;
+  }
+  limit = write_ascii(out, "[", limit);
+  limit = mold_block_node(v.data2, out, flags, part, limit, indent);
+  return write_ascii(out, "]", limit);
+}
+
+int32_t native_compare(const Cell& a, const Cell& b, CompareOp op) {
+  if (a.type() != b.type()) return kCannotCompare;
+  switch (op) {
+    case COMP_EQUAL:
+    case COMP_NOT_EQUAL:
+    case COMP_STRICT_EQUAL:
+    case COMP_SORT:
+    case COMP_CASE_SORT:
+    case COMP_SAME:
+    case COMP_FIND:
+      return a.data1 == b.data1 ? 0 : (a.data1 < b.data1 ? -1 : 1);
+    default:
+      return kCannotCompare;
+  }
+}
+
+Cell* op_make(ActionCall& call) {
+  Cell spec = call.arg(1);
+  TypeId t = spec.type();
+  if (t != TYPE_ACTION && t != TYPE_NATIVE && t != TYPE_FUNCTION && t != TYPE_ROUTINE) {
+    Cell type = datatype_cell(t);
+    fire(Err::script_invalid_type, &type);
+  }
+  if (!op_spec_ok(spec.data2)) fire(Err::script_bad_op_spec);
+  Cell op = spec;
+  op.header = TYPE_OP | (static_cast<uint32_t>(t) << kOpSourceShift);
+  if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) block_head(spec.data3)[MORE_OP] = op;
+  call.result() = op;
+  return &call.result();
+}
+
+}  // namespace
+
+void set_entry(uint32_t number, NativeEntry entry) {
+  if (number >= 1 && number <= kNativeSlots) natives_table.entries[number - 1] = entry;
+}
+
+uint32_t add_routine(const char* name, RoutineEntry entry) {
+  RoutineRegistry& r = routine_registry;
+  if (r.count >= RoutineRegistry::kCapacity) fire(Err::internal_no_memory);
+  r.entries[r.count] = entry;
+  r.names[r.count] = name;
+  return r.count++;
+}
+
+bool op_spec_ok(NodeId spec) {
+  SeriesBuffer* b = series_buffer(spec);
+  const Cell* c = b->cells_head();
+  uint32_t n = b->used() / sizeof(Cell);
+  uint32_t args = 0;
+  bool plain = false;
+  for (uint32_t i = 0; i < n; i++) {
+    switch (c[i].type()) {
+      case TYPE_WORD:
+        args++;
+        plain = true;
+        break;
+      case TYPE_LIT_WORD:
+      case TYPE_GET_WORD:
+        if (!plain) return false;
+        args++;
+        break;
+      case TYPE_SET_WORD:
+        return args == 2;
+      case TYPE_REFINEMENT:
+        return (canonical_is(c[i].data2, "local") || canonical_is(c[i].data2, "extern")) &&
+               args == 2;
+      default:
+        break;  // doc strings and type blocks
+    }
+  }
+  return args == 2;
+}
+
+Cell make_value(TypeId type, uint32_t index, NodeId spec, NodeId context) {
+  NodeId more = alloc::make_cells(2);
+  SeriesBuffer* b = series_buffer(more);
+  b->cells_head()[0] = context ? *block_head(context) : shared_cells.none;
+  b->cells_head()[1] = shared_cells.none;
+  b->set_length(2);
+  Cell v{};
+  v.set_header(type);
+  v.data1 = index;
+  v.data2 = spec;
+  v.data3 = more;
+  return v;
+}
+
+void register_native() {
+  register_type(TYPE_NATIVE, TYPE_NONE_ID, "native!",
+                HandlerRow()
+                    .set(ActionIndex::make, &native_make)
+                    .set(ActionIndex::reflect, &native_reflect)
+                    .set(ActionIndex::form, &native_form)
+                    .set(ActionIndex::mold, &native_mold)
+                    .set(ActionIndex::compare, &native_compare));
+}
+
+void register_action() {
+  register_type(TYPE_ACTION, TYPE_NATIVE, "action!",
+                HandlerRow(kInherit)
+                    .set(ActionIndex::make, &native_make)
+                    .set(ActionIndex::form, &action_form)
+                    .set(ActionIndex::mold, &action_mold)
+                    .set(ActionIndex::compare, &native_compare));
+}
+
+void register_op() {
+  register_type(TYPE_OP, TYPE_NATIVE, "op!",
+                HandlerRow(kInherit)
+                    .set(ActionIndex::make, &op_make)
+                    .set(ActionIndex::form, &op_form)
+                    .set(ActionIndex::mold, &op_mold)
+                    .set(ActionIndex::compare, &native_compare));
+}
+
+}  // namespace native
+}  // namespace zem

@@ -1,0 +1,135 @@
+// The interpreter: blocks evaluated expression by expression over the argument and call stacks.
+//
+// Every entry answers an exit status: EXIT_NONE when the code ended normally, else the code of a
+// break, continue, return or exit in progress (the stacks already cut back to the frame that stops
+// it, the payload in the pending-exit record; see evaluator/stack.h). Errors and throws arrive as
+// the exception `Unwind`.
+//
+// A position in a block is (node, index): the interpreter never keeps a cell address across
+// anything that can reach a safe point.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "evaluator/stack.h"
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace zem {
+
+// What the interpreter needs of contexts and words beyond reading a bound word's slot (which it
+// does itself, from the context layout). The contexts module installs these.
+struct ContextAccess {
+  // The value cell of a word the direct read cannot serve (no index yet, `self`, no running call);
+  // raises the word errors.
+  Cell* (*word_value_cell)(const Cell& word) = nullptr;
+  // Sets a word in its own context with change notification (object fields), raising
+  // `not-defined` when the context has no running call.
+  void (*set_word_value)(const Cell& word, const Cell& value) = nullptr;
+  // A context made from a spec block (kind 1 = function, 2 = object).
+  NodeId (*make_from_spec)(NodeId spec, bool values_on_stack, bool self, uint32_t kind) = nullptr;
+  // Binds the block's words (deep) that the context has.
+  void (*bind_block)(const Cell& block, NodeId context, bool self) = nullptr;
+  // Adds the block's set-words to the context; true when words were added.
+  bool (*collect_set_words)(NodeId context, const Cell& block) = nullptr;
+};
+extern ContextAccess context_access;
+
+constexpr uint32_t kValuesOnStack = 0x400000;
+constexpr uint32_t kContextKindShift = 11;
+constexpr uint32_t kContextKindMask = 3u << kContextKindShift;
+constexpr uint32_t kContextHasSelf = 0x1000000;
+
+// Header flags of function values.
+constexpr uint32_t kFunctionTrace = 0x400;
+constexpr uint32_t kFunctionNoTrace = 0x200;
+constexpr uint32_t kRoutineCellConvention = 0x8000;
+// Fetch kinds of argument entries, in header bits 20-21 of the argument cache's typesets.
+constexpr uint32_t kFetchShift = 20;
+enum FetchKind : uint32_t { FETCH_EVAL = 0, FETCH_GET = 1, FETCH_LIT = 2, FETCH_RETURN = 3 };
+
+// FunctionMore cells.
+enum : uint32_t { MORE_BODY = 0, MORE_ARG_CACHE = 1, MORE_ENTRY = 2, MORE_OP = 3, MORE_CONTEXT = 4 };
+
+struct InterpState {
+  // The blocks being evaluated, innermost last: errors read the position of the expression from
+  // the last one (its index is kept at the expression being evaluated). Rooted.
+  std::vector<Cell> blocks;
+};
+extern InterpState interp_state;
+
+namespace interp {
+
+void init();
+// Symbols the interpreter compares with: #system, #system-global, the set-path frame's name,
+// /local and return:.
+void set_fixed_symbols(uint32_t system, uint32_t system_global, uint32_t set_path,
+                       uint32_t local, uint32_t return_word);
+
+inline bool word_kind(TypeId t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }
+inline bool any_function(TypeId t) {
+  return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+// The value cell of a bound word (reads the context directly when the word is resolved).
+inline Cell* word_value(const Cell& word) {
+  if (word.data3 != 0xFFFFFFFFu && word.data1) {
+    const Cell& ctx = *block_head(word.data1);
+    if (!(ctx.header & kValuesOnStack)) return block_head(ctx.data2) + word.data3;
+    if (ctx.data2) return stack::values_of_ref(ctx.data2) + word.data3;
+  }
+  return context_access.word_value_cell(word);
+}
+
+// Sets a word; an unset! value raises `need-value` with the word.
+void set_word(const Cell& word, const Cell& value);
+
+// Evaluates the block from its index to its tail in a frame of its own: the result goes to the
+// caller's slot 0 (keep) or becomes the caller's newest cell.
+uint32_t eval_block(const Cell& block, bool keep);
+// Evaluates one expression at `index` in a frame of its own; `index` moves past it. The result
+// goes to slot 0 (sub false) or becomes the newest cell (sub true).
+uint32_t eval_next(const Cell& block, uint32_t& index, bool sub);
+// The expression at the block's index; the block's index moves past it. At the tail the result is
+// unset and the index stays.
+uint32_t eval_next_index(Cell& block);
+
+// The cursor of an evaluation: the block's node, the index of the next value and the end.
+struct Cursor {
+  NodeId node;
+  uint32_t index;
+  uint32_t end;
+};
+// One expression with its infix operators (unless no_infix), in the current frame.
+uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions = false);
+
+// Calls a function value with arguments taken from the cursor (c may be null: no arguments
+// there). `name` names the frame (null: <anon>); `path` gives refinements (elements from
+// `path_index` on).
+struct CallInfo {
+  const Cell* name = nullptr;
+  const Cell* path = nullptr;
+  uint32_t path_index = 0;
+  NodeId object = 0;  // object context for function bodies
+  bool infix = false;
+};
+uint32_t call_function(const Cell& fn, Cursor* c, bool sub, const CallInfo& info);
+
+// Evaluates a path: with `set` it assigns `set_value` through it, with `get` functions along it
+// are not called; otherwise a function met on the path is called with the elements after it as
+// its refinements and its arguments from the cursor.
+uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
+                   const Cell* set_value = nullptr);
+
+// Runs a function! whose arguments are on the current frame.
+uint32_t exec_function_body(const Cell& fn, NodeId object);
+
+// The argument cache of a function value (made on first use).
+NodeId arg_cache(const Cell& fn);
+
+// The block being evaluated (unset when none).
+Cell current_block();
+
+}  // namespace interp
+}  // namespace zem

@@ -1,0 +1,548 @@
+// The interpreter through its C++ API: evaluation order, infix operators, set-words and the word
+// kinds, refinements in paths for natives and functions, paths over a block, every exit against
+// the frames natives push, errors from deep code, stack overflow, collector safety (stress mode).
+//
+// Contexts are a small stand-in here (word tables as C++ vectors); the real contexts install the
+// same ContextAccess entries.
+#include "evaluator/interpreter.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
+#include "runtime/hashtab.h"
+#include "services/random.h"
+#include "tests/unit/memory_fixture.h"
+#include "tests/unit/support_values.h"
+
+namespace zem {
+namespace {
+
+using test::int_cell;
+
+// ---- Stand-in contexts ----------------------------------------------------------------------------
+
+struct Contexts {
+  std::map<NodeId, std::vector<uint32_t>> words;  // canonical symbols by context
+  NodeId global = 0;
+} g_ctx;
+
+NodeId make_context(bool on_stack, uint32_t kind, const std::vector<uint32_t>& syms) {
+  NodeId n = alloc::make_unset_cells(2);
+  series_buffer(n)->set_length(2);
+  Cell& c = *block_head(n);
+  c.set_header(TYPE_CONTEXT);
+  c.header |= (kind << kContextKindShift) | (on_stack ? kValuesOnStack : 0);
+  c.data1 = 0;
+  if (!on_stack) {
+    NodeId values = alloc::make_unset_cells(512);
+    series_buffer(values)->set_length(512);
+    block_head(n)->data2 = values;
+  }
+  g_ctx.words[n] = syms;
+  return n;
+}
+
+int32_t index_in(NodeId ctx, uint32_t sym) {
+  auto& w = g_ctx.words[ctx];
+  uint32_t c = symbol::canonical_id(sym);
+  for (size_t i = 0; i < w.size(); i++)
+    if (w[i] == c) return static_cast<int32_t>(i);
+  return -1;
+}
+
+Cell* fake_word_value(const Cell& word) {
+  Cell w = word;
+  if (!word.data1) fire(Err::script_no_value, &w);
+  const Cell& ctx = *block_head(word.data1);
+  int32_t i = index_in(word.data1, word.data2);
+  if (i < 0) fire(Err::script_no_value, &w);
+  if (ctx.header & kValuesOnStack) {
+    if (!ctx.data2) fire(Err::script_not_in_context, &w);
+    return stack::values_of_ref(ctx.data2) + i;
+  }
+  return block_head(ctx.data2) + i;
+}
+
+void fake_set(const Cell& word, const Cell& value) { *fake_word_value(word) = value; }
+
+NodeId fake_make_from_spec(NodeId spec, bool on_stack, bool, uint32_t kind) {
+  std::vector<uint32_t> syms;
+  for (Cell* c = block_head(spec); c < block_tail(spec); c++)
+    if (c->is(TYPE_WORD) || c->is(TYPE_GET_WORD) || c->is(TYPE_LIT_WORD) ||
+        c->is(TYPE_REFINEMENT))
+      syms.push_back(symbol::canonical_id(c->data2));
+  return make_context(on_stack, kind, syms);
+}
+
+void fake_bind(const Cell& block, NodeId ctx, bool self) {
+  NodeId n = block.node();
+  for (uint32_t i = 0; i < series_buffer(n)->used() / 16; i++) {
+    Cell& c = block_head(n)[i];
+    if (c.type() >= TYPE_WORD && c.type() <= TYPE_REFINEMENT) {
+      int32_t k = index_in(ctx, c.data2);
+      if (k >= 0) {
+        c.data1 = ctx;
+        c.data3 = static_cast<uint32_t>(k);
+      }
+    } else if (c.is(TYPE_BLOCK) || c.is(TYPE_PAREN) || (c.type() >= TYPE_PATH && c.type() <= TYPE_GET_PATH)) {
+      Cell inner = c;
+      fake_bind(inner, ctx, self);
+    }
+  }
+}
+
+// Code built by a test stays alive for the whole test (tables of cases are built up front).
+std::vector<Cell> g_held;
+
+void mark_global(void*) {
+  gc::mark_context(g_ctx.global);
+  for (const Cell& c : g_held) gc::mark_value(c);
+}
+
+// ---- Building code ----------------------------------------------------------------------------
+
+Cell global_word(const char* name, TypeId t = TYPE_WORD) {
+  uint32_t sym = symbol::intern(name);
+  int32_t i = index_in(g_ctx.global, sym);
+  if (i < 0) {
+    g_ctx.words[g_ctx.global].push_back(symbol::canonical_id(sym));
+    i = static_cast<int32_t>(g_ctx.words[g_ctx.global].size() - 1);
+  }
+  Cell w{};
+  w.set_header(t);
+  w.data1 = g_ctx.global;
+  w.data2 = sym;
+  w.data3 = static_cast<uint32_t>(i);
+  return w;
+}
+Cell* global_value(const char* name) { return fake_word_value(global_word(name)); }
+
+// One value of code: a word ("x"), set-word ("x:"), get-word (":x"), lit-word ("'x"),
+// refinement ("/x"), or a nested block/paren/path given as cells.
+struct V {
+  Cell cell;
+  V(int32_t n) : cell(int_cell(n)) {}
+  V(const Cell& c) : cell(c) {}
+  V(const char* text) {
+    std::string s = text;
+    if (s.back() == ':') {
+      cell = global_word(s.substr(0, s.size() - 1).c_str(), TYPE_SET_WORD);
+    } else if (s[0] == ':') {
+      cell = global_word(s.c_str() + 1, TYPE_GET_WORD);
+    } else if (s[0] == '\'') {
+      cell = global_word(s.c_str() + 1, TYPE_LIT_WORD);
+    } else if (s[0] == '/') {
+      cell = global_word(s.c_str() + 1, TYPE_REFINEMENT);
+    } else {
+      cell = global_word(text);
+    }
+  }
+};
+Cell series_of(TypeId t, std::initializer_list<V> values) {
+  NodeId n = alloc::make_cells(values.size() ? values.size() : 1);
+  uint32_t i = 0;
+  for (const V& v : values) block_head(n)[i++] = v.cell;
+  series_buffer(n)->set_length(i);
+  Cell c{};
+  c.set_header(t);
+  c.data2 = n;
+  g_held.push_back(c);
+  return c;
+}
+Cell blk(std::initializer_list<V> v) { return series_of(TYPE_BLOCK, v); }
+Cell par(std::initializer_list<V> v) { return series_of(TYPE_PAREN, v); }
+Cell path(std::initializer_list<V> v) { return series_of(TYPE_PATH, v); }
+Cell set_path(std::initializer_list<V> v) { return series_of(TYPE_SET_PATH, v); }
+Cell get_path(std::initializer_list<V> v) { return series_of(TYPE_GET_PATH, v); }
+
+// ---- Test natives -----------------------------------------------------------------------------
+
+std::vector<int32_t> g_log;
+
+uint32_t n_add(int32_t, const int32_t*) {
+  stack::set_single_result(int_cell(stack::arg(0)->int_value() + stack::arg(1)->int_value()));
+  return EXIT_NONE;
+}
+uint32_t n_mul(int32_t, const int32_t*) {
+  stack::set_single_result(int_cell(stack::arg(0)->int_value() * stack::arg(1)->int_value()));
+  return EXIT_NONE;
+}
+uint32_t n_negate(int32_t, const int32_t*) {
+  stack::set_single_result(int_cell(-stack::arg(0)->int_value()));
+  return EXIT_NONE;
+}
+uint32_t n_log(int32_t, const int32_t*) {
+  g_log.push_back(stack::arg(0)->int_value());
+  return EXIT_NONE;
+}
+// scale a /twice /plus b
+uint32_t n_scale(int32_t, const int32_t* refs) {
+  int32_t v = stack::arg(0)->int_value();
+  if (refs[0] >= 0) v *= 2;
+  if (refs[1] >= 0) v += stack::arg(static_cast<uint32_t>(refs[1]))->int_value();
+  stack::set_single_result(int_cell(v));
+  return EXIT_NONE;
+}
+uint32_t n_return(int32_t, const int32_t*) { return stack::unwind_function_exit(true, false); }
+uint32_t n_exit(int32_t, const int32_t*) { return stack::unwind_function_exit(false, false); }
+uint32_t n_break(int32_t, const int32_t* refs) {
+  return stack::unwind_loop_exit(refs[0] >= 0, false);
+}
+uint32_t n_continue(int32_t, const int32_t*) { return stack::unwind_loop_exit(false, true); }
+uint32_t n_throw(int32_t, const int32_t*) { return stack::unwind_throw(); }
+uint32_t n_fail(int32_t, const int32_t*) { fire(Err::script_invalid_arg); }
+
+// loop n body: counts iterations into slot 0 unless a break gives a value.
+uint32_t n_loop(int32_t, const int32_t*) {
+  int32_t n = stack::arg(0)->int_value();
+  Cell body = *stack::arg(1);
+  uint32_t frame = stack::depth();
+  stack::push_loop_frame(global_word("loop"));
+  for (int32_t i = 0; i < n; i++) {
+    gc::safe_point();
+    uint32_t st;
+    try {
+      st = interp::eval_block(body, false);
+    } catch (const Unwind& u) {
+      st = u.code;
+      if ((st != EXIT_BREAK && st != EXIT_CONTINUE) || !stack::exit_stops_at(frame)) throw;
+    }
+    if (st == EXIT_BREAK && stack::exit_stops_at(frame)) {
+      stack::take_exit_value();
+      stack::pop_frame_keep_result();
+      return EXIT_NONE;
+    }
+    if (st == EXIT_CONTINUE && stack::exit_stops_at(frame)) {
+      clear_pending_exit();
+      continue;
+    }
+    if (st) return st;
+    stack::reset_arguments();
+  }
+  stack::set_single_result(int_cell(n));
+  stack::pop_frame_keep_result();
+  return EXIT_NONE;
+}
+
+// catch body: a throw's value becomes the result.
+uint32_t n_catch(int32_t, const int32_t*) {
+  Cell body = *stack::arg(0);
+  uint32_t frame = stack::depth();
+  stack::push_catch_frame(global_word("catch"));
+  uint32_t st;
+  try {
+    st = interp::eval_block(body, true);
+  } catch (const Unwind& u) {
+    if (u.code != EXIT_THROW || !stack::exit_stops_at(frame)) throw;
+    st = u.code;
+  }
+  if (st == EXIT_THROW && stack::exit_stops_at(frame)) {
+    stack::take_exit_value();
+    st = EXIT_NONE;
+  }
+  if (st) return st;
+  stack::pop_frame_keep_result();
+  return EXIT_NONE;
+}
+
+// try body: an error gives the integer of its code.
+uint32_t n_try(int32_t, const int32_t*) {
+  Cell body = *stack::arg(0);
+  uint32_t frame = stack::depth();
+  stack::push_try_frame(global_word("try"));
+  try {
+    if (uint32_t st = interp::eval_block(body, true)) return st;
+  } catch (const Unwind& u) {
+    if (u.code != EXIT_ERROR || !stack::exit_stops_at(frame)) throw;
+    Err e = pending_exit().error;
+    clear_pending_exit();
+    stack::set_single_result(int_cell(static_cast<int32_t>(e)));
+    return EXIT_NONE;
+  }
+  stack::pop_frame_keep_result();
+  return EXIT_NONE;
+}
+
+// func spec body
+uint32_t n_func(int32_t, const int32_t*) {
+  uint32_t flags = function::check_spec(*stack::arg(0));
+  Cell f = function::build_value(*stack::arg(0), *stack::arg(1), 0, -1, 0, flags);
+  stack::set_single_result(f);
+  return EXIT_NONE;
+}
+
+// A path step over blocks: an integer picks (1-based) or stores.
+Cell* block_path(PathStep& step) {
+  static Cell out;
+  int32_t i = step.element->int_value();
+  Cell* c = block_head(step.value->node()) + step.value->head_index() + i - 1;
+  if (step.set_value) *c = *step.set_value;
+  out = *c;
+  return &out;
+}
+
+struct NativeDef {
+  const char* name;
+  std::initializer_list<V> spec;
+  NativeEntry entry;
+};
+
+class InterpTest : public testing::MemoryTest {
+ protected:
+  void SetUp() override {
+    MemoryTest::SetUp();
+    hashtab::init(random::hash_seed());
+    symbol::init();
+    registry_init();
+    actions::init();
+    stack::init();
+    interp::init();
+    g_ctx = {};
+    g_held.clear();
+    context_access = {fake_word_value, fake_set, fake_make_from_spec, fake_bind, nullptr};
+    typeset_word_value = [](const Cell& w) -> const Cell* { return interp::word_value(w); };
+    g_ctx.global = make_context(false, 0, {});
+    gc::add_root(mark_global);
+    register_type(TYPE_BLOCK, TYPE_SERIES, "block!",
+                  HandlerRow(kInherit).set(ActionIndex::eval_path, &block_path));
+    for (TypeId t : {TYPE_INTEGER, TYPE_UNSET, TYPE_BLOCK, TYPE_NONE, TYPE_LOGIC})
+      *global_value(std::string(type_name(t)).c_str()) = datatype_cell(t);
+    const NativeDef natives[] = {
+        {"add", {"a", "b"}, n_add},
+        {"mul", {"a", "b"}, n_mul},
+        {"negate", {"a"}, n_negate},
+        {"log", {"a"}, n_log},
+        {"scale", {"a", "/twice", "/plus", "b"}, n_scale},
+        {"return", {"value"}, n_return},
+        {"exit", {}, n_exit},
+        {"break", {"/return", "value"}, n_break},
+        {"continue", {}, n_continue},
+        {"throw", {"value"}, n_throw},
+        {"fail", {}, n_fail},
+        {"loop", {"n", "body"}, n_loop},
+        {"catch", {"body"}, n_catch},
+        {"try", {"body"}, n_try},
+        {"func", {"spec", "body"}, n_func},
+    };
+    uint32_t number = 1;
+    for (const NativeDef& d : natives) {
+      native::set_entry(number, d.entry);
+      Cell spec = blk(d.spec);
+      *global_value(d.name) = native::make_value(TYPE_NATIVE, number - 1, spec.node(), 0);
+      number++;
+    }
+    Cell add = *global_value("add"), mul = *global_value("mul");
+    add.header = TYPE_OP | (TYPE_NATIVE << native::kOpSourceShift);
+    mul.header = TYPE_OP | (TYPE_NATIVE << native::kOpSourceShift);
+    *global_value("+") = add;
+    *global_value("*") = mul;
+    gc::set_enabled(true);
+    g_log.clear();
+    clear_pending_exit();
+    stack::push_native_frame(global_word("test"));
+  }
+  void TearDown() override {
+    gc::remove_root(mark_global);
+    MemoryTest::TearDown();
+  }
+
+  // Evaluates the block; answers its result.
+  Cell run(const Cell& code) {
+    stack::reset_arguments();
+    stack::push_value(code);
+    Cell block = code;
+    EXPECT_EQ(interp::eval_block(block, true), 0u);
+    return *stack::arg(0);
+  }
+  Err run_error(const Cell& code) {
+    return test::raised([&] {
+      stack::Mark m = stack::mark();
+      Cell block = code;
+      try {
+        (void)interp::eval_block(block, true);
+      } catch (...) {
+        // An uncaught error empties the stacks: put the test's frame back.
+        stack::reset();
+        stack::push_native_frame(global_word("test"));
+        (void)m;
+        throw;
+      }
+    });
+  }
+};
+
+TEST_F(InterpTest, InfixOrderAndArguments) {
+  struct Case {
+    Cell code;
+    int32_t expect;
+  };
+  const Case cases[] = {
+      {blk({1, "+", 2, "*", 3}), 9},        // left to right, no precedence
+      {blk({"negate", 1, "+", 2}), -3},     // an argument takes its infix operators
+      {blk({"add", 1, 2, "*", 10}), 21},    // ... the last one too
+      {blk({"x:", 5, "x", "+", 1}), 6},     // set-word then the last expression
+      {blk({"x:", "y:", 7, "x", "*", "y"}), 49},
+      {blk({par({1, "+", 1}), "*", 3}), 6},
+      {blk({"scale", 5}), 5},
+      {blk({path({"scale", "twice"}), 5}), 10},
+      {blk({path({"scale", "plus", "twice"}), 5, 1}), 11},
+      {blk({path({"scale", "twice", "plus"}), 5, 1}), 11},
+  };
+  for (const Case& c : cases) EXPECT_EQ(run(c.code).int_value(), c.expect);
+
+  // Operands and arguments are evaluated left to right.
+  run(blk({par({"log", 1}), "+", par({"log", 2}), "*", par({"log", 3})}));
+  EXPECT_EQ(g_log, (std::vector<int32_t>{1, 2, 3}));
+}
+
+TEST_F(InterpTest, WordKindsAndTheirErrors) {
+  EXPECT_TRUE(run(blk({})).is(TYPE_UNSET));
+  EXPECT_TRUE(run(blk({par({})})).is(TYPE_UNSET));
+  EXPECT_TRUE(run(blk({":nothing"})).is(TYPE_UNSET));  // get-word of an unset word
+  Cell w = run(blk({"'abc"}));
+  EXPECT_TRUE(w.is(TYPE_WORD));
+  EXPECT_EQ(symbol::name(w.data2), "abc");
+  EXPECT_TRUE(run(blk({":add"})).is(TYPE_NATIVE));  // not called
+  EXPECT_TRUE(run(blk({series_of(TYPE_LIT_PATH, {"a", "b"})})).is(TYPE_PATH));
+
+  struct Case {
+    Cell code;
+    Err error;
+  };
+  const Case cases[] = {
+      {blk({"x:"}), Err::script_need_value},
+      {blk({"x:", par({})}), Err::script_need_value},
+      {blk({"nothing"}), Err::script_no_value},
+      {blk({"+", 1}), Err::script_no_op_arg},
+      {blk({"add", 1}), Err::script_no_arg},
+      {blk({path({"scale", "twice", "twice"}), 1}), Err::script_dup_refine},
+      {blk({path({"scale", "only"}), 1}), Err::script_no_refine},
+      {blk({path({"scale", 3}), 1}), Err::script_bad_refine},
+  };
+  for (const Case& c : cases) EXPECT_EQ(run_error(c.code), c.error);
+}
+
+TEST_F(InterpTest, FunctionsWithRefinementsAndLocals) {
+  // Refinements are logic flags, their arguments none when unused; locals start as none.
+  run(blk({"f:", "func", blk({"a", "/dbl", "/plus", "b", "/local", "t"}), blk({"t:", "a", "b"})}));
+  EXPECT_TRUE(run(blk({"f", 4})).is(TYPE_NONE));
+  EXPECT_EQ(run(blk({path({"f", "plus"}), 4, 9})).int_value(), 9);
+  EXPECT_EQ(run(blk({path({"f", "dbl", "plus"}), 4, 9})).int_value(), 9);
+  run(blk({"d:", "func", blk({"/dbl", "/x", "y"}), blk({"dbl"})}));
+  EXPECT_FALSE(logic_flag(run(blk({"d"}))));
+  EXPECT_TRUE(logic_flag(run(blk({path({"d", "dbl"})}))));
+  EXPECT_EQ(run_error(blk({path({"d", "dbl", "dbl"})})), Err::script_dup_refine);
+  EXPECT_TRUE(run(blk({"f:", "func", blk({"a", "b"}), blk({"a", "*", "b"})})).is(TYPE_FUNCTION));
+  EXPECT_EQ(run(blk({"f", 6, 7})).int_value(), 42);
+  EXPECT_EQ(run(blk({"f", 1, "+", 1, 3})).int_value(), 6);
+  // A lit-word argument at the end of the block gets unset when unset! is admitted.
+  run(blk({"g:", "func", blk({"a", "'b", blk({"unset!", "integer!"})}), blk({":b"})}));
+  EXPECT_TRUE(run(blk({"g", 1})).is(TYPE_UNSET));
+  EXPECT_EQ(run(blk({"g", 1, 2})).int_value(), 2);
+  run(blk({"h:", "func", blk({"a", "'b"}), blk({"b"})}));
+  EXPECT_EQ(run_error(blk({"h", 1})), Err::script_no_arg);
+  // Argument types are checked.
+  run(blk({"k:", "func", blk({"a", blk({"integer!"})}), blk({"a"})}));
+  EXPECT_EQ(run_error(blk({"k", "'x"})), Err::script_expect_arg);
+  // Nested calls keep each call's arguments apart.
+  run(blk({"s:", "func", blk({"a", "b"}), blk({"log", "a", "log", "b", "a"})}));
+  EXPECT_EQ(run(blk({"s", "s", 1, 2, "s", 3, 4})).int_value(), 1);
+  EXPECT_EQ(g_log, (std::vector<int32_t>{1, 2, 3, 4, 1, 3}));
+}
+
+TEST_F(InterpTest, ReturnExitBreakContinueThrow) {
+  struct Case {
+    Cell code;
+    int32_t expect;
+  };
+  run(blk({"r:", "func", blk({"x"}),
+           blk({"loop", 3, blk({"catch", blk({"return", "x", "+", 1})}), 99})}));
+  run(blk({"e:", "func", blk({}), blk({"loop", 2, blk({"exit"}), 5})}));
+  const Case cases[] = {
+      {blk({"r", 4}), 5},                                           // across loop and catch frames
+      {blk({"loop", 4, blk({"break"}), 1}), 1},
+      {blk({"loop", 4, blk({path({"break", "return"}), 7})}), 7},
+      {blk({"loop", 3, blk({"continue", "log", 1})}), 3},           // log never runs
+      {blk({"catch", blk({"loop", 2, blk({"throw", 8}), 1})}), 8},
+      {blk({"loop", 2, blk({"catch", blk({"break"})})}), 0},        // break passes catch frames
+      {blk({"try", blk({"catch", blk({"fail"})})}), static_cast<int32_t>(Err::script_invalid_arg)},
+      {blk({"try", blk({"loop", 3, blk({"fail"})})}), static_cast<int32_t>(Err::script_invalid_arg)},
+  };
+  for (const Case& c : cases) {
+    Cell r = run(c.code);
+    if (c.expect == 0) {
+      EXPECT_TRUE(r.is(TYPE_UNSET));
+    } else {
+      EXPECT_EQ(r.int_value(), c.expect);
+    }
+  }
+  EXPECT_TRUE(run(blk({"e"})).is(TYPE_UNSET));
+  EXPECT_TRUE(g_log.empty());
+  // Exits with nothing to stop them are errors.
+  EXPECT_EQ(run_error(blk({"break"})), Err::throw_break);
+  EXPECT_EQ(run_error(blk({"return", 1})), Err::throw_return);
+  EXPECT_EQ(run_error(blk({"throw", 1})), Err::throw_throw);
+  // The stacks are back where they started.
+  EXPECT_EQ(stack::depth(), 1u);
+}
+
+TEST_F(InterpTest, PathsOverBlocks) {
+  run(blk({"b:", blk({10, 20, 30})}));
+  EXPECT_EQ(run(blk({path({"b", 2})})).int_value(), 20);
+  EXPECT_EQ(run(blk({set_path({"b", 3}), 5, "+", 1})).int_value(), 6);
+  EXPECT_EQ(run(blk({path({"b", 3})})).int_value(), 6);
+  EXPECT_EQ(run(blk({"i:", 1, path({"b", ":i"})})).int_value(), 10);
+  EXPECT_EQ(run(blk({path({"b", par({1, "+", 1})})})).int_value(), 20);
+  EXPECT_TRUE(run(blk({get_path({"b", 1})})).is(TYPE_INTEGER));
+  struct Case {
+    Cell code;
+    Err error;
+  };
+  const Case cases[] = {
+      {blk({path({})}), Err::script_empty_path},
+      {blk({path({1, 2})}), Err::script_word_first},
+      {blk({path({"nothing", 1})}), Err::script_unset_path},
+      {blk({set_path({"add", "x"}), 1}), Err::script_invalid_path_set},
+      {blk({get_path({"add", "x"})}), Err::script_invalid_path_get},
+      {blk({path({"b", ":nothing"})}), Err::script_invalid_path},
+      {blk({"n:", 5, path({"n", 1})}), Err::script_bad_path_type},
+      {blk({set_path({"b", 1})}), Err::script_need_value},
+  };
+  for (const Case& c : cases) EXPECT_EQ(run_error(c.code), c.error);
+}
+
+TEST_F(InterpTest, SystemIssueRefused) {
+  Cell issue = global_word("system", TYPE_ISSUE);
+  EXPECT_EQ(run_error(blk({issue, blk({})})), Err::internal_zem_system);
+  EXPECT_TRUE(run(blk({issue})).is(TYPE_ISSUE));
+}
+
+TEST_F(InterpTest, DeepRecursionEndsInStackOverflow) {
+  run(blk({"f:", "func", blk({"n"}), blk({"f", "n", "+", 1})}));
+  Cell r = run(blk({"try", blk({"f", 1})}));
+  EXPECT_EQ(r.int_value(), static_cast<int32_t>(Err::internal_stack_overflow));
+  // The program goes on, with the headroom back.
+  EXPECT_EQ(run(blk({"add", 1, 2})).int_value(), 3);
+  EXPECT_EQ(stack_state.limit, stack_state.end - kArgHeadroomCells);
+  EXPECT_EQ(stack_state.call_limit, stack_state.call_end - kCallHeadroomFrames);
+  EXPECT_EQ(stack::depth(), 1u);
+}
+
+TEST_F(InterpTest, GarbageAcrossEvaluation) {
+  // Blocks made while running are kept while reachable, under collections at every safe point.
+  run(blk({"keep:", blk({1, 2, 3}), "loop", 50, blk({"tmp:", blk({4, 5})}), path({"keep", 2})}));
+  gc::collect();
+  EXPECT_EQ(run(blk({path({"keep", 3})})).int_value(), 3);
+}
+
+}  // namespace
+}  // namespace zem
