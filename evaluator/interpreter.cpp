@@ -401,6 +401,19 @@ uint32_t call_routine(const Cell& fn) {
 }  // namespace
 
 void init() {
+  context_access.word_value_cell = &context::word_value_cell;
+  context_access.set_word_value = [](const Cell& word, const Cell& value) {
+    Cell w = word;
+    context::set_word_value(w, value);
+  };
+  context_access.make_from_spec = [](NodeId spec, bool on_stack, bool self, uint32_t kind) {
+    Cell s{};
+    s.set_header(TYPE_BLOCK);
+    s.data2 = spec;
+    return context::make_from_spec(s, on_stack, self, static_cast<ContextKind>(kind));
+  };
+  context_access.bind_block = &context::bind_block;
+  context_access.collect_set_words = &context::collect_set_words;
   interp_state.blocks.clear();
   gc::set_fixed_root(gc::RootSlot::held_value, mark_blocks);
   if (symbol_state.block)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "evaluator/stack.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
@@ -19,7 +20,8 @@
 namespace zem {
 
 // What the interpreter needs of contexts and words beyond reading a bound word's slot (which it
-// does itself, from the context layout). The contexts module installs these.
+// does itself, from the context layout): the contexts module's entries, installed by init (tests
+// may put stand-ins in their place).
 struct ContextAccess {
   // The value cell of a word the direct read cannot serve (no index yet, `self`, no running call);
   // raises the word errors.
@@ -36,10 +38,7 @@ struct ContextAccess {
 };
 extern ContextAccess context_access;
 
-constexpr uint32_t kValuesOnStack = 0x400000;
-constexpr uint32_t kContextKindShift = 11;
-constexpr uint32_t kContextKindMask = 3u << kContextKindShift;
-constexpr uint32_t kContextHasSelf = 0x1000000;
+constexpr uint32_t kValuesOnStack = kContextOnStack;
 
 // Header flags of function values.
 constexpr uint32_t kFunctionTrace = 0x400;
