@@ -2,8 +2,6 @@
 // kinds, refinements in paths for natives and functions, paths over a block, every exit against
 // the frames natives push, errors from deep code, stack overflow, collector safety (stress mode).
 //
-// Contexts are a small stand-in here (word tables as C++ vectors); the real contexts install the
-// same ContextAccess entries.
 #include "evaluator/interpreter.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +16,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "datatypes/context.h"
 #include "runtime/hashtab.h"
 #include "services/random.h"
 #include "tests/unit/memory_fixture.h"
@@ -28,103 +27,21 @@ namespace {
 
 using test::int_cell;
 
-// ---- Stand-in contexts ----------------------------------------------------------------------------
-
-struct Contexts {
-  std::map<NodeId, std::vector<uint32_t>> words;  // canonical symbols by context
-  NodeId global = 0;
-} g_ctx;
-
-NodeId make_context(bool on_stack, uint32_t kind, const std::vector<uint32_t>& syms) {
-  NodeId n = alloc::make_unset_cells(2);
-  series_buffer(n)->set_length(2);
-  Cell& c = *block_head(n);
-  c.set_header(TYPE_CONTEXT);
-  c.header |= (kind << kContextKindShift) | (on_stack ? kValuesOnStack : 0);
-  c.data1 = 0;
-  if (!on_stack) {
-    NodeId values = alloc::make_unset_cells(512);
-    series_buffer(values)->set_length(512);
-    block_head(n)->data2 = values;
-  }
-  g_ctx.words[n] = syms;
-  return n;
-}
-
-int32_t index_in(NodeId ctx, uint32_t sym) {
-  auto& w = g_ctx.words[ctx];
-  uint32_t c = symbol::canonical_id(sym);
-  for (size_t i = 0; i < w.size(); i++)
-    if (w[i] == c) return static_cast<int32_t>(i);
-  return -1;
-}
-
-Cell* fake_word_value(const Cell& word) {
-  Cell w = word;
-  if (!word.data1) fire(Err::script_no_value, &w);
-  const Cell& ctx = *block_head(word.data1);
-  int32_t i = index_in(word.data1, word.data2);
-  if (i < 0) fire(Err::script_no_value, &w);
-  if (ctx.header & kValuesOnStack) {
-    if (!ctx.data2) fire(Err::script_not_in_context, &w);
-    return stack::values_of_ref(ctx.data2) + i;
-  }
-  return block_head(ctx.data2) + i;
-}
-
-void fake_set(const Cell& word, const Cell& value) { *fake_word_value(word) = value; }
-
-NodeId fake_make_from_spec(NodeId spec, bool on_stack, bool, uint32_t kind) {
-  std::vector<uint32_t> syms;
-  for (Cell* c = block_head(spec); c < block_tail(spec); c++)
-    if (c->is(TYPE_WORD) || c->is(TYPE_GET_WORD) || c->is(TYPE_LIT_WORD) ||
-        c->is(TYPE_REFINEMENT))
-      syms.push_back(symbol::canonical_id(c->data2));
-  return make_context(on_stack, kind, syms);
-}
-
-void fake_bind(const Cell& block, NodeId ctx, bool self) {
-  NodeId n = block.node();
-  for (uint32_t i = 0; i < series_buffer(n)->used() / 16; i++) {
-    Cell& c = block_head(n)[i];
-    if (c.type() >= TYPE_WORD && c.type() <= TYPE_REFINEMENT) {
-      int32_t k = index_in(ctx, c.data2);
-      if (k >= 0) {
-        c.data1 = ctx;
-        c.data3 = static_cast<uint32_t>(k);
-      }
-    } else if (c.is(TYPE_BLOCK) || c.is(TYPE_PAREN) || (c.type() >= TYPE_PATH && c.type() <= TYPE_GET_PATH)) {
-      Cell inner = c;
-      fake_bind(inner, ctx, self);
-    }
-  }
-}
-
 // Code built by a test stays alive for the whole test (tables of cases are built up front).
 std::vector<Cell> g_held;
 
-void mark_global(void*) {
-  gc::mark_context(g_ctx.global);
+void mark_held(void*) {
   for (const Cell& c : g_held) gc::mark_value(c);
 }
 
 // ---- Building code ----------------------------------------------------------------------------
 
 Cell global_word(const char* name, TypeId t = TYPE_WORD) {
-  uint32_t sym = symbol::intern(name);
-  int32_t i = index_in(g_ctx.global, sym);
-  if (i < 0) {
-    g_ctx.words[g_ctx.global].push_back(symbol::canonical_id(sym));
-    i = static_cast<int32_t>(g_ctx.words[g_ctx.global].size() - 1);
-  }
-  Cell w{};
-  w.set_header(t);
-  w.data1 = g_ctx.global;
-  w.data2 = sym;
-  w.data3 = static_cast<uint32_t>(i);
+  Cell w = context::add_global_word(symbol::intern(name));
+  w.set_type(t);
   return w;
 }
-Cell* global_value(const char* name) { return fake_word_value(global_word(name)); }
+Cell* global_value(const char* name) { return context::word_value_cell(global_word(name)); }
 
 // One value of code: a word ("x"), set-word ("x:"), get-word (":x"), lit-word ("'x"),
 // refinement ("/x"), or a nested block/paren/path given as cells.
@@ -306,12 +223,9 @@ class InterpTest : public testing::MemoryTest {
     actions::init();
     stack::init();
     interp::init();
-    g_ctx = {};
     g_held.clear();
-    context_access = {fake_word_value, fake_set, fake_make_from_spec, fake_bind, nullptr};
-    typeset_word_value = [](const Cell& w) -> const Cell* { return interp::word_value(w); };
-    g_ctx.global = make_context(false, 0, {});
-    gc::add_root(mark_global);
+    context::init();
+    gc::add_root(mark_held);
     register_type(TYPE_BLOCK, TYPE_SERIES, "block!",
                   HandlerRow(kInherit).set(ActionIndex::eval_path, &block_path));
     for (TypeId t : {TYPE_INTEGER, TYPE_UNSET, TYPE_BLOCK, TYPE_NONE, TYPE_LOGIC})
@@ -340,18 +254,20 @@ class InterpTest : public testing::MemoryTest {
       *global_value(d.name) = native::make_value(TYPE_NATIVE, number - 1, spec.node(), 0);
       number++;
     }
-    Cell add = *global_value("add"), mul = *global_value("mul");
-    add.header = TYPE_OP | (TYPE_NATIVE << native::kOpSourceShift);
-    mul.header = TYPE_OP | (TYPE_NATIVE << native::kOpSourceShift);
-    *global_value("+") = add;
-    *global_value("*") = mul;
+    // The operators are the integer! actions, through the action entry table.
+    for (auto [name, action] : {std::pair{"+", ActionIndex::add}, {"*", ActionIndex::multiply}}) {
+      Cell spec = blk({"value1", "value2"});
+      Cell op = native::make_value(TYPE_ACTION, static_cast<uint32_t>(action) - 1, spec.node(), 0);
+      op.header = TYPE_OP | (TYPE_ACTION << native::kOpSourceShift);
+      *global_value(name) = op;
+    }
     gc::set_enabled(true);
     g_log.clear();
     clear_pending_exit();
     stack::push_native_frame(global_word("test"));
   }
   void TearDown() override {
-    gc::remove_root(mark_global);
+    gc::remove_root(mark_held);
     MemoryTest::TearDown();
   }
 
