@@ -2,6 +2,8 @@
 
 #include "datatypes/function.h"
 #include "datatypes/native.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
 
 #include <cstring>
 
@@ -161,13 +163,13 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_NATIVE, TYPE_NONE_ID, "native!", &native::register_native},
     {TYPE_ACTION, TYPE_NATIVE, "action!", &native::register_action},
     {TYPE_OP, TYPE_NATIVE, "op!", &native::register_op},
-    {TYPE_PATH, TYPE_BLOCK, "path!", nullptr},
-    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", nullptr},
-    {TYPE_SET_PATH, TYPE_PATH, "set-path!", nullptr},
-    {TYPE_GET_PATH, TYPE_PATH, "get-path!", nullptr},
+    {TYPE_PATH, TYPE_BLOCK, "path!", &path::register_path},
+    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", &path::register_lit_path},
+    {TYPE_SET_PATH, TYPE_PATH, "set-path!", &path::register_set_path},
+    {TYPE_GET_PATH, TYPE_PATH, "get-path!", &path::register_get_path},
     {TYPE_FUNCTION, TYPE_CONTEXT, "function!", &function::register_function},
     {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", &function::register_routine},
-    {TYPE_PAREN, TYPE_BLOCK, "paren!", nullptr},
+    {TYPE_PAREN, TYPE_BLOCK, "paren!", &paren::register_paren},
     {TYPE_ISSUE, TYPE_WORD, "issue!", &register_issue_type},
     {TYPE_URL, TYPE_STRING, "url!", nullptr},
     {TYPE_FILE, TYPE_URL, "file!", nullptr},

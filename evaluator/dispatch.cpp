@@ -247,7 +247,12 @@ int32_t refinement_int() {
 
 void call(ActionIndex a, const int32_t* refs, NodeId spec) {
   Cell* base = stack::base();
-  ActionHandler h = handler_of_value(base[0].type(), base[0], a, first_param(spec));
+  // make and to name their target by a datatype! (or a prototype value): they dispatch on it.
+  TypeId t = base[0].type();
+  if (t == TYPE_DATATYPE && (a == A::make || a == A::to) && base[0].data1 < kTypeCount &&
+      base[0].data1 != TYPE_NONE_ID)
+    t = static_cast<TypeId>(base[0].data1);
+  ActionHandler h = handler_of_value(t, base[0], a, first_param(spec));
   uint32_t count = static_cast<uint32_t>(names_of(a).size());
   switch (a) {
     case A::append:
