@@ -113,3 +113,39 @@ void deep_copy_nested(const Cell& block, const Cell* types);
 void register_block_type();
 
 }  // namespace zem::block
+
+namespace zem::block {
+
+// Refinement positions of the block actions (spec order of each action).
+enum InsertRef : uint32_t { INSERT_PART, INSERT_ONLY, INSERT_DUP };
+enum FindRef : uint32_t {
+  FIND_PART, FIND_ONLY, FIND_CASE, FIND_SAME, FIND_ANY, FIND_WITH, FIND_SKIP, FIND_LAST,
+  FIND_REVERSE, FIND_TAIL, FIND_MATCH,
+};
+enum SortRef : uint32_t { SORT_CASE, SORT_SKIP, SORT_COMPARE, SORT_PART, SORT_ALL, SORT_REVERSE, SORT_STABLE };
+enum PutRef : uint32_t { PUT_CASE };
+
+// Molds the values of a block from its head without brackets: the body shared by block!, paren! and
+// the path kinds (new-line markers, indentation, the cycle guard's stack).
+int32_t mold_body(const Cell& block, TextOut& out, MoldFlags flags, const Cell* part, int32_t limit,
+                  int32_t indent);
+// Form and mold of any value through its type's handler (internal `not-done` when it has none).
+int32_t form_value(const Cell& value, TextOut& out, const Cell* part, int32_t limit);
+int32_t mold_value(const Cell& value, TextOut& out, MoldFlags flags, const Cell* part, int32_t limit,
+                   int32_t indent);
+
+// The set operations on blocks (OP_UNIQUE with one series; OP_UNION, OP_INTERSECT, OP_EXCLUDE,
+// OP_DIFFERENCE with two). `skip`, when given, must be an integer! of at least 1: records of that
+// many cells are judged by their first cell. Answers a new block of the first series' type.
+Cell set_operation(MathOp op, const Cell& a, const Cell* b, bool case_sensitive, const Cell* skip);
+
+// Hooks of the modules built elsewhere:
+// - the scan of source text into a block (`to block! string`), installed by the lexer;
+// - the call of a function! comparator of sort (answers > 0 when a sorts after b), installed by the
+//   evaluator; it runs user code and may collect;
+// - the body of an object (`make block! object`), installed by the object module.
+extern void (*load_text)(const Cell& text, Cell& result);
+extern int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b);
+extern void (*object_body)(const Cell& object, Cell& result);
+
+}  // namespace zem::block
