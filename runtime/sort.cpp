@@ -42,9 +42,12 @@ void reverse(uint8_t* base, size_t from, size_t to, const Ctx& c) {
 size_t count_run(uint8_t* base, size_t start, size_t n, const Ctx& c) {
   size_t end = start + 1;
   if (end < n) {
+    // The first pair decides the direction; each further pair is compared once.
     if (c(c.at(base, start), c.at(base, end)) <= 0) {
+      end++;
       while (end < n && c(c.at(base, end - 1), c.at(base, end)) <= 0) end++;
     } else {
+      end++;
       while (end < n && c(c.at(base, end - 1), c.at(base, end)) > 0) end++;
       reverse(base, start, end, c);
     }

@@ -16,6 +16,7 @@
 #include "runtime/hashtab.h"
 #include "runtime/hooks.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/resources.h"
 #include "runtime/slot_pool.h"
 #include "runtime/support.h"
@@ -56,7 +57,9 @@ void runtime_init(int argc, char** argv) {
   symbol::init();
   context::init();  // the global context
   fixed_words::init();  // type-name words and runtime words
-  // natives, parse, ownership, checksums, compression, processes
+  // natives, parse
+  ownership::init();  // the owner table
+  // checksums, compression, processes
   stack::init();
   lexer::init();  // lexer tables and output buffer
   // boot image
