@@ -92,14 +92,6 @@ void grow_output(uint32_t need) {
 // The value modules install the loaders; building a value of a kind without one is refused.
 [[noreturn]] void not_built(TypeId type) { fire_not_done(type); }
 
-// Length of the strict UTF-8 sequence at p with its code point, or 0 when it is invalid.
-int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp) {
-  const uint8_t* q = p;
-  int32_t c = unicode::fast_decode_utf8_char(q, end);
-  if (c < 0) return 0;
-  cp = static_cast<uint32_t>(c);
-  return static_cast<int>(q - p);
-}
 
 // ---- events ----
 
@@ -662,6 +654,14 @@ void mark_states(void (*mark)(Cell&, void*), void* user) {
       if (!is_marker(g.out[i])) mark(g.out[i], user);
     if (st->input.type() != TYPE_NONE_ID) mark(st->input, user);
   }
+}
+
+int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp) {
+  const uint8_t* q = p;
+  int32_t c = unicode::fast_decode_utf8_char(q, end);
+  if (c < 0) return 0;
+  cp = static_cast<uint32_t>(c);
+  return static_cast<int>(q - p);
 }
 
 const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, uint32_t& cp) {

@@ -180,6 +180,8 @@ Cell* cell_at(uint32_t index);
 // Calls `mark` on every output cell of every running scan, its input and its callback.
 void mark_states(void (*mark)(Cell&, void*), void* user);
 
+// Length of the strict UTF-8 sequence at p (< end) with its code point, or 0 when it is invalid.
+int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp);
 // Decodes the escape after a "^" at p; answers the position after it, or null when it is invalid.
 const uint8_t* decode_escape(const uint8_t* p, const uint8_t* end, uint32_t& cp);
 

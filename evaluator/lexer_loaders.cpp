@@ -4,11 +4,17 @@
 
 #include <cctype>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/word.h"
+#include "evaluator/number_text.h"
+#include "runtime/dtoa.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
+#include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -16,12 +22,11 @@
 namespace zem::lexer {
 namespace {
 
-int decode_utf8(const uint8_t* p, const uint8_t* end, uint32_t& cp) {
-  const uint8_t* q = p;
-  int32_t c = unicode::fast_decode_utf8_char(q, end);
-  if (c < 0) return 0;
-  cp = static_cast<uint32_t>(c);
-  return static_cast<int>(q - p);
+bool equal_nocase(const uint8_t* s, const uint8_t* e, std::string_view word) {
+  if (size_t(e - s) != word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i)
+    if (std::tolower(s[i]) != word[i]) return false;
+  return true;
 }
 
 [[noreturn]] void bad(State& st, const uint8_t* start, const uint8_t* end, TypeId type) {
@@ -197,6 +202,121 @@ void load_integer(State& st, const uint8_t* start, const uint8_t* end, uint32_t 
   }
 }
 
+// ---- words ----
+
+Cell unbound_word(TypeId type, const uint8_t* s, const uint8_t* e) {
+  uint32_t sym = symbol::intern_bytes(s, static_cast<uint32_t>(e - s));
+  return context::word_cell(type, 0, sym, -1);
+}
+
+void load_word(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  // The word scanner has picked the kind; a path head comes without its sigil.
+  TypeId type = st.token_type;
+  const uint8_t* s = start;
+  const uint8_t* e = end;
+  if (type == TYPE_GET_WORD || type == TYPE_LIT_WORD) ++s;
+  if (type == TYPE_SET_WORD) --e;
+  if (s >= e) syntax_error(st, start, end, ErrorKind::invalid, type);
+  if (build) *push_cell(st) = unbound_word(type, s, e);
+}
+
+void load_issue(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  if (end - start < 2) bad(st, start, end, TYPE_ISSUE);
+  if (!build) return;
+  Cell issue;
+  word::init_issue(issue, std::string_view(reinterpret_cast<const char*>(start + 1), size_t(end - start - 1)));
+  *push_cell(st) = issue;
+}
+
+void load_refinement(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  ptrdiff_t n = end - start;
+  TypeId type = TYPE_REFINEMENT;
+  const uint8_t* s = start + 1;
+  const uint8_t* e = end;
+  if (n == 1) {
+    type = TYPE_WORD;  // "/" alone is the word "/"
+    s = start;
+  } else if (n == 2) {
+    if (start[0] == '\'') {
+      type = TYPE_LIT_WORD;
+    } else if (start[0] == ':') {
+      type = TYPE_GET_WORD;
+    } else if (start[1] == ':') {
+      type = TYPE_SET_WORD;
+      s = start;
+      e = start + 1;
+    }
+  } else if (start[0] != '/') {
+    bad(st, start, end, TYPE_REFINEMENT);
+  }
+  st.token_type = type;
+  if (build) *push_cell(st) = unbound_word(type, s, e);
+}
+
+// ---- float!, percent! ----
+
+void push_float(State& st, TypeId type, double d) {
+  Cell c{};
+  c.set_header(type);
+  c.set_float_payload(d);
+  *push_cell(st) = c;
+}
+
+// Float text (float syntax, "," as decimal mark, "'" separators) read with a decimal exponent offset.
+bool read_float(const uint8_t* s, const uint8_t* e, int exponent_offset, double& d) {
+  std::string text(reinterpret_cast<const char*>(s), size_t(e - s));
+  for (char& c : text)
+    if (c == ',') c = '.';
+  if (!float_syntax(text)) return false;
+  std::erase(text, '\'');
+  size_t unread = 0;
+  d = dtoa::text_to_float(text.data(), text.data() + text.size(), exponent_offset, &unread);
+  return unread == 0;
+}
+
+void load_float(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  double d;
+  if (!read_float(start, end, 0, d)) bad(st, start, end, TYPE_FLOAT);
+  if (build) push_float(st, TYPE_FLOAT, d);
+}
+
+void load_percent(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  double d;
+  if (!read_float(start, end - 1, -2, d)) bad(st, start, end, TYPE_FLOAT);  // without the "%"
+  if (build) push_float(st, TYPE_PERCENT, d);
+}
+
+void load_special_float(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  const uint8_t* s = start;
+  bool negative = false;
+  if (s < end && (*s == '-' || *s == '+')) negative = *s++ == '-';
+  double d;
+  if (end - s == 6 && std::memcmp(s, "1.#", 3) == 0 && equal_nocase(s + 3, end, "nan")) {
+    d = std::numeric_limits<double>::quiet_NaN();
+  } else if (end - s == 6 && std::memcmp(s, "1.#", 3) == 0 && equal_nocase(s + 3, end, "inf")) {
+    d = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+  } else {
+    bad(st, start, end, TYPE_FLOAT);
+  }
+  if (build) push_float(st, TYPE_FLOAT, d);
+}
+
+// ---- hexadecimal integer ----
+
+void load_hex_integer(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  const uint8_t* e = end - 1;  // before the "h"
+  ptrdiff_t digits = e - start;
+  if (digits < 2 && !(*start >= '0' && *start <= '9')) bad(st, start, end, TYPE_WORD);
+  if (digits < 2 || digits > 8) bad(st, start, end, TYPE_INTEGER);
+  uint32_t v = 0;
+  for (const uint8_t* p = start; p < e; ++p) {
+    int d = hex_digit_value(*p);
+    if (d < 0) bad(st, start, end, TYPE_INTEGER);
+    v = v << 4 | uint32_t(d);
+  }
+  if (build) *push_cell(st) = Cell{TYPE_INTEGER, 0, v, 0};
+}
+
 // ---- construction literals ----
 
 void load_construct(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
@@ -238,10 +358,36 @@ void make_container(State&, TypeId type, uint32_t, const Cell* cells, uint32_t c
 
 void append_to_block(Cell* target, const Cell& value) { block::append_cell(*target, value); }
 
+// The first value of a text: unset! when it holds none, none! when more than one value or a syntax
+// error stands in it.
+Cell load_first(std::string_view text) {
+  ScanMode one;
+  one.one_value = true;
+  Cell out = make_unset();
+  uint32_t consumed = 0;
+  try {
+    TypeId t = scan_buffer(&out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), one, &consumed,
+                           nullptr, nullptr, nullptr);
+    if (t == TYPE_NONE_ID) return make_unset();
+  } catch (const Unwind& u) {
+    if (u.code != EXIT_ERROR || error_category_of(pending_exit().error) != error_category_of(Err::syntax_invalid)) {
+      throw;
+    }
+    clear_pending_exit();
+    return make_none();
+  }
+  for (size_t i = consumed; i < text.size(); ++i) {
+    char c = text[i];
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return make_none();
+  }
+  return out;
+}
+
 }  // namespace
 
 void install_loaders() {
   set_builders(make_container, append_to_block);
+  word_hooks.load_first = load_first;
   const struct {
     Kind kind;
     TokenHandler load;
@@ -249,7 +395,9 @@ void install_loaders() {
       {K_CONSTRUCT, load_construct}, {K_STRING, load_string}, {K_INTEGER, load_integer},
       {K_CHAR, load_char},           {K_FILE, load_file},     {K_TAG, load_tag},
       {K_URL, load_url},             {K_EMAIL, load_email},   {K_RAW_STRING, load_raw_string},
-      {K_REF, load_ref},
+      {K_REF, load_ref},             {K_WORD, load_word},     {K_ISSUE, load_issue},
+      {K_REFINEMENT, load_refinement}, {K_FLOAT, load_float}, {K_PERCENT, load_percent},
+      {K_SPECIAL_FLOAT, load_special_float}, {K_HEX_INTEGER, load_hex_integer},
   };
   for (const auto& l : loaders) {
     TokenHandlers h = token_handlers(l.kind);

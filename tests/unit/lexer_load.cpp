@@ -3,6 +3,7 @@
 // collection that a callback runs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -10,17 +11,19 @@
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
 #include "evaluator/lexer.h"
-#include "memory_fixture.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset_none_logic.h"
+#include "datatypes/word.h"
+#include "tests/unit/context_fixture.h"
 #include "runtime/unicode.h"
 
 namespace zem::lexer {
 namespace {
 
-class LexerLoad : public testing::MemoryTest {
+class LexerLoad : public testing::ContextTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
+    ContextTest::SetUp();
     init();
   }
 
@@ -49,8 +52,20 @@ std::string show(const Cell& c) {
   switch (c.type()) {
     case TYPE_INTEGER: return std::to_string(c.int_value());
     case TYPE_CHAR: return "#" + std::to_string(c.data2);
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: {
-      std::string s = c.is(TYPE_BLOCK) ? "[" : c.is(TYPE_PAREN) ? "(" : "path(";
+    case TYPE_FLOAT: case TYPE_PERCENT: {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%s%.17g", c.is(TYPE_PERCENT) ? "%" : "", c.float_value());
+      return buf;
+    }
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT:
+    case TYPE_ISSUE: {
+      const char* sigil[] = {"", ":", "'", "get:", "/", "#"};
+      return sigil[c.type() - TYPE_WORD] + std::string(symbol::name(c.data2)) + (c.data1 ? "@" : "");
+    }
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+    case TYPE_GET_PATH: {
+      const char* open[] = {"path(", "lit-path(", "set-path(", "get-path("};
+      std::string s = c.is(TYPE_BLOCK) ? "[" : c.is(TYPE_PAREN) ? "(" : open[c.type() - TYPE_PATH];
       Cell* p = block::head_of(c);
       for (uint32_t i = 0, n = block::length(c); i < n; ++i) s += (i ? " " : "") + show(p[i]);
       return s + (c.is(TYPE_BLOCK) ? "]" : ")");
@@ -81,8 +96,22 @@ TEST_F(LexerLoad, ValuesOfEveryBuiltKind) {
       {"%file.txt %\"a b\" <a href=x> me@x.org @ref http://x.org/p",
        "[8:file.txt/1 8:a b/1 44:a href=x/1 45:me@x.org/1 50:ref/1 9:http://x.org/p/1]"},
       {"#(true) #(none) #(unset) #(integer!)", "[type4 type3 type2 type1]"},
+      {"a b: :c 'd caf\xC3\xA9 + <= /ref / #iss", "[a :b get:c 'd caf\xC3\xA9 + <= /ref / #iss@]"},
+      {"a/b/c :a/1 'x/(y)/\"s\" a/b: 1", "[path(a b c) get-path(a 1) lit-path(x (y) 7:s/1) set-path(a b) 1]"},
+      {"2147483648 -2147483649 12345678901 1.5e3 1'000.5 .5 -0.0",
+       "[2147483648 -2147483649 12345678901 1500 1000.5 0.5 -0]"},
+      {"10% 12.5% 1.#INF -1.#INF 1.#nan FFh 0FFh FFFFFFFFh 7Fh -1234567890",
+       "[%0.10000000000000001 %0.125 inf -inf nan 255 255 -1 127 -1234567890]"},
   };
-  for (const Case& c : cases) EXPECT_EQ(show(load(c.text)), c.block) << c.text;
+  for (const Case& c : cases) {
+    try {
+      EXPECT_EQ(show(load(c.text)), c.block) << c.text;
+    } catch (const Unwind&) {
+      ADD_FAILURE() << c.text << " raised " << int(pending_exit().error) << " type " << int(last_error().type)
+                    << " near " << last_error().near;
+      clear_pending_exit();
+    }
+  }
 }
 
 TEST_F(LexerLoad, Errors) {
@@ -98,10 +127,15 @@ TEST_F(LexerLoad, Errors) {
       {"#\"^(110000)\"", Err::syntax_invalid, TYPE_CHAR},
       {"[1 2", Err::syntax_missing, TYPE_BLOCK},
       {"'<a>", Err::syntax_invalid, TYPE_TAG},
+      {"1.5e", Err::syntax_invalid, TYPE_FLOAT},
+      {"1h", Err::syntax_invalid, TYPE_INTEGER},
+      {"Ah", Err::syntax_invalid, TYPE_WORD},
+      {"123456789h", Err::syntax_invalid, TYPE_INTEGER},
+      {"a/b:/c", Err::syntax_bad_char, TYPE_PATH},
       // Kinds whose datatypes are not built yet are refused by name.
-      {"2147483648", Err::internal_not_done, TYPE_NONE_ID},
-      {"word", Err::internal_not_done, TYPE_NONE_ID},
+      {"1.2.3", Err::internal_not_done, TYPE_NONE_ID},
       {"#[a 1]", Err::internal_not_done, TYPE_NONE_ID},
+      {"(1, 2)", Err::internal_not_done, TYPE_NONE_ID},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(raised(c.text), c.id) << c.text;
@@ -148,6 +182,17 @@ TEST_F(LexerLoad, StringAndBinaryInput) {
   transcode_binary(&out, bin, -1, ScanMode{}, &consumed, nullptr, nullptr);
   EXPECT_EQ(show(out), "[56 78]");
   EXPECT_EQ(consumed, 5u);  // bytes
+}
+
+// The hook that turns text into one value (to word! and the like).
+TEST_F(LexerLoad, FirstValueOfAText) {
+  EXPECT_EQ(show(word_hooks.load_first("abc")), "abc");
+  EXPECT_EQ(show(word_hooks.load_first(" x: ")), ":x");
+  EXPECT_EQ(show(word_hooks.load_first("12")), "12");
+  EXPECT_TRUE(word_hooks.load_first("").is(TYPE_UNSET));
+  EXPECT_TRUE(word_hooks.load_first("a b").is(TYPE_NONE));
+  EXPECT_TRUE(word_hooks.load_first("a]").is(TYPE_NONE));
+  EXPECT_TRUE(word_hooks.load_first("\"open").is(TYPE_NONE));
 }
 
 // A callback may run the evaluator, which may collect: the values already built survive it.
