@@ -241,6 +241,10 @@ bool mark_node(NodeId node) {
   return true;
 }
 
+void unmark_node(NodeId node) {
+  if (node != 0) series_buffer(node)->flags &= ~kSeriesMark;
+}
+
 bool mark_with(NodeId node, ScanFn scan) {
   if (!mark_node(node)) return false;
   S.mark_stack.push_back({node, scan});

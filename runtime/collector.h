@@ -124,6 +124,7 @@ void set_hashtab_scan(ScanFn fn);
 
 // Marks the node's buffer; true when it was not marked before. 0 is ignored (false).
 bool mark_node(NodeId node);
+void unmark_node(NodeId node);
 // Marks the node and, when newly marked, queues `scan` for it.
 bool mark_with(NodeId node, ScanFn scan);
 // A block: the node and its cells from head to tail.

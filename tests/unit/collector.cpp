@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "runtime/error.h"
 #include "tests/unit/memory_fixture.h"
 
 namespace zem {
@@ -511,6 +512,25 @@ TEST_F(CollectorTest, ASeriesMadeDuringACollectionSurvivesIt) {
   EXPECT_FALSE(series_buffer(g_made_in_release)->is_marked());
   gc::collect();  // unreachable now
   EXPECT_FALSE(node_live(g_made_in_release));
+}
+
+}  // namespace
+}  // namespace zem
+
+namespace zem {
+namespace {
+
+TEST_F(CollectorTest, ThePendingExitPayloadIsARoot) {
+  NodeId value = alloc::make_cells(1), arg = alloc::make_cells(1), name = alloc::make_cells(1);
+  append_cell(value, block_cell(alloc::make_cells(1)));
+  pending_exit().value = block_cell(value);
+  pending_exit().args[1] = block_cell(arg, TYPE_PAREN);
+  pending_exit().name = block_cell(name);
+  gc::collect();
+  for (NodeId n : {value, block_head(value)->data2, arg, name}) EXPECT_TRUE(node_live(n));
+  clear_pending_exit();
+  gc::collect();
+  for (NodeId n : {value, arg, name}) EXPECT_FALSE(node_live(n));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/collector.h"
+#include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
 
@@ -15,6 +16,7 @@ class MemoryTest : public ::testing::Test {
     alloc::init();
     gc::init();
     resources::init();
+    clear_pending_exit();  // it is a root, and may name nodes of an earlier test
   }
   void TearDown() override { alloc::release_all(); }
 };
