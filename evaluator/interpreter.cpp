@@ -1,5 +1,6 @@
 #include "evaluator/interpreter.h"
 
+#include <algorithm>
 #include <array>
 
 #include "datatypes/native.h"
@@ -257,11 +258,16 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
   NodeId cache = arg_cache(fn);
   bool is_function = fn.is(TYPE_FUNCTION);
   bool table = fn.is(TYPE_NATIVE) || fn.is(TYPE_ACTION);
-  std::array<int32_t, kMaxTableRefinements> refs;
-  refs.fill(-1);
-  // function!: frame index of each refinement's flag, by refinement number.
-  std::array<uint32_t, kMaxTableRefinements> flag_slot{};
   uint32_t n = length_of(cache);
+  // Only the entries of the refinements the value has are read; they start absent.
+  std::array<int32_t, kMaxTableRefinements> refs;
+  if (table) {
+    Cell last = n ? block_head(cache)[n - 1] : shared_cells.none;
+    uint32_t count = last.is(TYPE_INTEGER) ? static_cast<uint32_t>(last.int_value()) : 0;
+    std::fill_n(refs.begin(), std::min(count, kMaxTableRefinements), -1);
+  }
+  // function!: frame index of each refinement's flag, by refinement number.
+  std::array<uint32_t, kMaxTableRefinements> flag_slot;  // set before it is read
   bool collecting = true;
   bool first = true;
   uint32_t ref_count = 0;
@@ -396,6 +402,35 @@ uint32_t call_routine(const Cell& fn) {
       stack::set_single_result(shared_cells.unset);
   }
   return EXIT_NONE;
+}
+
+// `+`, `-` and `*` of two integers, the right one a literal or a word's value, computed in place
+// of the left operand without a call (the result is the action's: a float! on 32-bit overflow).
+bool integer_fast_path(uint32_t action_index, Cursor& c, Cell* left) {
+  auto a = static_cast<ActionIndex>(action_index + 1);
+  if (a != ActionIndex::add && a != ActionIndex::subtract && a != ActionIndex::multiply)
+    return false;
+  if (!left->is(TYPE_INTEGER)) return false;
+  const Cell* r = at(c);
+  if (!r) return false;
+  if (r->is(TYPE_WORD)) r = peek_word_value(*r);
+  if (!r || !r->is(TYPE_INTEGER)) return false;
+  int32_t x = left->int_value(), y = r->int_value(), out;
+  bool overflow = a == ActionIndex::add        ? __builtin_add_overflow(x, y, &out)
+                  : a == ActionIndex::subtract ? __builtin_sub_overflow(x, y, &out)
+                                               : __builtin_mul_overflow(x, y, &out);
+  if (overflow) {
+    double dx = x, dy = y;
+    left->set_header(TYPE_FLOAT);
+    left->set_float_payload(a == ActionIndex::add        ? dx + dy
+                            : a == ActionIndex::subtract ? dx - dy
+                                                         : dx * dy);
+  } else {
+    *left = make_integer(out);
+  }
+  c.index++;
+  stack_state.top = left + 1;
+  return true;
 }
 
 }  // namespace
@@ -603,6 +638,8 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
     Cell fn = *opv;
     fn.set_type(native::op_source_type(*opv));
     c.index++;
+    if (fn.is(TYPE_ACTION) && integer_fast_path(fn.data1, c, sub ? start_top : stack::base()))
+      continue;
     stack_state.top = sub ? start_top : stack::base();
     CallInfo info;
     info.name = &word;

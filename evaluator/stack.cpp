@@ -59,10 +59,11 @@ bool fixed_name(uint32_t symbol) {
 // Sets the pending exit after the stacks were cut back to the frame at depth `target`.
 void set_pending(uint32_t code, const Cell* value, uint32_t target) {
   PendingExit& p = pending_exit();
-  Cell v = value ? *value : make_unset_cell();
-  clear_pending_exit();
+  p.value = value ? *value : make_unset_cell();
   p.code = code;
-  p.value = v;
+  p.error = Err{};
+  p.name = Cell{};
+  for (Cell& a : p.args) a = Cell{};
   stack_state.exit_target = target;
 }
 
@@ -357,7 +358,14 @@ void take_exit_value() {
   Cell v = p.value.type() == TYPE_NONE_ID ? make_unset_cell() : p.value;
   // A caught throw no longer names the place of a later error.
   if (p.code == EXIT_THROW) stack_state.throw_position = -1;
-  clear_pending_exit();
+  if (p.code == EXIT_RETURN || p.code == EXIT_EXIT || p.code == EXIT_BREAK ||
+      p.code == EXIT_CONTINUE) {
+    // Only the code and the value were set (set_pending).
+    p.code = EXIT_NONE;
+    p.value = Cell{};
+  } else {
+    clear_pending_exit();
+  }
   set_single_result(v);
 }
 
