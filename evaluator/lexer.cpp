@@ -6,6 +6,7 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
+#include "datatypes/unset_none_logic.h"
 #include "evaluator/lexer_loaders.h"
 #include "runtime/memory.h"
 #include "runtime/collector.h"
@@ -150,7 +151,29 @@ void close_open_paths(State& st);
     close_open_paths(st);
     if (!fire_event(st, EV_ERROR, TYPE_ERROR, start, end ? end : st.cursor, nullptr, false)) stop(st);
   }
-  fire(e.id());
+  // The error's arguments: the position text, the datatype or the expected closer, the near text.
+  Cell position = str::make_from_utf8(e.position());
+  Cell near = str::make_string(static_cast<uint32_t>(e.near.size()));
+  const auto* p0 = reinterpret_cast<const uint8_t*>(e.near.data());
+  for (const uint8_t* q = p0; q < p0 + e.near.size();) {
+    uint32_t cp;
+    int n = decode_utf8(q, p0 + e.near.size(), cp);
+    if (!n) cp = 0xFFFD, n = 1;  // a byte that is no UTF-8 shows as the replacement character
+    str::append_code_point(near.node(), cp);
+    q += n;
+  }
+  switch (kind) {
+    case ErrorKind::invalid: {
+      Cell type_cell = type == TYPE_NONE_ID ? make_none() : datatype_cell(type);
+      fire(e.id(), &position, &type_cell, &near);
+    }
+    case ErrorKind::missing: {
+      Cell closer{TYPE_CHAR, 0, static_cast<uint32_t>(expected), 0};
+      fire(e.id(), &position, &closer, &near);
+    }
+    default:
+      fire(e.id(), &position, &near);
+  }
 }
 
 // The missing-closer error: `at` is the offending closer, or null when the input ended.

@@ -15,6 +15,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
+#include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -317,6 +318,218 @@ void load_hex_integer(State& st, const uint8_t* start, const uint8_t* end, uint3
   if (build) *push_cell(st) = Cell{TYPE_INTEGER, 0, v, 0};
 }
 
+// ---- binary! ----
+
+// Decodes the text between the braces in base 2, 16 or 64, skipping blanks, line ends and ";"
+// comments. Answers the first bad position, or null.
+const uint8_t* decode_binary(const uint8_t* s, const uint8_t* e, int base, std::string& out) {
+  uint32_t acc = 0;
+  int have = 0;  // digits in the current group
+  bool padded = false;
+  for (const uint8_t* p = s; p < e; ++p) {
+    uint8_t c = *p;
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    if (c == ';') {
+      while (p < e && *p != '\n') ++p;
+      continue;
+    }
+    if (padded) {
+      if (c != '=') return p;
+      continue;
+    }
+    if (base == 2) {
+      if (c != '0' && c != '1') return p;
+      acc = acc << 1 | uint32_t(c - '0');
+      if (++have == 8) out.push_back(char(acc)), acc = 0, have = 0;
+    } else if (base == 16) {
+      int d = hex_digit_value(c);
+      if (d < 0) return p;
+      acc = acc << 4 | uint32_t(d);
+      if (++have == 2) out.push_back(char(acc)), acc = 0, have = 0;
+    } else {
+      int d = c >= 'A' && c <= 'Z' ? c - 'A' : c >= 'a' && c <= 'z' ? c - 'a' + 26
+              : c >= '0' && c <= '9' ? c - '0' + 52 : c == '+' ? 62 : c == '/' ? 63 : -1;
+      if (c == '=') {
+        // Two digits and "=" give one byte, three give two.
+        if (have == 2) out.push_back(char(acc >> 4));
+        else if (have == 3) out.push_back(char(acc >> 10)), out.push_back(char(acc >> 2));
+        else return p;
+        padded = true;
+        have = 0;
+        continue;
+      }
+      if (d < 0) return p;
+      acc = acc << 6 | uint32_t(d);
+      if (++have == 4) {
+        out.push_back(char(acc >> 16)), out.push_back(char(acc >> 8)), out.push_back(char(acc));
+        acc = 0, have = 0;
+      }
+    }
+  }
+  return have ? e : nullptr;  // a partial final group
+}
+
+void load_binary(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  const uint8_t* brace = static_cast<const uint8_t*>(std::memchr(start, '{', size_t(end - start)));
+  int base = 16;
+  if (*start != '#') {
+    base = 0;
+    for (const uint8_t* p = start; p < brace && *p != '#'; ++p) {
+      if (*p < '0' || *p > '9' || base > 64) bad(st, start, end, TYPE_BINARY);
+      base = base * 10 + (*p - '0');
+    }
+    if (base != 2 && base != 16 && base != 64) bad(st, start, end, TYPE_BINARY);
+  }
+  std::string bytes;
+  bytes.reserve(size_t(end - brace) * (base == 16 ? 4 : base == 2 ? 1 : 6) / 8 + 1);
+  if (const uint8_t* at = decode_binary(brace + 1, end - 1, base, bytes)) bad(st, at, end, TYPE_BINARY);
+  if (build) {
+    *push_cell(st) = further_type_hooks().binary_load(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                      static_cast<uint32_t>(bytes.size()));
+  }
+}
+
+// ---- tuple!, pair! ----
+
+void load_tuple(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  uint8_t bytes[12];
+  uint32_t count = 0;
+  uint32_t field = 0;
+  int digits = 0;
+  for (const uint8_t* p = start;; ++p) {
+    if (p == end || *p == '.') {
+      if (digits == 0 || count == 12) bad(st, start, end, TYPE_TUPLE);
+      bytes[count++] = uint8_t(field);
+      field = 0, digits = 0;
+      if (p == end) break;
+      continue;
+    }
+    if (*p < '0' || *p > '9') bad(st, start, end, TYPE_TUPLE);
+    field = field * 10 + uint32_t(*p - '0');
+    if (field > 255) bad(st, start, end, TYPE_TUPLE);
+    ++digits;
+  }
+  if (build) *push_cell(st) = further_type_hooks().tuple_make(count, bytes);
+}
+
+// An integer by the integer token's rules within [s, e); false when it is none or does not fit.
+bool read_int(const uint8_t* s, const uint8_t* e, int32_t& out) {
+  bool negative = false;
+  if (s < e && (*s == '-' || *s == '+')) negative = *s++ == '-';
+  int64_t v = 0;
+  int digits = 0;
+  for (; s < e; ++s) {
+    if (*s == '\'') continue;
+    if (*s < '0' || *s > '9') return false;
+    v = v * 10 + (*s - '0');
+    if (++digits > 10) return false;
+  }
+  if (negative) v = -v;
+  if (digits == 0 || v > INT32_MAX || v < INT32_MIN) return false;
+  out = int32_t(v);
+  return true;
+}
+
+void load_pair(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
+  if (flags & F_DOT) bad(st, start, end, TYPE_PAIR);
+  const uint8_t* x = start + 1;  // the separator is never the first byte
+  while (x < end && *x != 'x' && *x != 'X') ++x;
+  int32_t a, b;
+  if (x >= end || !read_int(start, x, a) || !read_int(x + 1, end, b)) bad(st, start, end, TYPE_PAIR);
+  if (build) {
+    Cell c{};
+    c.set_header(TYPE_PAIR);
+    further_type_hooks().pair_set(c, a, b);
+    *push_cell(st) = c;
+  }
+}
+
+// ---- time! ----
+
+void load_time(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  const uint8_t* p = start;
+  bool negative = false;
+  if (*p == '-' || *p == '+') negative = *p++ == '-';
+  const uint8_t* colon = static_cast<const uint8_t*>(std::memchr(p, ':', size_t(end - p)));
+  int32_t hours, minutes;
+  if (!colon || !read_int(p, colon, hours)) {
+    bool smallest = colon && colon - start == 11 && std::memcmp(start, "-2147483648", 11) == 0;
+    if (!smallest) bad(st, start, end, TYPE_TIME);
+    hours = INT32_MIN, negative = false;
+  }
+  const uint8_t* m = colon + 1;
+  const uint8_t* q = m;
+  while (q < end && *q >= '0' && *q <= '9') ++q;
+  if (q == m || !read_int(m, q, minutes)) bad(st, start, end, TYPE_TIME);
+  double seconds = 0;
+  if (q < end) {
+    if (*q == ':' && q + 1 == end) bad(st, start, end, TYPE_TIME);
+    if (*q != ':' && *q != '.' && *q != ',') bad(st, start, end, TYPE_TIME);
+    for (const uint8_t* r = q; r < end; ++r)
+      if (*r == 'e' || *r == 'E') bad(st, start, end, TYPE_TIME);
+    const uint8_t* from = q + 1;
+    if (*q != ':') {
+      // "m:s.f": the fields were minutes and seconds with a fraction.
+      minutes = hours;
+      hours = 0;
+      from = m;
+    }
+    double d;
+    if (!read_float(from, end, 0, d) || d < 0) bad(st, start, end, TYPE_TIME);
+    seconds = d;
+  }
+  if (minutes < 0) bad(st, start, end, TYPE_TIME);
+  double value = double(hours < 0 ? -int64_t(hours) : hours) * 3600 + double(minutes) * 60 + seconds;
+  if (negative || hours < 0) value = -value;
+  if (build) push_float(st, TYPE_TIME, value);
+}
+
+// ---- point2D!, point3D! ----
+
+void load_point(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
+  // The token runs from after "(" to after ")".
+  float xyz[3];
+  int n = 0;
+  const uint8_t* p = start;
+  for (;;) {
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    const uint8_t* s = p;
+    while (p < end && *p != ',' && *p != ')' && *p != ' ' && *p != '\t') ++p;
+    if (s == p) bad(st, start, end, TYPE_POINT2D);
+    double d;
+    if (std::memchr(s, '#', size_t(p - s))) {
+      size_t before = st.tail;
+      load_special_float(st, s, p, 0, true);
+      d = cell_at(uint32_t(before))->float_value();
+      st.tail = uint32_t(before);
+    } else if (p - s >= 313 || !read_float(s, p, 0, d)) {
+      bad(st, start, end, TYPE_FLOAT);
+    }
+    xyz[n++] = float(d);
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    if (p >= end) bad(st, start, end, n == 3 ? TYPE_POINT3D : TYPE_POINT2D);
+    if (n == 1) {
+      if (*p != ',') bad(st, start, end, TYPE_POINT2D);
+    } else if (n == 2) {
+      if (*p == ')') break;
+    } else {
+      if (*p != ')') bad(st, start, end, TYPE_POINT3D);
+      break;
+    }
+    ++p;  // past ","
+  }
+  if (!build) return;
+  Cell c{};
+  if (n == 2) {
+    c.set_header(TYPE_POINT2D);
+    further_type_hooks().point2d_set(c, xyz[0], xyz[1]);
+  } else {
+    c.set_header(TYPE_POINT3D);
+    further_type_hooks().point3d_set(c, xyz[0], xyz[1], xyz[2]);
+  }
+  *push_cell(st) = c;
+}
+
 // ---- construction literals ----
 
 void load_construct(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {
@@ -349,8 +562,24 @@ void load_construct(State& st, const uint8_t* start, const uint8_t* end, uint32_
 
 // ---- containers ----
 
-void make_container(State&, TypeId type, uint32_t, const Cell* cells, uint32_t count, Cell* out) {
-  if (!block::is_block_kind(type)) fire_not_done(type);  // map! and points come with their datatypes
+void make_container(State& st, TypeId type, uint32_t, const Cell* cells, uint32_t count, Cell* out) {
+  if (type == TYPE_MAP) {
+    // Keys and values in pairs, every key of a datatype a map! may hold.
+    const uint8_t* opener = st.in_start + out->data3;
+    if (count % 2) syntax_error(st, opener, st.cursor, ErrorKind::invalid, TYPE_MAP);
+    for (uint32_t i = 0; i < count; i += 2) {
+      if (!further_type_hooks().map_valid_key(cells[i].type())) {
+        syntax_error(st, opener, st.cursor, ErrorKind::invalid, TYPE_MAP);
+      }
+    }
+    Cell body = block::make(count);
+    block::append_cells(body, cells, count);
+    Cell map{};
+    further_type_hooks().map_make_at(map, body, count);
+    *out = map;
+    return;
+  }
+  if (!block::is_block_kind(type)) fire_not_done(type);  // points of values come with their datatypes
   Cell value = block::make(count, type);
   block::append_cells(value, cells, count);
   *out = value;
@@ -398,6 +627,8 @@ void install_loaders() {
       {K_REF, load_ref},             {K_WORD, load_word},     {K_ISSUE, load_issue},
       {K_REFINEMENT, load_refinement}, {K_FLOAT, load_float}, {K_PERCENT, load_percent},
       {K_SPECIAL_FLOAT, load_special_float}, {K_HEX_INTEGER, load_hex_integer},
+      {K_BINARY, load_binary},       {K_TUPLE, load_tuple},   {K_PAIR, load_pair},
+      {K_TIME, load_time},           {K_POINT, load_point},
   };
   for (const auto& l : loaders) {
     TokenHandlers h = token_handlers(l.kind);

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
 #include "evaluator/lexer.h"
 #include "datatypes/symbol.h"
+#include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
 #include "tests/unit/context_fixture.h"
@@ -182,6 +184,118 @@ TEST_F(LexerLoad, StringAndBinaryInput) {
   transcode_binary(&out, bin, -1, ScanMode{}, &consumed, nullptr, nullptr);
   EXPECT_EQ(show(out), "[56 78]");
   EXPECT_EQ(consumed, 5u);  // bytes
+}
+
+// A syntax error carries its position text, its datatype or expected closer, and the text near it.
+TEST_F(LexerLoad, ErrorArguments) {
+  struct Case {
+    const char* text;
+    Err id;
+    const char* args;
+  };
+  const Case cases[] = {
+      {"1\n\n1''0 x", Err::syntax_invalid, "(line 3) type11 1''0 x"},
+      {"[a\n", Err::syntax_missing, "(line 2) #93 [a"},
+      {"a]", Err::syntax_missing, "(line 1) #91 ]"},
+      {"#(nothing)", Err::syntax_malconstruct, "(line 1) #(nothing)"},
+      {"\"a\xFF\"", Err::syntax_invalid, "(line 1) type7 \"a\xEF\xBF\xBD\""},
+      {"a/b:/c", Err::syntax_bad_char, "(line 1) a/b:/c"},
+  };
+  for (const Case& c : cases) {
+    std::string args;
+    try {
+      load(c.text);
+    } catch (const Unwind&) {
+      EXPECT_EQ(pending_exit().error, c.id) << c.text;
+      for (const Cell& a : pending_exit().args) {
+        if (a.type() == TYPE_NONE_ID) continue;
+        if (!args.empty()) args += ' ';
+        args += a.is(TYPE_STRING)     ? str::to_std_string(a)
+                : a.is(TYPE_DATATYPE) ? "type" + std::to_string(a.data1)
+                                      : show(a);
+      }
+      clear_pending_exit();
+    }
+    EXPECT_EQ(args, c.args) << c.text;
+  }
+}
+
+// Values of the datatypes built elsewhere go through their hooks; stand-ins record what they get.
+std::vector<std::string> made;
+
+Cell record_made(TypeId t, std::string what) {
+  made.push_back(std::move(what));
+  return Cell{t, static_cast<uint32_t>(made.size() - 1), 0, 0};
+}
+
+TEST_F(LexerLoad, ValuesMadeThroughTypeHooks) {
+  FurtherTypeHooks& h = further_type_hooks();
+  FurtherTypeHooks saved = h;
+  h.binary_load.fn = [](const uint8_t* b, uint32_t n) {
+    std::string hex;
+    for (uint32_t i = 0; i < n; ++i) hex += "0123456789ABCDEF"[b[i] >> 4], hex += "0123456789ABCDEF"[b[i] & 15];
+    return record_made(TYPE_BINARY, "#{" + hex + "}");
+  };
+  h.tuple_make.fn = [](uint32_t n, const uint8_t* b) {
+    std::string t;
+    for (uint32_t i = 0; i < n; ++i) t += (i ? "." : "") + std::to_string(b[i]);
+    return record_made(TYPE_TUPLE, t);
+  };
+  h.pair_set.fn = [](Cell& c, int32_t x, int32_t y) { c = record_made(TYPE_PAIR, std::to_string(x) + "x" + std::to_string(y)); };
+  h.point2d_set.fn = [](Cell& c, float x, float y) {
+    c = record_made(TYPE_POINT2D, "(" + std::to_string(x) + ", " + std::to_string(y) + ")");
+  };
+  h.point3d_set.fn = [](Cell& c, float x, float y, float z) {
+    c = record_made(TYPE_POINT3D, "(" + std::to_string(x) + ", " + std::to_string(y) + ", " + std::to_string(z) + ")");
+  };
+  auto describe = [](const Cell& block) {
+    std::string out;
+    Cell* p = block::head_of(block);
+    for (uint32_t i = 0, n = block::length(block); i < n; ++i) {
+      out += i ? " " : "";
+      out += p[i].is(TYPE_TIME) ? "time:" + std::to_string(p[i].float_value())
+             : p[i].is(TYPE_BINARY) || p[i].is(TYPE_TUPLE) || p[i].is(TYPE_PAIR) || p[i].is(TYPE_POINT2D) ||
+                     p[i].is(TYPE_POINT3D)
+                 ? made[p[i].data1]
+                 : show(p[i]);
+    }
+    return out;
+  };
+  struct Case {
+    const char* text;
+    const char* values;
+  };
+  const Case cases[] = {
+      // Binary in bases 16, 2 and 64 (checked against python3's base64), with blanks and comments.
+      {"#{0A0b} 16#{ 0a ;c\n ff } #{} 2#{00000001 11111111}", "#{0A0B} #{0AFF} #{} #{01FF}"},
+      {"64#{AQID} 64#{AQI=} 64#{AQ==} 64#{SGVsbG8sIHdvcmxkIQ==}", "#{010203} #{0102} #{01} #{48656C6C6F2C20776F726C6421}"},
+      {"1.2.3 0.0.0.0.0.0.0.0.0.0.0.255", "1.2.3 0.0.0.0.0.0.0.0.0.0.0.255"},
+      {"1x2 -3X+4 1'0x0", "1x2 -3x4 10x0"},
+      {"12:30 1:30.5 -0:30 0:0:1.25 100:00", "time:45000.000000 time:90.500000 time:-1800.000000 time:1.250000 time:360000.000000"},
+      {"(1, 2) ( 1.5 , -2 ) (1,2,3) (1.#INF, 0)", "(1.000000, 2.000000) (1.500000, -2.000000) (1.000000, 2.000000, 3.000000) (inf, 0.000000)"},
+  };
+  for (const Case& c : cases) {
+    try {
+      EXPECT_EQ(describe(load(c.text)), c.values) << c.text;
+    } catch (const Unwind&) {
+      ADD_FAILURE() << c.text << " raised " << int(pending_exit().error) << " near " << last_error().near;
+      clear_pending_exit();
+    }
+  }
+  h = saved;
+
+  // Checks need no hooks: a scan that builds nothing finds the errors.
+  const Case errors[] = {
+      {"#{0}", "!0 41"}, {"#{0g}", "!0 41"}, {"2#{0101}", "!0 41"}, {"8#{00}", "!0 41"}, {"64#{A}", "!0 41"},
+      {"64#{A===}", "!0 41"}, {"64#{AA=A}", "!0 41"}, {"1.2.256", "!0 39"}, {"1.2..3", "!0 39"},
+      {"1.2.3.4.5.6.7.8.9.10.11.12.13", "!0 39"}, {"1.5x2", "!0 37"}, {"1x99999999999", "!0 37"},
+      {"1:2:", "!0 43"}, {"1:2:3e2", "!0 43"}, {"(1, )", "!0 51"}, {"(1, 2, 3, 4)", "!0 52"}, {"(1 2, 3)", "!0 51"},
+  };
+  for (const Case& c : errors) {
+    TokenStream ts = tokenize(c.text);
+    std::string got = ts.ok ? "ok" : "!" + std::to_string(int(ts.error.kind)) + " " + std::to_string(ts.error.type);
+    EXPECT_EQ(got, c.values) << c.text;
+  }
 }
 
 // The hook that turns text into one value (to word! and the like).
