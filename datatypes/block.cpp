@@ -636,6 +636,14 @@ Cell* insert_common(ActionCall& call, bool append) {
   ChangeNotice notice(target, append ? Change::append : Change::insert, &value,
                       static_cast<int32_t>(append ? buffer_length(target.node()) : target.data1),
                       static_cast<int32_t>(total));
+  if (notice.reached()) {
+    // The handler ran code: the cells are read again from the value, which the stack keeps alive.
+    size_t keep = cells.size();
+    cells = contributed(value, only);
+    if (cells.size() > keep) cells.resize(keep);
+    if (cells.empty()) return &s;
+    total = checked_cells(static_cast<uint64_t>(cells.size()) * static_cast<uint64_t>(dup));
+  }
   NodeId node = target.node();
   SeriesBuffer* b = series_buffer(node);
   checked_cells(static_cast<uint64_t>(b->length()) + total);
@@ -686,6 +694,10 @@ Cell* change_handler_fn(ActionCall& call) {
   Cell target = s;
   ChangeNotice notice(target, Change::change, &value, static_cast<int32_t>(target.data1),
                       static_cast<int32_t>(replaced));
+  if (notice.reached()) {  // the handler ran code: read the cells again (see insert)
+    cells = contributed(value, only);
+    written = checked_cells(static_cast<uint64_t>(cells.size()) * static_cast<uint64_t>(dup));
+  }
   NodeId node = target.node();
   SeriesBuffer* b = series_buffer(node);
   uint32_t len = b->length();
