@@ -240,18 +240,8 @@ Cell int_value(int32_t v) {
   return c;
 }
 
-Cell* answer(ActionCall& call, const Cell& value) {
-  call.result() = value;
-  return &call.result();
-}
-
-[[noreturn]] void bad_refine_arg(const ActionCall& call, uint32_t r, const Cell& value) {
-  const Cell* word = nullptr;
-  if (call.param_words && r < call.refinement_count && call.refinements[r] >= 0 &&
-      static_cast<uint32_t>(call.refinements[r]) < call.param_count)
-    word = &call.param_words[call.refinements[r]];
-  fire(Err::script_invalid_refine_arg, word, &value);
-}
+using series::answer;
+using series::bad_refine_arg;
 
 bool same_buffer(const Cell& a, const Cell& b) { return a.type() == b.type() && a.node() == b.node(); }
 

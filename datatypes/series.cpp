@@ -46,20 +46,6 @@ inline uint8_t* unit_ptr(const Cell& s, uint64_t index) {
   return b->head_ptr() + index * b->unit();
 }
 
-// Answers the shared cell in the result slot.
-Cell* answer(ActionCall& call, const Cell& value) {
-  call.result() = value;
-  return &call.result();
-}
-
-[[noreturn]] void bad_refine_arg(const ActionCall& call, uint32_t r, const Cell& value) {
-  const Cell* word = nullptr;
-  if (call.param_words && r < call.refinement_count && call.refinements[r] >= 0 &&
-      static_cast<uint32_t>(call.refinements[r]) < call.param_count)
-    word = &call.param_words[call.refinements[r]];
-  fire(Err::script_invalid_refine_arg, word, &value);
-}
-
 // The integer argument of at, skip, pick and poke: integer!, char! (its code point), logic! (true 1,
 // false 2); anything else raises script `invalid-arg` with the value.
 int32_t index_arg(const Cell& v) {
@@ -129,6 +115,14 @@ bool same_series(const Cell& a, const Cell& b) { return a.type() == b.type() && 
 }  // namespace
 
 // ---- Helpers -------------------------------------------------------------------------------------
+
+void bad_refine_arg(const ActionCall& call, uint32_t r, const Cell& value) {
+  const Cell* word = nullptr;
+  if (call.param_words && r < call.refinement_count && call.refinements[r] >= 0 &&
+      static_cast<uint32_t>(call.refinements[r]) < call.param_count)
+    word = &call.param_words[call.refinements[r]];
+  fire(Err::script_invalid_refine_arg, word, &value);
+}
 
 uint32_t units_in_buffer(NodeId node) { return series_buffer(node)->length(); }
 

@@ -55,6 +55,15 @@ Cell take_core(ActionCall& call);
 // (until then no field matches).
 extern bool (*word_is)(const Cell& word, std::string_view name);
 
+// Raises script `invalid-refine-arg` with the refinement's parameter word (when the call carries
+// it) and the value.
+[[noreturn]] void bad_refine_arg(const ActionCall& call, uint32_t refinement, const Cell& value);
+// Copies the value into the result slot and answers the slot.
+inline Cell* answer(ActionCall& call, const Cell& value) {
+  call.result() = value;
+  return &call.result();
+}
+
 // The handlers (also called by the types that override some of them).
 Cell* copy_handler(ActionCall& call);
 Cell* take_handler(ActionCall& call);

@@ -157,7 +157,9 @@ TEST_F(BlockActions, RemoveTakeCopyReverseMove) {
     std::vector<Cell> args{at(b, c.head)};
     args.insert(args.end(), c.args.begin(), c.args.end());
     Cell r = ActCall(c.action, args, c.refs).run();
-    if (*c.result) EXPECT_EQ(mold_text(r), c.result) << c.block << " action " << static_cast<int>(c.action);
+    if (*c.result) {
+      EXPECT_EQ(mold_text(r), c.result) << c.block << " action " << static_cast<int>(c.action);
+    }
     EXPECT_EQ(whole(b), c.after) << c.block << " action " << static_cast<int>(c.action);
   }
   Cell b = block_of("[1 2 3 4 5]");
@@ -208,7 +210,6 @@ TEST_F(BlockActions, FindAndSelectRefinements) {
     int32_t index;  // head index of the answer, -1 none
   };
   using namespace block;
-  const Cell run = block_of("[2 3]");
   const Case cases[] = {
       {"[1 2 3]", 0, block_of("[2 3]"), {}, 1},
       {"[1 2 3]", 0, block_of("[2 3]"), {R{FIND_TAIL, {}}}, 3},
