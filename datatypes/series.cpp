@@ -6,6 +6,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/string_storage.h"
+#include "datatypes/symbol.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/error.h"
@@ -18,9 +19,16 @@ namespace zem::series {
 using ownership::Change;
 using ownership::ChangeNotice;
 
-bool (*word_is)(const Cell& word, std::string_view name) = [](const Cell&, std::string_view) {
-  return false;
-};
+namespace {
+// Words compare by canonical symbol: `Owned` names the field `owned`.
+bool word_named(const Cell& word, std::string_view name) {
+  if (!block::is_word_kind(word.type())) return false;
+  uint32_t id = symbol::find(name);
+  return id != 0 && symbol::canonical_id(word.data2) == symbol::canonical_id(id);
+}
+}  // namespace
+
+bool (*word_is)(const Cell& word, std::string_view name) = &word_named;
 
 namespace {
 

@@ -8,7 +8,9 @@
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "datatypes/string_storage.h"
+#include "datatypes/symbol.h"
 #include "runtime/collector.h"
+#include "runtime/hashtab.h"
 #include "services/random.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_series.h"
@@ -114,6 +116,7 @@ TEST_F(Ownership, NestedSharedAndCyclicSeries) {
 
   // A string field is owned too; modify `owned` sets and drops ownership through the same table.
   Cell s = str::make_from_c_text("ab");
+  auto real_word_is = series::word_is;
   series::word_is = [](const Cell& w, std::string_view name) { return w.int_value() == 1 && name == "owned"; };
   Cell spec = block::make(2);
   block::append_cell(spec, owner_cell());
@@ -124,7 +127,25 @@ TEST_F(Ownership, NestedSharedAndCyclicSeries) {
   ActCall(A::modify, {s, int_cell(1), Cell{TYPE_NONE, 0, 0, 0}}, {}, 1).run(TYPE_SERIES);
   EXPECT_FALSE(ownership::is_owned(s));
   EXPECT_EQ(test::raised([&] { ActCall(A::reflect, {s, int_cell(2)}).run(TYPE_SERIES); }), Err::internal_not_done);
-  series::word_is = [](const Cell&, std::string_view) { return false; };
+  series::word_is = real_word_is;
+}
+
+// reflect and modify name the field with a word, compared by canonical symbol.
+TEST_F(Ownership, FieldWordsThroughTheSymbolTable) {
+  hashtab::init(random::hash_seed());
+  symbol::init();
+  Cell owned{TYPE_WORD, 0, symbol::intern("Owned"), 0xFFFFFFFF};
+  Cell other{TYPE_WORD, 0, symbol::intern("owner"), 0xFFFFFFFF};
+  symbol::intern("owned");
+  Cell b = test::block_of("[1]");
+  Cell spec = block::make(2);
+  block::append_cell(spec, owner_cell());
+  block::append_cell(spec, int_cell(5));
+  ActCall(A::modify, {b, other, spec}, {}, 1).run(TYPE_SERIES);
+  EXPECT_FALSE(ownership::is_owned(b));
+  ActCall(A::modify, {b, owned, spec}, {}, 1).run(TYPE_SERIES);
+  EXPECT_TRUE(ownership::is_owned(b));
+  EXPECT_EQ(ActCall(A::reflect, {b, owned}).run(TYPE_SERIES).type(), TYPE_OBJECT);
 }
 
 // The owner dies while the series lives: the record goes and the series is no longer flagged.
