@@ -36,7 +36,9 @@ constexpr Change past_of(Change c) {
 
 // Called when an owned series changes: the owner (object!), the word of its field that holds the
 // series, the changed series, the action word, the new value (or null), the index and part length
-// (-1 when the action has none). Installed by the object module; runs user code, may collect.
+// (-1 when the action has none). Installed by the object module; runs user code, may collect. The
+// cells it receives are C++ copies: it roots them (pushes them on the argument stack) before it runs
+// anything that can reach a safe point.
 using DeepChangeFn = void (*)(const Cell& owner, const Cell& word, const Cell& target,
                               Change action, const Cell* value, int32_t index, int32_t part);
 void set_deep_change_handler(DeepChangeFn fn);

@@ -154,14 +154,8 @@ void quick(uint8_t* base, size_t n, int depth, const Ctx& c) {
       heap_sort(base, n, c);
       return;
     }
-    // Median of three (of the first 63 records once the range reaches 512, spread over them)
-    // moved to the front as the pivot.
-    size_t span = n >= 512 ? 63 : n;
-    size_t lo = 0, mid = span / 2, hi = span - 1;
-    if (n >= 512) {
-      mid = n / 2;
-      hi = n - 1;
-    }
+    // Median of the first, middle and last records, moved to the front as the pivot.
+    size_t lo = 0, mid = n / 2, hi = n - 1;
     if (c(c.at(base, lo), c.at(base, mid)) > 0) swap(c.at(base, lo), c.at(base, mid), c.size, c.bytewise);
     if (c(c.at(base, mid), c.at(base, hi)) > 0) swap(c.at(base, mid), c.at(base, hi), c.size, c.bytewise);
     if (c(c.at(base, lo), c.at(base, mid)) > 0) swap(c.at(base, lo), c.at(base, mid), c.size, c.bytewise);
