@@ -11,8 +11,10 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/error_value.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
@@ -173,12 +175,12 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_ISSUE, TYPE_WORD, "issue!", &register_issue_type},
     {TYPE_URL, TYPE_STRING, "url!", nullptr},
     {TYPE_FILE, TYPE_URL, "file!", nullptr},
-    {TYPE_OBJECT, TYPE_NONE_ID, "object!", nullptr},
+    {TYPE_OBJECT, TYPE_NONE_ID, "object!", &register_object_type},
     {TYPE_BITSET, TYPE_NONE_ID, "bitset!", &register_bitset},
     {TYPE_TRIPLE, TYPE_NONE_ID, "triple!", nullptr},
     {TYPE_FLOAT, TYPE_NONE_ID, "float!", &register_float},
     {TYPE_TYPESET, TYPE_NONE_ID, "typeset!", &register_typeset},
-    {TYPE_ERROR, TYPE_OBJECT, "error!", nullptr},
+    {TYPE_ERROR, TYPE_OBJECT, "error!", &register_error_type},
     {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
     {TYPE_MAP, TYPE_NONE_ID, "map!", nullptr},
     {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},

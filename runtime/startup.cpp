@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "datatypes/context.h"
+#include "datatypes/error_value.h"
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
@@ -59,6 +61,8 @@ void runtime_init(int argc, char** argv) {
   fixed_words::init();  // type-name words and runtime words
   // natives, parse
   ownership::init();  // the owner table
+  object::init();  // change notifications of objects
+  error_value::init();  // the error catalogue and error values
   // checksums, compression, processes
   stack::init();
   lexer::init();  // lexer tables and output buffer

@@ -1,0 +1,93 @@
+// object!: a context whose values live in a block (kind 2, with self), a class id and an optional
+// change-notification record. error! and port! share the payload:
+//   data1 the context node, data2 the class id (0: a plain empty object), data3 the node of the
+//   change record or 0.
+// The context's owner cell holds a copy of the object value.
+//
+// The change record is a block of two pair! cells, [0] for `on-change*` and [1] for
+// `on-deep-change*`: data2 = field index (0xFFFF: absent) << 16 | the handler's /local slot count,
+// data3 = the handler's spec node (to notice that the field was given another function).
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/context.h"
+#include "datatypes/registry.h"
+
+namespace zem {
+
+struct ObjectHooks {
+  // Evaluates a block bound to a new object (make with a block spec); installed by the evaluator.
+  void (*eval_block)(const Cell& block) = nullptr;
+  // Calls a handler function in a function frame named `name` with `count` argument cells, then
+  // `locals` local slots (logic false, then none!); installed by the evaluator.
+  void (*run_handler)(const Cell& function, const Cell& name, const Cell* args, uint32_t count,
+                      uint32_t locals) = nullptr;
+};
+extern ObjectHooks object_hooks;
+
+struct ObjectState {
+  uint32_t class_counter = 0;
+};
+extern ObjectState object_state;
+
+namespace object {
+
+constexpr uint32_t kNoHandler = 0xFFFF;
+
+inline Cell value_of(NodeId ctx, uint32_t class_id, NodeId record = 0, TypeId type = TYPE_OBJECT) {
+  return Cell{type, ctx, class_id, record};
+}
+uint32_t new_class_id();
+
+// An empty object with room for `slots` fields, class id 0.
+Cell make_empty(uint32_t slots, TypeId type = TYPE_OBJECT);
+// The object of an existing context; its owner cell gets the value.
+Cell from_context(NodeId ctx, uint32_t class_id, TypeId type = TYPE_OBJECT);
+
+// The value of the field named by the word (case-insensitive), or the shared none cell.
+const Cell* find_field_value(const Cell& object, const Cell& word);
+// Index of a field by symbol (case-insensitive), or -1.
+int32_t field_index(const Cell& object, uint32_t sym);
+
+// Builds the change record from the fields `on-change*` and `on-deep-change*` (each must hold a
+// function!, else script `bad-field-set`); the object's series become owned by it when it has
+// `on-deep-change*`. Stores the object into its context's owner cell.
+void build_change_record(Cell& object);
+
+// The notifications. The old value is kept by the caller for the duration of the call.
+void call_change_handler(const Cell& object, const Cell& word, const Cell& old_value,
+                         const Cell& new_value);
+void call_deep_change_handler(const Cell& owner, const Cell& word, const Cell& target,
+                              const Cell& action, const Cell* new_value, int32_t index, int32_t part);
+
+// A copy with its own context: same words and flags, values copied (deep: series copied too);
+// function fields rebuilt for the copy; change record rebuilt.
+Cell copy(const Cell& object, bool deep, TypeId type = TYPE_OBJECT);
+// make: prototype (an object, or anything else for none), spec an object or a block.
+Cell make(const Cell& prototype, const Cell& spec, TypeId type = TYPE_OBJECT);
+// construct: a copy of the prototype (or a new empty object with a new class id) whose fields are
+// set from the spec without evaluation.
+Cell construct(const Cell* prototype, const Cell& spec);
+// set on an object target (the `set` native).
+void set_from_value(const Cell& object, const Cell& value, bool any, bool only, bool some);
+
+// The field lines of object!, error! and port! molds: "\n", indentation, word, ": ", value.
+int32_t mold_fields(NodeId ctx, TextOut& out, MoldFlags flags, int32_t limit, int32_t indent,
+                    bool form);
+// Molds any value through its type's handler.
+int32_t mold_value(const Cell& value, TextOut& out, MoldFlags flags, int32_t limit, int32_t indent);
+int32_t form_value(const Cell& value, TextOut& out, int32_t limit);
+
+// Handlers shared with error! and port!.
+int32_t compare(const Cell& a, const Cell& b, CompareOp op);
+Cell* eval_path(PathStep& step);
+
+// Installs the change notifier of contexts and the object access of the owner table.
+void init();
+
+}  // namespace object
+
+void register_object_type();
+
+}  // namespace zem
