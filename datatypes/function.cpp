@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
@@ -280,6 +281,95 @@ Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cel
   v.header |= (words & 0x1F) << 25;
   stack::push_value(v);
   return v;
+}
+
+namespace {
+
+struct LocalsWalk {
+  std::vector<uint32_t> names;  // canonical ids to leave alone
+  std::vector<Cell> found;      // words to add, in order of discovery
+
+  bool known(uint32_t sym) const {
+    uint32_t c = symbol::canonical_id(sym);
+    for (uint32_t n : names)
+      if (n == c) return true;
+    return false;
+  }
+  void add(const Cell& w) {
+    if (known(w.data2)) return;
+    names.push_back(symbol::canonical_id(w.data2));
+    Cell word = w;
+    word.set_header(TYPE_WORD);
+    word.data1 = 0;
+    word.data3 = 0xFFFFFFFFu;
+    found.push_back(word);
+  }
+  void walk(const Cell& block, uint32_t depth) {
+    if (depth >= kPointerStackSize) fire(Err::internal_too_deep);
+    NodeId node = block.node();
+    for (uint32_t i = block.head_index(); i < len_of(node); i++) {
+      Cell v = block_head(node)[i];
+      if (v.is(TYPE_SET_WORD)) {
+        add(v);
+      } else if (v.is(TYPE_WORD) && i + 1 < len_of(node)) {
+        Cell next = block_head(node)[i + 1];
+        if (name_is(v.data2, "repeat") && next.is(TYPE_WORD)) {
+          add(next);
+        } else if (name_is(v.data2, "foreach") || name_is(v.data2, "remove-each")) {
+          if (next.is(TYPE_WORD)) {
+            add(next);
+          } else if (next.is(TYPE_BLOCK)) {
+            for (uint32_t k = next.head_index(); k < len_of(next.node()); k++) {
+              Cell w = block_head(next.node())[k];
+              if (w.is(TYPE_WORD)) add(w);
+            }
+          }
+        }
+      } else if (v.is(TYPE_BLOCK) || v.is(TYPE_PAREN)) {
+        walk(v, depth + 1);
+      }
+    }
+  }
+};
+
+}  // namespace
+
+void collect_locals(const Cell& spec, const Cell& body) {
+  NodeId node = spec.node();
+  LocalsWalk walk;
+  uint32_t n = len_of(node);
+  uint32_t cut = n;
+  bool has_local = false;
+  for (uint32_t i = spec.head_index(); i < n; i++) {
+    Cell v = block_head(node)[i];
+    switch (v.type()) {
+      case TYPE_WORD:
+      case TYPE_SET_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+        walk.names.push_back(symbol::canonical_id(v.data2));
+        if (v.is(TYPE_REFINEMENT) && name_is(v.data2, "extern") && cut == n) cut = i;
+        if (v.is(TYPE_REFINEMENT) && name_is(v.data2, "local") && cut == n) has_local = true;
+        break;
+      case TYPE_BLOCK:
+      case TYPE_STRING:
+        break;
+      default:
+        fire(Err::script_bad_func_extern, &v);
+    }
+  }
+  if (cut < n) block::truncate_at(node, cut);
+  walk.walk(body, 0);
+  std::vector<Cell> add;
+  for (const Cell& w : walk.found)
+    if (!name_is(w.data2, "local")) add.push_back(w);
+  if (add.empty()) return;
+  if (!has_local) {
+    Cell local = make_word_cell(symbol::intern("local"), 0, TYPE_REFINEMENT);
+    block::append_cell(spec, local);
+  }
+  for (const Cell& w : add) block::append_cell(spec, w);
 }
 
 int32_t count_locals(NodeId spec, uint32_t start, bool require) {

@@ -22,6 +22,9 @@ Cell build_value(const Cell& spec, const Cell& body, NodeId context, int32_t ent
                  NodeId object, uint32_t flags);
 // A routine! value for a routine registry entry; `result_type` -1 for none.
 Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cell_convention);
+// For `function`: adds to the spec (after a /local, appended when missing) every word the body
+// sets that the spec does not name; /extern words (and the spec from /extern on) are left out.
+void collect_locals(const Cell& spec, const Cell& body);
 // Slots of the spec's /local section (the /local refinement and each word after it), or -1 with
 // `require` when there is none (0 without).
 int32_t count_locals(NodeId spec, uint32_t start, bool require);
