@@ -16,6 +16,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
@@ -151,7 +152,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_LOGIC, TYPE_NONE_ID, "logic!", &register_logic},
     {TYPE_SERIES, TYPE_NONE_ID, "series!", &series::register_series_type},
     {TYPE_BLOCK, TYPE_SERIES, "block!", &block::register_block_type},
-    {TYPE_STRING, TYPE_SERIES, "string!", nullptr},
+    {TYPE_STRING, TYPE_SERIES, "string!", &strings::register_string_type},
     {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
     {TYPE_INTEGER, TYPE_NONE_ID, "integer!", &register_integer},
     {TYPE_SYMBOL, TYPE_NONE_ID, "symbol!", nullptr},

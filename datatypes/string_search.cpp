@@ -1,0 +1,314 @@
+// find and select on text, binary! and vector!, and parse's tests of the text at a position.
+#include <algorithm>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/string.h"
+#include "datatypes/string_storage.h"
+#include "datatypes/symbol.h"
+#include "datatypes/type_hooks.h"
+#include "datatypes/unset_none_logic.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+namespace zem::strings {
+
+namespace {
+
+// The complement flag of a bitset's byte series (bits past the stored bytes are members).
+constexpr uint32_t kBitsetComplement = 0x80000;
+
+Cell* answer(ActionCall& call, const Cell& value) {
+  call.result() = value;
+  return &call.result();
+}
+
+// What is searched for: one unit tested by a predicate, or a run of code points.
+struct Pattern {
+  enum Kind { code_point, bitset, number, text } kind = text;
+  uint32_t cp = 0;
+  Cell value{};  // the bitset or the number
+  const uint8_t* p = nullptr;
+  uint32_t unit = 1;
+  uint32_t m = 0;
+  std::vector<uint32_t> own;
+  Cell formed{};  // a formed value's string
+
+  uint32_t at(uint32_t i) const { return str::get_char(p + static_cast<size_t>(i) * unit, unit); }
+};
+
+bool is_text_series(TypeId t) { return str::is_text_type(t); }
+
+double number_of(const Cell& c) { return c.is(TYPE_INTEGER) ? c.int_value() : c.float_value(); }
+
+// Prepares the pattern. Allocation happens here only, so buffer addresses taken afterwards stay
+// valid through the search.
+void prepare(Pattern& pat, const Cell& series, const Cell& value) {
+  TypeId st = series.type();
+  TypeId t = value.type();
+  bool element_series = st == TYPE_BINARY || st == TYPE_VECTOR;
+  if (t == TYPE_CHAR) {
+    pat.kind = Pattern::code_point;
+    pat.cp = value.data2;
+  } else if (t == TYPE_BITSET) {
+    pat.kind = Pattern::bitset;
+    pat.value = value;
+  } else if ((t == TYPE_INTEGER || t == TYPE_FLOAT) && element_series) {
+    pat.kind = Pattern::number;
+    pat.value = value;
+  } else if (t == TYPE_BINARY && st != TYPE_BINARY) {
+    fire(Err::script_invalid_arg, &value);
+  } else if (t == TYPE_TAG) {
+    pat.own.push_back('<');
+    uint32_t n = str::count_from_head(value);
+    for (uint32_t i = 0; i < n; i++) pat.own.push_back(str::code_point_at(value, i));
+    pat.own.push_back('>');
+  } else if (str::is_text_type(t) || t == TYPE_BINARY) {
+    pat.formed = value;
+  } else if (t == TYPE_WORD) {
+    std::string_view name = symbol::name(value.data2);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(name.data());
+    const uint8_t* end = p + name.size();
+    while (p < end) {
+      size_t len = static_cast<size_t>(end - p);
+      int32_t cp = unicode::decode_utf8_checked(p, len);
+      if (cp < 0) break;
+      pat.own.push_back(static_cast<uint32_t>(cp));
+      p += len;
+    }
+  } else {
+    pat.formed = str::make_string(16);
+    form_onto(pat.formed.node(), value);
+  }
+  if (pat.kind != Pattern::text) return;
+  if (pat.formed.header != 0) {
+    SeriesBuffer* b = series_buffer(pat.formed.node());
+    uint32_t h = std::min(pat.formed.data1, b->length());
+    pat.unit = b->unit();
+    pat.p = b->head_ptr() + static_cast<size_t>(h) * pat.unit;
+    pat.m = b->length() - h;
+  } else {
+    pat.unit = 4;
+    pat.p = reinterpret_cast<const uint8_t*>(pat.own.data());
+    pat.m = static_cast<uint32_t>(pat.own.size());
+  }
+}
+
+struct Haystack {
+  const uint8_t* p;  // the buffer's first unit
+  uint32_t unit;
+  Cell series;
+  uint32_t at(uint32_t i) const { return str::get_char(p + static_cast<size_t>(i) * unit, unit); }
+};
+
+bool unit_matches(const Pattern& pat, const Haystack& h, uint32_t pos, bool fold_case) {
+  switch (pat.kind) {
+    case Pattern::code_point: {
+      uint32_t c = h.at(pos);
+      return c == pat.cp || (fold_case && fold(c) == fold(pat.cp));
+    }
+    case Pattern::bitset:
+      return bitset_has(pat.value, h.at(pos));
+    case Pattern::number: {
+      if (h.series.is(TYPE_BINARY))
+        return pat.value.is(TYPE_INTEGER) && static_cast<int64_t>(h.at(pos)) == pat.value.int_value();
+      Cell e = further_type_hooks().vector_element(h.series, h.p + static_cast<size_t>(pos) * h.unit);
+      if (!(e.is(TYPE_INTEGER) || e.is(TYPE_FLOAT))) return false;
+      return number_of(e) == number_of(pat.value);
+    }
+    case Pattern::text:
+      break;
+  }
+  return false;
+}
+
+// The m units of the pattern starting at `from`.
+bool text_matches(const Pattern& pat, const Haystack& h, uint32_t from, bool fold_case) {
+  for (uint32_t i = 0; i < pat.m; i++) {
+    uint32_t a = h.at(from + i), b = pat.at(i);
+    if (a == b) continue;
+    if (!fold_case || fold(a) != fold(b)) return false;
+  }
+  return true;
+}
+
+int64_t int_refinement(const Cell& c, std::string_view name) {
+  if (c.is(TYPE_INTEGER)) return c.int_value();
+  fire_refine_arg(name, c);
+}
+
+}  // namespace
+
+bool bitset_has(const Cell& bitset, uint32_t cp) {
+  const SeriesBuffer* b = series_buffer(bitset.node());
+  if (static_cast<uint64_t>(cp) >= static_cast<uint64_t>(b->used()) * 8)
+    return (b->flags & kBitsetComplement) != 0;
+  return (b->head_ptr()[cp >> 3] & (0x80 >> (cp & 7))) != 0;
+}
+
+namespace {
+
+// The search; answers the head index of the answer, or -1. `matched` receives the length of the
+// match (m for a pattern, 1 for a single unit).
+int64_t search(const Cell& series, const Cell& value, const FindOptions& o, uint32_t* matched) {
+  SeriesBuffer* b = series_buffer(series.node());
+  uint32_t len = b->length();
+  if (len == 0) return -1;
+  uint32_t head = series.data1;
+  if (head >= len && !o.reverse) return -1;
+  head = std::min(head, len);
+  if (o.wildcard) fire(Err::internal_not_done);
+  int64_t n = 1;
+  if (o.skip) {
+    n = int_refinement(*o.skip, "skip");
+    if (n < 1) fire(Err::script_out_of_range, o.skip);
+  }
+  bool backward = o.last || o.reverse;
+  int64_t count = -1;
+  if (o.part) {
+    if (o.part->is(TYPE_INTEGER))
+      count = o.part->int_value();
+    else if (o.part->type() == series.type() && o.part->node() == series.node())
+      count = static_cast<int64_t>(o.part->data1) - head;
+    else
+      fire_refine_arg("part", *o.part);
+    if (count < 1) return -1;
+  }
+  bool fold_case = is_text_series(series.type()) && !o.exact;
+
+  Pattern pat;
+  prepare(pat, series, value);
+  b = series_buffer(series.node());
+  Haystack hay{b->head_ptr(), b->unit(), series};
+  bool single = pat.kind != Pattern::text;
+  if (!single && pat.m == 0) return -1;
+  uint32_t m = single ? 1 : pat.m;
+
+  auto matches_from = [&](int64_t first) {
+    return single ? unit_matches(pat, hay, static_cast<uint32_t>(first), fold_case)
+                  : text_matches(pat, hay, static_cast<uint32_t>(first), fold_case);
+  };
+  auto answer_at = [&](int64_t first) -> int64_t {
+    *matched = m;
+    if (!o.tail) return first;
+    return single ? first + n : first + m;
+  };
+
+  if (!backward) {
+    int64_t end = count < 0 ? len : std::min<int64_t>(head + count, len);
+    for (int64_t pos = head; pos < end; pos += n) {
+      if (pos + m <= end && matches_from(pos)) return answer_at(pos);
+      if (o.match) break;
+    }
+    return -1;
+  }
+  int64_t low, pos;
+  if (o.last) {
+    int64_t end = count < 0 ? len : std::min<int64_t>(head + count, len);
+    low = head;
+    pos = end - 1;
+  } else {
+    if (o.match) return -1;
+    low = count < 0 ? 0 : std::max<int64_t>(0, static_cast<int64_t>(head) - count);
+    pos = static_cast<int64_t>(head) - 1;
+    if (pos < low) return -1;
+  }
+  for (; pos >= low; pos -= n) {
+    int64_t first = pos - (m - 1);
+    if (first >= low && matches_from(first)) return answer_at(first);
+    if (o.match) break;
+  }
+  return -1;
+}
+
+FindOptions options_of(ActionCall& call, bool with_tail_and_match) {
+  FindOptions o;
+  o.part = call.refinement_arg(FIND_PART);
+  o.skip = call.refinement_arg(FIND_SKIP);
+  o.exact = call.has(FIND_CASE) || call.has(FIND_SAME);
+  o.wildcard = call.has(FIND_ANY) || call.has(FIND_WITH);
+  o.last = call.has(FIND_LAST);
+  o.reverse = call.has(FIND_REVERSE);
+  if (with_tail_and_match) {
+    o.tail = call.has(FIND_TAIL);
+    o.match = call.has(FIND_MATCH);
+  }
+  return o;
+}
+
+}  // namespace
+
+Cell find(const Cell& series, const Cell& value, const FindOptions& options, const ActionCall*) {
+  uint32_t matched = 0;
+  int64_t at = search(series, value, options, &matched);
+  if (at < 0) return shared_cells.none;
+  Cell result = series;
+  result.data1 = static_cast<uint32_t>(std::min<int64_t>(at, series_buffer(series.node())->length()));
+  return result;
+}
+
+Cell select(const Cell& series, const Cell& value, const FindOptions& options, const ActionCall*) {
+  FindOptions o = options;
+  o.tail = false;
+  o.match = false;
+  uint32_t matched = 0;
+  int64_t at = search(series, value, o, &matched);
+  if (at < 0) return shared_cells.none;
+  SeriesBuffer* b = series_buffer(series.node());
+  uint64_t next = static_cast<uint64_t>(at) + matched;
+  if (next >= b->length()) return shared_cells.none;
+  const uint8_t* p = b->head_ptr() + next * b->unit();
+  Cell c{};
+  if (series.is(TYPE_BINARY)) {
+    c.set_header(TYPE_INTEGER);
+    c.data2 = *p;
+  } else if (series.is(TYPE_VECTOR)) {
+    c = further_type_hooks().vector_element(series, p);
+  } else {
+    c.set_header(TYPE_CHAR);
+    c.data2 = str::get_char(p, b->unit());
+  }
+  return c;
+}
+
+Cell* find_handler(ActionCall& call) {
+  return answer(call, find(call.result(), call.arg(1), options_of(call, true), &call));
+}
+
+Cell* select_handler(ActionCall& call) {
+  return answer(call, select(call.result(), call.arg(1), options_of(call, false), &call));
+}
+
+// ---- Parse's matching primitives -----------------------------------------------------------------
+
+bool head_char_in_bitset(const Cell& s, const Cell& bitset) {
+  if (str::head_at_tail(s)) return false;
+  return bitset_has(bitset, str::code_point_at(s, 0));
+}
+
+bool matches_tag_brackets(const Cell& s, const Cell& tag) {
+  uint32_t n = str::count_from_head(s);
+  uint64_t close = 1 + static_cast<uint64_t>(str::count_from_head(tag));
+  if (n == 0 || close >= n) return false;
+  return str::code_point_at(s, 0) == '<' && str::code_point_at(s, static_cast<uint32_t>(close)) == '>';
+}
+
+bool matches_at_head(const Cell& s, const Cell& value, CompareOp op) {
+  if (str::head_at_tail(s)) return false;
+  TypeId t = value.type();
+  if (t == TYPE_CHAR) {
+    uint32_t c = str::code_point_at(s, 0);
+    return c == value.data2 || (op != COMP_STRICT_EQUAL && fold(c) == fold(value.data2));
+  }
+  if (t == TYPE_TAG) {
+    if (!matches_tag_brackets(s, value)) return false;
+    Cell inner = s;
+    inner.data1++;
+    return compare_values(inner, value, op, true) == 0;
+  }
+  if (str::is_text_type(t)) return compare_values(s, value, op, true) == 0;
+  return false;
+}
+
+}  // namespace zem::strings
