@@ -218,10 +218,8 @@ int32_t form(const Cell& value, TextOut& out, const Cell* part, int32_t limit) {
 }
 
 void form_onto(NodeId node, const Cell& value) {
-  FormHandler h = form_handler(value.type());
-  if (!h) fire_not_done(value.type());
   str::StringOut out(node);
-  h(value, out, nullptr, kNoLimit);
+  block::form_value(value, out, nullptr, kNoLimit);
 }
 
 namespace {
@@ -479,10 +477,8 @@ Cell to_value(TypeId target, const Cell& source) {
     result = str::load_utf8_bytes(b->head_ptr() + h, b->length() - h);
   } else if (t == TYPE_REFINEMENT && target != TYPE_STRING) {
     result = str::make_string(16);
-    MoldHandler h = mold_handler(t);
-    if (!h) fire_not_done(t);
     str::StringOut out(result.node());
-    h(source, out, MoldFlags{}, nullptr, kNoLimit, 0);
+    block::mold_value(source, out, MoldFlags{}, nullptr, kNoLimit, 0);
   } else {
     result = str::make_string(16);
     form_onto(result.node(), source);

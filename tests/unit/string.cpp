@@ -13,7 +13,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/casefold.h"
+#include "runtime/collector.h"
 #include "runtime/hashtab.h"
+#include "runtime/ownership.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -74,6 +76,7 @@ class StringTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
     MemoryTest::SetUp();
+    clear_pending_exit();  // an error of an earlier test names values of its own memory
     casefold::init();
     hashtab::init(0x2F6B9C35);
     symbol::init();
@@ -652,6 +655,18 @@ TEST_F(StringTest, SortWithAFunctionComparator) {
     Call(ActionIndex::sort, {r}, 7).with(SORT_COMPARE, fn).with(SORT_SKIP, int_cell(2)).flag(SORT_ALL).run();
     EXPECT_EQ(utf8(r), "b1c2a3");
   }
+  // A comparator that collects: the sort works on its own copy and writes back through the node.
+  static Cell kept;
+  kept = text("qwertyuiopasdfghjklzxcvbnm", 2);
+  gc::ScopedRoot root([](void*) { gc::mark_value(kept); }, nullptr);
+  block::call_sort_function = [](const Cell&, const Cell& a, const Cell& b) -> int32_t {
+    str::make_string(100);  // garbage
+    gc::collect();
+    return a.data2 < b.data2 ? -1 : a.data2 > b.data2 ? 1 : 0;
+  };
+  Call(ActionIndex::sort, {kept}, 7).with(SORT_COMPARE, fn).flag(SORT_STABLE).run();
+  EXPECT_EQ(utf8(kept), "abcdefghijklmnopqrstuvwxyz");
+
   // A comparator that shortens the series: the sort reports it and writes nothing back.
   static Cell victim;
   victim = text("dcba");
@@ -719,6 +734,69 @@ TEST_F(StringTest, MatchingAtHead) {
   Cell end = s;
   end.data1 = 6;
   EXPECT_FALSE(strings::matches_at_head(end, text(""), COMP_EQUAL));
+}
+
+}  // namespace
+}  // namespace zem
+
+namespace zem {
+namespace {
+
+// ---- change notices ------------------------------------------------------------------------------
+
+std::vector<std::string> g_notices;
+
+void record_notice(const Cell&, const Cell&, const Cell& target, ownership::Change action,
+                   const Cell*, int32_t, int32_t) {
+  g_notices.push_back(std::string(ownership::change_word(action)) + " " + str::to_std_string(target));
+}
+
+class StringNotices : public StringTest {
+ protected:
+  void SetUp() override {
+    StringTest::SetUp();
+    ownership::init();
+    ownership::set_deep_change_handler(&record_notice);
+    g_notices.clear();
+  }
+  void TearDown() override {
+    ownership::set_deep_change_handler(nullptr);
+    StringTest::TearDown();
+  }
+};
+
+TEST_F(StringNotices, EveryModifyingActionReportsBeforeAndAfter) {
+  struct Case {
+    ActionIndex action;
+    std::vector<Cell> args;
+    uint32_t refinements;
+    const char* before;
+    const char* after;
+  };
+  const Case cases[] = {
+      {ActionIndex::append, {char_cell('x')}, 3, "append cba", "appended cbax"},
+      {ActionIndex::insert, {char_cell('x')}, 3, "insert cba", "inserted xcba"},
+      {ActionIndex::change, {char_cell('x')}, 3, "change cba", "changed xba"},
+      {ActionIndex::take, {}, 3, "take cba", "taken ba"},
+      {ActionIndex::sort, {}, 7, "sort cba", "sorted abc"},
+      {ActionIndex::trim, {}, 6, "trim cba", "trimmed cba"},
+      {ActionIndex::swap, {text("z")}, 0, "swap cba", "swaped zba"},
+  };
+  for (const Case& c : cases) {
+    Cell s = text("cba");
+    ownership::set_owner(s, Cell{TYPE_OBJECT, 0, 0, 1}, int_cell(1));
+    g_notices.clear();
+    Call call(c.action, {s}, c.refinements);
+    for (const Cell& a : c.args) call.cells.push_back(a);
+    call.run();
+    EXPECT_EQ(g_notices, (std::vector<std::string>{c.before, c.after}));
+  }
+  // trim/auto reports the first call, then raises before changing anything.
+  Cell s = text(" a ");
+  ownership::set_owner(s, Cell{TYPE_OBJECT, 0, 0, 1}, int_cell(1));
+  g_notices.clear();
+  EXPECT_EQ(raised([&] { Call(ActionIndex::trim, {s}, 6).flag(TRIM_AUTO).run(); }), Err::internal_not_done);
+  EXPECT_EQ(g_notices, std::vector<std::string>{"trim  a "});
 }
 
 }  // namespace
