@@ -1,5 +1,6 @@
 // find and select on text, binary! and vector!, and parse's tests of the text at a position.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -133,6 +134,68 @@ bool text_matches(const Pattern& pat, const Haystack& h, uint32_t from, bool fol
   return true;
 }
 
+// Folded code points of the bytes 0-255, for scanning 1-byte text.
+const uint32_t* byte_folds() {
+  static uint32_t table[256];
+  static bool made = false;
+  if (!made) {
+    for (uint32_t b = 0; b < 256; b++) table[b] = fold(b);
+    made = true;
+  }
+  return table;
+}
+
+// The common forward search, step 1: the first unit of the pattern is found by a scan of the bytes
+// (memchr, or a byte table when folding), the rest compared from a pattern folded once. Answers the
+// first unit of the match, or -1.
+int64_t scan_forward(const Pattern& pat, const Haystack& h, uint32_t from, uint32_t end,
+                     bool fold_case) {
+  uint32_t m = pat.kind == Pattern::text ? pat.m : 1;
+  if (end < m || from > end - m) return -1;
+  std::vector<uint32_t> pf(m);
+  for (uint32_t i = 0; i < m; i++) {
+    uint32_t c = pat.kind == Pattern::text ? pat.at(i) : pat.cp;
+    pf[i] = fold_case ? fold(c) : c;
+  }
+  uint32_t last_start = end - m;
+  if (h.unit == 1) {
+    const uint32_t* folds = byte_folds();
+    const uint8_t* base = h.p;
+    if (!fold_case) {
+      if (pf[0] > 0xFF) return -1;
+      const uint8_t* p = base + from;
+      const uint8_t* stop = base + last_start + 1;
+      while (p < stop) {
+        p = static_cast<const uint8_t*>(std::memchr(p, static_cast<int>(pf[0]), stop - p));
+        if (!p) return -1;
+        uint32_t i = 1;
+        while (i < m && p[i] == pf[i]) i++;
+        if (i == m) return p - base;
+        p++;
+      }
+      return -1;
+    }
+    bool first[256];
+    for (uint32_t b = 0; b < 256; b++) first[b] = folds[b] == pf[0];
+    for (uint32_t pos = from; pos <= last_start; pos++) {
+      if (!first[base[pos]]) continue;
+      uint32_t i = 1;
+      while (i < m && folds[base[pos + i]] == pf[i]) i++;
+      if (i == m) return pos;
+    }
+    return -1;
+  }
+  for (uint32_t pos = from; pos <= last_start; pos++) {
+    uint32_t i = 0;
+    for (; i < m; i++) {
+      uint32_t c = h.at(pos + i);
+      if (c != pf[i] && (!fold_case || fold(c) != pf[i])) break;
+    }
+    if (i == m) return pos;
+  }
+  return -1;
+}
+
 int64_t int_refinement(const Cell& c, std::string_view name) {
   if (c.is(TYPE_INTEGER)) return c.int_value();
   fire_refine_arg(name, c);
@@ -197,6 +260,10 @@ int64_t search(const Cell& series, const Cell& value, const FindOptions& o, uint
 
   if (!backward) {
     int64_t end = count < 0 ? len : std::min<int64_t>(head + count, len);
+    if (n == 1 && !o.match && (pat.kind == Pattern::text || pat.kind == Pattern::code_point)) {
+      int64_t first = scan_forward(pat, hay, head, static_cast<uint32_t>(end), fold_case);
+      return first < 0 ? -1 : answer_at(first);
+    }
     for (int64_t pos = head; pos < end; pos += n) {
       if (pos + m <= end && matches_from(pos)) return answer_at(pos);
       if (o.match) break;
