@@ -990,7 +990,7 @@ Cell* sort_handler(ActionCall& call) {
   if (static_cast<uint64_t>(start) + static_cast<uint64_t>(count) * r > units(node))
     fire(Err::script_invalid_arg, &s);  // the change handler shortened the series
   if (user) {
-    UserSort u{*compare, s, unit, static_cast<uint32_t>(r), all && skip && r > 1,
+    UserSort u{*compare, s, unit, static_cast<uint32_t>(r), all && skip,
                (codes.flags & 1) != 0};
     size_t bytes = static_cast<size_t>(count) * record_bytes;
     std::vector<uint8_t> copy(unit_ptr(node, start), unit_ptr(node, start) + bytes);
