@@ -60,18 +60,6 @@ Cell char_cell(uint32_t cp) { return Cell{TYPE_CHAR, 0, cp, 0}; }
 // A refinement without an argument in the tables below.
 constexpr int32_t kFlag = INT32_MIN;
 
-// Forms of integer! and char! for the values that text operations form (their own modules come
-// separately).
-int32_t form_integer(const Cell& v, TextOut& out, const Cell*, int32_t limit) {
-  std::string t = std::to_string(v.int_value());
-  out.append_ascii(t);
-  return limit - static_cast<int32_t>(t.size());
-}
-int32_t form_char(const Cell& v, TextOut& out, const Cell*, int32_t limit) {
-  out.append_code_point(v.data2);
-  return limit - 1;
-}
-
 class StringTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
@@ -81,9 +69,6 @@ class StringTest : public testing::MemoryTest {
     hashtab::init(0x2F6B9C35);
     symbol::init();
     registry_init();
-    register_type(TYPE_INTEGER, TYPE_NONE_ID, "integer!",
-                  HandlerRow().set(ActionIndex::form, &form_integer));
-    register_type(TYPE_CHAR, TYPE_INTEGER, "char!", HandlerRow().set(ActionIndex::form, &form_char));
   }
   // A string of the UTF-8 text stored in units of at least `unit` bytes.
   static Cell text(const std::string& utf8, uint32_t unit = 1, TypeId type = TYPE_STRING) {
