@@ -92,9 +92,10 @@ uint32_t run_values(Cursor& c) {
     stack::set_single_result(shared_cells.unset);
     return EXIT_NONE;
   }
-  Cell& current = interp_state.blocks.back();
+  // By index: nested evaluations grow the vector and move its cells.
+  size_t current = interp_state.blocks.size() - 1;
   for (;;) {
-    current.data1 = c.index;
+    interp_state.blocks[current].data1 = c.index;
     if (uint32_t st = eval_expression(c, false, false)) return st;
     if (!at(c)) return EXIT_NONE;
     stack::reset_arguments();

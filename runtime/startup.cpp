@@ -10,6 +10,7 @@
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
@@ -59,7 +60,8 @@ void runtime_init(int argc, char** argv) {
   symbol::init();
   context::init();  // the global context
   fixed_words::init();  // type-name words and runtime words
-  // natives, parse
+  natives::init();
+  // parse
   ownership::init();  // the owner table
   object::init();  // change notifications of objects
   error_value::init();  // the error catalogue and error values

@@ -10,6 +10,7 @@
 
 #include "runtime/platform.h"
 #include "runtime/startup.h"
+#include "tests/runner/script.h"
 
 namespace {
 
@@ -43,13 +44,14 @@ void say(int fd, const std::string& text) {
 int main(int argc, char** argv) {
   zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
   zem::runtime_init(argc, argv);
-  if (argc != 2 || std::strcmp(argv[1], "--check") == 0) {
-    say(2, "usage: zem-run FILE | -\n");
+  bool check = argc == 3 && std::strcmp(argv[1], "--check") == 0;
+  if (!(argc == 2 && std::strcmp(argv[1], "--check") != 0) && !check) {
+    say(2, "usage: zem-run FILE | - | --check FILE\n");
     zem::runtime_exit(2);
   }
 
   std::string source;
-  const char* path = argv[1];
+  const char* path = argv[check ? 2 : 1];
   bool ok;
   if (std::strcmp(path, "-") == 0) {
     ok = read_all(0, source);
@@ -63,9 +65,10 @@ int main(int argc, char** argv) {
     zem::runtime_exit(kUncaughtErrorStatus);
   }
 
+  int status = 0;
   zem::run_outermost([&] {
-    // The script is evaluated here once the evaluator exists.
-    (void)source;
+    zem::runner::prepare();
+    status = check ? zem::runner::run_check(path, source) : zem::runner::run_script(source);
   });
-  zem::runtime_exit(0);
+  zem::runtime_exit(status);
 }

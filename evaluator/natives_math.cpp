@@ -1,0 +1,246 @@
+// Math natives: signs, shifts, trigonometry in degrees or radians, logarithms, roots.
+#include <cmath>
+#include <limits>
+
+#include "datatypes/registry.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+
+namespace zem {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kEpsilon = 2.220446049250313e-16;
+
+Cell int_result(int32_t v) {
+  Cell c{};
+  c.set_header(TYPE_INTEGER);
+  c.data2 = static_cast<uint32_t>(v);
+  return c;
+}
+
+Cell float_result(double d) {
+  Cell c{};
+  c.set_header(TYPE_FLOAT);
+  c.set_float_payload(d);
+  return c;
+}
+
+// integer! and percent! arguments read as float!.
+double arg_float(const Cell& c) {
+  return c.is(TYPE_INTEGER) ? static_cast<double>(c.int_value()) : c.float_value();
+}
+
+// How an angle beyond +-90 degrees is folded back: 0 by a half turn (tangent's period), 1 not at
+// all (cosine), 2 mirrored about 90 degrees (sine's symmetry).
+enum AngleFold : int32_t { FOLD_HALF_TURN = 0, FOLD_NONE = 1, FOLD_MIRROR = 2 };
+
+double normalize_angle(double degrees, AngleFold fold) {
+  double a = std::fmod(degrees, 360.0);
+  if (a > 180.0 || a < -180.0) a += a >= 0 ? -360.0 : 360.0;
+  if (a > 90.0 || a < -90.0) {
+    if (fold == FOLD_HALF_TURN) a += a >= 0 ? -180.0 : 180.0;
+    else if (fold == FOLD_MIRROR) a = a >= 0 ? 180.0 - a : -180.0 - a;
+  }
+  return a * kPi / 180.0;
+}
+
+double angle_arg(const int32_t* r, AngleFold fold) {
+  double a = arg_float(*stack::arg(0));
+  return r[0] >= 0 ? a : normalize_angle(a, fold);
+}
+
+uint32_t float_answer(double d) {
+  stack::set_single_result(float_result(d));
+  return EXIT_NONE;
+}
+
+// -1, 0 or 1 for the number in slot 0, for the sign natives.
+int32_t sign_of(uint32_t index) {
+  const Cell& v = *stack::arg(0);
+  switch (v.type()) {
+    case TYPE_INTEGER:
+      return v.int_value() < 0 ? -1 : v.int_value() > 0;
+    case TYPE_FLOAT:
+    case TYPE_PERCENT:
+    case TYPE_TIME: {
+      double d = v.float_value();
+      return d < 0.0 ? -1 : d > 0.0;
+    }
+    case TYPE_MONEY:
+      natives::fire_not_done(index);
+    default:
+      natives::fire_expect_arg(index, 0, 0);
+  }
+}
+
+uint32_t arc_trig(uint32_t index, int32_t check, const int32_t* r, double (*fn)(double)) {
+  if (check) natives::check_args(index, r);
+  double d = fn(arg_float(*stack::arg(0)));
+  return float_answer(r[0] >= 0 ? d : d * 180.0 / kPi);
+}
+
+uint32_t float_fn(uint32_t index, int32_t check, const int32_t* r, double (*fn)(double)) {
+  if (check) natives::check_args(index, r);
+  return float_answer(fn(arg_float(*stack::arg(0))));
+}
+
+}  // namespace
+
+uint32_t native_negative_q(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_negative_q, r);
+  stack::set_single_result(make_logic(sign_of(NATIVE_negative_q) < 0));
+  return EXIT_NONE;
+}
+
+uint32_t native_positive_q(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_positive_q, r);
+  stack::set_single_result(make_logic(sign_of(NATIVE_positive_q) > 0));
+  return EXIT_NONE;
+}
+
+uint32_t native_sign_q(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_sign_q, r);
+  stack::set_single_result(int_result(sign_of(NATIVE_sign_q)));
+  return EXIT_NONE;
+}
+
+uint32_t native_zero_q(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_zero_q, r);
+  const Cell& v = *stack::arg(0);
+  bool zero = false;
+  switch (v.type()) {
+    case TYPE_CHAR:
+    case TYPE_INTEGER:
+      zero = v.data2 == 0;
+      break;
+    case TYPE_FLOAT:
+    case TYPE_PERCENT:
+    case TYPE_TIME:
+      zero = v.float_value() == 0.0;
+      break;
+    case TYPE_MONEY:
+    case TYPE_PAIR:
+    case TYPE_TUPLE:
+    case TYPE_POINT2D:
+    case TYPE_POINT3D:
+      natives::fire_not_done(NATIVE_zero_q);
+    default:
+      break;
+  }
+  stack::set_single_result(make_logic(zero));
+  return EXIT_NONE;
+}
+
+uint32_t native_shift(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_shift, r);
+  int32_t data = stack::arg(0)->int_value();
+  int32_t bits = std::max(stack::arg(1)->int_value(), 0);
+  int32_t result;
+  if (r[0] >= 0) {
+    result = bits > 31 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) << bits);
+  } else if (r[1] >= 0) {
+    result = bits > 31 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(data) >> bits);
+  } else {
+    result = bits > 31 ? (data < 0 ? -1 : 0) : data >> bits;
+  }
+  stack::set_single_result(int_result(result));
+  return EXIT_NONE;
+}
+
+uint32_t native_sine(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_sine, r);
+  double d = std::sin(angle_arg(r, FOLD_MIRROR));
+  return float_answer(std::fabs(d) < kEpsilon ? 0.0 : d);
+}
+
+uint32_t native_cosine(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_cosine, r);
+  double d = std::cos(angle_arg(r, FOLD_NONE));
+  return float_answer(std::fabs(d) < kEpsilon ? 0.0 : d);
+}
+
+uint32_t native_tangent(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_tangent, r);
+  double a = angle_arg(r, FOLD_HALF_TURN);
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  if (a == kPi / 2) return float_answer(kInf);
+  if (a == -kPi / 2) return float_answer(-kInf);
+  return float_answer(std::tan(a));
+}
+
+uint32_t native_arcsine(int32_t check, const int32_t* r) {
+  return arc_trig(NATIVE_arcsine, check, r, [](double d) { return std::asin(d); });
+}
+uint32_t native_arccosine(int32_t check, const int32_t* r) {
+  return arc_trig(NATIVE_arccosine, check, r, [](double d) { return std::acos(d); });
+}
+uint32_t native_arctangent(int32_t check, const int32_t* r) {
+  return arc_trig(NATIVE_arctangent, check, r, [](double d) { return std::atan(d); });
+}
+
+uint32_t native_arctangent2(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_arctangent2, r);
+  double d = std::atan2(arg_float(*stack::arg(0)), arg_float(*stack::arg(1)));
+  return float_answer(r[0] >= 0 ? d : d * 180.0 / kPi);
+}
+
+uint32_t native_nan_q(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_nan_q, r);
+  const Cell& v = *stack::arg(0);
+  bool nan = !v.is(TYPE_INTEGER) && std::isnan(v.float_value());
+  stack::set_single_result(make_logic(nan));
+  return EXIT_NONE;
+}
+
+uint32_t native_log_2(int32_t check, const int32_t* r) {
+  return float_fn(NATIVE_log_2, check, r,
+                  [](double d) { return std::log(d) / 0.6931471805599453; });
+}
+uint32_t native_log_10(int32_t check, const int32_t* r) {
+  return float_fn(NATIVE_log_10, check, r, [](double d) { return std::log10(d); });
+}
+uint32_t native_log_e(int32_t check, const int32_t* r) {
+  return float_fn(NATIVE_log_e, check, r, [](double d) { return std::log(d); });
+}
+uint32_t native_exp(int32_t check, const int32_t* r) {
+  return float_fn(NATIVE_exp, check, r,
+                  [](double d) { return std::pow(2.718281828459045, d); });
+}
+uint32_t native_square_root(int32_t check, const int32_t* r) {
+  return float_fn(NATIVE_square_root, check, r, [](double d) { return std::sqrt(d); });
+}
+
+// max and min: a NaN float wins against numbers; otherwise the compare action decides, equal
+// values giving value1 for max and value2 for min.
+namespace {
+uint32_t max_min(uint32_t index, int32_t check, const int32_t* r, bool is_max) {
+  if (check) natives::check_args(index, r);
+  Cell a = *stack::arg(0);
+  Cell b = *stack::arg(1);
+  auto is_num = [](const Cell& c) {
+    return c.is(TYPE_INTEGER) || c.is(TYPE_FLOAT) || c.is(TYPE_PERCENT);
+  };
+  auto is_nan = [](const Cell& c) {
+    return (c.is(TYPE_FLOAT) || c.is(TYPE_PERCENT)) && std::isnan(c.float_value());
+  };
+  auto compound = [](const Cell& c) {
+    return c.is(TYPE_PAIR) || c.is(TYPE_POINT2D) || c.is(TYPE_POINT3D) || c.is(TYPE_TUPLE);
+  };
+  if (is_nan(a) && is_num(b)) return stack::set_single_result(a), EXIT_NONE;
+  if (is_nan(b) && is_num(a)) return stack::set_single_result(b), EXIT_NONE;
+  if (compound(a) || compound(b)) natives::fire_not_done(index);
+  bool less = actions::compare(a, b, COMP_LESSER);
+  stack::set_single_result(is_max ? (less ? b : a) : (less ? a : b));
+  return EXIT_NONE;
+}
+}  // namespace
+
+uint32_t native_max(int32_t check, const int32_t* r) { return max_min(NATIVE_max, check, r, true); }
+uint32_t native_min(int32_t check, const int32_t* r) { return max_min(NATIVE_min, check, r, false); }
+
+}  // namespace zem

@@ -1,0 +1,87 @@
+// Natives that wait for datatypes, services or evaluator parts not built yet.
+#include "evaluator/natives.h"
+
+namespace zem {
+
+#define ZEM_PENDING(name)                                            \
+  uint32_t native_##name(int32_t check, const int32_t* refinements) { \
+    if (check) natives::check_args(NATIVE_##name, refinements);      \
+    natives::fire_not_done(NATIVE_##name);                           \
+  }
+
+
+
+
+
+
+
+
+
+
+
+
+
+
+
+
+
+
+
+
+ZEM_PENDING(get)
+ZEM_PENDING(set)
+ZEM_PENDING(print)
+ZEM_PENDING(prin)
+
+
+ZEM_PENDING(stats)
+ZEM_PENDING(bind)
+ZEM_PENDING(in)
+ZEM_PENDING(parse)
+ZEM_PENDING(union)
+ZEM_PENDING(intersect)
+ZEM_PENDING(unique)
+ZEM_PENDING(difference)
+ZEM_PENDING(exclude)
+ZEM_PENDING(complement_q)
+ZEM_PENDING(dehex)
+ZEM_PENDING(enhex)
+ZEM_PENDING(to_hex)
+ZEM_PENDING(construct)
+ZEM_PENDING(value_q)
+
+ZEM_PENDING(uppercase)
+ZEM_PENDING(lowercase)
+ZEM_PENDING(as_pair)
+ZEM_PENDING(as_point2d)
+ZEM_PENDING(as_point3d)
+ZEM_PENDING(as_money)
+
+
+
+
+
+
+ZEM_PENDING(extend)
+ZEM_PENDING(debase)
+ZEM_PENDING(to_local_file)
+ZEM_PENDING(wait)
+ZEM_PENDING(checksum)
+ZEM_PENDING(unset)
+ZEM_PENDING(enbase)
+ZEM_PENDING(context_q)
+ZEM_PENDING(set_env)
+ZEM_PENDING(get_env)
+ZEM_PENDING(list_env)
+ZEM_PENDING(now)
+ZEM_PENDING(as)
+ZEM_PENDING(call)
+ZEM_PENDING(size_q)
+ZEM_PENDING(browse)
+ZEM_PENDING(compress)
+ZEM_PENDING(decompress)
+ZEM_PENDING(recycle)
+ZEM_PENDING(transcode)
+
+
+}  // namespace zem

@@ -1,0 +1,68 @@
+// Series access shared by the loop natives: tails, picks and removals by absolute index.
+#include "datatypes/block.h"
+#include "datatypes/string_storage.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+
+namespace zem::natives {
+
+bool is_series(TypeId t) {
+  switch (t) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
+    case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
+    case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR:
+    case TYPE_IMAGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+uint32_t series_tail(const Cell& series) { return series_length(series.node()); }
+
+namespace {
+// Runs an action on cells under an <anon> frame; answers its result.
+Cell run_action(ActionIndex a, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs) {
+  stack::push_anon_frame(FRAME_NATIVE);
+  for (const Cell& c : args) stack::push_value(c);
+  std::vector<int32_t> r(refs);
+  r.resize(actions::refinement_names(a).size(), -1);
+  actions::call(a, r.data());
+  Cell result = *stack::base();
+  stack::pop_frame_discard();
+  return result;
+}
+}  // namespace
+
+Cell pick_at(const Cell& series, uint32_t i) {
+  if (i >= series_tail(series)) return make_none();
+  if (block::is_block_kind(series.type()) || block::is_path_kind(series.type()))
+    return *block::cell_at_index(series, i);
+  if (str::is_text_type(series.type())) {
+    Cell c{};
+    c.set_header(TYPE_CHAR);
+    Cell at = series;
+    at.data1 = 0;
+    c.data2 = str::code_point_at(at, i);
+    return c;
+  }
+  Cell at = series;
+  at.data1 = i;
+  return run_action(ActionIndex::pick, {at, int_cell(1)}, {});
+}
+
+void remove_at(const Cell& series, uint32_t i, uint32_t n) {
+  uint32_t tail = series_tail(series);
+  if (i >= tail) return;
+  if (n > tail - i) n = tail - i;
+  Cell at = series;
+  at.data1 = i;
+  run_action(ActionIndex::remove, {at, int_cell(static_cast<int32_t>(n))}, {1});
+}
+
+void set_word_any(const Cell& word, const Cell& value) { *interp::word_value(word) = value; }
+
+}  // namespace zem::natives

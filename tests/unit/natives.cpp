@@ -1,0 +1,249 @@
+// The natives table and calling convention, argument checks, and the natives that need no
+// evaluation (comparison, math, value inspection) called as compiled code calls them.
+#include "evaluator/natives.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/stack.h"
+#include "runtime/casefold.h"
+#include "runtime/hashtab.h"
+#include "tests/unit/memory_fixture.h"
+#include "tests/unit/support_values.h"
+
+namespace zem {
+namespace {
+
+using test::float_cell;
+using test::int_cell;
+
+class NativesTest : public testing::MemoryTest {
+ protected:
+  void SetUp() override {
+    MemoryTest::SetUp();
+    registry_init();
+    actions::init();
+    casefold::init();
+    hashtab::init(0x2F6B9C35);
+    symbol::init();
+    natives::init();
+    stack::init();
+    clear_pending_exit();
+  }
+
+  // Calls native `index` with the check flag set, as compiled code does: `args` are the frame's
+  // cells, `refs` one integer per refinement. Answers slot 0.
+  Cell call(uint32_t index, std::vector<Cell> args, std::vector<int32_t> refs = {}) {
+    refs.resize(natives::spec(index).refinements.size(), -1);
+    stack::push_native_frame(make_word_cell(symbol::intern(natives::spec(index).word), 0));
+    for (const Cell& a : args) stack::push_value(a);
+    uint32_t code = natives::entry(index)(1, refs.data());
+    EXPECT_EQ(code, EXIT_NONE);
+    Cell result = *stack::base();
+    stack::pop_frame_discard();
+    return result;
+  }
+  Err call_error(uint32_t index, std::vector<Cell> args, std::vector<int32_t> refs = {}) {
+    stack::Mark m = stack::mark();
+    Err e = test::raised([&] { call(index, args, refs); });
+    stack::restore(m);
+    return e;
+  }
+  double float_of(uint32_t index, std::vector<Cell> args, std::vector<int32_t> refs = {}) {
+    Cell c = call(index, args, refs);
+    EXPECT_TRUE(c.is(TYPE_FLOAT));
+    return c.float_value();
+  }
+};
+
+TEST_F(NativesTest, TableIsFilledInListOrder) {
+  EXPECT_EQ(natives::fill_index(), 108u);
+  EXPECT_EQ(natives::spec(1).word, "if");
+  EXPECT_EQ(natives::spec(107).word, "apply");
+  EXPECT_EQ(natives::find("debase"), 84u);
+  EXPECT_EQ(natives::find("sign?"), 97u);
+  EXPECT_EQ(natives::find("zero?"), 100u);
+  EXPECT_EQ(natives::find("nope"), 0u);
+  EXPECT_NE(natives::entry(107), nullptr);
+  EXPECT_EQ(natives::entry(108), nullptr);
+  EXPECT_EQ(natives::entry(120), nullptr);
+  EXPECT_EQ(natives::entry(0), nullptr);
+  EXPECT_EQ(natives::entry(121), nullptr);
+}
+
+TEST_F(NativesTest, SpecsGiveArgumentsAndRefinementsInOrder) {
+  const NativeSpec& d = natives::spec(NATIVE_do);
+  EXPECT_EQ(d.plain_args, 1u);
+  ASSERT_EQ(d.refinements.size(), 4u);
+  EXPECT_EQ(d.refinements[1].name, "args");
+  EXPECT_EQ(d.refinements[1].first_arg, 1u);
+  EXPECT_EQ(d.refinements[2].name, "next");
+  EXPECT_EQ(d.refinements[2].first_arg, 2u);
+  EXPECT_EQ(d.refinements[0].arg_count, 0u);
+  // An argument without a typeset takes anything but unset!.
+  EXPECT_TRUE(typeset_has(d.args[1].types, TYPE_BLOCK));
+  EXPECT_FALSE(typeset_has(d.args[1].types, TYPE_UNSET));
+  EXPECT_TRUE(typeset_has(d.args[0].types, TYPE_UNSET));  // any-type!
+  const NativeSpec& rep = natives::spec(NATIVE_repeat);
+  EXPECT_TRUE(rep.args[0].literal);
+  EXPECT_FALSE(rep.args[1].literal);
+  // Typeset words expand to their members.
+  const NativeSpec& ins = natives::spec(NATIVE_in);
+  EXPECT_TRUE(typeset_has(ins.args[0].types, TYPE_PORT));
+  EXPECT_TRUE(typeset_has(ins.args[0].types, TYPE_ROUTINE));
+  EXPECT_FALSE(typeset_has(ins.args[0].types, TYPE_BLOCK));
+  EXPECT_TRUE(typeset_has(natives::spec(NATIVE_max).args[0].types, TYPE_DATE));
+}
+
+TEST_F(NativesTest, CheckFlagRaisesExpectArgForPlainAndRefinementArguments) {
+  EXPECT_EQ(call_error(NATIVE_shift, {float_cell(1.0), int_cell(1)}), Err::script_expect_arg);
+  EXPECT_EQ(call_error(NATIVE_shift, {int_cell(1), make_none()}), Err::script_expect_arg);
+  // new-line/skip: the refinement's argument sits at the index passed for it.
+  Cell blk = block::make(4);
+  EXPECT_EQ(call_error(NATIVE_new_line, {blk, make_logic(true), make_none()}, {-1, 2}),
+            Err::script_expect_arg);
+  EXPECT_EQ(pending_exit().args[0].data2, symbol::intern("new-line"));
+  EXPECT_EQ(pending_exit().args[1].data1, TYPE_NONE);
+  EXPECT_EQ(pending_exit().args[2].data2, symbol::intern("size"));
+  // Natives waiting for their datatypes say so.
+  EXPECT_EQ(call_error(NATIVE_as_money, {make_none(), int_cell(1)}), Err::script_expect_arg);
+  EXPECT_EQ(call_error(NATIVE_list_env, {}), Err::internal_not_done);
+}
+
+TEST_F(NativesTest, ValueNatives) {
+  EXPECT_TRUE(logic_flag(call(NATIVE_not, {make_none()})));
+  EXPECT_TRUE(logic_flag(call(NATIVE_not, {make_logic(false)})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_not, {int_cell(0)})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_not, {make_unset()})));
+  Cell t = call(NATIVE_type_q, {int_cell(1)});
+  EXPECT_TRUE(t.is(TYPE_DATATYPE));
+  EXPECT_EQ(t.data1, TYPE_INTEGER);
+
+  Cell blk = block::make(4);
+  EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {blk, blk})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_same_q, {blk, block::make(4)})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_same_q, {int_cell(1), float_cell(1.0)})));
+  EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {make_none(), make_none()})));
+  // Words: binding and symbol; the index cache does not matter.
+  Cell w1 = make_word_cell(5, 7), w2 = make_word_cell(5, 7), w3 = make_word_cell(5, 8);
+  w2.data3 = 3;
+  EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {w1, w2})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_same_q, {w1, w3})));
+}
+
+TEST_F(NativesTest, NewLineMarkers) {
+  Cell blk = block::make(4);
+  for (int i = 1; i <= 4; ++i) block::append_cell(blk, int_cell(i));
+  auto marks = [&] {
+    std::string s;
+    for (uint32_t i = 0; i < 4; ++i) s += block::cell_at_index(blk, i)->new_line() ? '1' : '0';
+    return s;
+  };
+  call(NATIVE_new_line, {blk, make_logic(true), int_cell(2)}, {-1, 2});
+  EXPECT_EQ(marks(), "1010");
+  call(NATIVE_new_line, {blk, make_logic(false), int_cell(2)}, {-1, 2});
+  EXPECT_EQ(marks(), "0101");
+  call(NATIVE_new_line, {blk, make_logic(true)}, {0, -1});
+  EXPECT_EQ(marks(), "1111");
+  Cell second = blk;
+  second.data1 = 1;
+  call(NATIVE_new_line, {second, make_logic(false)});
+  EXPECT_EQ(marks(), "1011");
+  EXPECT_FALSE(logic_flag(call(NATIVE_new_line_q, {second})));
+  EXPECT_TRUE(logic_flag(call(NATIVE_new_line_q, {blk})));
+  EXPECT_EQ(call_error(NATIVE_new_line, {blk, make_logic(true), int_cell(0)}, {-1, 2}),
+            Err::script_out_of_range);
+  Cell tail = blk;
+  tail.data1 = 4;
+  EXPECT_FALSE(logic_flag(call(NATIVE_new_line_q, {tail})));
+  call(NATIVE_new_line, {tail, make_logic(true)});  // nothing at the tail to mark
+}
+
+TEST_F(NativesTest, SignsAndShifts) {
+  struct Case {
+    Cell value;
+    int32_t sign;
+  } cases[] = {{int_cell(-3), -1}, {int_cell(0), 0}, {int_cell(9), 1},
+               {float_cell(-0.5), -1}, {float_cell(0.0), 0}, {float_cell(2.0), 1}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(call(NATIVE_sign_q, {c.value}).int_value(), c.sign);
+    EXPECT_EQ(logic_flag(call(NATIVE_negative_q, {c.value})), c.sign < 0);
+    EXPECT_EQ(logic_flag(call(NATIVE_positive_q, {c.value})), c.sign > 0);
+    EXPECT_EQ(logic_flag(call(NATIVE_zero_q, {c.value})), c.sign == 0);
+  }
+  Cell ch{};
+  ch.set_header(TYPE_CHAR);
+  EXPECT_TRUE(logic_flag(call(NATIVE_zero_q, {ch})));
+
+  struct Shift {
+    int32_t data, bits;
+    int32_t left, logical;  // refinement integers
+    int32_t result;
+  } shifts[] = {
+      {-8, 40, -1, -1, -1},  {-8, 40, -1, 2, 0},      {1, 31, 2, -1, INT32_MIN},
+      {-8, 1, -1, -1, -4},   {-8, 28, -1, 2, 15},     {5, -3, -1, -1, 5},
+      {1, 32, 2, -1, 0},     {7, 40, -1, -1, 0},
+  };
+  for (const Shift& s : shifts) {
+    EXPECT_EQ(call(NATIVE_shift, {int_cell(s.data), int_cell(s.bits)}, {s.left, s.logical})
+                  .int_value(),
+              s.result)
+        << s.data << " " << s.bits;
+  }
+}
+
+TEST_F(NativesTest, TrigonometryInDegreesAgreesWithTheCLibrary) {
+  // Expected values: python3 math.sin/cos/tan(math.radians(a)).
+  struct Case {
+    double degrees, sin, cos, tan;
+  } cases[] = {
+      {135, 0.7071067811865476, -0.7071067811865475, -1.0000000000000002},
+      {-135, -0.7071067811865476, -0.7071067811865475, 1.0000000000000002},
+      {225, -0.7071067811865475, -0.7071067811865477, 0.9999999999999997},
+      {450, 1.0, 3.061616997868383e-16, 3266247870639074.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(float_of(NATIVE_sine, {float_cell(c.degrees)}), c.sin, 1e-15) << c.degrees;
+    EXPECT_NEAR(float_of(NATIVE_cosine, {float_cell(c.degrees)}), c.cos, 1e-15) << c.degrees;
+    double t = float_of(NATIVE_tangent, {float_cell(c.degrees)});
+    if (std::fabs(c.tan) > 1e10) {
+      EXPECT_TRUE(std::isinf(t) && t > 0) << c.degrees;  // exactly a quarter turn
+    } else {
+      EXPECT_NEAR(t, c.tan, 1e-15) << c.degrees;
+    }
+  }
+  EXPECT_EQ(float_of(NATIVE_sine, {int_cell(180)}), 0.0);
+  EXPECT_EQ(float_of(NATIVE_cosine, {int_cell(90)}), 0.0);
+  EXPECT_EQ(float_of(NATIVE_tangent, {int_cell(-90)}), -INFINITY);
+  EXPECT_EQ(float_of(NATIVE_sine, {float_cell(M_PI / 2)}, {0}), 1.0);
+  EXPECT_EQ(float_of(NATIVE_arctangent2, {int_cell(1), int_cell(0)}), 90.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_arcsine, {int_cell(1)}), 90.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_arccosine, {int_cell(-1)}, {0}), M_PI);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_arctangent, {int_cell(1)}), 45.0);
+}
+
+TEST_F(NativesTest, LogarithmsRootsAndNaN) {
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_log_2, {int_cell(1024)}), 10.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_log_10, {float_cell(1000.0)}), 3.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_log_e, {int_cell(1)}), 0.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_exp, {int_cell(1)}), 2.718281828459045);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_square_root, {int_cell(16)}), 4.0);
+  double nan = float_of(NATIVE_square_root, {int_cell(-1)});
+  EXPECT_TRUE(std::isnan(nan));
+  EXPECT_EQ(float_of(NATIVE_log_e, {int_cell(0)}), -INFINITY);
+  EXPECT_TRUE(logic_flag(call(NATIVE_nan_q, {float_cell(nan)})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_nan_q, {int_cell(0)})));
+  // max and min let a NaN win over numbers.
+  EXPECT_TRUE(std::isnan(float_of(NATIVE_max, {int_cell(1), float_cell(nan)})));
+  EXPECT_TRUE(std::isnan(float_of(NATIVE_min, {float_cell(nan), int_cell(1)})));
+}
+
+}  // namespace
+}  // namespace zem
