@@ -28,15 +28,8 @@ namespace zem {
 
 
 
-ZEM_PENDING(get)
-ZEM_PENDING(set)
-ZEM_PENDING(print)
-ZEM_PENDING(prin)
 
 
-ZEM_PENDING(stats)
-ZEM_PENDING(bind)
-ZEM_PENDING(in)
 ZEM_PENDING(parse)
 ZEM_PENDING(union)
 ZEM_PENDING(intersect)
@@ -48,10 +41,7 @@ ZEM_PENDING(dehex)
 ZEM_PENDING(enhex)
 ZEM_PENDING(to_hex)
 ZEM_PENDING(construct)
-ZEM_PENDING(value_q)
 
-ZEM_PENDING(uppercase)
-ZEM_PENDING(lowercase)
 ZEM_PENDING(as_pair)
 ZEM_PENDING(as_point2d)
 ZEM_PENDING(as_point3d)
@@ -64,14 +54,9 @@ ZEM_PENDING(as_money)
 
 ZEM_PENDING(extend)
 ZEM_PENDING(debase)
-ZEM_PENDING(to_local_file)
 ZEM_PENDING(wait)
 ZEM_PENDING(checksum)
-ZEM_PENDING(unset)
 ZEM_PENDING(enbase)
-ZEM_PENDING(context_q)
-ZEM_PENDING(set_env)
-ZEM_PENDING(get_env)
 ZEM_PENDING(list_env)
 ZEM_PENDING(now)
 ZEM_PENDING(as)
@@ -80,8 +65,6 @@ ZEM_PENDING(size_q)
 ZEM_PENDING(browse)
 ZEM_PENDING(compress)
 ZEM_PENDING(decompress)
-ZEM_PENDING(recycle)
-ZEM_PENDING(transcode)
 
 
 }  // namespace zem

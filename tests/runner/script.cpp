@@ -176,7 +176,13 @@ int run_check(const std::string& file, const std::string& source) {
     if (got.failed) {
       result = "error " + error_words(got.error);
     } else {
-      result = actions::mold_text(got.value);
+      try {
+        result = actions::mold_text(got.value);
+      } catch (const Unwind&) {
+        result = "(cannot mold: " + stack::uncaught_message() + ")";
+        clear_pending_exit();
+        stack::reset();
+      }
     }
     if (marker == std::string_view::npos) {
       if (got.failed) {

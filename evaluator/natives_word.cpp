@@ -1,0 +1,140 @@
+// Word and context natives: get, set, value?, unset, in, bind, context?.
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+
+namespace zem {
+
+namespace {
+
+uint32_t answer(const Cell& v) {
+  stack::set_single_result(v);
+  return EXIT_NONE;
+}
+
+// The context a value names for bind and in: a word's binding, or a function's or object's own.
+NodeId context_of(const Cell& v) {
+  if (interp::word_kind(v.type())) return v.data1;
+  return v.data1;
+}
+
+bool is_any_word(TypeId t) {
+  return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD;
+}
+
+// Whether the word is bound to a context that can give its value now.
+const Cell* bound_value(const Cell& word) {
+  if (word.data1 == 0) return nullptr;
+  if (context::find_symbol_index(word.data1, word.data2, true) < 0) return nullptr;
+  return interp::word_value(word);
+}
+
+}  // namespace
+
+uint32_t native_get(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_get, r);
+  Cell target = *stack::arg(0);
+  if (target.is(TYPE_OBJECT)) natives::fire_not_done(NATIVE_get);
+  if (!is_any_word(target.type())) {
+    Cell path = target;
+    stack::keep_one_result();
+    if (uint32_t st = interp::eval_path(path, nullptr, false, true, false)) return st;
+    stack::keep_one_result();
+    return EXIT_NONE;
+  }
+  Cell value = *interp::word_value(target);
+  if (value.is(TYPE_UNSET) && r[0] < 0) fire(Err::script_no_value, &target);
+  return answer(value);
+}
+
+uint32_t native_set(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_set, r);
+  Cell target = *stack::arg(0);
+  Cell value = *stack::arg(1);
+  bool any = r[0] >= 0, only = r[2] >= 0, some = r[3] >= 0;
+  if (value.is(TYPE_UNSET) && !any) fire(Err::script_need_value, &target);
+  if (target.is(TYPE_OBJECT)) natives::fire_not_done(NATIVE_set);
+  if (is_any_word(target.type())) {
+    natives::set_word_any(target, value);
+  } else if (target.is(TYPE_BLOCK)) {
+    uint32_t n = natives::series_tail(target);
+    bool spread = !only && (block::is_block_kind(value.type()) || block::is_path_kind(value.type()));
+    for (uint32_t i = target.head_index(); i < n; ++i) {
+      const Cell w = *block::cell_at_index(target, i);
+      if (!is_any_word(w.type())) fire(Err::script_invalid_arg, &w);
+      if (spread && !any && natives::pick_at(value, value.head_index() + i - target.head_index())
+                                .is(TYPE_UNSET))
+        fire(Err::script_need_value, &w);
+    }
+    for (uint32_t i = target.head_index(); i < n; ++i) {
+      const Cell w = *block::cell_at_index(target, i);
+      Cell v = spread ? natives::pick_at(value, value.head_index() + i - target.head_index())
+                      : value;
+      if (some && v.is(TYPE_NONE)) continue;
+      natives::set_word_any(w, v);
+    }
+  } else {
+    stack::keep_one_result();
+    if (uint32_t st = interp::eval_path(target, nullptr, true, false, false, &value)) return st;
+  }
+  return answer(value);
+}
+
+uint32_t native_value_q(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_value_q, r);
+  const Cell* v = bound_value(*stack::arg(0));
+  return answer(make_logic(v && !v->is(TYPE_UNSET)));
+}
+
+uint32_t native_unset(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_unset, r);
+  Cell target = *stack::arg(0);
+  if (target.is(TYPE_WORD)) {
+    natives::set_word_any(target, make_unset());
+  } else {
+    for (uint32_t i = target.head_index(); i < natives::series_tail(target); ++i) {
+      const Cell w = *block::cell_at_index(target, i);
+      if (w.is(TYPE_WORD)) natives::set_word_any(w, make_unset());
+    }
+  }
+  return answer(make_unset());
+}
+
+uint32_t native_in(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_in, r);
+  NodeId ctx = context_of(*stack::arg(0));
+  Cell word = *stack::arg(1);
+  int32_t index = ctx ? context::find_symbol_index(ctx, word.data2, true) : -1;
+  if (index < 0) return answer(make_none());
+  return answer(context::word_cell(TYPE_WORD, ctx, word.data2, index));
+}
+
+uint32_t native_bind(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_bind, r);
+  Cell target = *stack::arg(0);
+  NodeId ctx = context_of(*stack::arg(1));
+  if (ctx == 0) fire(Err::script_not_in_context, stack::arg(1));
+  if (target.is(TYPE_BLOCK)) {
+    if (r[0] >= 0) {
+      target = block::copy_cells(target, true);
+      stack::push_value(target);
+    }
+    context::bind_block(target, ctx, context::kind(ctx) == CONTEXT_OBJECT);
+  } else {
+    context::bind_word(ctx, target);
+  }
+  return answer(target);
+}
+
+uint32_t native_context_q(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_context_q, r);
+  NodeId ctx = stack::arg(0)->data1;
+  if (ctx == 0) return answer(make_none());
+  return answer(context::owner(ctx));
+}
+
+}  // namespace zem
