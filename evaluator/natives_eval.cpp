@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/error_value.h"
 #include "datatypes/function.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
@@ -57,6 +58,8 @@ uint32_t eval_block_result(const Cell& block) {
   PendingExit& p = pending_exit();
   p.code = EXIT_ERROR;
   p.value = error;
+  if (const Cell* code = error_value::field(error, ERR_CODE); code && code->is(TYPE_INTEGER))
+    p.error = static_cast<Err>(code->int_value());
   stack::unwind_for_error(p);
   throw Unwind{EXIT_ERROR};
 }
