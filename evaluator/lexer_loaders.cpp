@@ -186,8 +186,8 @@ void load_integer(State& st, const uint8_t* start, const uint8_t* end, uint32_t 
     value = value * 10 + d;
   }
   if (digits == 0) bad(st, start, end, TYPE_PAIR);
-  bool separators = (flags & F_APOSTROPHE) != 0;
-  bool too_long = separators ? digits > 10 : end - start > 10;
+  // More than 10 digits cannot fit; a sign or separators do not count ("-1234567890" fits).
+  bool too_long = digits > 10;
   bool smallest = end - start == 11 && std::memcmp(start, "-2147483648", 11) == 0;
   if (!smallest && (too_long || overflow || value > 0x7FFFFFFF)) {
     // Too large for 32 bits: the token is a float!.

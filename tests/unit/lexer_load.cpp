@@ -116,6 +116,20 @@ TEST_F(LexerLoad, ValuesOfEveryBuiltKind) {
   }
 }
 
+// Ten digits with a sign are still an integer; eleven are a float.
+TEST_F(LexerLoad, IntegerLengthCountsDigits) {
+  const std::pair<const char*, TypeId> cases[] = {
+      {"-1234567890", TYPE_INTEGER}, {"+1234567890", TYPE_INTEGER}, {"-2147483648", TYPE_INTEGER},
+      {"-2147483649", TYPE_FLOAT},   {"1'234'567'890", TYPE_INTEGER}, {"12345678901", TYPE_FLOAT},
+      {"00000000001", TYPE_FLOAT},   {"2147483647", TYPE_INTEGER},  {"2147483648", TYPE_FLOAT},
+  };
+  for (const auto& [text, type] : cases) {
+    Cell b = load(text);
+    ASSERT_EQ(block::length(b), 1u) << text;
+    EXPECT_EQ(block::head_of(b)->type(), type) << text;
+  }
+}
+
 TEST_F(LexerLoad, Errors) {
   struct Case {
     const char* text;
