@@ -122,14 +122,14 @@ void load_file(State& st, const uint8_t* start, const uint8_t* end, uint32_t fla
     return;
   }
   // Percent-encoded names are decoded by the file! datatype's coder, which is not here yet.
-  if (std::memchr(start + 1, '%', size_t(end - start - 1))) fire_not_done(TYPE_FILE);
+  if (build && std::memchr(start + 1, '%', size_t(end - start - 1))) fire_not_done(TYPE_FILE);
   load_text(st, start, end, start + 1, end, flags, TYPE_FILE, false, build);
 }
 
 void load_url(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
   if (*start == ':') bad(st, start, end, TYPE_GET_WORD);
   if (*start == '\'') bad(st, start, end, TYPE_LIT_WORD);
-  if (flags & F_PERCENT) fire_not_done(TYPE_URL);  // percent decoding belongs to url!
+  if (build && (flags & F_PERCENT)) fire_not_done(TYPE_URL);  // percent decoding belongs to url!
   load_text(st, start, end, start, end, flags, TYPE_URL, false, build);
 }
 

@@ -61,6 +61,8 @@ TEST(LexerScan, TokenKinds) {
       {"12:30 1:30.5", "28:12:30 28:1:30.5"},
       {"$1.25 USD$1 -$2", "29:$1.25 29:USD$1 29:-$2"},
       {"<tag a=\"1\"> http://x.y/z a@b.c @ref FFh 0FFh", "30:<tag a=\"1\"> 31:http://x.y/z 32:a@b.c 35:@ref 33:FFh 33:0FFh"},
+      // A scan that builds nothing raises nothing for what only building refuses.
+      {"%a%20b http://x/%20", "19:%a%20b 31:http://x/%20"},
       {"#(true) #(NONE) #( unset ) #(integer!)", "10:#(true) 10:#(NONE) 10:#( unset ) 10:#(integer!)"},
       // Points: a "," right after the first number makes the lookahead choose a point literal.
       {"(1, 2) (1,2,3) (1 2)", "27:(1, 2) 27:(1,2,3) 4:( 16:1 16:2 5:)"},
