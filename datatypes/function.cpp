@@ -9,6 +9,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "runtime/boot_state.h"
 #include "runtime/memory.h"
 
 namespace zem::function {
@@ -255,7 +256,7 @@ Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32
   if (made) context = context_access.make_from_spec(spec.node(), true, false, 1);
   Cell body = body_in.is(TYPE_BLOCK) ? copy_deep(body_in) : shared_cells.none;
   Cell v{};
-  v.header = TYPE_FUNCTION | flags;
+  v.header = TYPE_FUNCTION | flags | (boot_state.loading ? kFunctionLibrary : 0);
   v.data1 = context;
   v.data2 = spec.node();
   v.data3 = make_more(body, entry, static_cast<int32_t>(object));

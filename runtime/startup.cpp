@@ -12,6 +12,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "library/boot.h"
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
 #include "runtime/collector.h"
@@ -71,7 +72,9 @@ void runtime_init(int argc, char** argv) {
   // boot image
   interp::init();
   slot_pool::reset();
-  gc::set_enabled(true);
+  // The global environment: the collector is enabled inside, once the library source is scanned
+  // and rooted.
+  boot::build_environment();
 }
 
 void runtime_exit(int status) {

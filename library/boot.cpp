@@ -1,0 +1,166 @@
+#include "library/boot.h"
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/stack.h"
+#include "runtime/boot_state.h"
+#include "runtime/collector.h"
+#include "runtime/error.h"
+#include "runtime/startup.h"
+
+namespace zem {
+
+BootState boot_state;
+
+namespace boot {
+
+namespace {
+
+constexpr int kUncaughtErrorStatus = -2;
+
+constexpr LibrarySource kSources[] = {
+#define ZEM_LIBRARY_SOURCE(name, bytes) {name, std::string_view(bytes, sizeof(bytes) - 1)},
+#include "library_sources.inc"
+#undef ZEM_LIBRARY_SOURCE
+};
+
+// The error catalogue comes before anything that could raise an error.
+constexpr std::string_view kLoadOrder[] = {"errors.zem", "boot.zem"};
+
+struct LoaderState {
+  std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run
+  bool rooted = false;
+};
+LoaderState loader;
+
+void mark_sources(void*) {
+  for (const Cell& c : loader.blocks) gc::mark_value(c);
+}
+
+void say(const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(2, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+// Every word of the block, nested blocks and paths included, gets a slot in the global context.
+void add_words_to_global(const Cell& block) {
+  for (uint32_t i = block.head_index(); i < block::length(block) + block.head_index(); ++i) {
+    const Cell v = *block::cell_at_index(block, i);
+    if (block::is_word_kind(v.type()) || v.is(TYPE_REFINEMENT)) {
+      context::add_symbol(context::global(), v.data2);
+    } else if (block::is_block_kind(v.type()) || block::is_path_kind(v.type())) {
+      add_words_to_global(v);
+    }
+  }
+}
+
+// The collector is still off here: nothing moves while the text is scanned and bound.
+Cell scan(std::string_view text) {
+  Cell out{};
+  lexer::ScanMode mode;
+  lexer::scan_buffer(&out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), mode,
+                     nullptr, nullptr, nullptr, nullptr);
+  if (block::length(out) >= 2) {
+    const Cell& first = *block::cell_at_index(out, 0);
+    if (first.is(TYPE_WORD) && symbol::name(first.data2) == "Zem" &&
+        block::cell_at_index(out, 1)->is(TYPE_BLOCK))
+      out.data1 = 2;  // past the header
+  }
+  return out;
+}
+
+void bind_global(const Cell& code) {
+  add_words_to_global(code);
+  context::bind_block(code, context::global(), false);
+}
+
+[[noreturn]] void fail() {
+  say(stack::uncaught_message() + "\n");
+  clear_pending_exit();
+  runtime_exit(kUncaughtErrorStatus);
+}
+
+void set_global(std::string_view name, const Cell& value) {
+  context::set_or_add_word(context::global(), make_word_cell(symbol::intern(name), 0), value);
+}
+
+void define_datatype_words() {
+  for (uint32_t t = 1; t <= highest_type_id(); ++t) {
+    std::string_view name = type_name(static_cast<TypeId>(t));
+    if (!name.empty()) set_global(name, datatype_cell(static_cast<TypeId>(t)));
+  }
+}
+
+uint32_t evaluate(const Cell& code) {
+  stack::reset();
+  clear_pending_exit();
+  stack::push_value(code);
+  try {
+    return interp::eval_block(code, true);
+  } catch (const Unwind& u) {
+    return u.code;
+  }
+}
+
+}  // namespace
+
+std::span<const LibrarySource> embedded_sources() { return kSources; }
+std::span<const std::string_view> load_order() { return kLoadOrder; }
+
+Cell load_source(std::string_view text) {
+  Cell code = scan(text);
+  stack::push_value(code);  // rooted while words are added
+  bind_global(code);
+  stack::drop_values(1);
+  return code;
+}
+
+void build_environment() {
+  if (!loader.rooted) gc::add_root(mark_sources);
+  loader.rooted = true;
+  loader.blocks.clear();
+  boot_state = BootState{};
+  register_routines();
+  define_datatype_words();
+  define_boot_words();
+  gc::set_enabled(false);
+  // Scan and bind everything first, with the collector off: the blocks are rooted before it runs.
+  try {
+    for (std::string_view name : kLoadOrder) {
+      for (const LibrarySource& s : kSources) {
+        if (s.name != name) continue;
+        Cell code = scan(s.text);
+        loader.blocks.push_back(code);
+        bind_global(code);
+      }
+    }
+  } catch (const Unwind&) {
+    fail();
+  }
+  gc::set_enabled(true);
+  boot_state.loading = true;
+  for (const Cell& code : std::vector<Cell>(loader.blocks)) {
+    if (evaluate(code) != EXIT_NONE) fail();
+  }
+  boot_state.loading = false;
+  boot_state.done = true;
+  set_global("boot-routine", shared_cells.unset);
+  stack::reset();
+}
+
+}  // namespace boot
+}  // namespace zem

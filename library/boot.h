@@ -1,0 +1,35 @@
+// The boot library: Zem source embedded at build time, scanned at start-up, rooted, then evaluated
+// in a fixed order to build the global environment.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "runtime/cell.h"
+
+namespace zem::boot {
+
+struct LibrarySource {
+  std::string_view name;  // file name under library/
+  std::string_view text;
+};
+
+// Every embedded source, by file name.
+std::span<const LibrarySource> embedded_sources();
+// File names in load order: the error catalogue first.
+std::span<const std::string_view> load_order();
+
+// Registers the library's routines in the routine registry (once per process).
+void register_routines();
+// Binds `boot-routine` (the routine constructor that only start-up can use) and a first `make`.
+void define_boot_words();
+
+// Builds the global environment: the datatype words, then each library source in order. Enables
+// the collector once every source is scanned and rooted. An error no code catches ends the process
+// with status -2 and its "*** " message on stderr.
+void build_environment();
+
+// The scanned, bound block of a source text, its "Zem [...]" header skipped (for tests).
+Cell load_source(std::string_view text);
+
+}  // namespace zem::boot

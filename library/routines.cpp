@@ -1,0 +1,297 @@
+// The routines of the global environment and the type and typeset predicates: C++ entries in the
+// routine registry, bound to their specs by the boot library through `boot-routine`.
+#include <cstring>
+#include <string_view>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "library/boot.h"
+#include "runtime/boot_state.h"
+#include "runtime/error.h"
+#include "runtime/startup.h"
+
+namespace zem::boot {
+
+namespace {
+
+struct RoutinesState {
+  Cell result{};  // the answer of a routine, read by the caller at once
+  uint32_t typeset_symbols[14] = {};
+  bool registered = false;
+};
+RoutinesState rs;
+
+const Cell* logic(bool b) { return b ? &shared_cells.true_value : &shared_cells.false_value; }
+
+const Cell* integer(int32_t n) {
+  rs.result = Cell{};
+  rs.result.set_header(TYPE_INTEGER);
+  rs.result.data2 = static_cast<uint32_t>(n);
+  return &rs.result;
+}
+
+Cell word_named(std::string_view name) { return make_word_cell(symbol::intern(name), 0); }
+
+[[noreturn]] void expect_arg(std::string_view routine, const Cell& value, std::string_view arg) {
+  Cell r = word_named(routine), type = datatype_cell(value.type()), a = word_named(arg);
+  fire(Err::script_expect_arg, &r, &type, &a);
+}
+
+// ---- The boot-only constructor ------------------------------------------------------------------
+
+// The registry index of a routine by name, or -1.
+int32_t routine_index(std::string_view name) {
+  for (uint32_t i = 0; i < routine_registry.count; ++i)
+    if (routine_registry.names[i] && name == routine_registry.names[i]) return static_cast<int32_t>(i);
+  return -1;
+}
+
+// The datatype that `return: [type!]` names, when it is logic! or integer!; else -1.
+int32_t result_type(const Cell& spec) {
+  uint32_t n = block::length(spec);
+  for (uint32_t i = 0; i + 1 < n; ++i) {
+    const Cell& v = *block::cell_at_index(spec, spec.head_index() + i);
+    if (!v.is(TYPE_SET_WORD) || symbol::name(v.data2) != "return") continue;
+    const Cell types = *block::cell_at_index(spec, spec.head_index() + i + 1);
+    if (!types.is(TYPE_BLOCK) || block::length(types) != 1) return -1;
+    const Cell& t = *block::cell_at_index(types, types.head_index());
+    if (!t.is(TYPE_WORD)) return -1;
+    std::string_view name = symbol::name(t.data2);
+    if (name == "logic!") return TYPE_LOGIC;
+    if (name == "integer!") return TYPE_INTEGER;
+    return -1;
+  }
+  return -1;
+}
+
+// boot-routine 'name spec: the routine! value of the registry entry `name` with that spec.
+const Cell* make_routine_value(Cell* args, uint32_t) {
+  if (!boot_state.loading) {
+    Cell w = word_named("boot-routine");
+    fire(Err::script_not_defined, &w);
+  }
+  const Cell name = args[0];
+  const Cell spec = args[1];
+  int32_t index = routine_index(symbol::name(name.data2));
+  if (index < 0) {
+    Cell n = name;
+    fire(Err::script_invalid_arg, &n);
+  }
+  rs.result = function::make_routine(spec, index, result_type(spec), true);
+  return &rs.result;
+}
+
+// ---- Routines of the global environment ---------------------------------------------------------
+
+const Cell* quit_return(Cell* args, uint32_t) { runtime_exit(args[0].int_value()); }
+
+const Cell* set_quiet(Cell* args, uint32_t) {
+  Cell word = args[0];
+  TypeId t = word.type();
+  if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD)
+    expect_arg("set-quiet", word, "word");
+  if (word.data1 == 0) fire(Err::script_not_defined, &word);
+  rs.result = args[1];
+  context::set_in(word, rs.result, word.data1, false);
+  return &rs.result;
+}
+
+const Cell* set_slot_quiet(Cell* args, uint32_t) {
+  const Cell series = args[0];
+  TypeId t = series.type();
+  if (!block::is_block_kind(t) && !block::is_path_kind(t)) expect_arg("set-slot-quiet", series, "series");
+  if (t == TYPE_HASH) expect_arg("set-slot-quiet", series, "series");
+  if (series.head_index() < block::buffer_length(series.node()))
+    *block::cell_at_index(series, series.head_index()) = args[1];
+  return nullptr;
+}
+
+int32_t shift_count(const Cell& bits) { return bits.int_value() < 0 ? 0 : bits.int_value(); }
+
+const Cell* shift_right(Cell* args, uint32_t) {
+  int32_t data = args[0].int_value(), bits = shift_count(args[1]);
+  return integer(bits > 31 ? (data < 0 ? -1 : 0) : data >> bits);
+}
+const Cell* shift_left(Cell* args, uint32_t) {
+  uint32_t data = args[0].data2;
+  int32_t bits = shift_count(args[1]);
+  return integer(bits > 31 ? 0 : static_cast<int32_t>(data << bits));
+}
+const Cell* shift_logical(Cell* args, uint32_t) {
+  uint32_t data = args[0].data2;
+  int32_t bits = shift_count(args[1]);
+  return integer(bits > 31 ? 0 : static_cast<int32_t>(data >> bits));
+}
+
+const Cell* count_chars(Cell* args, uint32_t) {
+  SeriesBuffer* b = series_buffer(args[0].node());
+  const uint8_t* data = b->data() + b->head;
+  uint32_t used = b->used();
+  uint32_t from = args[0].head_index(), to = args[1].head_index();
+  if (to > used) to = used;
+  int32_t count = 0;
+  for (uint32_t off = from; off < to; ++count) {
+    uint8_t lead = data[off];
+    off += lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  }
+  return integer(count);
+}
+
+uint32_t stack_size() { return stack::cell_index(stack::top()); }
+
+const Cell* stack_size_q(Cell*, uint32_t) { return integer(static_cast<int32_t>(stack_size())); }
+
+const Cell* pick_stack(Cell* args, uint32_t) {
+  int32_t idx = args[0].int_value();
+  if (idx <= 0 || static_cast<uint32_t>(idx) >= stack_size()) return &shared_cells.none;
+  rs.result = *stack::cell_at(static_cast<uint32_t>(idx - 1));
+  return &rs.result;
+}
+
+const Cell* collect_calls(Cell* args, uint32_t) {
+  std::vector<Cell> calls = stack::collect_calls();
+  const Cell blk = args[0];
+  block::clear_at_head(blk);
+  for (const Cell& c : calls) block::append_cell(blk, c);
+  return nullptr;
+}
+
+// ---- Predicates ---------------------------------------------------------------------------------
+
+template <TypeId T>
+const Cell* is_type(Cell* args, uint32_t) {
+  return logic(args[0].type() == T);
+}
+
+// The typeset predicates read their typeset word at every call, so a redefinition counts.
+constexpr std::string_view kTypesetWords[14] = {
+    "any-list!", "any-block!", "any-function!", "any-object!", "any-path!",
+    "any-string!", "any-word!", "series!", "number!", "immediate!",
+    "scalar!", "all-word!", "any-point!", "planar!"};
+
+template <size_t I>
+const Cell* in_typeset(Cell* args, uint32_t) {
+  const Cell* ts = context::symbol_value_cell(rs.typeset_symbols[I], context::global());
+  if (!ts || !ts->is(TYPE_TYPESET)) {
+    Cell w = word_named(kTypesetWords[I]);
+    fire(Err::script_no_value, &w);
+  }
+  const Cell set = *ts;
+  return logic(typeset_has(set, args[0].type()));
+}
+
+struct Entry {
+  const char* name;
+  RoutineEntry entry;
+};
+
+constexpr Entry kRoutines[] = {
+    {"boot-routine", &make_routine_value},
+    {"quit-return", &quit_return},
+    {"set-quiet", &set_quiet},
+    {"set-slot-quiet", &set_slot_quiet},
+    {"shift-right", &shift_right},
+    {"shift-left", &shift_left},
+    {"shift-logical", &shift_logical},
+    {"count-chars", &count_chars},
+    {"stack-size?", &stack_size_q},
+    {"pick-stack", &pick_stack},
+    {"collect-calls", &collect_calls},
+    {"bitset?", &is_type<TYPE_BITSET>},
+    {"binary?", &is_type<TYPE_BINARY>},
+    {"block?", &is_type<TYPE_BLOCK>},
+    {"char?", &is_type<TYPE_CHAR>},
+    {"email?", &is_type<TYPE_EMAIL>},
+    {"file?", &is_type<TYPE_FILE>},
+    {"float?", &is_type<TYPE_FLOAT>},
+    {"get-path?", &is_type<TYPE_GET_PATH>},
+    {"get-word?", &is_type<TYPE_GET_WORD>},
+    {"hash?", &is_type<TYPE_HASH>},
+    {"integer?", &is_type<TYPE_INTEGER>},
+    {"issue?", &is_type<TYPE_ISSUE>},
+    {"lit-path?", &is_type<TYPE_LIT_PATH>},
+    {"lit-word?", &is_type<TYPE_LIT_WORD>},
+    {"logic?", &is_type<TYPE_LOGIC>},
+    {"map?", &is_type<TYPE_MAP>},
+    {"none?", &is_type<TYPE_NONE>},
+    {"pair?", &is_type<TYPE_PAIR>},
+    {"paren?", &is_type<TYPE_PAREN>},
+    {"path?", &is_type<TYPE_PATH>},
+    {"percent?", &is_type<TYPE_PERCENT>},
+    {"refinement?", &is_type<TYPE_REFINEMENT>},
+    {"set-path?", &is_type<TYPE_SET_PATH>},
+    {"set-word?", &is_type<TYPE_SET_WORD>},
+    {"string?", &is_type<TYPE_STRING>},
+    {"tag?", &is_type<TYPE_TAG>},
+    {"time?", &is_type<TYPE_TIME>},
+    {"typeset?", &is_type<TYPE_TYPESET>},
+    {"tuple?", &is_type<TYPE_TUPLE>},
+    {"unset?", &is_type<TYPE_UNSET>},
+    {"url?", &is_type<TYPE_URL>},
+    {"word?", &is_type<TYPE_WORD>},
+    {"image?", &is_type<TYPE_IMAGE>},
+    {"date?", &is_type<TYPE_DATE>},
+    {"money?", &is_type<TYPE_MONEY>},
+    {"ref?", &is_type<TYPE_REF>},
+    {"point2D?", &is_type<TYPE_POINT2D>},
+    {"point3D?", &is_type<TYPE_POINT3D>},
+    {"handle?", &is_type<TYPE_HANDLE>},
+    {"error?", &is_type<TYPE_ERROR>},
+    {"action?", &is_type<TYPE_ACTION>},
+    {"native?", &is_type<TYPE_NATIVE>},
+    {"datatype?", &is_type<TYPE_DATATYPE>},
+    {"function?", &is_type<TYPE_FUNCTION>},
+    {"object?", &is_type<TYPE_OBJECT>},
+    {"op?", &is_type<TYPE_OP>},
+    {"routine?", &is_type<TYPE_ROUTINE>},
+    {"vector?", &is_type<TYPE_VECTOR>},
+    {"any-list?", &in_typeset<0>},
+    {"any-block?", &in_typeset<1>},
+    {"any-function?", &in_typeset<2>},
+    {"any-object?", &in_typeset<3>},
+    {"any-path?", &in_typeset<4>},
+    {"any-string?", &in_typeset<5>},
+    {"any-word?", &in_typeset<6>},
+    {"series?", &in_typeset<7>},
+    {"number?", &in_typeset<8>},
+    {"immediate?", &in_typeset<9>},
+    {"scalar?", &in_typeset<10>},
+    {"all-word?", &in_typeset<11>},
+    {"any-point?", &in_typeset<12>},
+    {"planar?", &in_typeset<13>},
+};
+
+}  // namespace
+
+void register_routines() {
+  for (size_t i = 0; i < std::size(kTypesetWords); ++i)
+    rs.typeset_symbols[i] = symbol::intern(kTypesetWords[i]);
+  if (routine_index(kRoutines[0].name) >= 0) return;  // once per process
+  for (const Entry& e : kRoutines) native::add_routine(e.name, e.entry);
+}
+
+void define_boot_words() {
+  // The constructor of routines, until the library is built.
+  Cell spec = load_source("'name [word!] spec [block!]");
+  stack::push_value(spec);
+  Cell ctor = function::make_routine(spec, routine_index("boot-routine"), -1, true);
+  context::set_or_add_word(context::global(), word_named("boot-routine"), ctor);
+  // `make`, so that the library can make its first values; the library defines it again with its
+  // full spec.
+  Cell make_spec = load_source("type spec");
+  stack::push_value(make_spec);
+  NodeId ctx = context_access.make_from_spec(make_spec.node(), true, false, 1);
+  Cell make = native::make_value(TYPE_ACTION, 0, make_spec.node(), ctx);
+  context::set_or_add_word(context::global(), word_named("make"), make);
+  stack::reset();
+}
+
+}  // namespace zem::boot

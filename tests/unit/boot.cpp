@@ -1,0 +1,130 @@
+// Start-up builds the global environment from the embedded library: the globals it defines, the
+// routines and predicates, the library-function flag, and the exits of `quit-return`.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "library/boot.h"
+#include "runtime/boot_state.h"
+#include "runtime/error.h"
+#include "runtime/startup.h"
+
+namespace zem {
+namespace {
+
+class Boot : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static char prog[] = "zem";
+    static char* argv[] = {prog, nullptr};
+    runtime_init(1, argv);
+  }
+};
+
+Cell global(const char* name) {
+  Cell* v = context::symbol_value_cell(symbol::intern(name), context::global());
+  return v ? *v : Cell{};
+}
+
+// The molded result of evaluating the text, or "error" when it raises.
+std::string eval(const std::string& text) {
+  Cell code = boot::load_source(text);
+  stack::reset();
+  clear_pending_exit();
+  stack::push_value(code);
+  try {
+    if (interp::eval_block(code, true) != EXIT_NONE) return "exit";
+  } catch (const Unwind&) {
+    clear_pending_exit();
+    stack::reset();
+    return "error";
+  }
+  return actions::mold_text(*stack::base());
+}
+
+TEST_F(Boot, EveryEmbeddedSourceHasItsPlaceInTheLoadOrder) {
+  for (const boot::LibrarySource& s : boot::embedded_sources()) {
+    bool listed = false;
+    for (std::string_view n : boot::load_order()) listed |= n == s.name;
+    EXPECT_TRUE(listed) << s.name;
+  }
+  EXPECT_EQ(boot::load_order().front(), "errors.zem");
+  EXPECT_TRUE(boot_state.done);
+}
+
+TEST_F(Boot, GlobalsAfterStartUp) {
+  const struct {
+    const char* name;
+    TypeId type;
+  } table[] = {
+      {"integer!", TYPE_DATATYPE}, {"block!", TYPE_DATATYPE}, {"none", TYPE_NONE},
+      {"true", TYPE_LOGIC},        {"false", TYPE_LOGIC},     {"on", TYPE_LOGIC},
+      {"yes", TYPE_LOGIC},         {"off", TYPE_LOGIC},       {"no", TYPE_LOGIC},
+      {"tab", TYPE_CHAR},          {"cr", TYPE_CHAR},         {"lf", TYPE_CHAR},
+      {"newline", TYPE_CHAR},      {"escape", TYPE_CHAR},     {"slash", TYPE_CHAR},
+      {"space", TYPE_CHAR},        {"sp", TYPE_CHAR},         {"null", TYPE_CHAR},
+      {"crlf", TYPE_STRING},       {"enter", TYPE_CHAR},      {"dot", TYPE_CHAR},
+      {"comma", TYPE_CHAR},        {"dbl-quote", TYPE_CHAR},  {"pi", TYPE_FLOAT},
+      {"Tovik", TYPE_LOGIC},       {"any-type!", TYPE_TYPESET}, {"series!", TYPE_TYPESET},
+      {"internal!", TYPE_TYPESET}, {"default!", TYPE_TYPESET}, {"make", TYPE_ACTION},
+      {"write", TYPE_ACTION},      {"quit-return", TYPE_ROUTINE}, {"block?", TYPE_ROUTINE},
+      {"planar?", TYPE_ROUTINE},   {"quit", TYPE_FUNCTION},   {"+", TYPE_OP},
+      {">>>", TYPE_OP},  // infix calls of routine ops wait for the interpreter            {"xor", TYPE_OP},
+  };
+  for (const auto& row : table) EXPECT_EQ(global(row.name).type(), row.type) << row.name;
+  const struct {
+    const char* expr;
+    const char* mold;
+  } values[] = {
+      {"true", "true"},      {"yes", "true"},        {"off", "false"},       {"Tovik", "false"},
+      {"lf", "#\"^/\""},     {"space", "#\" \""},    {"null", "#\"^@\""},
+      {"dbl-quote", "#\"^\"\""}, {"pi", "3.141592653589793"},
+  };
+  for (const auto& v : values) EXPECT_EQ(eval(v.expr), v.mold) << v.expr;
+}
+
+TEST_F(Boot, RoutinesPredicatesAndOperators) {
+  const struct {
+    const char* expr;
+    const char* want;
+  } cases[] = {
+      {"shift-right -8 1", "-4"},      {"shift-logical -8 1", "2147483644"},
+      {"shift-left 1 4", "16"},
+      {"shift-right -8 40", "-1"},     {"shift-logical -8 40", "0"},
+      {"shift-left 1 31", "-2147483648"}, {"shift-right 5 -1", "5"},
+      {"1 + 2 * 3", "9"},              {"integer? 1", "true"},
+      {"string? 1", "false"},          {"none? none", "true"},
+      {"none? 'none", "false"},        {"block? []", "true"},
+      {"series? []", "true"},          {"number? 1.5", "true"},
+      {"any-word? 'a", "true"},        {"immediate? 'a", "true"},
+      {"any-list? make paren! 0", "true"}, {"any-block? make path! 0", "true"},
+      {"any-list? make path! 0", "false"}, {"pick-stack 0", "none"},
+      {"set-quiet 1 2", "error"},      {"x: [1 2] set-slot-quiet tail x 3 x", "[1 2]"},
+      {"x: [1 2] set-slot-quiet x 3 x", "[3 2]"}, {"set-quiet 'q1 5 q1", "5"},
+      {"boot-routine", "error"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(eval(c.expr), c.want) << c.expr;
+  // A typeset predicate reads its word at each call.
+  EXPECT_EQ(eval("any-list!: make typeset! [block!] any-list? make paren! 0"), "false");
+  EXPECT_EQ(eval("any-list!: make typeset! [block! paren! hash!] any-list? make paren! 0"), "true");
+}
+
+TEST_F(Boot, LibraryFunctionsCarryTheirFlag) {
+  EXPECT_NE(global("quit").header & kFunctionLibrary, 0u);
+  EXPECT_EQ(eval("f: make function! [[] [1]] f"), "1");
+  EXPECT_EQ(global("f").header & kFunctionLibrary, 0u);
+}
+
+TEST_F(Boot, QuitReturnEndsTheProcessWithItsStatus) {
+  EXPECT_EXIT(eval("quit-return 3"), testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(eval("quit-return -2"), testing::ExitedWithCode(254), "");
+  EXPECT_EXIT(eval("quit-return 256"), testing::ExitedWithCode(255), "");
+}
+
+}  // namespace
+}  // namespace zem
