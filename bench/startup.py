@@ -1,0 +1,2 @@
+# Start-up: an empty program measures the interpreter's own start.
+pass
