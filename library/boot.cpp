@@ -34,8 +34,9 @@ constexpr LibrarySource kSources[] = {
 #undef ZEM_LIBRARY_SOURCE
 };
 
-// The error catalogue comes before anything that could raise an error.
-constexpr std::string_view kLoadOrder[] = {"errors.zem", "boot.zem"};
+// errors.zem (the error catalogue) goes first once `make object!` runs at start-up; the runtime
+// builds its catalogue from the generated table until then.
+constexpr std::string_view kLoadOrder[] = {"boot.zem"};
 
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run

@@ -16,7 +16,7 @@ struct LibrarySource {
 
 // Every embedded source, by file name.
 std::span<const LibrarySource> embedded_sources();
-// File names in load order: the error catalogue first.
+// File names in load order.
 std::span<const std::string_view> load_order();
 
 // Registers the library's routines in the routine registry (once per process).
