@@ -1,0 +1,34 @@
+"""zem-run exit statuses: 0 at the end of a script, the status of quit/return, 254 with the
+message on stderr after an uncaught error."""
+import os
+import subprocess
+import sys
+import tempfile
+
+CASES = [
+    ("1 + 2", 0, ""),
+    ("quit", 0, ""),
+    ("quit/return 3", 3, ""),
+    ("quit/return 256", 255, ""),
+    ("quit-return 7", 7, ""),
+    ("1 / 0", 254, "*** Math Error"),
+]
+
+
+def main():
+    zem_run = sys.argv[1]
+    failed = 0
+    with tempfile.TemporaryDirectory() as tmp:
+        for code, status, stderr_start in CASES:
+            path = os.path.join(tmp, "case.zem")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write("Zem []\n" + code + "\n")
+            r = subprocess.run([zem_run, path], capture_output=True, text=True, timeout=60)
+            if r.returncode != status or not r.stderr.startswith(stderr_start):
+                print(f"{code!r}: status {r.returncode} (want {status}), stderr {r.stderr!r}")
+                failed += 1
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
