@@ -4,6 +4,7 @@
 #include <array>
 
 #include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
@@ -450,6 +451,27 @@ void init() {
   };
   context_access.bind_block = &context::bind_block;
   context_access.collect_set_words = &context::collect_set_words;
+  // make object! from a block: the block's result is dropped; an exit leaving it goes on as the
+  // exception, since object construction cannot pass a status.
+  object_hooks.eval_block = [](const Cell& block) {
+    Cell* top = stack::top();
+    if (uint32_t st = eval_block(block, false)) stack::raise_status(st);
+    stack_state.top = top;
+  };
+  // on-change* and on-deep-change*: a function frame with the arguments given, then the /local
+  // defaults (logic false, then none!). The function stays pushed below the frame for the call.
+  object_hooks.run_handler = [](const Cell& fn, const Cell& name, const Cell* args, uint32_t count,
+                                uint32_t locals) {
+    stack::check_machine_stack();
+    Cell* holder = stack::push_value(fn);
+    stack::push_frame(kInterpFunctionFrame, name);
+    for (uint32_t i = 0; i < count; i++) stack::push_value(args[i]);
+    if (locals) stack::push_value(make_logic(false));
+    for (uint32_t i = 1; i < locals; i++) stack::push_value(shared_cells.none);
+    if (uint32_t st = exec_function_body(*holder, 0)) stack::raise_status(st);
+    drop_frame();
+    stack_state.top = holder;
+  };
   interp_state.blocks.clear();
   gc::set_fixed_root(gc::RootSlot::held_value, mark_blocks);
   if (symbol_state.block)

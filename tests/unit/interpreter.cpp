@@ -1,6 +1,7 @@
 // The interpreter through its C++ API: evaluation order, infix operators, set-words and the word
 // kinds, refinements in paths for natives and functions, paths over a block, every exit against
-// the frames natives push, errors from deep code, stack overflow, collector safety (stress mode).
+// the frames natives push, errors from deep code, stack overflow, collector safety (stress mode),
+// objects made from a block with their change handlers.
 //
 #include "evaluator/interpreter.h"
 
@@ -10,14 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "datatypes/context.h"
+#include "runtime/casefold.h"
+#include "runtime/fixed_words.h"
 #include "runtime/hashtab.h"
+#include "runtime/ownership.h"
 #include "services/random.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
@@ -458,6 +464,127 @@ TEST_F(InterpTest, GarbageAcrossEvaluation) {
   run(blk({"keep:", blk({1, 2, 3}), "loop", 50, blk({"tmp:", blk({4, 5})}), path({"keep", 2})}));
   gc::collect();
   EXPECT_EQ(run(blk({path({"keep", 3})})).int_value(), 3);
+}
+
+// ---- Objects made from a block, and their change handlers ----------------------------------------
+
+// The arguments handlers passed to `record`, in order.
+std::vector<Cell> g_recorded;
+
+uint32_t n_make_object(int32_t, const int32_t*) {
+  stack::set_single_result(object::make(make_none(), *stack::arg(0), TYPE_OBJECT));
+  return EXIT_NONE;
+}
+// append-one series value: appends with the change notices of a series action.
+uint32_t n_append_one(int32_t, const int32_t*) {
+  Cell series = *stack::arg(0), value = *stack::arg(1);
+  int32_t at = static_cast<int32_t>(block::length(series));
+  ownership::ChangeNotice notice(series, ownership::Change::append, &value, at, 1);
+  block::append_cell(series, value);
+  notice.done(series, &value, at, 1);
+  stack::set_single_result(series);
+  return EXIT_NONE;
+}
+uint32_t n_record(int32_t, const int32_t*) {
+  for (uint32_t i = 0; i < 3; i++) {
+    g_recorded.push_back(*stack::arg(i));
+    g_held.push_back(*stack::arg(i));
+  }
+  return EXIT_NONE;
+}
+
+class ObjectMakeTest : public InterpTest {
+ protected:
+  void SetUp() override {
+    InterpTest::SetUp();
+    support_init();
+    casefold::init();
+    fixed_words::init();
+    ownership::init();
+    object::init();
+    g_recorded.clear();
+    const NativeDef natives[] = {
+        {"make-object", {"spec"}, n_make_object},
+        {"append-one", {"series", "value"}, n_append_one},
+        {"record", {"a", "b", "c"}, n_record},
+    };
+    uint32_t number = 40;
+    for (const NativeDef& d : natives) {
+      native::set_entry(number, d.entry);
+      Cell spec = blk(d.spec);
+      *global_value(d.name) = native::make_value(TYPE_NATIVE, number - 1, spec.node(), 0);
+      number++;
+    }
+  }
+  void TearDown() override {
+    object_hooks = ObjectHooks{};
+    InterpTest::TearDown();
+  }
+  static std::string name_of(const Cell& word) { return std::string(symbol::name(word.data2)); }
+  // The recorded triples as text: word names and integers.
+  static std::vector<std::string> recorded() {
+    std::vector<std::string> out;
+    for (const Cell& c : g_recorded)
+      out.push_back(c.is(TYPE_INTEGER) ? std::to_string(c.int_value())
+                    : interp::word_kind(c.type()) ? name_of(c)
+                                                  : std::string(type_name(c.type())));
+    return out;
+  }
+};
+
+TEST_F(ObjectMakeTest, BlockEvaluatedInTheNewObject) {
+  // a: 1  b: a + 1  inner: make-object [c: b * 10  d: a]
+  run(blk({"o:", "make-object",
+           blk({"a:", 1, "b:", "a", "+", 1, "inner:", "make-object", blk({"c:", "b", "*", 10, "d:", "a"})})}));
+  EXPECT_TRUE(global_value("o")->is(TYPE_OBJECT));
+  EXPECT_EQ(run(blk({path({"o", "b"})})).int_value(), 2);
+  EXPECT_EQ(run(blk({path({"o", "inner", "c"})})).int_value(), 20);
+  EXPECT_EQ(run(blk({path({"o", "inner", "d"})})).int_value(), 1);
+  // The fields went into the objects, not the global context.
+  EXPECT_TRUE(global_value("a")->is(TYPE_UNSET));
+  EXPECT_TRUE(global_value("c")->is(TYPE_UNSET));
+  EXPECT_EQ(stack::depth(), 1u);
+}
+
+TEST_F(ObjectMakeTest, OnChangeGetsWordOldAndNew) {
+  run(blk({"o:", "make-object",
+           blk({"a:", 1, "bump:", "func", blk({}), blk({"a:", "a", "+", 10}),
+                "on-change*:", "func", blk({"w", "old", "new", "/local", "x", "y"}),
+                blk({"record", "w", "old", "new", "x:", "y"})})}));
+  // Made silently; then a set-path, and a set-word in the object's own code.
+  EXPECT_TRUE(g_recorded.empty());
+  run(blk({set_path({"o", "a"}), 5}));
+  run(blk({path({"o", "bump"})}));
+  EXPECT_EQ(recorded(), (std::vector<std::string>{"a", "1", "5", "a", "5", "15"}));
+  EXPECT_EQ(run(blk({path({"o", "a"})})).int_value(), 15);
+  EXPECT_EQ(stack::depth(), 1u);
+}
+
+TEST_F(ObjectMakeTest, OnDeepChangeWhenAnOwnedSeriesChanges) {
+  run(blk({"o:", "make-object",
+           blk({"items:", blk({}), "on-deep-change*:", "func",
+                blk({"owner", "word", "target", "action", "new", "index", "part"}),
+                blk({"record", "word", "action", "new"})})}));
+  run(blk({"append-one", path({"o", "items"}), 9}));
+  EXPECT_EQ(recorded(), (std::vector<std::string>{"items", "append", "9", "items", "appended", "9"}));
+  EXPECT_EQ(block::length(run(blk({path({"o", "items"})}))), 1u);
+}
+
+TEST_F(ObjectMakeTest, ErrorInTheSpecPropagates) {
+  // Where a plain `try` leaves the stacks.
+  run(blk({"try", blk({"add", 1, 2})}));
+  Cell* top = stack::top();
+  Cell r = run(blk({"try", blk({"make-object", blk({"a:", 1, "fail", "b:", 2})})}));
+  EXPECT_EQ(r.int_value(), static_cast<int32_t>(Err::script_invalid_arg));
+  EXPECT_EQ(stack::depth(), 1u);
+  EXPECT_EQ(stack::top(), top);
+  // An error inside a handler goes out through the assignment the same way.
+  run(blk({"o:", "make-object", blk({"a:", 1, "on-change*:", "func", blk({"w", "old", "new"}), blk({"fail"})})}));
+  r = run(blk({"try", blk({set_path({"o", "a"}), 2})}));
+  EXPECT_EQ(r.int_value(), static_cast<int32_t>(Err::script_invalid_arg));
+  EXPECT_EQ(stack::depth(), 1u);
+  EXPECT_EQ(stack::top(), top);
+  EXPECT_TRUE(interp_state.blocks.empty());
 }
 
 }  // namespace
