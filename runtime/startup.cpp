@@ -11,6 +11,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/parse.h"
 #include "evaluator/stack.h"
 #include "library/boot.h"
 #include "runtime/c_heap.h"
@@ -62,7 +63,7 @@ void runtime_init(int argc, char** argv) {
   context::init();  // the global context
   fixed_words::init();  // type-name words and runtime words
   natives::init();
-  // parse
+  parse::init();
   ownership::init();  // the owner table
   object::init();  // change notifications of objects
   error_value::init();  // the error catalogue and error values

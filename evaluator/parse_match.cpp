@@ -1,0 +1,183 @@
+#include "evaluator/parse_match.h"
+
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/series.h"
+#include "datatypes/string_storage.h"
+#include "datatypes/type_hooks.h"
+#include "runtime/casefold.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+
+namespace zem::parse {
+
+InputKind input_kind(TypeId t) {
+  if (str::is_text_type(t)) return InputKind::text;
+  if (t == TYPE_BINARY) return InputKind::binary;
+  return InputKind::block;
+}
+
+uint32_t unit_at(const Cell& input, uint32_t index) {
+  SeriesBuffer* b = series_buffer(input.node());
+  uint32_t unit = b->unit();
+  return str::get_char(b->head_ptr() + size_t(index) * unit, unit);
+}
+
+uint32_t input_tail(const Cell& input) { return series::units_in_buffer(input.node()); }
+
+uint32_t search_end(const Cell& input, int32_t limit) {
+  uint32_t end = input_tail(input);
+  if (limit > 0 && static_cast<uint32_t>(limit) < end) end = static_cast<uint32_t>(limit);
+  return end;
+}
+
+namespace {
+
+inline uint32_t fold(uint32_t cp) { return casefold::map_char(cp, false); }
+
+inline bool same_char(uint32_t a, uint32_t b, int32_t mode) {
+  return a == b || (mode != COMP_STRICT_EQUAL && fold(a) == fold(b));
+}
+
+bool is_text_value(TypeId t) {
+  return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_EMAIL || t == TYPE_REF;
+}
+
+bool in_bitset(const Cell& bitset, uint32_t cp) { return bits_test(bitset_bits(bitset), cp); }
+
+// The text of `value` from its head against the input from absolute index `at`, within `end`.
+bool text_equal_at(const Cell& input, uint32_t at, uint32_t end, const Cell& value, int32_t mode) {
+  Cell v = value;
+  uint32_t n = str::count_from_head(v);
+  if (uint64_t(at) + n > end) return false;
+  SeriesBuffer* ib = series_buffer(input.node());
+  SeriesBuffer* vb = series_buffer(v.node());
+  const uint32_t iu = ib->unit(), vu = vb->unit();
+  const uint8_t* ip = ib->head_ptr() + size_t(at) * iu;
+  const uint8_t* vp = vb->head_ptr() + size_t(v.head_index()) * vu;
+  for (uint32_t i = 0; i < n; i++)
+    if (!same_char(str::get_char(ip + size_t(i) * iu, iu), str::get_char(vp + size_t(i) * vu, vu), mode))
+      return false;
+  return true;
+}
+
+uint32_t value_length(const Cell& value) {
+  Cell v = value;
+  return str::count_from_head(v);
+}
+
+// A binary! input matched through the binary! module.
+int32_t match_binary_at(const Cell& input, const Cell& value, int32_t mode) {
+  uint32_t pos = input.head_index();
+  if (pos >= input_tail(input)) return -1;
+  if (value.is(TYPE_BITSET)) {
+    return further_type_hooks().binary_byte_in_bitset(input, value) ? 1 : -1;
+  }
+  if (value.is(TYPE_CHAR)) return same_char(unit_at(input, pos), value.data2, mode) ? 1 : -1;
+  return further_type_hooks().binary_match_series(input, value, mode, true);
+}
+
+}  // namespace
+
+bool compare_values(const Cell& element, const Cell& rule, int32_t mode) {
+  CompareOp op = static_cast<CompareOp>(mode);
+  if (rule.is(TYPE_LIT_WORD) || rule.is(TYPE_LIT_PATH))
+    op = mode == COMP_STRICT_EQUAL ? COMP_PARSE_CASE : COMP_PARSE;
+  return block::cell_compare(element, rule, op) == 0;
+}
+
+int32_t match_text_at(const Cell& input, const Cell& value, int32_t mode) {
+  if (input.is(TYPE_BINARY)) return match_binary_at(input, value, mode);
+  const uint32_t pos = input.head_index();
+  const uint32_t tail = input_tail(input);
+  const TypeId t = value.type();
+  if (pos >= tail) return is_text_value(t) && value_length(value) == 0 ? 0 : -1;
+  switch (t) {
+    case TYPE_CHAR:
+      return same_char(unit_at(input, pos), value.data2, mode) ? 1 : -1;
+    case TYPE_BITSET:
+      return in_bitset(value, unit_at(input, pos)) ? 1 : -1;
+    case TYPE_TAG: {
+      uint32_t n = value_length(value);
+      if (uint64_t(pos) + n + 2 > tail) return -1;
+      if (unit_at(input, pos) != '<' || unit_at(input, pos + 1 + n) != '>') return -1;
+      return text_equal_at(input, pos + 1, tail, value, mode) ? int32_t(n + 2) : -1;
+    }
+    default:
+      if (!is_text_value(t)) return -1;
+      return text_equal_at(input, pos, tail, value, mode) ? int32_t(value_length(value)) : -1;
+  }
+}
+
+bool search_value(const Cell& input, const Cell& value, int32_t mode, int32_t limit, Found& found) {
+  const uint32_t end = search_end(input, limit);
+  const uint32_t pos = input.head_index();
+  const TypeId t = value.type();
+  switch (input_kind(input.type())) {
+    case InputKind::block: {
+      for (uint32_t i = pos; i < end; i++) {
+        if (compare_values(*block::cell_at_index(input, i), value, mode)) {
+          found = {i, 1};
+          return true;
+        }
+      }
+      return false;
+    }
+    case InputKind::binary:
+    case InputKind::text: {
+      if (t == TYPE_CHAR || t == TYPE_BITSET) {
+        for (uint32_t i = pos; i < end; i++) {
+          uint32_t cp = unit_at(input, i);
+          bool hit = t == TYPE_CHAR ? same_char(cp, value.data2, mode) : in_bitset(value, cp);
+          if (hit) {
+            found = {i, 1};
+            return true;
+          }
+        }
+        return false;
+      }
+      if (!is_text_value(t) && t != TYPE_TAG && t != TYPE_BINARY) fire(Err::script_parse_rule, &value);
+      if (t == TYPE_BINARY && !input.is(TYPE_BINARY)) fire(Err::script_parse_rule, &value);
+      Cell probe = input;
+      for (uint32_t i = pos; i < end; i++) {
+        probe.data1 = i;
+        int32_t n = match_text_at(probe, value, mode);
+        if (n >= 0 && i + uint32_t(n) <= end) {
+          found = {i, uint32_t(n)};
+          return true;
+        }
+      }
+      return false;
+    }
+  }
+  return false;
+}
+
+bool match_repeat(Cell& input, const Cell& value, int32_t min, int32_t max, int32_t& count,
+                  int32_t mode, int32_t limit) {
+  const uint32_t end = search_end(input, limit);
+  const bool blocks = input_kind(input.type()) == InputKind::block;
+  int32_t n = 0;
+  count = 0;
+  if (!blocks && is_text_value(value.type()) && value_length(value) == 0) return true;
+  if (!blocks && !is_text_value(value.type()) && !value.is(TYPE_TAG) && !value.is(TYPE_CHAR) &&
+      !value.is(TYPE_BITSET) && !value.is(TYPE_BINARY))
+    return false;
+  while (input.head_index() < end && (max < 0 || n < max)) {
+    uint32_t step;
+    if (blocks) {
+      if (!compare_values(*block::cell_at_index(input, input.head_index()), value, mode)) break;
+      step = 1;
+    } else {
+      int32_t m = match_text_at(input, value, mode);
+      if (m <= 0 || input.head_index() + uint32_t(m) > end) break;
+      step = uint32_t(m);
+    }
+    input.data1 += step;
+    n++;
+  }
+  count = n;
+  return n >= min && (max < 0 || n <= max);
+}
+
+}  // namespace zem::parse
