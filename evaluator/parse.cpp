@@ -9,7 +9,9 @@
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "datatypes/function.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/parse_match.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
@@ -1230,7 +1232,34 @@ done:
 
 }  // namespace
 
+namespace {
+
+uint32_t interp_eval_paren(const Cell& paren) { return interp::eval_block(paren, false); }
+
+uint32_t interp_call_callback(const Cell& callback, const Cell* args, uint32_t locals, bool& answer) {
+  Cell* mark = stack::top();
+  stack::push_frame(kInterpFunctionFrame, fixed.word.m_parse_callback);
+  for (int i = 0; i < 5; i++) stack::push_value(args[i]);
+  if (locals > 0) function::push_unused_refinement(locals);
+  const Cell object = block_head(callback.data3)[MORE_CONTEXT];
+  if (uint32_t code = interp::exec_function_body(callback, object.is(TYPE_INTEGER) ? object.data2 : 0))
+    return code;
+  const Cell& v = *stack::base();
+  answer = !(v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && v.data1 == 0));
+  stack::pop_frame();
+  stack_state.top = mark;
+  return EXIT_NONE;
+}
+
+uint32_t interp_count_locals(const Cell& callback) {
+  int32_t n = function::count_locals(callback.data2, 0, false);
+  return n > 0 ? uint32_t(n) : 0;
+}
+
+}  // namespace
+
 void init() {
+  parse_state.hooks = {&interp_eval_paren, &interp_call_callback, &interp_count_locals};
   parse_state.input_stack = alloc::make_cells(8);
   parse_state.rule_stack = alloc::make_cells(100);
   parse_state.input_base = parse_state.rule_base = 0;

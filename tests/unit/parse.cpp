@@ -2,7 +2,10 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/char.h"
+#include "datatypes/function.h"
 #include "datatypes/series.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/parse_native.h"
 #include "runtime/collector.h"
 #include "runtime/fixed_words.h"
 #include "tests/unit/parse_fixture.h"
@@ -210,28 +213,33 @@ TEST_F(ParseEngine, CollectAndKeep) {
   EXPECT_EQ(run("[1]", "[collect [keep]]"), "parse-end");
 }
 
-// The insert, append and change actions of blocks and strings.
-bool series_actions_present() {
-  return action_handler(TYPE_BLOCK, ActionIndex::insert) && action_handler(TYPE_STRING, ActionIndex::insert) &&
-         action_handler(TYPE_BLOCK, ActionIndex::change);
-}
+// The string actions register with the strings module; until then only block targets are tried.
+bool string_actions_present() { return action_handler(TYPE_STRING, ActionIndex::insert) != nullptr; }
 
 TEST_F(ParseEngine, CollectIntoATarget) {
-  if (!series_actions_present()) GTEST_SKIP() << "series actions not registered";
-  Cell target = read("x");
-  set("t", target);
+  set("t", read("x"));
   EXPECT_EQ(run("[1 2]", "[collect into t [keep skip keep skip]]"), "true");
   EXPECT_EQ(mold(get("t")), "[1 2 x]");  // inserted at the target's position, which comes back
-  set("s", str::make_from_c_text("z"));
-  EXPECT_EQ(run("\"ab\"", "[collect after s [keep to end]]"), "true");
-  EXPECT_EQ(mold(get("s")), "\"zab\"");
-  Cell in = str::make_from_c_text("ab");
+  set("t", read("x"));
+  EXPECT_EQ(run("[1 2]", "[collect after t [keep 2 skip]]"), "true");
+  EXPECT_EQ(mold(get("t")), "[x [1 2]]");
+  set("t", read("x"));
+  EXPECT_EQ(run("[1 2]", "[collect into t [keep skip collect [keep skip]]]"), "true");
+  EXPECT_EQ(mold(get("t")), "[1 [2] x]");
+  Cell in = read("a b");
   set("same", in);
   EXPECT_EQ(run(in, "[collect into same [keep skip]]"), "parse-into-bad");
   set("n", Cell{TYPE_INTEGER, 0, 1, 0});
   EXPECT_EQ(run("\"ab\"", "[collect into n [keep skip]]"), "parse-into-type");
   set("s", str::make_from_c_text(""));
   EXPECT_EQ(run("[a b]", "[collect into s [keep skip]]"), "parse-into-type");  // no cells into text
+  if (!string_actions_present()) return;
+  set("s", str::make_from_c_text("z"));
+  EXPECT_EQ(run("\"ab\"", "[collect after s [keep to end]]"), "true");
+  EXPECT_EQ(mold(get("s")), "\"zab\"");
+  set("s", str::make_from_c_text("z"));
+  EXPECT_EQ(run("\"abc\"", "[collect into s [keep skip keep 2 skip]]"), "true");
+  EXPECT_EQ(mold(get("s")), "\"abcz\"");
 }
 
 TEST_F(ParseEngine, Remove) {
@@ -246,17 +254,40 @@ TEST_F(ParseEngine, Remove) {
 }
 
 TEST_F(ParseEngine, InsertAndChange) {
-  if (!series_actions_present()) GTEST_SKIP() << "series actions not registered";
+  Cell blk = read("1 3");
+  EXPECT_EQ(run(blk, "[skip insert 2 skip]"), "true");  // the position moves past the insertion
+  EXPECT_EQ(mold(blk), "[1 2 3]");
+  blk = read("1 3");
+  EXPECT_EQ(run(blk, "[p: skip insert p 0 skip]"), "true");
+  EXPECT_EQ(mold(blk), "[0 1 3]");
+  blk = read("1 3");
+  set("v", read("a b"));
+  EXPECT_EQ(run(blk, "[insert only v 2 skip]"), "true");
+  EXPECT_EQ(mold(blk), "[[a b] 1 3]");
+  Cell ch = read("1 2 3");
+  EXPECT_EQ(run(ch, "[skip change skip 'x skip]"), "true");
+  EXPECT_EQ(mold(ch), "[1 'x 3]");  // the value is inserted as it stands
+  ch = read("1 2 3");
+  EXPECT_EQ(run(ch, "[skip change 2 skip v]"), "true");
+  EXPECT_EQ(mold(ch), "[1 a b]");
+  ch = read("1 2 3");
+  EXPECT_EQ(run(ch, "[p: 2 skip change p 'z skip]"), "true");
+  EXPECT_EQ(mold(ch), "['z 3]");
+  ch = read("1 2 3");
+  EXPECT_EQ(run(ch, "[skip change 'q 'x 2 skip | 3 skip]"), "true");  // the match failed: no change
+  EXPECT_EQ(mold(ch), "[1 2 3]");
+  EXPECT_EQ(run("\"ab\"", "[insert]"), "parse-end");
+  EXPECT_EQ(run("[a]", "[insert unset-word]"), "no-value");
+  EXPECT_EQ(run("[a]", "[insert a/b]"), "parse-rule");
+  EXPECT_EQ(run("\"ab\"", "[change]"), "parse-rule");
+  EXPECT_EQ(run("\"ab\"", "[change skip]"), "parse-end");
+  if (!string_actions_present()) return;
   Cell ins = str::make_from_c_text("ac");
   EXPECT_EQ(run(ins, "[\"a\" insert \"b\" \"c\"]"), "true");
   EXPECT_EQ(mold(ins), "\"abc\"");
-  Cell ch = read("1 2 3");
-  EXPECT_EQ(run(ch, "[skip change skip 'x skip]"), "true");
-  EXPECT_EQ(mold(ch), "[1 x 3]");
-  EXPECT_EQ(run("\"ab\"", "[insert]"), "parse-end");
-  EXPECT_EQ(run("\"ab\"", "[insert unset-word]"), "no-value");
-  EXPECT_EQ(run("\"ab\"", "[change]"), "parse-rule");
-  EXPECT_EQ(run("\"ab\"", "[change skip]"), "parse-end");
+  Cell chs = str::make_from_c_text("abc");
+  EXPECT_EQ(run(chs, "[\"a\" change \"b\" \"XY\" \"c\"]"), "true");
+  EXPECT_EQ(mold(chs), "\"aXYc\"");
 }
 
 TEST_F(ParseEngine, ParensSeeAndChangeTheState) {
@@ -364,6 +395,76 @@ TEST_F(ParseEngine, SurvivesCollectionsAtEveryRepetition) {
   EXPECT_EQ(run(in, "[collect [some [keep copy x skip (garbage) digit]]]"),
             "[\"a\" \"b\" \"c\" \"d\"]");
   gc::set_stress(0);
+}
+
+}  // namespace
+}  // namespace zem::testing
+
+namespace zem::testing {
+namespace {
+
+// Parens, the callback and the native with the real interpreter.
+class ParseInterpreted : public ParseTest {
+ protected:
+  void SetUp() override {
+    ParseTest::SetUp();
+    interp::init();
+    parse::init();  // the interpreter's hooks
+  }
+  // Calls the native with the refinements' cells (unset: absent).
+  std::string native(const Cell& input, std::string_view rules, bool case_, const Cell* part,
+                     const Cell* callback) {
+    stack::reset();
+    stack::push_anon_frame(FRAME_NATIVE);
+    stack::push_value(input);
+    stack::push_value(input_of(rules));
+    int32_t refs[3] = {-1, -1, -1};
+    if (case_) refs[0] = 2;
+    if (part) refs[1] = int32_t(stack::cell_index(stack::push_value(*part)) - stack::cell_index(stack::base()));
+    if (callback) refs[2] = int32_t(stack::cell_index(stack::push_value(*callback)) - stack::cell_index(stack::base()));
+    try {
+      uint32_t code = parse::native(refs);
+      if (code) return "exit " + std::to_string(code);
+    } catch (const Unwind&) {
+      std::string id(error_id_word(static_cast<uint32_t>(pending_exit().error)));
+      clear_pending_exit();
+      return id;
+    }
+    return mold(*stack::base());
+  }
+};
+
+TEST_F(ParseInterpreted, ParensRunAsBlocks) {
+  EXPECT_EQ(run("\"ab\"", "[\"a\" (n: 5) \"b\" (m: n)]"), "true");
+  EXPECT_EQ(mold(get("m")), "5");
+  EXPECT_EQ(run("[1]", "[collect [keep (7) skip]]"), "[7]");
+  EXPECT_EQ((set("no", Cell{TYPE_LOGIC, 0, 0, 0}), run("\"a\"", "[if (no) \"a\" | (k: 1) skip]")), "true");
+}
+
+TEST_F(ParseInterpreted, NativeRefinements) {
+  Cell s = str::make_from_c_text("abcd");
+  Cell two{TYPE_INTEGER, 0, 2, 0};
+  Cell zero{TYPE_INTEGER, 0, 0, 0};
+  EXPECT_EQ(native(s, "[\"ab\"]", false, &two, nullptr), "true");
+  EXPECT_EQ(native(s, "[\"AB\"]", true, &two, nullptr), "false");
+  EXPECT_EQ(native(s, "[]", false, &zero, nullptr), "false");
+  EXPECT_EQ(native(str::make_from_c_text(""), "[\"x\"]", false, &zero, nullptr), "true");
+  Cell at3 = s;
+  at3.data1 = 3;
+  EXPECT_EQ(native(s, "[\"abc\"]", false, &at3, nullptr), "true");
+  Cell other = str::make_from_c_text("abcd");
+  EXPECT_EQ(native(s, "[\"abc\"]", false, &other, nullptr), "invalid-refine-arg");
+}
+
+TEST_F(ParseInterpreted, CallbackAnswersTheMatchFlag) {
+  // The callback's value is its match argument: the parse stops at the first failed step.
+  Cell spec = read("event match rule input stack");
+  Cell body = read("last: event match");
+  Cell fn = function::build_value(spec, body, 0, -1, 0, 0);
+  EXPECT_EQ(native(str::make_from_c_text("ab"), "[\"a\" \"x\" | \"ab\"]", false, nullptr, &fn), "false");
+  EXPECT_EQ(mold(get("last")), "match");
+  EXPECT_EQ(native(str::make_from_c_text("ab"), "[\"a\" \"b\"]", false, nullptr, &fn), "true");
+  EXPECT_EQ(mold(get("last")), "end");
 }
 
 }  // namespace

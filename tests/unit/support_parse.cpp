@@ -162,6 +162,7 @@ void ParseTest::SetUp() {
   parse::init();
   parse::parse_state.hooks.eval_paren = &eval_paren;
   parse::parse_state.hooks.call_callback = &call_callback;
+  parse::parse_state.hooks.count_locals = nullptr;
   parens.clear();
   on_event = nullptr;
 }
