@@ -30,7 +30,6 @@ namespace zem {
 
 
 
-ZEM_PENDING(parse)
 ZEM_PENDING(union)
 ZEM_PENDING(intersect)
 ZEM_PENDING(unique)

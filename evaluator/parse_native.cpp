@@ -1,6 +1,7 @@
 #include "evaluator/parse_native.h"
 
 #include "datatypes/series.h"
+#include "evaluator/natives.h"
 #include "evaluator/parse.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
@@ -53,3 +54,12 @@ uint32_t native(const int32_t* refinements) {
 }
 
 }  // namespace zem::parse
+
+namespace zem {
+
+uint32_t native_parse(int32_t check, const int32_t* refinements) {
+  if (check) natives::check_args(NATIVE_parse, refinements);
+  return parse::native(refinements);
+}
+
+}  // namespace zem
