@@ -163,7 +163,10 @@ Cell* op_make(ActionCall& call) {
   }
   if (!op_spec_ok(spec.data2)) fire(Err::script_bad_op_spec);
   Cell op = spec;
-  op.header = TYPE_OP | (static_cast<uint32_t>(t) << kOpSourceShift);
+  // Keep the source's own flags (a routine's result kind and calling convention): the infix
+  // call turns the op back into its source type and calls it with them.
+  constexpr uint32_t kOwnBits = kTypeMask | kNewLineFlag | (0xFFu << kOpSourceShift);
+  op.header = (spec.header & ~kOwnBits) | TYPE_OP | (static_cast<uint32_t>(t) << kOpSourceShift);
   if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) block_head(spec.data3)[MORE_OP] = op;
   call.result() = op;
   return &call.result();

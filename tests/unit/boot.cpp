@@ -73,7 +73,7 @@ TEST_F(Boot, GlobalsAfterStartUp) {
       {"internal!", TYPE_TYPESET}, {"default!", TYPE_TYPESET}, {"make", TYPE_ACTION},
       {"write", TYPE_ACTION},      {"quit-return", TYPE_ROUTINE}, {"block?", TYPE_ROUTINE},
       {"planar?", TYPE_ROUTINE},   {"quit", TYPE_FUNCTION},   {"+", TYPE_OP},
-      {">>>", TYPE_OP},  // infix calls of routine ops wait for the interpreter            {"xor", TYPE_OP},
+      {">>>", TYPE_OP},           {"xor", TYPE_OP},
   };
   for (const auto& row : table) EXPECT_EQ(global(row.name).type(), row.type) << row.name;
   const struct {
@@ -93,7 +93,8 @@ TEST_F(Boot, RoutinesPredicatesAndOperators) {
     const char* want;
   } cases[] = {
       {"shift-right -8 1", "-4"},      {"shift-logical -8 1", "2147483644"},
-      {"shift-left 1 4", "16"},
+      {"shift-left 1 4", "16"},     {"1 << 4", "16"},
+      {"-8 >> 1", "-4"},              {"-8 >>> 1", "2147483644"},
       {"shift-right -8 40", "-1"},     {"shift-logical -8 40", "0"},
       {"shift-left 1 31", "-2147483648"}, {"shift-right 5 -1", "5"},
       {"1 + 2 * 3", "9"},              {"integer? 1", "true"},
