@@ -3,6 +3,8 @@
 #include <limits>
 
 #include "datatypes/registry.h"
+#include "datatypes/string_storage.h"
+#include "datatypes/word.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/natives.h"
@@ -244,5 +246,20 @@ uint32_t max_min(uint32_t index, int32_t check, const int32_t* r, bool is_max) {
 
 uint32_t native_max(int32_t check, const int32_t* r) { return max_min(NATIVE_max, check, r, true); }
 uint32_t native_min(int32_t check, const int32_t* r) { return max_min(NATIVE_min, check, r, false); }
+
+uint32_t native_to_hex(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_to_hex, r);
+  std::string_view digits = str::int_to_hex(stack::arg(0)->int_value(), false);
+  if (r[0] >= 0) {
+    const Cell& length = *stack::arg(static_cast<uint32_t>(r[0]));
+    if (length.int_value() <= 0) fire(Err::script_invalid_arg, &length);
+    if (static_cast<size_t>(length.int_value()) < digits.size())
+      digits.remove_prefix(digits.size() - static_cast<size_t>(length.int_value()));
+  }
+  Cell issue;
+  word::init_issue(issue, digits);
+  stack::set_single_result(issue);
+  return EXIT_NONE;
+}
 
 }  // namespace zem

@@ -30,15 +30,8 @@ namespace zem {
 
 
 
-ZEM_PENDING(union)
-ZEM_PENDING(intersect)
-ZEM_PENDING(unique)
-ZEM_PENDING(difference)
-ZEM_PENDING(exclude)
-ZEM_PENDING(complement_q)
 ZEM_PENDING(dehex)
 ZEM_PENDING(enhex)
-ZEM_PENDING(to_hex)
 ZEM_PENDING(construct)
 
 ZEM_PENDING(as_pair)

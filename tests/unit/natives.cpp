@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -243,6 +244,54 @@ TEST_F(NativesTest, LogarithmsRootsAndNaN) {
   // max and min let a NaN win over numbers.
   EXPECT_TRUE(std::isnan(float_of(NATIVE_max, {int_cell(1), float_cell(nan)})));
   EXPECT_TRUE(std::isnan(float_of(NATIVE_min, {float_cell(nan), int_cell(1)})));
+}
+
+// Bitsets and typesets have no literal form the scripts could write without `make`.
+TEST_F(NativesTest, SetNativesOnBitsetsAndTypesets) {
+  auto bits = [](uint32_t low, uint32_t high) {
+    Cell b = make_bitset(bits_bytes_for(high), 0, false);
+    bits_set_range(bitset_bits(b), low, high, true);
+    return b;
+  };
+  Cell ab = bits(1, 2), bc = bits(2, 3);
+  auto members = [](const Cell& b) {
+    std::vector<uint32_t> out;
+    for (uint32_t n = 0; n < 16; ++n)
+      if (bits_test(bitset_bits(b), n)) out.push_back(n);
+    return out;
+  };
+  EXPECT_EQ(members(call(NATIVE_union, {ab, bc})), (std::vector<uint32_t>{1, 2, 3}));
+  EXPECT_EQ(members(call(NATIVE_intersect, {ab, bc})), (std::vector<uint32_t>{2}));
+  EXPECT_EQ(members(call(NATIVE_difference, {ab, bc})), (std::vector<uint32_t>{1, 3}));
+  EXPECT_EQ(members(call(NATIVE_exclude, {ab, bc})), (std::vector<uint32_t>{1}));
+  // The operands are left as they were.
+  EXPECT_EQ(members(ab), (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(call_error(NATIVE_union, {ab, make_none()}), Err::script_expect_arg);
+  EXPECT_EQ(call_error(NATIVE_union, {ab, block::make(1)}), Err::script_expect_val);
+
+  EXPECT_FALSE(logic_flag(call(NATIVE_complement_q, {ab})));
+  Cell not_a = make_bitset(1, 0xFF, true);
+  EXPECT_TRUE(logic_flag(call(NATIVE_complement_q, {not_a})));
+  EXPECT_EQ(call_error(NATIVE_complement_q, {int_cell(1)}), Err::script_expect_arg);
+
+  Cell t1 = make_typeset(), t2 = make_typeset();
+  typeset_set_bit(t1, TYPE_INTEGER);
+  typeset_set_bit(t1, TYPE_FLOAT);
+  typeset_set_bit(t2, TYPE_FLOAT);
+  typeset_set_bit(t2, TYPE_STRING);
+  auto types = [](const Cell& ts) {
+    std::vector<uint32_t> out;
+    for (uint32_t t : {TYPE_INTEGER, TYPE_FLOAT, TYPE_STRING})
+      if (typeset_bit(ts, t)) out.push_back(t);
+    return out;
+  };
+  EXPECT_EQ(types(call(NATIVE_union, {t1, t2})),
+            (std::vector<uint32_t>{TYPE_INTEGER, TYPE_FLOAT, TYPE_STRING}));
+  EXPECT_EQ(types(call(NATIVE_intersect, {t1, t2})), (std::vector<uint32_t>{TYPE_FLOAT}));
+  EXPECT_EQ(types(call(NATIVE_difference, {t1, t2})),
+            (std::vector<uint32_t>{TYPE_INTEGER, TYPE_STRING}));
+  EXPECT_EQ(types(call(NATIVE_exclude, {t1, t2})), (std::vector<uint32_t>{TYPE_INTEGER}));
+  EXPECT_EQ(call_error(NATIVE_union, {t1, ab}), Err::script_expect_val);
 }
 
 }  // namespace
