@@ -32,7 +32,6 @@ namespace zem {
 
 ZEM_PENDING(dehex)
 ZEM_PENDING(enhex)
-ZEM_PENDING(construct)
 
 ZEM_PENDING(as_pair)
 ZEM_PENDING(as_point2d)

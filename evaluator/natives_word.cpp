@@ -1,6 +1,8 @@
 // Word and context natives: get, set, value?, unset, in, bind, context?.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
@@ -135,6 +137,30 @@ uint32_t native_context_q(int32_t check, const int32_t* r) {
   NodeId ctx = stack::arg(0)->data1;
   if (ctx == 0) return answer(make_none());
   return answer(context::owner(ctx));
+}
+
+// The spec is not evaluated; without /only the logic words and none still stand for their values,
+// so that flags written as words read as logic!.
+uint32_t native_construct(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_construct, r);
+  const Cell* prototype = r[0] >= 0 ? stack::arg(static_cast<uint32_t>(r[0])) : nullptr;
+  Cell object = object::construct(prototype, *stack::arg(0));
+  if (r[1] < 0) {
+    static const struct { const char* name; int value; } kWords[] = {
+        {"true", 1}, {"false", 0}, {"on", 1}, {"off", 0}, {"yes", 1}, {"no", 0}, {"none", -1}};
+    NodeId ctx = object.data1;
+    for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
+      Cell& v = context::values(ctx)[i];
+      if (!v.is(TYPE_WORD)) continue;
+      for (const auto& w : kWords) {
+        if (v.data2 != symbol::intern_c_name(w.name)) continue;
+        v = w.value < 0 ? make_none() : make_logic(w.value != 0);
+        break;
+      }
+    }
+  }
+  stack::set_single_result(object);
+  return EXIT_NONE;
 }
 
 }  // namespace zem
