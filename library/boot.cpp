@@ -11,6 +11,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/boot_state.h"
@@ -136,6 +137,7 @@ void build_environment() {
   loader.blocks.clear();
   boot_state = BootState{};
   register_routines();
+  natives::define_words();
   define_datatype_words();
   define_boot_words();
   gc::set_enabled(false);

@@ -94,6 +94,8 @@ TEST_F(Boot, RoutinesPredicatesAndOperators) {
   } cases[] = {
       {"shift-right -8 1", "-4"},      {"shift-logical -8 1", "2147483644"},
       {"shift-left 1 4", "16"},     {"1 << 4", "16"},
+      {"1 < 2", "true"},              {"2 <= 1", "false"},            {"1 = 1.0", "true"},
+      {"1 == 1.0", "false"},          {"1 <> 2", "true"},             {"2 >= 2", "true"},
       {"-8 >> 1", "-4"},              {"-8 >>> 1", "2147483644"},
       {"shift-right -8 40", "-1"},     {"shift-logical -8 40", "0"},
       {"shift-left 1 31", "-2147483648"}, {"shift-right 5 -1", "5"},
