@@ -1,3 +1,5 @@
+#include "datatypes/integer.h"
+#include "datatypes/char.h"
 #include "datatypes/series.h"
 
 #include <algorithm>
@@ -34,20 +36,6 @@ namespace {
 
 inline FurtherTypeHooks& hooks() { return further_type_hooks(); }
 
-Cell int_cell(int32_t v) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
-  return c;
-}
-
-Cell char_cell(uint32_t cp) {
-  Cell c{};
-  c.set_header(TYPE_CHAR);
-  c.data2 = cp;
-  return c;
-}
-
 inline uint32_t unit_of(const Cell& s) { return series_buffer(s.node())->unit(); }
 inline uint8_t* unit_ptr(const Cell& s, uint64_t index) {
   SeriesBuffer* b = series_buffer(s.node());
@@ -80,8 +68,8 @@ int64_t pick_position(const Cell& s, int32_t n) {
 Cell element_at(const Cell& s, uint32_t p) {
   TypeId t = s.type();
   if (block::is_block_kind(t) || t == TYPE_MAP) return *block::cell_at_index(s, p);
-  if (str::is_text_type(t)) return char_cell(str::get_char(unit_ptr(s, p), unit_of(s)));
-  if (t == TYPE_BINARY) return int_cell(*unit_ptr(s, p));
+  if (str::is_text_type(t)) return make_char(str::get_char(unit_ptr(s, p), unit_of(s)));
+  if (t == TYPE_BINARY) return make_integer(*unit_ptr(s, p));
   if (t == TYPE_VECTOR) return hooks().vector_element(s, unit_ptr(s, p));
   fire_not_done(t);
 }
@@ -240,12 +228,12 @@ Cell* head_q_handler(ActionCall& call) { return answer(call, make_logic(call.res
 Cell* tail_q_handler(ActionCall& call) { return answer(call, make_logic(head_past_tail(call.result()))); }
 
 Cell* index_q_handler(ActionCall& call) {
-  return answer(call, int_cell(static_cast<int32_t>(call.result().data1 + 1)));
+  return answer(call, make_integer(static_cast<int32_t>(call.result().data1 + 1)));
 }
 
 Cell* length_q_handler(ActionCall& call) {
   uint32_t n = count_from_head(call.result());
-  return answer(call, int_cell(static_cast<int32_t>(n)));
+  return answer(call, make_integer(static_cast<int32_t>(n)));
 }
 
 // ---- Element access ------------------------------------------------------------------------------
@@ -261,7 +249,7 @@ Cell* poke_handler(ActionCall& call) {
   int32_t n = index_arg(call.arg(1));
   int64_t p = pick_position(s, n);
   if (p < 0) {
-    Cell idx = int_cell(n);
+    Cell idx = make_integer(n);
     fire(Err::script_out_of_range, &idx);
   }
   Cell value = call.arg(2);
@@ -270,7 +258,7 @@ Cell* poke_handler(ActionCall& call) {
   ChangeNotice notice(s, Change::poke, &value, static_cast<int32_t>(p), 1);
   uint32_t at = static_cast<uint32_t>(p);
   if (at >= units_in_buffer(s.node())) {  // the handler shortened the series
-    Cell idx = int_cell(n);
+    Cell idx = make_integer(n);
     fire(Err::script_out_of_range, &idx);
   }
   if (block::is_block_kind(t)) {
