@@ -90,12 +90,6 @@ void check_args(uint32_t index, const int32_t* refinements);
 
 // Helpers shared by the native groups.
 Cell word_cell(uint32_t index);  // the native's own word (unbound)
-inline Cell int_cell(int32_t v) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
-  return c;
-}
 bool is_series(TypeId t);
 // The index just past the series' last value (its tail, in the units its head index counts).
 uint32_t series_tail(const Cell& series);

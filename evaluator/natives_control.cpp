@@ -6,6 +6,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
+#include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
@@ -248,7 +249,7 @@ uint32_t native_repeat(int32_t check, const int32_t* r) {
   uint32_t frame = stack::depth();
   stack::push_body_frame(FRAME_LOOP);
   for (int32_t i = 1; i <= count; ++i) {
-    interp::set_word(word, natives::int_cell(i));
+    interp::set_word(word, make_integer(i));
     uint32_t code = EXIT_NONE;
     Step s = loop_step(body, frame, code);
     if (s == Step::passing) return code;

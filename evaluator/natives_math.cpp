@@ -7,6 +7,8 @@
 #include "datatypes/word.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
@@ -17,20 +19,6 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kEpsilon = 2.220446049250313e-16;
-
-Cell int_result(int32_t v) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
-  return c;
-}
-
-Cell float_result(double d) {
-  Cell c{};
-  c.set_header(TYPE_FLOAT);
-  c.set_float_payload(d);
-  return c;
-}
 
 // integer! and percent! arguments read as float!.
 double arg_float(const Cell& c) {
@@ -59,7 +47,7 @@ double angle_arg(const int32_t* r, AngleFold fold) {
 }
 
 uint32_t float_answer(double d) {
-  stack::set_single_result(float_result(d));
+  stack::set_single_result(make_float(d));
   return EXIT_NONE;
 }
 
@@ -109,7 +97,7 @@ uint32_t native_positive_q(int32_t check, const int32_t* r) {
 
 uint32_t native_sign_q(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_sign_q, r);
-  stack::set_single_result(int_result(sign_of(NATIVE_sign_q)));
+  stack::set_single_result(make_integer(sign_of(NATIVE_sign_q)));
   return EXIT_NONE;
 }
 
@@ -152,7 +140,7 @@ uint32_t native_shift(int32_t check, const int32_t* r) {
   } else {
     result = bits > 31 ? (data < 0 ? -1 : 0) : data >> bits;
   }
-  stack::set_single_result(int_result(result));
+  stack::set_single_result(make_integer(result));
   return EXIT_NONE;
 }
 

@@ -4,6 +4,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
+#include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 
@@ -51,7 +52,7 @@ Cell pick_at(const Cell& series, uint32_t i) {
   }
   Cell at = series;
   at.data1 = i;
-  return run_action(ActionIndex::pick, {at, int_cell(1)}, {});
+  return run_action(ActionIndex::pick, {at, make_integer(1)}, {});
 }
 
 void remove_at(const Cell& series, uint32_t i, uint32_t n) {
@@ -60,7 +61,7 @@ void remove_at(const Cell& series, uint32_t i, uint32_t n) {
   if (n > tail - i) n = tail - i;
   Cell at = series;
   at.data1 = i;
-  run_action(ActionIndex::remove, {at, int_cell(static_cast<int32_t>(n))}, {1});
+  run_action(ActionIndex::remove, {at, make_integer(static_cast<int32_t>(n))}, {1});
 }
 
 void set_word_any(const Cell& word, const Cell& value) { *interp::word_value(word) = value; }

@@ -10,6 +10,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/casefold.h"
@@ -90,7 +91,7 @@ Cell memory_in_use() {
     f.set_float_payload(bytes);
     return f;
   }
-  return natives::int_cell(static_cast<int32_t>(bytes));
+  return make_integer(static_cast<int32_t>(bytes));
 }
 
 // The UTF-8 text of a string or the name of a word.

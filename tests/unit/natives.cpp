@@ -1,5 +1,6 @@
 // The natives table and calling convention, argument checks, and the natives that need no
 // evaluation (comparison, math, value inspection) called as compiled code calls them.
+#include "datatypes/integer.h"
 #include "evaluator/natives.h"
 
 #include <gtest/gtest.h>
@@ -104,8 +105,8 @@ TEST_F(NativesTest, SpecsGiveArgumentsAndRefinementsInOrder) {
 }
 
 TEST_F(NativesTest, CheckFlagRaisesExpectArgForPlainAndRefinementArguments) {
-  EXPECT_EQ(call_error(NATIVE_shift, {float_cell(1.0), int_cell(1)}), Err::script_expect_arg);
-  EXPECT_EQ(call_error(NATIVE_shift, {int_cell(1), make_none()}), Err::script_expect_arg);
+  EXPECT_EQ(call_error(NATIVE_shift, {float_cell(1.0), make_integer(1)}), Err::script_expect_arg);
+  EXPECT_EQ(call_error(NATIVE_shift, {make_integer(1), make_none()}), Err::script_expect_arg);
   // new-line/skip: the refinement's argument sits at the index passed for it.
   Cell blk = block::make(4);
   EXPECT_EQ(call_error(NATIVE_new_line, {blk, make_logic(true), make_none()}, {-1, 2}),
@@ -114,23 +115,23 @@ TEST_F(NativesTest, CheckFlagRaisesExpectArgForPlainAndRefinementArguments) {
   EXPECT_EQ(pending_exit().args[1].data1, TYPE_NONE);
   EXPECT_EQ(pending_exit().args[2].data2, symbol::intern("size"));
   // Natives waiting for their datatypes say so.
-  EXPECT_EQ(call_error(NATIVE_as_money, {make_none(), int_cell(1)}), Err::script_expect_arg);
+  EXPECT_EQ(call_error(NATIVE_as_money, {make_none(), make_integer(1)}), Err::script_expect_arg);
   EXPECT_EQ(call_error(NATIVE_list_env, {}), Err::internal_not_done);
 }
 
 TEST_F(NativesTest, ValueNatives) {
   EXPECT_TRUE(logic_flag(call(NATIVE_not, {make_none()})));
   EXPECT_TRUE(logic_flag(call(NATIVE_not, {make_logic(false)})));
-  EXPECT_FALSE(logic_flag(call(NATIVE_not, {int_cell(0)})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_not, {make_integer(0)})));
   EXPECT_FALSE(logic_flag(call(NATIVE_not, {make_unset()})));
-  Cell t = call(NATIVE_type_q, {int_cell(1)});
+  Cell t = call(NATIVE_type_q, {make_integer(1)});
   EXPECT_TRUE(t.is(TYPE_DATATYPE));
   EXPECT_EQ(t.data1, TYPE_INTEGER);
 
   Cell blk = block::make(4);
   EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {blk, blk})));
   EXPECT_FALSE(logic_flag(call(NATIVE_same_q, {blk, block::make(4)})));
-  EXPECT_FALSE(logic_flag(call(NATIVE_same_q, {int_cell(1), float_cell(1.0)})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_same_q, {make_integer(1), float_cell(1.0)})));
   EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {make_none(), make_none()})));
   // Words: binding and symbol; the index cache does not matter.
   Cell w1 = make_word_cell(5, 7), w2 = make_word_cell(5, 7), w3 = make_word_cell(5, 8);
@@ -141,15 +142,15 @@ TEST_F(NativesTest, ValueNatives) {
 
 TEST_F(NativesTest, NewLineMarkers) {
   Cell blk = block::make(4);
-  for (int i = 1; i <= 4; ++i) block::append_cell(blk, int_cell(i));
+  for (int i = 1; i <= 4; ++i) block::append_cell(blk, make_integer(i));
   auto marks = [&] {
     std::string s;
     for (uint32_t i = 0; i < 4; ++i) s += block::cell_at_index(blk, i)->new_line() ? '1' : '0';
     return s;
   };
-  call(NATIVE_new_line, {blk, make_logic(true), int_cell(2)}, {-1, 2});
+  call(NATIVE_new_line, {blk, make_logic(true), make_integer(2)}, {-1, 2});
   EXPECT_EQ(marks(), "1010");
-  call(NATIVE_new_line, {blk, make_logic(false), int_cell(2)}, {-1, 2});
+  call(NATIVE_new_line, {blk, make_logic(false), make_integer(2)}, {-1, 2});
   EXPECT_EQ(marks(), "0101");
   call(NATIVE_new_line, {blk, make_logic(true)}, {0, -1});
   EXPECT_EQ(marks(), "1111");
@@ -159,7 +160,7 @@ TEST_F(NativesTest, NewLineMarkers) {
   EXPECT_EQ(marks(), "1011");
   EXPECT_FALSE(logic_flag(call(NATIVE_new_line_q, {second})));
   EXPECT_TRUE(logic_flag(call(NATIVE_new_line_q, {blk})));
-  EXPECT_EQ(call_error(NATIVE_new_line, {blk, make_logic(true), int_cell(0)}, {-1, 2}),
+  EXPECT_EQ(call_error(NATIVE_new_line, {blk, make_logic(true), make_integer(0)}, {-1, 2}),
             Err::script_out_of_range);
   Cell tail = blk;
   tail.data1 = 4;
@@ -171,7 +172,7 @@ TEST_F(NativesTest, SignsAndShifts) {
   struct Case {
     Cell value;
     int32_t sign;
-  } cases[] = {{int_cell(-3), -1}, {int_cell(0), 0}, {int_cell(9), 1},
+  } cases[] = {{make_integer(-3), -1}, {make_integer(0), 0}, {make_integer(9), 1},
                {float_cell(-0.5), -1}, {float_cell(0.0), 0}, {float_cell(2.0), 1}};
   for (const Case& c : cases) {
     EXPECT_EQ(call(NATIVE_sign_q, {c.value}).int_value(), c.sign);
@@ -193,7 +194,7 @@ TEST_F(NativesTest, SignsAndShifts) {
       {1, 32, 2, -1, 0},     {7, 40, -1, -1, 0},
   };
   for (const Shift& s : shifts) {
-    EXPECT_EQ(call(NATIVE_shift, {int_cell(s.data), int_cell(s.bits)}, {s.left, s.logical})
+    EXPECT_EQ(call(NATIVE_shift, {make_integer(s.data), make_integer(s.bits)}, {s.left, s.logical})
                   .int_value(),
               s.result)
         << s.data << " " << s.bits;
@@ -220,30 +221,30 @@ TEST_F(NativesTest, TrigonometryInDegreesAgreesWithTheCLibrary) {
       EXPECT_NEAR(t, c.tan, 1e-15) << c.degrees;
     }
   }
-  EXPECT_EQ(float_of(NATIVE_sine, {int_cell(180)}), 0.0);
-  EXPECT_EQ(float_of(NATIVE_cosine, {int_cell(90)}), 0.0);
-  EXPECT_EQ(float_of(NATIVE_tangent, {int_cell(-90)}), -INFINITY);
+  EXPECT_EQ(float_of(NATIVE_sine, {make_integer(180)}), 0.0);
+  EXPECT_EQ(float_of(NATIVE_cosine, {make_integer(90)}), 0.0);
+  EXPECT_EQ(float_of(NATIVE_tangent, {make_integer(-90)}), -INFINITY);
   EXPECT_EQ(float_of(NATIVE_sine, {float_cell(M_PI / 2)}, {0}), 1.0);
-  EXPECT_EQ(float_of(NATIVE_arctangent2, {int_cell(1), int_cell(0)}), 90.0);
-  EXPECT_DOUBLE_EQ(float_of(NATIVE_arcsine, {int_cell(1)}), 90.0);
-  EXPECT_DOUBLE_EQ(float_of(NATIVE_arccosine, {int_cell(-1)}, {0}), M_PI);
-  EXPECT_DOUBLE_EQ(float_of(NATIVE_arctangent, {int_cell(1)}), 45.0);
+  EXPECT_EQ(float_of(NATIVE_arctangent2, {make_integer(1), make_integer(0)}), 90.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_arcsine, {make_integer(1)}), 90.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_arccosine, {make_integer(-1)}, {0}), M_PI);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_arctangent, {make_integer(1)}), 45.0);
 }
 
 TEST_F(NativesTest, LogarithmsRootsAndNaN) {
-  EXPECT_DOUBLE_EQ(float_of(NATIVE_log_2, {int_cell(1024)}), 10.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_log_2, {make_integer(1024)}), 10.0);
   EXPECT_DOUBLE_EQ(float_of(NATIVE_log_10, {float_cell(1000.0)}), 3.0);
-  EXPECT_DOUBLE_EQ(float_of(NATIVE_log_e, {int_cell(1)}), 0.0);
-  EXPECT_DOUBLE_EQ(float_of(NATIVE_exp, {int_cell(1)}), 2.718281828459045);
-  EXPECT_DOUBLE_EQ(float_of(NATIVE_square_root, {int_cell(16)}), 4.0);
-  double nan = float_of(NATIVE_square_root, {int_cell(-1)});
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_log_e, {make_integer(1)}), 0.0);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_exp, {make_integer(1)}), 2.718281828459045);
+  EXPECT_DOUBLE_EQ(float_of(NATIVE_square_root, {make_integer(16)}), 4.0);
+  double nan = float_of(NATIVE_square_root, {make_integer(-1)});
   EXPECT_TRUE(std::isnan(nan));
-  EXPECT_EQ(float_of(NATIVE_log_e, {int_cell(0)}), -INFINITY);
+  EXPECT_EQ(float_of(NATIVE_log_e, {make_integer(0)}), -INFINITY);
   EXPECT_TRUE(logic_flag(call(NATIVE_nan_q, {float_cell(nan)})));
-  EXPECT_FALSE(logic_flag(call(NATIVE_nan_q, {int_cell(0)})));
+  EXPECT_FALSE(logic_flag(call(NATIVE_nan_q, {make_integer(0)})));
   // max and min let a NaN win over numbers.
-  EXPECT_TRUE(std::isnan(float_of(NATIVE_max, {int_cell(1), float_cell(nan)})));
-  EXPECT_TRUE(std::isnan(float_of(NATIVE_min, {float_cell(nan), int_cell(1)})));
+  EXPECT_TRUE(std::isnan(float_of(NATIVE_max, {make_integer(1), float_cell(nan)})));
+  EXPECT_TRUE(std::isnan(float_of(NATIVE_min, {float_cell(nan), make_integer(1)})));
 }
 
 // Bitsets and typesets have no literal form the scripts could write without `make`.
@@ -272,7 +273,7 @@ TEST_F(NativesTest, SetNativesOnBitsetsAndTypesets) {
   EXPECT_FALSE(logic_flag(call(NATIVE_complement_q, {ab})));
   Cell not_a = make_bitset(1, 0xFF, true);
   EXPECT_TRUE(logic_flag(call(NATIVE_complement_q, {not_a})));
-  EXPECT_EQ(call_error(NATIVE_complement_q, {int_cell(1)}), Err::script_expect_arg);
+  EXPECT_EQ(call_error(NATIVE_complement_q, {make_integer(1)}), Err::script_expect_arg);
 
   Cell t1 = make_typeset(), t2 = make_typeset();
   typeset_set_bit(t1, TYPE_INTEGER);
