@@ -1,5 +1,6 @@
 #include "datatypes/paren.h"
 
+#include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "runtime/memory.h"
@@ -12,20 +13,12 @@ namespace {
 int32_t paren_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, int32_t limit,
                    int32_t indent) {
   if (mold_cycle_guard(v, out, limit, true)) return limit;
-  PointerStackGuard guard(v.node());
-  // The values are molded as a block's are; the block's own brackets left out.
-  MoldHandler block_mold = mold_handler(TYPE_BLOCK);
+  // The values are molded as a block's are, inside parentheses.
   if (!flags.only) {
     out.append_ascii("(");
     limit--;
   }
-  if (block_mold) {
-    Cell as_block = v;
-    as_block.set_type(TYPE_BLOCK);
-    MoldFlags inner = flags;
-    inner.only = true;
-    limit = block_mold(as_block, out, inner, part, limit, indent);
-  }
+  limit = block::mold_body(v, out, flags, part, limit, indent);
   if (!flags.only) {
     out.append_ascii(")");
     limit--;

@@ -78,11 +78,16 @@ TEST_F(PathTest, SortIsNotForPaths) {
   EXPECT_EQ(test::raised([&] { actions::call(ActionIndex::sort, refs); }), Err::script_expect_arg);
 }
 
-TEST_F(PathTest, ParenMoldOnly) {
+TEST_F(PathTest, ParenMold) {
   Cell p = abc(TYPE_PAREN);
-  EXPECT_EQ(test::mold_text(p, MoldFlags{true, false, false}).find('('), std::string::npos);
-  EXPECT_EQ(test::mold_text(p).front(), '(');
-  EXPECT_EQ(test::mold_text(p).back(), ')');
+  EXPECT_EQ(test::mold_text(p), "(a b c)");
+  EXPECT_EQ(test::mold_text(p, MoldFlags{true, false, false}), "a b c");
+  Cell outer = block::make(1, TYPE_BLOCK);
+  block::append_cell(outer, p);
+  EXPECT_EQ(test::mold_text(outer), "[(a b c)]");
+  // Only an occurrence inside itself is the cycle marker.
+  block::append_cell(p, p);
+  EXPECT_EQ(test::mold_text(p), "(a b c (...))");
 }
 
 }  // namespace
