@@ -1,4 +1,5 @@
-// Natives that wait for datatypes, services or evaluator parts not built yet.
+// Natives that wait for datatypes, services or library parts not built yet: each raises internal
+// `not-done` naming itself.
 #include "evaluator/natives.h"
 
 namespace zem {
@@ -9,53 +10,27 @@ namespace zem {
     natives::fire_not_done(NATIVE_##name);                           \
   }
 
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
-
 ZEM_PENDING(dehex)
 ZEM_PENDING(enhex)
 
+// pair!, point2D!, point3D!, money!
 ZEM_PENDING(as_pair)
 ZEM_PENDING(as_point2d)
 ZEM_PENDING(as_point3d)
 ZEM_PENDING(as_money)
-
-
-
-
-
-
-ZEM_PENDING(extend)
+// binary! and its base coders
 ZEM_PENDING(debase)
-ZEM_PENDING(wait)
-ZEM_PENDING(checksum)
 ZEM_PENDING(enbase)
-ZEM_PENDING(list_env)
+// checksums and digests; deflate
+ZEM_PENDING(checksum)
+ZEM_PENDING(compress)
+ZEM_PENDING(decompress)
+// time!, date!, map!, and the operating-system services
+ZEM_PENDING(wait)
 ZEM_PENDING(now)
-ZEM_PENDING(as)
+ZEM_PENDING(list_env)
 ZEM_PENDING(call)
 ZEM_PENDING(size_q)
 ZEM_PENDING(browse)
-ZEM_PENDING(compress)
-ZEM_PENDING(decompress)
-
 
 }  // namespace zem

@@ -1,4 +1,4 @@
-// Output, memory and environment natives: print, prin, stats, recycle, get-env, set-env; and the
+// Output, memory and environment natives: print, prin, stats, recycle, as, get-env, set-env; and the
 // text natives over string storage and case folding: uppercase, lowercase, to-local-file.
 #include <unistd.h>
 
@@ -6,10 +6,13 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/interpreter.h"
 #include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
@@ -122,10 +125,26 @@ uint32_t native_prin(int32_t check, const int32_t* r) {
   return print_value(false);
 }
 
+// /info: the block of frame statistics; /show hands that block to the library's printer.
 uint32_t native_stats(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_stats, r);
-  if (r[0] >= 0 || r[1] >= 0) natives::fire_not_done(NATIVE_stats);  // /show, /info
-  return answer(memory_in_use());
+  if (r[0] < 0 && r[1] < 0) return answer(memory_in_use());
+  Cell info = block::make(5);
+  stack::push_value(info);  // rooted while it is filled
+  debug::memory_stats(info.node(), 2);
+  if (r[0] < 0) return answer(info);
+  Cell name = make_word_cell(symbol::intern("show-memory-stats"), context::global());
+  const Cell* printer = context::symbol_value_cell(name.data2, context::global());
+  if (!printer || !interp::any_function(printer->type())) fire(Err::script_no_value, &name);
+  // The block is the call's only argument: a block evaluates to itself.
+  Cell args = block::make(1);
+  block::append_cell(args, info);
+  stack::push_value(args);
+  interp::Cursor c{args.node(), 0, 1};
+  interp::CallInfo call;
+  call.name = &name;
+  if (uint32_t st = interp::call_function(*printer, &c, false, call)) return st;
+  return answer(make_unset());
 }
 
 uint32_t native_recycle(int32_t check, const int32_t* r) {
@@ -136,6 +155,49 @@ uint32_t native_recycle(int32_t check, const int32_t* r) {
   }
   gc::collect();
   return answer(memory_in_use());
+}
+
+namespace {
+
+// The families whose members share one series layout: `as` moves a value between the members of
+// one family.
+int as_family(TypeId t) {
+  switch (t) {
+    case TYPE_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_GET_PATH:
+      return 1;
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+      return 2;
+    case TYPE_STRING:
+    case TYPE_FILE:
+    case TYPE_URL:
+    case TYPE_TAG:
+    case TYPE_EMAIL:
+    case TYPE_REF:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+uint32_t native_as(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_as, r);
+  Cell type = *stack::arg(0);
+  Cell spec = *stack::arg(1);
+  TypeId target = type.is(TYPE_DATATYPE) ? static_cast<TypeId>(type.data1) : type.type();
+  int family = as_family(target);
+  if (family == 0 || family != as_family(spec.type())) {
+    Cell to = datatype_cell(target), from = datatype_cell(spec.type());
+    fire(Err::script_not_related, &to, &from);
+  }
+  if (!mold_handler(target)) natives::fire_not_done(NATIVE_as);  // a string type not built yet
+  spec.set_type(target);
+  return answer(spec);
 }
 
 uint32_t native_get_env(int32_t check, const int32_t* r) {

@@ -1,9 +1,10 @@
-// Word and context natives: get, set, value?, unset, in, bind, context?.
+// Word and context natives: get, set, value?, unset, in, bind, extend, context?, construct.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
@@ -40,7 +41,15 @@ const Cell* bound_value(const Cell& word) {
 uint32_t native_get(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_get, r);
   Cell target = *stack::arg(0);
-  if (target.is(TYPE_OBJECT)) natives::fire_not_done(NATIVE_get);
+  if (target.is(TYPE_OBJECT)) {
+    // The block of its values, as reflect gives it.
+    stack::keep_one_result();
+    stack::push_value(make_word_cell(symbol::intern("values"), 0));
+    const int32_t no_refinements[1] = {-1};
+    actions::call(ActionIndex::reflect, no_refinements);
+    stack::keep_one_result();
+    return EXIT_NONE;
+  }
   if (!is_any_word(target.type())) {
     Cell path = target;
     stack::keep_one_result();
@@ -59,8 +68,9 @@ uint32_t native_set(int32_t check, const int32_t* r) {
   Cell value = *stack::arg(1);
   bool any = r[0] >= 0, only = r[2] >= 0, some = r[3] >= 0;
   if (value.is(TYPE_UNSET) && !any) fire(Err::script_need_value, &target);
-  if (target.is(TYPE_OBJECT)) natives::fire_not_done(NATIVE_set);
-  if (is_any_word(target.type())) {
+  if (target.is(TYPE_OBJECT)) {
+    object::set_from_value(target, value, any, only, some);
+  } else if (is_any_word(target.type())) {
     natives::set_word_any(target, value);
   } else if (target.is(TYPE_BLOCK)) {
     uint32_t n = natives::series_tail(target);
@@ -130,6 +140,12 @@ uint32_t native_bind(int32_t check, const int32_t* r) {
     context::bind_word(ctx, target);
   }
   return answer(target);
+}
+
+// Objects keep the words they were made with; a map! grows through its own datatype.
+uint32_t native_extend(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_extend, r);
+  natives::fire_not_done(NATIVE_extend);
 }
 
 uint32_t native_context_q(int32_t check, const int32_t* r) {
