@@ -107,6 +107,9 @@ Cell& print_scratch();
 Cell load_text(const Cell& text);
 Cell load_utf8(std::string_view text);
 
+// Whether the last print or prin ended its line: true after print, false after prin.
+bool last_line_feed();
+
 // Raises internal `not-done` naming the native (natives whose datatypes or services are not built).
 [[noreturn]] void fire_not_done(uint32_t index);
 

@@ -235,6 +235,8 @@ uint32_t native_lowercase(int32_t check, const int32_t* r) {
 
 // File paths are POSIX paths as they are; /full makes a relative one absolute from the current
 // directory.
+bool natives::last_line_feed() { return print_state.last_line_feed; }
+
 uint32_t native_to_local_file(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_to_local_file, r);
   std::string path = name_text(*stack::arg(0));

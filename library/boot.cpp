@@ -7,6 +7,8 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error_value.h"
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
@@ -35,9 +37,8 @@ constexpr LibrarySource kSources[] = {
 #undef ZEM_LIBRARY_SOURCE
 };
 
-// errors.zem (the error catalogue) goes first once `make object!` runs at start-up; the runtime
-// builds its catalogue from the generated table until then.
-constexpr std::string_view kLoadOrder[] = {"boot.zem"};
+// The catalogue needs the constants of boot.zem; the system object takes it over.
+constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem", "operators.zem"};
 
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run
@@ -107,6 +108,22 @@ void define_datatype_words() {
   }
 }
 
+// Errors take their messages from `system/catalog/errors` from now on; the table built into the
+// runtime carries the same ids, so a mismatch is a build fault.
+void install_system_catalogue() {
+  const Cell* sys = context::symbol_value_cell(symbol::intern("system"), context::global());
+  const Cell* catalog = sys && sys->is(TYPE_OBJECT)
+                            ? object::find_field_value(*sys, make_word_cell(symbol::intern("catalog"), 0))
+                            : nullptr;
+  const Cell* errors = catalog && catalog->is(TYPE_OBJECT)
+                           ? object::find_field_value(*catalog, make_word_cell(symbol::intern("errors"), 0))
+                           : nullptr;
+  if (!errors || !error_value::install_catalogue(*errors)) {
+    say("*** boot: system/catalog/errors does not match the runtime's error ids\n");
+    runtime_exit(kUncaughtErrorStatus);
+  }
+}
+
 uint32_t evaluate(const Cell& code) {
   stack::reset();
   clear_pending_exit();
@@ -159,6 +176,7 @@ void build_environment() {
   for (const Cell& code : std::vector<Cell>(loader.blocks)) {
     if (evaluate(code) != EXIT_NONE) fail();
   }
+  install_system_catalogue();
   boot_state.loading = false;
   boot_state.done = true;
   set_global("boot-routine", shared_cells.unset);

@@ -1,22 +1,40 @@
 // The routines of the global environment and the type and typeset predicates: C++ entries in the
 // routine registry, bound to their specs by the boot library through `boot-routine`.
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/string_storage.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "library/boot.h"
 #include "runtime/boot_state.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/startup.h"
+#include "runtime/unicode.h"
+
+namespace zem {
+extern const char* const kVersion;
+}
 
 namespace zem::boot {
 
@@ -164,6 +182,154 @@ const Cell* collect_calls(Cell* args, uint32_t) {
   return nullptr;
 }
 
+uint32_t frame_base() { return stack::cell_index(stack::base()); }
+
+const Cell* frame_index_q(Cell*, uint32_t) { return integer(static_cast<int32_t>(frame_base())); }
+
+// No tracer runs in this build: `do/trace` is not there yet, and parse tracing is not the
+// interpreter's.
+const Cell* tracing_q(Cell*, uint32_t) { return logic(false); }
+
+const Cell* last_lf_q(Cell*, uint32_t) { return logic(natives::last_line_feed()); }
+
+// ---- Files and the process ----------------------------------------------------------------------
+
+// The platform path of a file! value, from its position.
+std::string local_path(Cell file) {
+  int32_t length = -1;
+  const char* text = unicode::string_to_utf8(file, &length);
+  return std::string(text, static_cast<size_t>(length));
+}
+
+const Cell* get_current_dir(Cell*, uint32_t) {
+  std::string dir;
+  std::vector<char> buf(4096);
+  while (!::getcwd(buf.data(), buf.size())) {
+    if (errno != ERANGE) {
+      buf.assign(2, 0);
+      buf[0] = '.';
+      break;
+    }
+    buf.resize(buf.size() * 2);
+  }
+  dir = buf.data();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  rs.result = str::make_from_utf8(dir);
+  return &rs.result;
+}
+
+const Cell* set_current_dir(Cell* args, uint32_t) {
+  Cell file = args[0];
+  std::string path = local_path(file);
+  if (path.empty() || ::chdir(path.c_str()) != 0) fire(Err::access_cannot_open, &file);
+  return nullptr;
+}
+
+const Cell* create_dir(Cell* args, uint32_t) {
+  Cell file = args[0];
+  std::string path = local_path(file);
+  if (path.empty() || ::mkdir(path.c_str(), 0777) != 0) fire(Err::access_no_create, &file);
+  return nullptr;
+}
+
+const Cell* exists_q(Cell* args, uint32_t) {
+  std::string path = local_path(args[0]);
+  struct stat st;
+  return logic(!path.empty() && ::stat(path.c_str(), &st) == 0);
+}
+
+void add_field(const Cell& object, std::string_view name, const Cell& value) {
+  context::set_or_add_word(object.data1, word_named(name), value);
+}
+
+// The architecture word of a `uname` machine name.
+std::string_view arch_word(std::string_view machine) {
+  if (machine == "x86_64" || machine == "amd64") return "x86-64";
+  if (machine.size() == 4 && machine[0] == 'i' && machine.substr(2) == "86") return "x86-32";
+  if (machine == "aarch64" || machine == "arm64") return "ARM64";
+  if (machine.starts_with("arm")) return "ARM";
+  if (machine == "ia64") return "IA-64";
+  return "Unknown";
+}
+
+// The build number of a `uname` version text ("#1 SMP ..."), 0 without one.
+int32_t build_number(std::string_view version) {
+  size_t i = version.find('#');
+  int64_t n = 0;
+  if (i == std::string_view::npos) return 0;
+  for (++i; i < version.size() && version[i] >= '0' && version[i] <= '9' && n < 0x7FFFFFFF; ++i)
+    n = n * 10 + (version[i] - '0');
+  return static_cast<int32_t>(n > 0x7FFFFFFF ? 0x7FFFFFFF : n);
+}
+
+const Cell* os_info(Cell*, uint32_t) {
+  struct utsname u {};
+  if (::uname(&u) != 0) std::strcpy(u.sysname, "Linux");
+  Cell info = object::make_empty(4);
+  stack::push_value(info);  // rooted while its fields are made
+  add_field(info, "name", str::make_from_utf8(std::string(u.sysname) + " " + u.release));
+  add_field(info, "arch", word_named(arch_word(u.machine)));
+  add_field(info, "version", shared_cells.none);  // a tuple once tuple! exists
+  add_field(info, "build", *integer(build_number(u.version)));
+  rs.result = info;
+  stack::drop_values(1);
+  return &rs.result;
+}
+
+// Standard output straight through its handle, after whatever the print writer has flushed.
+const Cell* write_stdout(Cell* args, uint32_t) {
+  Cell value = args[0];
+  std::string molded;
+  const char* bytes;
+  size_t size;
+  if (value.is(TYPE_STRING)) {
+    int32_t length = -1;
+    bytes = unicode::string_to_utf8(value, &length);
+    size = static_cast<size_t>(length);
+  } else {
+    molded = actions::mold_text(value);
+    bytes = molded.data();
+    size = molded.size();
+  }
+  while (size > 0) {
+    ssize_t n = ::write(1, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // a closed pipe ends the write quietly
+    bytes += n;
+    size -= static_cast<size_t>(n);
+  }
+  return nullptr;
+}
+
+// The object of the global context, recorded as the context's own object (`system/words`).
+const Cell* global_context_object(Cell*, uint32_t) {
+  if (!boot_state.loading) {
+    Cell w = word_named("make-global-context-object");
+    fire(Err::script_not_defined, &w);
+  }
+  rs.result = object::from_context(context::global(), 0xFFFFFFFFu);
+  return &rs.result;
+}
+
+const Cell* runtime_version(Cell*, uint32_t) {
+  rs.result = str::make_from_utf8(kVersion);
+  return &rs.result;
+}
+
+const Cell* gc_active_q(Cell*, uint32_t) { return logic(gc::enabled()); }
+const Cell* gc_series_cycles(Cell*, uint32_t) {
+  return integer(static_cast<int32_t>(gc::collector_state.series_cycles & 0x7FFFFFFF));
+}
+const Cell* gc_nodes_cycles(Cell*, uint32_t) {
+  return integer(static_cast<int32_t>(gc::collector_state.nodes_cycles & 0x7FFFFFFF));
+}
+
+// The switch behind `system/options/float/pretty?`.
+const Cell* float_pretty(Cell* args, uint32_t) {
+  float_state.pretty = is_true(args[0]);
+  return nullptr;
+}
+
 // ---- Predicates ---------------------------------------------------------------------------------
 
 template <TypeId T>
@@ -205,6 +371,21 @@ constexpr Entry kRoutines[] = {
     {"stack-size?", &stack_size_q},
     {"pick-stack", &pick_stack},
     {"collect-calls", &collect_calls},
+    {"frame-index?", &frame_index_q},
+    {"tracing?", &tracing_q},
+    {"last-lf?", &last_lf_q},
+    {"get-current-dir", &get_current_dir},
+    {"set-current-dir", &set_current_dir},
+    {"create-dir", &create_dir},
+    {"exists?", &exists_q},
+    {"os-info", &os_info},
+    {"write-stdout", &write_stdout},
+    {"make-global-context-object", &global_context_object},
+    {"runtime-version", &runtime_version},
+    {"gc-active?", &gc_active_q},
+    {"gc-series-cycles", &gc_series_cycles},
+    {"gc-nodes-cycles", &gc_nodes_cycles},
+    {"float-pretty", &float_pretty},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
