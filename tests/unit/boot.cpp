@@ -31,20 +31,29 @@ Cell global(const char* name) {
   return v ? *v : Cell{};
 }
 
-// The molded result of evaluating the text, or "error" when it raises.
-std::string eval(const std::string& text) {
+// The value of the text, or none when it raises or exits.
+Cell eval_value(const std::string& text, bool* failed = nullptr) {
   Cell code = boot::load_source(text);
   stack::reset();
   clear_pending_exit();
   stack::push_value(code);
+  bool bad = false;
   try {
-    if (interp::eval_block(code, true) != EXIT_NONE) return "exit";
+    bad = interp::eval_block(code, true) != EXIT_NONE;
   } catch (const Unwind&) {
     clear_pending_exit();
     stack::reset();
-    return "error";
+    bad = true;
   }
-  return actions::mold_text(*stack::base());
+  if (failed) *failed = bad;
+  return bad ? Cell{} : *stack::base();
+}
+
+// The molded result of evaluating the text, or "error" when it raises.
+std::string eval(const std::string& text) {
+  bool failed = false;
+  Cell v = eval_value(text, &failed);
+  return failed ? "error" : actions::mold_text(v);
 }
 
 TEST_F(Boot, EverySourceInTheLoadOrderIsEmbedded) {
@@ -73,7 +82,12 @@ TEST_F(Boot, GlobalsAfterStartUp) {
       {"internal!", TYPE_TYPESET}, {"default!", TYPE_TYPESET}, {"make", TYPE_ACTION},
       {"write", TYPE_ACTION},      {"quit-return", TYPE_ROUTINE}, {"block?", TYPE_ROUTINE},
       {"planar?", TYPE_ROUTINE},   {"quit", TYPE_FUNCTION},   {"+", TYPE_OP},
-      {">>>", TYPE_OP},           {"xor", TYPE_OP},
+      {">>>", TYPE_OP},           {"xor", TYPE_OP},         {"//", TYPE_OP},
+      {"mod", TYPE_FUNCTION},     {"modulo", TYPE_FUNCTION}, {"system", TYPE_OBJECT},
+      {"last-lf?", TYPE_ROUTINE}, {"get-current-dir", TYPE_ROUTINE},
+      {"set-current-dir", TYPE_ROUTINE}, {"create-dir", TYPE_ROUTINE},
+      {"exists?", TYPE_ROUTINE},  {"os-info", TYPE_ROUTINE},  {"frame-index?", TYPE_ROUTINE},
+      {"tracing?", TYPE_ROUTINE}, {"write-stdout", TYPE_ROUTINE}, {"stack-size?", TYPE_ROUTINE},
   };
   for (const auto& row : table) EXPECT_EQ(global(row.name).type(), row.type) << row.name;
   const struct {
@@ -83,6 +97,11 @@ TEST_F(Boot, GlobalsAfterStartUp) {
       {"true", "true"},      {"yes", "true"},        {"off", "false"},       {"Tovik", "false"},
       {"lf", "#\"^/\""},     {"space", "#\" \""},    {"null", "#\"^@\""},
       {"dbl-quote", "#\"^\"\""}, {"pi", "3.141592653589793"},
+      {"none", "none"},      {"false", "false"},     {"on", "true"},         {"no", "false"},
+      {"tab", "#\"^-\""},    {"cr", "#\"^M\""},      {"newline", "#\"^/\""}, {"escape", "#\"^[\""},
+      {"slash", "#\"/\""},   {"sp", "#\" \""},       {"crlf", "\"^M^/\""},    {"enter", "#\"^M\""},
+      {"dot", "#\".\""},     {"comma", "#\",\""},     {"system/platform", "Linux"},
+      {"number!", "make typeset! [integer! float! percent!]"},
   };
   for (const auto& v : values) EXPECT_EQ(eval(v.expr), v.mold) << v.expr;
 }
@@ -118,6 +137,13 @@ TEST_F(Boot, RoutinesPredicatesAndOperators) {
 
 TEST_F(Boot, LibraryFunctionsCarryTheirFlag) {
   EXPECT_NE(global("quit").header & kFunctionLibrary, 0u);
+  // Those kept in the system object's sub-objects too.
+  for (const char* path : {":system/lexer/trapper", ":system/state/callbacks/on-change*",
+                           ":system/options/on-change*"}) {
+    Cell f = eval_value(path);
+    EXPECT_TRUE(f.is(TYPE_FUNCTION)) << path;
+    EXPECT_NE(f.header & kFunctionLibrary, 0u) << path;
+  }
   EXPECT_EQ(eval("f: make function! [[] [1]] f"), "1");
   EXPECT_EQ(global("f").header & kFunctionLibrary, 0u);
 }

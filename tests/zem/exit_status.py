@@ -11,7 +11,15 @@ CASES = [
     ("quit/return 3", 3, ""),
     ("quit/return 256", 255, ""),
     ("quit-return 7", 7, ""),
-    ("1 / 0", 254, "*** Math Error"),
+    ("1 / 0", 254, "*** Math Error: attempt to divide by zero\n*** Where: /"),
+    # a redefined system changes neither quit nor the messages
+    ("system: none quit/return 3", 3, ""),
+    ("system: make object! [a: 1] quit/return 4", 4, ""),
+    ("system: make object! [console: none] 1 / 0", 254, "*** Math Error: attempt to divide by zero"),
+    # the messages come from the catalogue in system
+    ("system/catalog/errors/math/zero-divide: \"no halves\" 1 / 0", 254, "*** Math Error: no halves"),
+    ("f: func [] [quit/return 5] f print 1", 5, ""),
+    ("quit-return 0 1 / 0", 0, ""),
 ]
 
 
