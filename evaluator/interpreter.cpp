@@ -9,6 +9,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/platform.h"
 
@@ -40,12 +41,16 @@ inline Cell* at(NodeId node, uint32_t i) {
 }
 inline Cell* at(const Cursor& c) { return c.index < c.end ? at(c.node, c.index) : nullptr; }
 
+// The result just placed.
+inline const Cell& placed(bool sub) { return sub ? *(stack::top() - 1) : *stack::base(); }
+
 // Puts a result where the expression's caller wants it.
 inline void place(const Cell& v, bool sub) {
   if (sub)
     stack::push_value(v);
   else
     stack::set_single_result(v);
+  if (tracing()) trace::fire_here(TRACE_PUSH, placed(sub));
 }
 
 // Drops the top frame and everything the callee pushed (top = callee's base).
@@ -112,7 +117,9 @@ uint32_t eval_paren(const Cell& paren, bool sub) {
   BlockScope scope(paren);
   stack::push_body_frame(kInterpNativeFrame);
   Cursor c = cursor_of(paren);
+  if (tracing()) trace::fire(TRACE_ENTER, c.node, c.index, shared_cells.none);
   if (uint32_t st = run_values(c)) return st;
+  if (tracing()) trace::fire(TRACE_EXIT, c.node, c.end, *stack::base());
   Cell result = *stack::base();
   drop_frame();
   place(result, sub);
@@ -248,6 +255,7 @@ uint32_t fetch_one(const Cell& ts, const Cell& word, const CallContext& cc, bool
     }
   }
   const Cell& got = *(stack::top() - 1);
+  if (tracing() && kind != FETCH_EVAL) trace::fire(TRACE_FETCH, cc.c->node, cc.c->index - 1, got);
   if (!typeset_has(ts, got.type())) {
     Cell name = *cc.fn_name, type = datatype_cell(got.type()), w = word;
     fire(Err::script_expect_arg, &name, &type, &w);
@@ -367,6 +375,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
     }
   }
   (void)ref_count;
+  if (tracing()) trace::call(fn, *cc.fn_name);
   if (!table) return EXIT_NONE;
   if (fn.is(TYPE_NATIVE)) {
     NativeEntry entry = fn.data1 < kNativeSlots ? natives_table.entries[fn.data1] : nullptr;
@@ -520,7 +529,9 @@ uint32_t eval_block(const Cell& block, bool keep) {
   BlockScope scope(block);
   stack::push_body_frame(kEvalFrame);
   Cursor c = cursor_of(block);
+  if (tracing()) trace::fire(TRACE_ENTER, c.node, c.index, shared_cells.none);
   if (uint32_t st = run_values(c)) return st;
+  if (tracing()) trace::fire(TRACE_EXIT, c.node, c.end, *stack::base());
   if (keep)
     stack::pop_frame_keep_result();
   else
@@ -561,6 +572,7 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
     return EXIT_NONE;
   }
   Cell val = *v;
+  if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, val);
   c.index++;
   switch (val.type()) {
     case TYPE_PAREN:
@@ -571,6 +583,7 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
       stack::push_value(val);
       if (!at(c)) fire(Err::script_need_value, &val);
       if (uint32_t st = eval_expression(c, false, true)) return st;
+      if (tracing()) trace::fire_here(TRACE_SET, stack::base()[1], &val);
       Cell result = stack::base()[1];
       set_word(stack::base()[0], result);
       drop_frame();
@@ -581,6 +594,7 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
       if (!at(c)) fire(Err::script_need_value, &val);
       stack::push_frame_sym(kInterpNativeFrame, g_symbols.set_path, 0);
       if (uint32_t st = eval_expression(c, false, true)) return st;
+      if (tracing()) trace::fire_here(TRACE_SET, stack::base()[0], &val);
       if (uint32_t st = eval_path(val, nullptr, true, false, true, stack::base())) return st;
       Cell result = stack::base()[0];
       drop_frame();
@@ -654,14 +668,15 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
   // Infix operators, left to right: the result just made is the operator's left operand.
   for (;;) {
     const Cell* next = at(c);
-    if (!next || !next->is(TYPE_WORD)) return EXIT_NONE;
+    if (!next || !next->is(TYPE_WORD)) break;
     const Cell* opv = peek_word_value(*next);
-    if (!opv || !opv->is(TYPE_OP)) return EXIT_NONE;
+    if (!opv || !opv->is(TYPE_OP)) break;
     Cell word = *next;
     Cell fn = *opv;
     fn.set_type(native::op_source_type(*opv));
+    if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, word);
     c.index++;
-    if (fn.is(TYPE_ACTION) && integer_fast_path(fn.data1, c, sub ? start_top : stack::base()))
+    if (fn.is(TYPE_ACTION) && !tracing() && integer_fast_path(fn.data1, c, sub ? start_top : stack::base()))
       continue;
     stack_state.top = sub ? start_top : stack::base();
     CallInfo info;
@@ -669,6 +684,8 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
     info.infix = true;
     if (uint32_t st = call_function(fn, &c, sub, info)) return st;
   }
+  if (tracing() && !sub) trace::fire_here(TRACE_EXPR, *stack::base());
+  return EXIT_NONE;
 }
 
 uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& info) {
@@ -693,6 +710,7 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
       crash_report(CRASH_NO_SWITCH_MATCH, 0);
   }
   if (info.infix) stack_state.top = stack_state.base + 1;
+  if (tracing()) trace::open(fn);
   CallContext cc{&name, c, info.infix};
   if (uint32_t st = fetch_arguments(fn, cc, info)) return st;
   if (fn.is(TYPE_FUNCTION)) {
@@ -704,6 +722,7 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
   drop_frame();
   if (holder) stack_state.top = holder;
   place(result, sub);
+  if (tracing()) trace::returned(placed(sub), name);
   return EXIT_NONE;
 }
 
@@ -718,21 +737,37 @@ uint32_t exec_function_body(const Cell& fn, NodeId) {
   } restore{ctx, block_head(ctx)->data2};
   block_head(ctx)->data2 = stack::values_ref(stack::base());
   stack::set_body_flag(true);
+  trace::BodyScope traced(fn);
   Cell body = block_head(fn.data3)[MORE_BODY];
   if (!body.is(TYPE_BLOCK)) {
     stack::set_single_result(shared_cells.unset);
-    return EXIT_NONE;
-  }
-  uint32_t st = eval_block(body, true);
-  if ((st == EXIT_RETURN || st == EXIT_EXIT) && stack::exit_stops_at(frame)) {
+  } else if (uint32_t st = eval_block(body, true)) {
+    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
     stack::take_exit_value();
-    return EXIT_NONE;
   }
-  return st;
+  traced.epilog(fn, *stack::base());
+  return EXIT_NONE;
 }
+
+namespace {
+uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
+                    const Cell* set_value);
+}  // namespace
 
 uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
                    const Cell* set_value) {
+  if (!tracing()) return path_steps(path, c, set, get, sub, set_value);
+  Cell p = path;
+  trace::fire_in(TRACE_ENTER, p, shared_cells.none);
+  if (uint32_t st = path_steps(p, c, set, get, sub, set_value)) return st;
+  if (tracing()) trace::fire_in(TRACE_EXIT, p, placed(sub));
+  return EXIT_NONE;
+}
+
+namespace {
+
+uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
+                    const Cell* set_value) {
   NodeId node = path.node();
   uint32_t len = length_of(node);
   uint32_t first = path.head_index();
@@ -815,6 +850,8 @@ uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
   place(result, sub);
   return EXIT_NONE;
 }
+
+}  // namespace
 
 }  // namespace interp
 }  // namespace zem

@@ -12,6 +12,7 @@
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 
@@ -189,6 +190,7 @@ void init() {
   state.ready = true;
   state.print_scratch = block::make(32);
   register_table(kNativeCount, entries);
+  trace::init();
 }
 
 NativeEntry entry(uint32_t index) {

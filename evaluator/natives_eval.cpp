@@ -12,6 +12,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "runtime/error.h"
 
 namespace zem {
@@ -68,9 +69,9 @@ uint32_t eval_block_result(const Cell& block) {
 
 // ---- do ----------------------------------------------------------------------------------------
 
-uint32_t native_do(int32_t check, const int32_t* r) {
-  if (check) natives::check_args(NATIVE_do, r);
-  if (r[0] >= 0 || r[3] >= 0) natives::fire_not_done(NATIVE_do);  // /expand, /trace
+namespace {
+
+uint32_t do_value(const int32_t* r) {
   Cell value = *stack::arg(0);
   switch (value.type()) {
     case TYPE_BLOCK:
@@ -105,6 +106,33 @@ uint32_t native_do(int32_t check, const int32_t* r) {
     default:
       return eval_single(value);
   }
+}
+
+}  // namespace
+
+// /trace: the tracer watches this evaluation only (a run already in progress keeps its own), and
+// `return` and `exit` in the traced code end it, giving its value.
+uint32_t native_do(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_do, r);
+  if (r[0] >= 0) natives::fire_not_done(NATIVE_do);  // /expand
+  if (r[3] < 0) return do_value(r);
+  uint32_t frame = stack::depth() - 1;
+  stack::set_body_flag(true);
+  bool started = trace::start(*stack::arg(static_cast<uint32_t>(r[3])));
+  uint32_t st;
+  try {
+    if (started) trace::fire(TRACE_INIT, 0, 0, shared_cells.none);
+    st = do_value(r);
+  } catch (const Unwind&) {
+    if (started) trace::stop();
+    throw;
+  }
+  if (started) trace::stop();
+  if ((st == EXIT_RETURN || st == EXIT_EXIT) && stack::exit_stops_at(frame)) {
+    stack::take_exit_value();
+    return EXIT_NONE;
+  }
+  return st;
 }
 
 // ---- reduce and compose ------------------------------------------------------------------------
@@ -369,6 +397,7 @@ uint32_t native_return(int32_t check, const int32_t* r) {
 
 uint32_t native_throw(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_throw, r);
+  if (tracing()) trace::fire(TRACE_THROW, 0, 0, *stack::arg(0));
   if (r[0] < 0) {
     stack::keep_one_result();
     *stack::push_cell() = make_unset();
@@ -433,6 +462,7 @@ uint32_t native_catch(int32_t check, const int32_t* r) {
   stack::take_exit_value();
   stack::pop_frame_keep_result();
   stack::keep_one_result();
+  if (tracing()) trace::fire(TRACE_CATCH, 0, 0, *stack::base());
   return EXIT_NONE;
 }
 

@@ -4,6 +4,7 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -41,6 +42,7 @@ void mark_roots(void*) { mark_frames(); }
 
 void raise_error(PendingExit& p) {
   if (g_hooks.build_error_value) g_hooks.build_error_value(p);
+  if (tracing()) trace::error_raised(p);
   unwind_for_error(p);
 }
 

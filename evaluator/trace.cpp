@@ -1,0 +1,271 @@
+#include "evaluator/trace.h"
+
+#include <array>
+#include <string_view>
+
+#include "datatypes/symbol.h"
+#include "datatypes/unset_none_logic.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "runtime/boot_state.h"
+#include "runtime/collector.h"
+
+namespace zem {
+
+TraceState trace_state;
+
+namespace trace {
+
+namespace {
+
+// The event words in bit order: init is bit 0x1, expr bit 0x8000.
+constexpr std::array<std::string_view, 16> kEventNames = {
+    "init",  "end",  "prolog", "epilog", "enter", "exit",  "open",  "return",
+    "fetch", "push", "set",    "call",   "error", "throw", "catch", "expr"};
+
+struct Engine {
+  std::array<uint32_t, 16> event_symbols{};
+  uint32_t frame_symbol = 0;  // <interp-callback>, the name of the tracer's frame
+  bool in_tracer = false;     // the tracer (or a function it calls) is running
+  bool rooted = false;
+};
+Engine engine;
+
+void mark_roots(void*) {
+  TraceState& t = trace_state;
+  gc::mark_value(t.callback);
+  for (Cell& a : t.kept.args) gc::mark_value(a);
+  gc::mark_value(t.kept.value);
+  gc::mark_value(t.kept.name);
+}
+
+void intern_symbols() {
+  if (engine.frame_symbol) return;
+  for (size_t i = 0; i < kEventNames.size(); i++)
+    engine.event_symbols[i] = symbol::intern(kEventNames[i]);
+  engine.frame_symbol = symbol::intern("<interp-callback>");
+}
+
+uint32_t event_symbol(uint32_t event) {
+  return engine.event_symbols[static_cast<size_t>(__builtin_ctz(event))];
+}
+
+Cell pair(uint32_t x, uint32_t y) {
+  Cell c{};
+  c.set_header(TYPE_PAIR);
+  c.data2 = x;
+  c.data3 = y;
+  return c;
+}
+
+Cell integer(int32_t n) {
+  Cell c{};
+  c.set_header(TYPE_INTEGER);
+  c.data2 = static_cast<uint32_t>(n);
+  return c;
+}
+
+// The name of a call for the tracer: its word, or the function itself when it has none.
+Cell name_or_function(const Cell& name, const Cell& fn) {
+  bool anonymous = !interp::word_kind(name.type()) || name.data2 == stack_state.anon_symbol;
+  return anonymous ? fn : name;
+}
+
+// The word of the running function's frame (the top frame while its body runs).
+Cell frame_name(const Cell& fn) {
+  if (stack::depth() == 0) return fn;
+  const CallFrame& f = *stack::top_frame();
+  return name_or_function(make_word_cell(f.symbol(), f.word_context), fn);
+}
+
+// An exit in progress while the tracer runs: set aside (rooted) and put back afterwards, so that
+// exits inside the tracer cannot disturb it.
+class KeepExit {
+ public:
+  KeepExit() : target_(stack_state.exit_target), throw_position_(stack_state.throw_position) {
+    trace_state.kept = pending_exit();
+    clear_pending_exit();
+  }
+  ~KeepExit() {
+    pending_exit() = trace_state.kept;
+    trace_state.kept = PendingExit{};
+    stack_state.exit_target = target_;
+    stack_state.throw_position = throw_position_;
+  }
+  KeepExit(const KeepExit&) = delete;
+  KeepExit& operator=(const KeepExit&) = delete;
+
+ private:
+  uint32_t target_;
+  int64_t throw_position_;
+};
+
+// Calls the tracer above the current top with its six arguments, tracing off while it runs. The
+// stacks are put back afterwards; an exit or error raised by the tracer goes on from here, with
+// tracing left off.
+void run(uint32_t event, const Cell& code, int32_t offset, const Cell& value, const Cell& ref) {
+  TraceState& t = trace_state;
+  stack::check_machine_stack();
+  stack::Mark m = stack::mark();
+  const Cell args[6] = {make_word_cell(event_symbol(event), 0), code, integer(offset), value, ref,
+                        pair(m.base, m.top)};
+  Cell* holder = stack::push_value(t.callback);  // keeps it alive if the tracer replaces it
+  stack::push_frame_sym(FRAME_FUNCTION | kFrameInterpFlag, engine.frame_symbol, 0);
+  // The tracer's slots as a call fills them: arguments, each refinement's flag (false) and its
+  // arguments (none), then the /local flag and the locals.
+  NodeId cache = interp::arg_cache(*holder);
+  uint32_t n = series_length(cache);
+  uint32_t arg = 0;
+  bool arguments = true;
+  for (uint32_t i = 0; i < n; i++) {
+    Cell e = block_head(cache)[i];
+    if (e.is(TYPE_TYPESET)) {
+      i++;
+      if (((e.header >> kFetchShift) & 3) == FETCH_RETURN) continue;
+      stack::push_value(arguments && arg < 6 ? args[arg++] : shared_cells.none);
+    } else if (e.is(TYPE_REFINEMENT)) {
+      arguments = false;
+      stack::push_value(shared_cells.false_value);
+    } else if (e.is(TYPE_INTEGER)) {
+      stack::push_value(shared_cells.false_value);
+      for (int32_t k = 1; k < e.int_value(); k++) stack::push_value(shared_cells.none);
+    }
+  }
+  struct InTracer {
+    InTracer() { engine.in_tracer = true; }
+    ~InTracer() { engine.in_tracer = false; }
+  } in_tracer;
+  t.active = false;
+  if (uint32_t st = interp::exec_function_body(*holder, 0)) stack::raise_status(st);
+  t.active = t.enabled;
+  stack::restore(m);
+}
+
+void emit(uint32_t event, TypeId type, NodeId node, uint32_t index, const Cell& value,
+          const Cell* ref) {
+  TraceState& t = trace_state;
+  if (!(t.mask & event) || !t.callback.is(TYPE_FUNCTION)) return;
+  Cell code = shared_cells.none;
+  int32_t offset = -1;
+  if (node) {
+    code.set_header(type);
+    code.data1 = 0;
+    code.data2 = node;
+    code.data3 = 0;
+    if (index <= series_length(node)) offset = static_cast<int32_t>(index);
+  }
+  constexpr uint32_t kWithRef = TRACE_PROLOG | TRACE_EPILOG | TRACE_SET | TRACE_RETURN | TRACE_CALL;
+  run(event, code, offset, value, ref && (event & kWithRef) ? *ref : shared_cells.none);
+}
+
+}  // namespace
+
+void init() {
+  if (!engine.rooted) gc::add_root(mark_roots);
+  engine.rooted = true;
+  engine.frame_symbol = 0;
+  engine.in_tracer = false;
+  trace_state = TraceState{};
+}
+
+uint32_t mask_of(const Cell& tracer) {
+  Cell body = block_head(tracer.data3)[MORE_BODY];
+  if (!body.is(TYPE_BLOCK) || body.head_index() >= series_length(body.node()))
+    return kTraceAllEvents;
+  Cell first = block_head(body.node())[body.head_index()];
+  if (!first.is(TYPE_BLOCK) || first.head_index() >= series_length(first.node()))
+    return kTraceAllEvents;
+  uint32_t mask = 0;
+  for (uint32_t i = first.head_index(); i < series_length(first.node()); i++) {
+    const Cell& w = block_head(first.node())[i];
+    if (!w.is(TYPE_WORD)) continue;
+    uint32_t c = symbol::canonical_id(w.data2);
+    for (size_t k = 0; k < kEventNames.size(); k++)
+      if (symbol::canonical_id(engine.event_symbols[k]) == c) mask |= 1u << k;
+  }
+  return mask;
+}
+
+bool start(const Cell& tracer) {
+  TraceState& t = trace_state;
+  if (t.enabled) return false;
+  intern_symbols();
+  t.mask = mask_of(tracer);
+  t.callback = tracer;
+  t.enabled = t.active = true;
+  return true;
+}
+
+void stop() {
+  TraceState& t = trace_state;
+  if (t.active) {
+    KeepExit keep;
+    fire(TRACE_END, 0, 0, shared_cells.none);
+  }
+  t.callback = shared_cells.none;
+  t.enabled = t.active = false;
+  t.mask = kTraceAllEvents;
+}
+
+void fire(uint32_t event, NodeId node, uint32_t index, const Cell& value, const Cell* ref) {
+  const std::vector<Cell>& blocks = interp_state.blocks;
+  TypeId type = !blocks.empty() && blocks.back().node() == node ? blocks.back().type() : TYPE_BLOCK;
+  emit(event, type, node, index, value, ref);
+}
+
+void fire_here(uint32_t event, const Cell& value, const Cell* ref) {
+  const std::vector<Cell>& blocks = interp_state.blocks;
+  if (blocks.empty()) {
+    emit(event, TYPE_BLOCK, 0, 0, value, ref);
+    return;
+  }
+  const Cell b = blocks.back();
+  emit(event, b.type(), b.node(), b.data1, value, ref);
+}
+
+void fire_in(uint32_t event, const Cell& code, const Cell& value) {
+  emit(event, code.type(), code.node(), code.head_index(), value, nullptr);
+}
+
+void open(const Cell& fn) { fire_here(TRACE_OPEN, fn); }
+
+void call(const Cell& fn, const Cell& name) {
+  Cell ref = name_or_function(name, fn);
+  fire_here(TRACE_CALL, fn, &ref);
+}
+
+void returned(const Cell& result, const Cell& name) {
+  Cell v = result, ref = name;
+  fire_here(TRACE_RETURN, v, &ref);
+}
+
+void BodyScope::begin(const Cell& fn) {
+  if (engine.in_tracer) return;
+  TraceState& t = trace_state;
+  saved_ = t.active;
+  switched_ = true;
+  if (fn.header & (kFunctionLibrary | kFunctionNoTrace))
+    t.active = false;
+  else if (fn.header & kFunctionTrace)
+    t.active = t.enabled;
+  if (t.active) {
+    Cell ref = frame_name(fn);
+    fire_here(TRACE_PROLOG, fn, &ref);
+  }
+}
+
+void BodyScope::end(const Cell& fn, const Cell& result) {
+  Cell v = result, ref = frame_name(fn);
+  fire_here(TRACE_EPILOG, v, &ref);
+}
+
+void error_raised(PendingExit& p) {
+  if (p.error == Err::internal_stack_overflow || stack_state.raising_overflow) return;
+  if (!(trace_state.mask & TRACE_ERROR)) return;
+  KeepExit keep;
+  Cell error = trace_state.kept.value;
+  fire_here(TRACE_ERROR, error);
+}
+
+}  // namespace trace
+}  // namespace zem
