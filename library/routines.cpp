@@ -25,6 +25,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "library/boot.h"
 #include "runtime/boot_state.h"
 #include "runtime/collector.h"
@@ -186,9 +187,8 @@ uint32_t frame_base() { return stack::cell_index(stack::base()); }
 
 const Cell* frame_index_q(Cell*, uint32_t) { return integer(static_cast<int32_t>(frame_base())); }
 
-// No tracer runs in this build: `do/trace` is not there yet, and parse tracing is not the
-// interpreter's.
-const Cell* tracing_q(Cell*, uint32_t) { return logic(false); }
+// A `do/trace` run is in progress (parse tracing is not the interpreter's).
+const Cell* tracing_q(Cell*, uint32_t) { return logic(trace_state.enabled); }
 
 const Cell* last_lf_q(Cell*, uint32_t) { return logic(natives::last_line_feed()); }
 
