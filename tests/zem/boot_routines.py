@@ -14,13 +14,13 @@ print form system/options/path
 create-dir to file! "made"
 print exists? to file! "made"
 print exists? to file! "missing"
-set-current-dir to file! "made"
-print get-current-dir
 prin "a"
 write-stdout "b^/c"
 print "d"
 write-stdout [1 "x"]
 print ""
+append system/options/path "made/"
+print get-current-dir
 system/options/path: to file! %..
 print get-current-dir
 """
@@ -31,7 +31,7 @@ with tempfile.TemporaryDirectory() as tmp:
     with open(script, "w") as f:
         f.write(SCRIPT)
     r = subprocess.run([ZEM_RUN, script], capture_output=True, timeout=60, cwd=tmp)
-    want = (f"{tmp}/\n{tmp}/\ntrue\nfalse\n{tmp}/made/\nab\ncd\n[1 \"x\"]\n{tmp}/\n").encode()
+    want = (f"{tmp}/\n{tmp}/\ntrue\nfalse\nab\ncd\n[1 \"x\"]\n{tmp}/made/\n{tmp}/\n").encode()
     if r.returncode != 0 or r.stdout != want:
         failures.append(f"status {r.returncode}\nstdout {r.stdout!r}\nwant   {want!r}\nstderr {r.stderr!r}")
     if not os.path.isdir(os.path.join(tmp, "made")):
