@@ -42,12 +42,14 @@ constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem
 
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run
+  NodeId callbacks = 0;      // context of system/state/callbacks
   bool rooted = false;
 };
 LoaderState loader;
 
 void mark_sources(void*) {
   for (const Cell& c : loader.blocks) gc::mark_value(c);
+  if (loader.callbacks) gc::mark_context(loader.callbacks);
 }
 
 void say(const std::string& text) {
@@ -108,20 +110,25 @@ void define_datatype_words() {
   }
 }
 
-// Errors take their messages from `system/catalog/errors` from now on; the table built into the
-// runtime carries the same ids, so a mismatch is a build fault.
-void install_system_catalogue() {
+// The object in the field `name` of an object, or null.
+const Cell* object_field(const Cell* object, std::string_view name) {
+  if (!object || !object->is(TYPE_OBJECT)) return nullptr;
+  const Cell* v = object::find_field_value(*object, make_word_cell(symbol::intern(name), 0));
+  return v->is(TYPE_OBJECT) ? v : nullptr;
+}
+
+// The runtime keeps what it reads of the system object, so that a redefined `system` hides none
+// of it. Errors take their messages from `system/catalog/errors` from now on; the table built into
+// the runtime carries the same ids, so a mismatch is a build fault.
+void keep_system_objects() {
   const Cell* sys = context::symbol_value_cell(symbol::intern("system"), context::global());
-  const Cell* catalog = sys && sys->is(TYPE_OBJECT)
-                            ? object::find_field_value(*sys, make_word_cell(symbol::intern("catalog"), 0))
-                            : nullptr;
-  const Cell* errors = catalog && catalog->is(TYPE_OBJECT)
-                           ? object::find_field_value(*catalog, make_word_cell(symbol::intern("errors"), 0))
-                           : nullptr;
+  const Cell* errors = object_field(object_field(sys, "catalog"), "errors");
   if (!errors || !error_value::install_catalogue(*errors)) {
     say("*** boot: system/catalog/errors does not match the runtime's error ids\n");
     runtime_exit(kUncaughtErrorStatus);
   }
+  const Cell* callbacks = object_field(object_field(sys, "state"), "callbacks");
+  loader.callbacks = callbacks ? callbacks->data1 : 0;
 }
 
 uint32_t evaluate(const Cell& code) {
@@ -138,6 +145,14 @@ uint32_t evaluate(const Cell& code) {
 }  // namespace
 
 std::span<const LibrarySource> embedded_sources() { return kSources; }
+
+uint32_t callback_bits() {
+  if (!loader.callbacks) return 0;
+  int32_t i = context::find_symbol_index(loader.callbacks, symbol::intern("bits"), true);
+  if (i < 0) return 0;
+  const Cell& bits = context::values(loader.callbacks)[i];
+  return bits.is(TYPE_INTEGER) ? bits.data2 : 0;
+}
 std::span<const std::string_view> load_order() { return kLoadOrder; }
 
 Cell load_source(std::string_view text) {
@@ -152,6 +167,7 @@ void build_environment() {
   if (!loader.rooted) gc::add_root(mark_sources);
   loader.rooted = true;
   loader.blocks.clear();
+  loader.callbacks = 0;
   boot_state = BootState{};
   register_routines();
   natives::define_words();
@@ -176,7 +192,7 @@ void build_environment() {
   for (const Cell& code : std::vector<Cell>(loader.blocks)) {
     if (evaluate(code) != EXIT_NONE) fail();
   }
-  install_system_catalogue();
+  keep_system_objects();
   boot_state.loading = false;
   boot_state.done = true;
   set_global("boot-routine", shared_cells.unset);

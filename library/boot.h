@@ -29,6 +29,10 @@ void define_boot_words();
 // with status -2 and its "*** " message on stderr.
 void build_environment();
 
+// The `bits` field of system/state/callbacks (bit k - 1: the k-th callback flag is on), from the
+// object start-up made, whatever `system` holds now; 0 when it holds no integer.
+uint32_t callback_bits();
+
 // The scanned, bound block of a source text, its "Zem [...]" header skipped (for tests).
 Cell load_source(std::string_view text);
 

@@ -148,6 +148,19 @@ TEST_F(Boot, LibraryFunctionsCarryTheirFlag) {
   EXPECT_EQ(global("f").header & kFunctionLibrary, 0u);
 }
 
+TEST_F(Boot, CallbackBitsReadTheObjectStartUpMade) {
+  EXPECT_EQ(boot::callback_bits(), 0u);
+  eval("system/state/callbacks/parse?: true");
+  EXPECT_EQ(boot::callback_bits(), 2u);
+  // Through the object itself once `system` names something else.
+  eval("saved: system system: none saved/state/callbacks/deep?: true");
+  EXPECT_EQ(boot::callback_bits(), 18u);
+  eval("saved/state/callbacks/bits: none");
+  EXPECT_EQ(boot::callback_bits(), 0u);
+  eval("system: saved system/state/callbacks/deep?: system/state/callbacks/parse?: false");
+  EXPECT_EQ(boot::callback_bits(), 0u);
+}
+
 TEST_F(Boot, QuitReturnEndsTheProcessWithItsStatus) {
   EXPECT_EXIT(eval("quit-return 3"), testing::ExitedWithCode(3), "");
   EXPECT_EXIT(eval("quit-return -2"), testing::ExitedWithCode(254), "");
