@@ -388,6 +388,8 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
   return EXIT_NONE;
 }
 
+}  // namespace
+
 uint32_t call_routine(const Cell& fn) {
   Cell* more = block_head(fn.data3);
   uint32_t index = static_cast<uint32_t>(more[MORE_ENTRY].int_value());
@@ -414,6 +416,8 @@ uint32_t call_routine(const Cell& fn) {
   }
   return EXIT_NONE;
 }
+
+namespace {
 
 // `+`, `-` and `*` of two integers, the right one a literal or a word's value, computed in place
 // of the left operand without a call (the result is the action's: a float! on 32-bit overflow).

@@ -123,6 +123,8 @@ uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
 
 // Runs a function! whose arguments are on the current frame.
 uint32_t exec_function_body(const Cell& fn, NodeId object);
+// Calls a routine! whose arguments are on the current frame.
+uint32_t call_routine(const Cell& fn);
 
 // The argument cache of a function value (made on first use).
 NodeId arg_cache(const Cell& fn);

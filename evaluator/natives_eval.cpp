@@ -1,11 +1,14 @@
 // Evaluation natives (do, reduce, compose, apply), function makers (func, function, does, has) and
 // the non-local exits (break, continue, exit, return, throw, catch, try).
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/error_value.h"
 #include "datatypes/function.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
@@ -251,28 +254,232 @@ uint32_t native_compose(int32_t check, const int32_t* r) {
 }
 
 // ---- apply -------------------------------------------------------------------------------------
+//
+// The call is built from the argument block: each argument is the next expression's value (with
+// /safer the next value as it is; a missing one is none with /all, else `no-arg`). With /all each
+// refinement's use follows its place in the spec as a logic! value; without it the block ends with
+// refinement! values, each followed by the value that decides its use and, when used, by its
+// arguments. Those deciding values are always evaluated. /safer skips the arguments of a
+// refinement that is not used.
+
+namespace {
+
+struct Apply {
+  Cell name;      // the call's name, for errors and the tracer
+  Cell args;      // the argument block (rooted as the native's argument)
+  uint32_t index;  // the next value of the block
+  uint32_t end;
+  bool all, safer;
+
+  bool at_end() const { return index >= end; }
+
+  // Pushes the next value: evaluated, or as it is when `literal`.
+  uint32_t next_value(bool literal) {
+    if (literal) {
+      stack::push_value(*block::cell_at_index(args, index++));
+      return EXIT_NONE;
+    }
+    return interp::eval_next(args, index, true);
+  }
+
+  // Fetches the argument of the cache entry `ts` (with its word) as the newest cell.
+  uint32_t argument(const Cell& ts, const Cell& word) {
+    if (at_end()) {
+      if (!all) fire(Err::script_no_arg, &name, &word);
+      stack::push_value(shared_cells.none);
+      return EXIT_NONE;
+    }
+    if (uint32_t st = next_value(safer || ((ts.header >> kFetchShift) & 3) != FETCH_EVAL))
+      return st;
+    const Cell& got = *(stack::top() - 1);
+    if (!typeset_has(ts, got.type())) {
+      Cell type = datatype_cell(got.type()), w = word;
+      fire(Err::script_expect_arg, &name, &type, &w);
+    }
+    return EXIT_NONE;
+  }
+};
+
+// The cache entries of the arguments of the refinement at `k` (their count).
+uint32_t refinement_arity(NodeId cache, uint32_t k) {
+  uint32_t n = 0;
+  for (uint32_t j = k + 1; j + 1 < series_length(cache) && block_head(cache)[j].is(TYPE_TYPESET);
+       j += 2)
+    n++;
+  return n;
+}
+
+// Pushes every slot of the call on the current (callee) frame; fills `refs` for natives and
+// actions.
+uint32_t apply_arguments(const Cell& fn, Apply& a, const Cell* path, int32_t* refs) {
+  const bool is_function = fn.is(TYPE_FUNCTION) || fn.is(TYPE_ROUTINE);
+  const NodeId cache = interp::arg_cache(fn);
+  const uint32_t n = series_length(cache);
+  std::vector<uint32_t> flag_slot;  // function!: frame index of each refinement's flag
+  bool collecting = true;
+  for (uint32_t i = 0; i < n; i++) {
+    Cell e = block_head(cache)[i];
+    if (e.is(TYPE_TYPESET)) {
+      Cell word = block_head(cache)[++i];
+      if (((e.header >> kFetchShift) & 3) == FETCH_RETURN) continue;
+      if (collecting) {
+        if (uint32_t st = a.argument(e, word)) return st;
+      } else {
+        if (a.all && a.safer && !a.at_end()) a.index++;  // an unused refinement's value
+        if (is_function) stack::push_value(shared_cells.none);
+      }
+    } else if (e.is(TYPE_REFINEMENT)) {
+      bool use = false;
+      if (a.all && !a.at_end()) {
+        if (uint32_t st = a.next_value(false)) return st;
+        Cell flag = *(stack::top() - 1);
+        stack::drop_values(1);
+        if (!flag.is(TYPE_LOGIC)) {
+          Cell type = datatype_cell(flag.type()), w = e;
+          w.set_type(TYPE_WORD);
+          fire(Err::script_expect_arg, &a.name, &type, &w);
+        }
+        use = is_true(flag);
+      }
+      collecting = use;
+      if (is_function) {
+        flag_slot.push_back(static_cast<uint32_t>(stack::top() - stack::base()));
+        stack::push_value(make_logic(use));
+      } else if (use && e.data3 <= 32) {
+        refs[e.data3 - 1] = static_cast<int32_t>(stack::top() - stack::base());
+      }
+    } else if (e.is(TYPE_INTEGER) && is_function) {
+      stack::push_value(shared_cells.false_value);
+      for (int32_t k = 1; k < e.int_value(); k++) stack::push_value(shared_cells.none);
+    }
+  }
+  // Refinements named by the path (on), then by the block (refinement!, use, arguments).
+  uint32_t used = 0;
+  uint32_t p = path ? path->head_index() + 1 : 0;
+  const uint32_t path_end = path ? natives::series_tail(*path) : 0;
+  for (;;) {
+    Cell ref;
+    bool use = true;
+    if (p < path_end) {
+      ref = *block::cell_at_index(*path, p++);
+      if (!ref.is(TYPE_WORD)) fire(Err::script_bad_refine, &ref);
+    } else if (!a.all && !a.at_end()) {
+      ref = *block::cell_at_index(a.args, a.index++);
+      if (!ref.is(TYPE_REFINEMENT)) fire(Err::script_bad_refine, &ref);
+      if (!a.at_end()) {
+        if (uint32_t st = a.next_value(false)) return st;
+        use = is_true(*(stack::top() - 1));
+        stack::drop_values(1);
+      } else {
+        use = false;
+      }
+    } else {
+      break;
+    }
+    uint32_t k = 0, number = 0;
+    for (; k < n; k++) {
+      const Cell& r = block_head(cache)[k];
+      if (r.is(TYPE_TYPESET)) {
+        k++;
+      } else if (r.is(TYPE_REFINEMENT) &&
+                 symbol::canonical_id(r.data2) == symbol::canonical_id(ref.data2)) {
+        number = r.data3;
+        break;
+      }
+    }
+    if (!number) fire(Err::script_no_refine, &a.name, &ref);
+    if (number > 32) fire(Err::internal_not_done);
+    if (used & (1u << (number - 1))) fire(Err::script_dup_refine, &ref);
+    used |= 1u << (number - 1);
+    uint32_t arity = refinement_arity(cache, k);
+    if (!use) {
+      if (a.safer) a.index = std::min(a.end, a.index + arity);
+      continue;
+    }
+    if (is_function) {
+      uint32_t slot = flag_slot[number - 1];
+      stack::base()[slot] = shared_cells.true_value;
+      for (uint32_t j = 0; j < arity; j++) {
+        const Cell ts = block_head(cache)[k + 1 + 2 * j];
+        const Cell word = block_head(cache)[k + 2 + 2 * j];
+        if (uint32_t st = a.argument(ts, word)) return st;
+        stack::base()[slot + 1 + j] = *(stack::top() - 1);
+        stack::drop_values(1);
+      }
+    } else {
+      refs[number - 1] = static_cast<int32_t>(stack::top() - stack::base());
+      for (uint32_t j = 0; j < arity; j++) {
+        const Cell ts = block_head(cache)[k + 1 + 2 * j];
+        const Cell word = block_head(cache)[k + 2 + 2 * j];
+        if (uint32_t st = a.argument(ts, word)) return st;
+      }
+    }
+  }
+  return EXIT_NONE;
+}
+
+}  // namespace
 
 uint32_t native_apply(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_apply, r);
-  if (r[0] >= 0 || r[1] >= 0) natives::fire_not_done(NATIVE_apply);  // /all, /safer
   Cell f = *stack::arg(0);
   Cell args = clamped(*stack::arg(1));
   Cell name = make_word_cell(symbol::intern("<applied>"), 0);
-  if (interp::word_kind(f.type())) {
-    name = f;
+  const Cell* path = nullptr;
+  if (interp::word_kind(f.type()) || f.is(TYPE_PATH)) {
+    // A path names the function by its first element; the others are refinements to use.
+    if (f.is(TYPE_PATH)) {
+      path = stack::arg(0);
+      if (path->head_index() >= natives::series_tail(*path)) fire(Err::script_invalid_arg, path);
+      name = *block::cell_at_index(*path, path->head_index());
+      if (!interp::word_kind(name.type())) fire(Err::script_invalid_arg, path);
+    } else {
+      name = f;
+    }
     name.set_type(TYPE_WORD);
-    f = *interp::word_value(f);
-  } else if (f.is(TYPE_PATH)) {
-    natives::fire_not_done(NATIVE_apply);
+    f = *interp::word_value(name);
   }
   if (!is_function_type(f.type())) fire(Err::script_invalid_arg, stack::arg(0));
-  if (f.is(TYPE_OP)) f.set_type(static_cast<TypeId>((f.header >> 16) & 0xFF));
+  if (f.is(TYPE_OP)) f.set_type(native::op_source_type(f));
   stack::keep_one_result();
-  interp::Cursor c{args.node(), args.head_index(), natives::series_tail(args)};
-  interp::CallInfo info;
-  info.name = &name;
-  if (uint32_t st = interp::call_function(f, &c, false, info)) return st;
+  stack::push_value(args);  // rooted while the arguments are evaluated
+  Cell* holder = stack::push_value(f);
+  bool is_function = f.is(TYPE_FUNCTION);
+  stack::push_frame(is_function ? kInterpFunctionFrame : kInterpNativeFrame, name);
+  if (tracing()) trace::open(f);
+  Apply a{name, args, args.head_index(), natives::series_tail(args), r[0] >= 0, r[1] >= 0};
+  int32_t refs[32];
+  std::fill(std::begin(refs), std::end(refs), -1);
+  if (uint32_t st = apply_arguments(*holder, a, path, refs)) return st;
+  if (tracing()) trace::call(*holder, name);
+  uint32_t st = EXIT_NONE;
+  switch (holder->type()) {
+    case TYPE_FUNCTION:
+      st = interp::exec_function_body(*holder, 0);
+      break;
+    case TYPE_ROUTINE:
+      st = interp::call_routine(*holder);
+      break;
+    case TYPE_NATIVE: {
+      NativeEntry entry = natives::entry(holder->data1 + 1);
+      if (!entry) fire(Err::internal_not_done);
+      st = entry(0, refs);
+      break;
+    }
+    default: {
+      ActionEntry entry = actions::entry(holder->data1 + 1);
+      if (!entry) fire(Err::internal_not_done);
+      entry(refs);
+    }
+  }
+  if (st) return st;
+  if (is_function) {
+    stack::pop_function_frame_keep_result();
+  } else {
+    stack::pop_frame_keep_result();
+  }
   stack::keep_one_result();
+  if (tracing()) trace::returned(*stack::base(), name);
   return EXIT_NONE;
 }
 
