@@ -19,6 +19,7 @@
 #include "datatypes/string.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
+#include "datatypes/url.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
 #include "runtime/collector.h"
@@ -174,8 +175,8 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", &function::register_routine},
     {TYPE_PAREN, TYPE_BLOCK, "paren!", &paren::register_paren},
     {TYPE_ISSUE, TYPE_WORD, "issue!", &register_issue_type},
-    {TYPE_URL, TYPE_STRING, "url!", nullptr},
-    {TYPE_FILE, TYPE_URL, "file!", nullptr},
+    {TYPE_URL, TYPE_STRING, "url!", &url::register_url_type},
+    {TYPE_FILE, TYPE_URL, "file!", &url::register_file_type},
     {TYPE_OBJECT, TYPE_NONE_ID, "object!", &register_object_type},
     {TYPE_BITSET, TYPE_NONE_ID, "bitset!", &register_bitset},
     {TYPE_TRIPLE, TYPE_NONE_ID, "triple!", nullptr},

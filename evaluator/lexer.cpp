@@ -106,10 +106,10 @@ bool fire_event(State& st, Event ev, TypeId type, const uint8_t* start, const ui
   bool go_on = st.observer->on_event(st, info);
   if (info.cursor != offset_of(st, shown)) {
     // The callback moved the input position: follow it, but never out of the input and never back
-    // before the current token.
+    // from where it was shown (the token's start, or its end once scanned), so that no token is
+    // scanned twice and a callback that always moves back cannot hold the scan in place.
     const uint8_t* to = st.in_start + std::min<uint64_t>(info.cursor, uint64_t(st.in_end - st.in_start));
-    if (to < st.token_start) to = st.token_start;
-    st.cursor = to;
+    if (to > shown) st.cursor = to;
   }
   return go_on;
 }
@@ -149,7 +149,10 @@ void close_open_paths(State& st);
   if (!st.build) stop(st);
   if (st.mask & EV_ERROR) {
     close_open_paths(st);
-    if (!fire_event(st, EV_ERROR, TYPE_ERROR, start, end ? end : st.cursor, nullptr, false)) stop(st);
+    if (!fire_event(st, EV_ERROR, TYPE_ERROR, start, end ? end : st.cursor, nullptr, false)) {
+      st.resume = true;
+      throw Unwind{EXIT_LEXER_STOP};
+    }
   }
   // The error's arguments: the position text, the datatype or the expected closer, the near text.
   Cell position = str::make_from_utf8(e.position());
@@ -863,6 +866,29 @@ void scan_token(State& st, bool one_value, bool prescan) {
 
 namespace {
 
+// After the callback passed over a syntax error: the scan leaves the token it was in (a braced
+// string, a point literal; open paths were closed before the event) and goes on from the cursor,
+// moved at least one character past the bad token's start (past the bad byte itself for an
+// invalid byte sequence) so that it cannot meet it again. Answers false at the end of the input:
+// nothing is left to scan.
+bool resume_after_error(State& st) {
+  st.resume = false;
+  const uint8_t* floor = st.kind == K_INVALID ? st.token_end : st.token_start;
+  if (floor > st.in_end) floor = st.in_end;
+  if (st.cursor <= floor && floor < st.in_end) {
+    uint32_t cp;
+    int n = *floor < 0x80 ? 1 : decode_utf8(floor, st.in_end, cp);
+    st.cursor = floor + (n ? n : 1);
+  }
+  if (st.cursor >= st.in_end) return false;
+  st.start_state = S_TOP;
+  st.brace_depth = 0;
+  st.brace_open = nullptr;
+  st.point_open = nullptr;
+  st.string_type = TYPE_STRING;
+  return true;
+}
+
 TypeId scan_into(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint32_t* consumed,
                  Observer* observer, const Cell* input, Cell* target, std::vector<Token>* sink) {
   prepare();
@@ -886,20 +912,24 @@ TypeId scan_into(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint
   if (input) st.input = *input;
   Unlink unlink{st, consumed};
 
-  try {
-    scan_token(st, mode.one_value, !mode.full_scan);
-    if (st.tail > st.base && st.head != State::kNoContainer) {
-      if (!mode.full_scan && st.start_state == S_PATH) {
-        st.last_type = innermost_type(st);
-      } else {
-        close_open_paths(st);
-        if (st.head != State::kNoContainer) missing_error(st, nullptr, innermost_type(st));
+  for (;;) {
+    try {
+      scan_token(st, mode.one_value, !mode.full_scan);
+      if (st.tail > st.base && st.head != State::kNoContainer) {
+        if (!mode.full_scan && st.start_state == S_PATH) {
+          st.last_type = innermost_type(st);
+        } else {
+          close_open_paths(st);
+          if (st.head != State::kNoContainer) missing_error(st, nullptr, innermost_type(st));
+        }
       }
+      break;
+    } catch (const Unwind& u) {
+      if (u.code > EXIT_LEXER_STOP) throw;
+      if (st.resume && resume_after_error(st)) continue;
+      if (out) *out = Cell{TYPE_NONE, 0, 0, 0};
+      return st.stopped || st.resume ? TYPE_ERROR : st.last_type;
     }
-  } catch (const Unwind& u) {
-    if (u.code > EXIT_LEXER_STOP) throw;
-    if (out) *out = Cell{TYPE_NONE, 0, 0, 0};
-    return st.stopped ? TYPE_ERROR : st.last_type;
   }
 
   if (st.build) {

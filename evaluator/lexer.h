@@ -49,7 +49,8 @@ class Observer {
   // Events asked for, as a set of `Event` bits.
   virtual uint32_t mask() const = 0;
   // Answers false to skip the token (prescan), not to load it (scan), to drop the value (load), to
-  // skip the opening or closing (open, close) or to stop quietly (error).
+  // skip the opening or closing (open, close) or to pass over a syntax error (error): the scan then
+  // goes on from the cursor, which is at least one character past the start of the bad token.
   virtual bool on_event(State& st, EventInfo& ev) = 0;
 };
 
@@ -123,6 +124,7 @@ struct State {
   Cell input{};             // string! or binary! input (type 0 when none)
   bool build = false;
   bool stopped = false;     // a syntax error or the callback stopped the scan
+  bool resume = false;      // the callback passed over a syntax error: the scan goes on
   // One-entry cache of byte offset -> character offset for events on string! input.
   uint32_t cached_byte = 0;
   uint32_t cached_char = 0;

@@ -16,6 +16,7 @@
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
 #include "datatypes/type_hooks.h"
+#include "datatypes/url.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -115,22 +116,36 @@ void load_raw_string(State& st, const uint8_t* start, const uint8_t* end, uint32
   load_text(st, start, end, s, e, text_flags & ~kClassMask, TYPE_STRING, false, build);
 }
 
+// Text with percent-encoded bytes decoded: checked as UTF-8 first, so the decoded text is too.
+void load_percent_text(State& st, const uint8_t* start, const uint8_t* end, const uint8_t* s,
+                       uint32_t flags, TypeId type, bool build) {
+  load_text(st, start, end, s, end, flags, type, false, false);
+  if (!build) return;
+  std::string text = url::percent_decode(std::string_view(reinterpret_cast<const char*>(s), size_t(end - s)));
+  *push_cell(st) = str::make_from_utf8(text, type);
+}
+
 void load_file(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
   if (end - start >= 2 && start[1] == '"') {
     if (end - start < 3 || end[-1] != '"') bad(st, start, end, TYPE_FILE);
     load_text(st, start, end, start + 2, end - 1, flags, TYPE_FILE, (flags & F_CARET) != 0, build);
     return;
   }
-  // Percent-encoded names are decoded by the file! datatype's coder, which is not here yet.
-  if (build && std::memchr(start + 1, '%', size_t(end - start - 1))) fire_not_done(TYPE_FILE);
-  load_text(st, start, end, start + 1, end, flags, TYPE_FILE, false, build);
+  if (std::memchr(start + 1, '%', size_t(end - start - 1))) {
+    load_percent_text(st, start, end, start + 1, flags, TYPE_FILE, build);
+  } else {
+    load_text(st, start, end, start + 1, end, flags, TYPE_FILE, false, build);
+  }
 }
 
 void load_url(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {
   if (*start == ':') bad(st, start, end, TYPE_GET_WORD);
   if (*start == '\'') bad(st, start, end, TYPE_LIT_WORD);
-  if (build && (flags & F_PERCENT)) fire_not_done(TYPE_URL);  // percent decoding belongs to url!
-  load_text(st, start, end, start, end, flags, TYPE_URL, false, build);
+  if (flags & F_PERCENT) {
+    load_percent_text(st, start, end, start, flags, TYPE_URL, build);
+  } else {
+    load_text(st, start, end, start, end, flags, TYPE_URL, false, build);
+  }
 }
 
 void load_tag(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build) {

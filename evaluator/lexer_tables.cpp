@@ -257,7 +257,10 @@ const std::array<uint8_t, kClassCount> kLineTable = make_line_table();
 const std::array<bool, 256> kPointLookahead = make_point_lookahead();
 const uint64_t kPathFollowerClasses =
     class_bits({C_BLANK, C_LF, C_LBRACKET, C_RBRACKET, C_LPAREN, C_RPAREN, C_LBRACE, C_DQUOTE, C_COLON,
-                C_LESS, C_SEMICOLON, C_WORD, C_INVALID, C_END});
+                C_LESS, C_SEMICOLON, C_INVALID, C_END,
+                // a word: every class a word can begin with, so that the letter after the ":" does
+                // not decide between a set-path and a path followed by a get-word
+                C_X, C_T, C_H, C_E_LOWER, C_E_UPPER, C_HEX_LOWER, C_HEX_UPPER, C_WORD});
 
 bool is_delimiter_space(uint32_t cp) {
   switch (cp) {

@@ -10,9 +10,6 @@ namespace zem {
     natives::fire_not_done(NATIVE_##name);                           \
   }
 
-ZEM_PENDING(dehex)
-ZEM_PENDING(enhex)
-
 // pair!, point2D!, point3D!, money!
 ZEM_PENDING(as_pair)
 ZEM_PENDING(as_point2d)

@@ -1,5 +1,5 @@
 // Output, memory and environment natives: print, prin, stats, recycle, as, get-env, set-env; and the
-// text natives over string storage and case folding: uppercase, lowercase, to-local-file.
+// text natives over string storage and case folding: uppercase and lowercase.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -233,22 +233,6 @@ uint32_t native_lowercase(int32_t check, const int32_t* r) {
   return change_case_native(NATIVE_lowercase, check, r, false);
 }
 
-// File paths are POSIX paths as they are; /full makes a relative one absolute from the current
-// directory.
 bool natives::last_line_feed() { return print_state.last_line_feed; }
-
-uint32_t native_to_local_file(int32_t check, const int32_t* r) {
-  if (check) natives::check_args(NATIVE_to_local_file, r);
-  std::string path = name_text(*stack::arg(0));
-  if (r[0] >= 0 && (path.empty() || path[0] != '/')) {
-    char buf[4096];
-    if (::getcwd(buf, sizeof buf)) {
-      std::string dir = buf;
-      if (dir.empty() || dir.back() != '/') dir += '/';
-      path = dir + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
-    }
-  }
-  return answer(str::make_from_utf8(path));
-}
 
 }  // namespace zem

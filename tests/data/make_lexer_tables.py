@@ -314,12 +314,14 @@ def point_lookahead():
 
 def path_followers():
     inner = re.search(r'\((.*)\)', PATH_FOLLOWERS)[1]
-    names = {'blank': 0, 'line feed': 1, 'word': 37, 'invalid': 38, 'end': 39}
+    # "word" stands for every class a word can begin with: the letter classes 14-20 and 37.
+    names = {'blank': [0], 'line feed': [1], 'word': [14, 15, 16, 17, 18, 19, 20, 37],
+             'invalid': [38], 'end': [39]}
     cls = class_table()
     out = []
     for item in [t.strip() for t in inner.split(',')]:
         if item in names:
-            out.append(names[item])
+            out.extend(names[item])
         else:
             out.append(cls[byte_items(item)[0]] & 0xFF)
     return sorted(out)

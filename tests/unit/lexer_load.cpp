@@ -234,6 +234,52 @@ TEST_F(LexerLoad, ErrorArguments) {
   }
 }
 
+// A callback answering false to the error event passes over the bad token: the scan goes on from
+// the cursor, at least one character past the token's start even when the callback moves it back,
+// so every kind of error leaves the scan moving forward.
+TEST_F(LexerLoad, CallbackPassesOverSyntaxErrors) {
+  struct Skipper : Observer {
+    int32_t move_to = -1;  // where the callback puts the cursor, or -1 to leave it
+    std::vector<uint32_t> lines;
+    uint32_t mask() const override { return EV_ERROR; }
+    bool on_event(State&, EventInfo& ev) override {
+      lines.push_back(ev.line);
+      if (move_to >= 0) ev.cursor = uint32_t(move_to);
+      return false;
+    }
+  };
+  struct Case {
+    const char* text;
+    int32_t move_to;
+    const char* values;
+    size_t errors;
+  };
+  const Case cases[] = {
+      {"a ) b #\"xx\" c", -1, "[a b c]", 2},
+      {"a \xFF b", -1, "[a b]", 1},
+      {"a {x\xFF\n} b\n1''0 c", -1, "[a b c]", 3},  // the braced string, then its stray "}"
+      {"x/y:/z w", -1, "[path(x y) w]", 2},          // the path, then ":/z"
+      {"(1, ) 2", -1, "[2]", 1},
+      {"a ) b ] c", 0, "[a b c]", 2},
+      {"a [b", -1, "none", 1},  // the missing "]" is met at the end: nothing is left to scan
+  };
+  for (const Case& c : cases) {
+    Skipper skipper;
+    skipper.move_to = c.move_to;
+    Cell out{};
+    std::string_view text = c.text;
+    try {
+      scan_buffer(&out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), ScanMode{}, nullptr,
+                  &skipper, nullptr, nullptr);
+      EXPECT_EQ(out.is(TYPE_NONE) ? "none" : show(out), std::string(c.values)) << c.text;
+    } catch (const Unwind&) {
+      ADD_FAILURE() << c.text << " raised " << int(pending_exit().error);
+      clear_pending_exit();
+    }
+    EXPECT_EQ(skipper.lines.size(), c.errors) << c.text;
+  }
+}
+
 // Values of the datatypes built elsewhere go through their hooks; stand-ins record what they get.
 std::vector<std::string> made;
 

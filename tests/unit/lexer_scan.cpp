@@ -229,8 +229,8 @@ TEST(LexerScan, CallbackAnswers) {
 }
 
 TEST(LexerScan, CallbackMovesTheCursor) {
-  // Forward: the tokens in between are not scanned. Backward or outside the input: clamped to the
-  // current token and the input's end, so the scan always moves on.
+  // Forward: the tokens in between are not scanned. Backward or outside the input: the cursor stays
+  // where it was shown or stops at the input's end, so the scan always moves on.
   Recorder fwd;
   fwd.wanted = EV_SCAN;
   fwd.hook = [](State&, EventInfo& ev) {
