@@ -8,6 +8,8 @@
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/hashtab.h"
 #include "runtime/ownership.h"
@@ -45,6 +47,28 @@ void init_empty_cells(Cell& cell, uint32_t capacity, bool big) {
   if (big) cells = std::max<uint64_t>(cells, kMaxFrameSize / kCell);
   cell = value_of(alloc::make_cells(static_cast<int64_t>(cells)));
 }
+
+BlockState block_state;
+
+namespace {
+constexpr uint32_t kRootCells = 1024;
+void mark_root(void*) { gc::mark_block(block_state.root); }
+
+Cell* make_in(const Cell* parent, uint32_t capacity, bool big) {
+  Cell made;
+  init_empty_cells(made, capacity, big);
+  if (parent) return append_cell(*parent, made);
+  return append_cell(block_state.root, made);
+}
+}  // namespace
+
+void init_root() {
+  block_state.root = alloc::make_heap_series(kRootCells, kCell);
+  gc::set_fixed_root(gc::RootSlot::root_block, &mark_root);
+}
+
+Cell* make_in_parent(const Cell* parent, uint32_t capacity) { return make_in(parent, capacity, false); }
+Cell* make_big_in_parent(const Cell* parent, uint32_t capacity) { return make_in(parent, capacity, true); }
 
 // ---- Reading -----------------------------------------------------------------------------------
 
@@ -165,6 +189,30 @@ void truncate_at(NodeId node, uint32_t index) {
   SeriesBuffer* b = series_buffer(node);
   if (index < b->length()) b->set_length(index);
 }
+
+// ---- The argument stack ----------------------------------------------------------------------
+
+Cell* push_copy(const Cell& block) { return stack::push_value(block); }
+
+Cell* push_only(uint32_t capacity) { return stack::push_value(make(capacity)); }
+
+namespace {
+// The value is copied out before the append: the stack cell it lies in is dropped.
+void result_to_block(bool insert) {
+  Cell value = *(stack::top() - 1);
+  const Cell& target = *(stack::top() - 2);
+  if (insert)
+    insert_cell(target, value);
+  else
+    append_cell(target, value);
+  stack::drop_values(1);
+}
+}  // namespace
+
+void append_result_to_block() { result_to_block(false); }
+void insert_result_to_block() { result_to_block(true); }
+
+void append_next_to_result() { append_cell(*stack::arg(0), *stack::arg(1)); }
 
 // ---- Searching ---------------------------------------------------------------------------------
 

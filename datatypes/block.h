@@ -34,6 +34,19 @@ Cell make(uint32_t capacity = 0, TypeId type = TYPE_BLOCK);
 void init_empty(Cell& cell, uint32_t capacity, TypeId type = TYPE_BLOCK);
 // As init_empty; `big` asks for a buffer of its own (a big series) from the start.
 void init_empty_cells(Cell& cell, uint32_t capacity, bool big);
+// The root block: made once at start-up in the C heap and marked first by the collector; blocks
+// the runtime keeps for itself live in slots of it.
+struct BlockState {
+  NodeId root = 0;
+};
+extern BlockState block_state;
+void init_root();
+// An empty block in a new slot at the parent block's tail (the root block when `parent` is null);
+// answers the slot, valid until the parent's next growth.
+Cell* make_in_parent(const Cell* parent, uint32_t capacity);
+// As make_in_parent, with a buffer of its own (a big series) from the start.
+Cell* make_big_in_parent(const Cell* parent, uint32_t capacity);
+
 // A block value over an existing buffer.
 inline Cell value_of(NodeId node, TypeId type = TYPE_BLOCK, uint32_t head = 0) {
   Cell c{};
@@ -82,6 +95,19 @@ void insert_cells_at_head(const Cell& target, const Cell& source);
 void clear_at_head(const Cell& block);
 // Tail := cell at the absolute index (when the buffer holds that many).
 void truncate_at(NodeId node, uint32_t index);
+
+// ---- The argument stack ----------------------------------------------------------------------
+
+// Pushes a copy of the block value (the same buffer).
+Cell* push_copy(const Cell& block);
+// Pushes a new empty block! with room for `capacity` cells.
+Cell* push_only(uint32_t capacity);
+// Builders of compiled code: the newest argument-stack cell is appended to (inserted at the head
+// of) the block in the cell just below it, then dropped, so the block is the newest cell again.
+void append_result_to_block();
+void insert_result_to_block();
+// Appends the cell after the current frame's slot 0 to the block in slot 0.
+void append_next_to_result();
 
 // ---- Searching ---------------------------------------------------------------------------------
 

@@ -17,6 +17,7 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
@@ -156,7 +157,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_STRING, TYPE_SERIES, "string!", &strings::register_string_type},
     {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
     {TYPE_INTEGER, TYPE_NONE_ID, "integer!", &register_integer},
-    {TYPE_SYMBOL, TYPE_NONE_ID, "symbol!", nullptr},
+    {TYPE_SYMBOL, TYPE_NONE_ID, "symbol!", &symbol::register_symbol_type},
     {TYPE_CONTEXT, TYPE_NONE_ID, "context!", &register_context_type},
     {TYPE_WORD, TYPE_SYMBOL, "word!", &register_word},
     {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", &register_lit_word},

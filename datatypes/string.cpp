@@ -169,6 +169,11 @@ int32_t compare_handler(const Cell& a, const Cell& b, CompareOp op) {
 }  // namespace
 
 int32_t compare_values(const Cell& a, const Cell& b, CompareOp op, bool match_at_head) {
+  if (a.is(TYPE_SYMBOL) || b.is(TYPE_SYMBOL)) {
+    Cell na = a.is(TYPE_SYMBOL) ? symbol::name_string_of(a) : a;
+    Cell nb = b.is(TYPE_SYMBOL) ? symbol::name_string_of(b) : b;
+    return compare_values(na, nb, op, match_at_head);
+  }
   if (op == COMP_SAME) return a.node() == b.node() && a.data1 == b.data1 ? 0 : -1;
   bool equality = is_equality_op(op);
   if (equality && !block::is_word_kind(a.type()) && !block::is_word_kind(b.type()) &&

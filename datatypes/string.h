@@ -41,7 +41,7 @@ Cell refinement_word(std::string_view name);
 // A code point folded for case-insensitive comparison.
 uint32_t fold(uint32_t cp);
 
-// The text comparison of two string-family values (or words, by their names): -1, 0, 1, or
+// The text comparison of two string-family values (or words and symbols, by their names): -1, 0, 1, or
 // kCannotCompare. In `match_at_head` mode b's text must be a prefix of a's text (an empty b matches
 // except under COMP_FIND).
 int32_t compare_values(const Cell& a, const Cell& b, CompareOp op, bool match_at_head = false);

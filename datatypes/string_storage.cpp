@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/symbol.h"
 #include "datatypes/type_hooks.h"
+#include "evaluator/stack.h"
 #include "runtime/casefold.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
@@ -257,6 +259,13 @@ SeriesBuffer* append_utf8(NodeId node, std::string_view utf8) {
 
 SeriesBuffer* concatenate(Cell& target, const Cell& source, int32_t part, uint32_t offset,
                           bool per_code_point, ConcatMode mode) {
+  if (source.is(TYPE_SYMBOL)) {
+    Cell name = symbol::name_string_of(source);
+    return concatenate(target, name, part, offset, per_code_point, mode);
+  }
+  // A symbol's name string stands for its interned bytes: writing into it would make the two
+  // disagree.
+  if (target.is(TYPE_SYMBOL)) fire(Err::script_protected);
   NodeId tnode = target.node();
   NodeId snode = source.node();
   SeriesBuffer* tb = series_buffer(tnode);
@@ -337,6 +346,10 @@ void rotate_bytes(uint8_t* p, size_t a, size_t b) {
     std::memmove(p + b, p, a);
     std::memcpy(p, scratch.data(), b);
   }
+  if (scratch.size() > kRotateScratch) {  // one large rotation does not keep its memory
+    scratch.resize(kRotateScratch);
+    scratch.shrink_to_fit();
+  }
   if (scratch.size() > kRotateScratch) {
     scratch.resize(kRotateScratch);
     scratch.shrink_to_fit();
@@ -416,6 +429,14 @@ void load_into_block(const uint8_t* text, size_t length, const Cell& block, int3
   load_from_buffer(text, length, s, encoding);
   block::append_cell(block, s);
 }
+
+Cell* load_on_stack(const uint8_t* text, size_t length, int32_t encoding) {
+  Cell s;
+  load_from_buffer(text, length, s, encoding);
+  return stack::push_value(s);
+}
+
+Cell* push(const Cell& s) { return stack::push_value(s); }
 
 Cell load_utf8_bytes(const uint8_t* bytes, size_t length) {
   // Validate first, so the error can carry the bytes from the first bad sequence on.

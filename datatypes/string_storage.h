@@ -83,7 +83,8 @@ enum class ConcatMode : uint8_t { append = 0, insert = 1, overwrite = 2 };
 // offset, or written over from head + offset. `part` >= 0 limits the code points copied. Units:
 // the target is widened to the source's unit; a narrower source is widened itself unless
 // `per_code_point`, which copies code point by code point instead. A source sharing the target's
-// buffer copies its own text once. Answers the target's buffer.
+// buffer copies its own text once. A symbol! source gives its name (from its first code point); a
+// symbol! target raises script `protected`. Answers the target's buffer.
 SeriesBuffer* concatenate(Cell& target, const Cell& source, int32_t part, uint32_t offset,
                           bool per_code_point, ConcatMode mode);
 // Exchanges the adjacent byte regions [p, p + a) and [p + a, p + a + b).
@@ -109,6 +110,10 @@ enum Encoding : int32_t { ENC_UTF8 = 0, ENC_UTF16LE = -1 };
 void load_from_buffer(const uint8_t* text, size_t length, Cell& target, int32_t encoding);
 // As load_from_buffer, the new value appended to the block.
 void load_into_block(const uint8_t* text, size_t length, const Cell& block, int32_t encoding);
+// As load_from_buffer, the new value pushed on the argument stack.
+Cell* load_on_stack(const uint8_t* text, size_t length, int32_t encoding);
+// Pushes a copy of the string value (the same buffer) on the argument stack.
+Cell* push(const Cell& s);
 // A string! decoded from UTF-8 bytes; bytes that are not valid UTF-8 raise access `invalid-utf8`
 // with a binary! of the bytes from the first bad one on.
 Cell load_utf8_bytes(const uint8_t* bytes, size_t length);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/hashtab.h"
 #include "runtime/mem_stats.h"
@@ -111,6 +112,36 @@ NodeId ensure_name_string(uint32_t id) {
 Cell* cell_for_id(uint32_t id) {
   ensure_name_string(id);
   return cell(id);
+}
+
+Cell name_string_of(const Cell& symbol) {
+  Cell s{};
+  s.set_header(TYPE_STRING);
+  const Cell* first = block_head(symbol_state.block);
+  uint32_t id = 0;
+  if (&symbol >= first && &symbol < first + count()) {
+    id = static_cast<uint32_t>(&symbol - first) + 1;
+  } else {
+    const SeriesBuffer* b = series_buffer(symbol.data3);
+    id = find({reinterpret_cast<const char*>(b->head_ptr()), b->used()});
+  }
+  if (id) {
+    s.data2 = ensure_name_string(id);
+  } else {  // not one of the table's names: its text, kept by no one
+    const SeriesBuffer* b = series_buffer(symbol.data3);
+    uint32_t chars = 0;
+    s.data2 = unicode::load_utf8_series(b->head_ptr(), b->used(), 0, false, &chars);
+  }
+  return s;
+}
+
+int32_t compare(const Cell& a, const Cell& b, CompareOp op) {
+  return b.is(TYPE_SYMBOL) ? strings::compare_values(a, b, op) : kCannotCompare;
+}
+
+void register_symbol_type() {
+  register_type(TYPE_SYMBOL, TYPE_NONE_ID, "symbol!",
+                HandlerRow().set(ActionIndex::compare, &compare));
 }
 
 }  // namespace symbol

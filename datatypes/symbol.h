@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "datatypes/registry.h"
 #include "runtime/cell.h"
 
 namespace zem {
@@ -63,6 +64,14 @@ std::string_view name(uint32_t id);
 NodeId ensure_name_string(uint32_t id);
 // The symbol's cell with its name string made.
 Cell* cell_for_id(uint32_t id);
+// The name of a symbol! cell (the table's own or a copy of one) as a string! value at head 0, made
+// on demand and kept by the table.
+Cell name_string_of(const Cell& symbol);
+
+// symbol!'s one handler: the names compared as text under the code (kCannotCompare against any
+// other type).
+int32_t compare(const Cell& a, const Cell& b, CompareOp op);
+void register_symbol_type();
 
 }  // namespace symbol
 }  // namespace zem

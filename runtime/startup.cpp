@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error_value.h"
 #include "datatypes/object.h"
@@ -56,6 +57,7 @@ void runtime_init(int argc, char** argv) {
   registry_init();  // type-name and action handler tables; datatype registrations, parents first
   actions::init();  // action entry table
   // first node and series frames; root block and stacks
+  block::init_root();
   // global context
   casefold::init();
   hashtab::init(random::hash_seed());

@@ -7,6 +7,9 @@
 #include <numeric>
 #include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "evaluator/stack.h"
 #include "runtime/casefold.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
@@ -212,6 +215,17 @@ TEST_F(StringStorage, LoadingFromOutsideBuffers) {
   EXPECT_EQ(raised([&] { str::load_utf8_bytes(bad, 4); }), Err::access_invalid_utf8);
   Cell good = str::load_utf8_bytes(reinterpret_cast<const uint8_t*>(utf8), std::strlen(utf8));
   EXPECT_EQ(text(good), utf8);
+  // The wrappers: pushed on the argument stack, appended to a block.
+  registry_init();
+  stack::init();
+  Cell* pushed = str::load_on_stack(reinterpret_cast<const uint8_t*>(utf8), std::strlen(utf8), str::ENC_UTF8);
+  EXPECT_EQ(pushed, stack::top() - 1);
+  EXPECT_EQ(text(*pushed), utf8);
+  Cell* again = str::push(*pushed);
+  EXPECT_EQ(again->node(), pushed->node());
+  Cell b = block::make(1);
+  str::load_into_block(le, 4, b, str::ENC_UTF16LE);
+  EXPECT_EQ(text(*block::head_of(b)), "h\u263A\U0001F600");
   size_t unread = 0;
   EXPECT_DOUBLE_EQ(str::to_float(str::make_from_c_text("12.5e1x"), &unread), 125.0);
   EXPECT_EQ(unread, 1u);

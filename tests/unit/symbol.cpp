@@ -4,9 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/registry.h"
+#include "datatypes/string_storage.h"
 #include "runtime/casefold.h"
 #include "runtime/hashtab.h"
 #include "tests/unit/memory_fixture.h"
+#include "tests/unit/support_values.h"
 
 namespace zem {
 namespace {
@@ -110,6 +113,60 @@ TEST_F(SymbolTest, NameStringsAreMadeOnDemandAndKept) {
   // A string's text interns as its UTF-8 name.
   EXPECT_EQ(symbol::intern_string(Cell{TYPE_STRING, 0, symbol::ensure_name_string(wide), 0}), wide);
   EXPECT_EQ(symbol::intern_string(Cell{TYPE_STRING, 1, s, 0}), symbol::intern("ello"));
+}
+
+// symbol! compares its names as text, through its registered handler, whether the cell is the
+// table's own or a copy of it.
+TEST_F(SymbolTest, SymbolsCompareTheirNamesAsText) {
+  registry_init();
+  struct Case {
+    const char* a;
+    const char* b;
+    CompareOp op;
+    int32_t expect;
+  };
+  const Case cases[] = {
+      {"print", "print", COMP_EQUAL, 0},
+      {"print", "Print", COMP_EQUAL, 0},
+      {"print", "Print", COMP_STRICT_EQUAL, 1},
+      {"print", "Print", COMP_SORT, 0},
+      {"print", "Print", COMP_CASE_SORT, 1},
+      {"abc", "abd", COMP_LESSER, -1},
+      {"ab", "abc", COMP_LESSER, -1},
+      {"ab", "abc", COMP_EQUAL, 1},
+      {"b", "abc", COMP_GREATER, 1},
+      {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", COMP_EQUAL, 0},  // two symbols, one text
+      {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", COMP_STRICT_EQUAL, 1},
+      {"print", "print", COMP_SAME, 0},
+      {"print", "Print", COMP_SAME, -1},
+  };
+  CompareHandler h = compare_handler(TYPE_SYMBOL);
+  ASSERT_NE(h, nullptr);
+  for (const Case& c : cases) {
+    uint32_t a = symbol::intern(c.a), b = symbol::intern(c.b);
+    EXPECT_EQ(h(*symbol::cell(a), *symbol::cell(b), c.op), c.expect) << c.a << " " << c.b << " " << c.op;
+    Cell copy = *symbol::cell(a);
+    EXPECT_EQ(h(copy, *symbol::cell(b), c.op), c.expect) << c.a << " " << c.b << " " << c.op;
+  }
+  EXPECT_NE(symbol::cell(symbol::intern("print"))->data2, 0u);  // the table keeps the name string
+  Cell number{TYPE_INTEGER, 0, 1, 0};
+  EXPECT_EQ(h(*symbol::cell(symbol::intern("print")), number, COMP_EQUAL), kCannotCompare);
+}
+
+// A symbol gives its name to the bulk copy of text; its name is never written into.
+TEST_F(SymbolTest, SymbolNamesAsTextSources) {
+  registry_init();
+  uint32_t id = symbol::intern("h\xC3\xA9llo");
+  Cell s = str::make_from_c_text("x");
+  Cell sym = *symbol::cell(id);
+  str::concatenate(s, sym, -1, 0, false, str::ConcatMode::append);
+  str::concatenate(s, sym, 2, 1, true, str::ConcatMode::insert);
+  EXPECT_EQ(str::to_std_string(s), "xh\xC3\xA9h\xC3\xA9llo");
+  Cell target = *symbol::cell(id);
+  EXPECT_EQ(test::raised([&] { str::concatenate(target, s, -1, 0, false, str::ConcatMode::append); }),
+            Err::script_protected);
+  EXPECT_EQ(symbol::name(id), "h\xC3\xA9llo");
+  EXPECT_EQ(str::to_std_string(symbol::name_string_of(target)), "h\xC3\xA9llo");
 }
 
 }  // namespace
