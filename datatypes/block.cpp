@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
 #include "datatypes/series.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -273,8 +277,40 @@ using ownership::ChangeNotice;
 void (*load_text)(const Cell& text, Cell& result) = [](const Cell&, Cell&) {
   fire_not_done(TYPE_STRING);
 };
-int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b) =
-    [](const Cell&, const Cell&, const Cell&) -> int32_t { fire_not_done(TYPE_FUNCTION); };
+int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b) {
+  // The frame is exactly the function's context: the two arguments, then every further slot as an
+  // unused refinement. A function that does not take exactly two arguments cannot be called so.
+  if (!native::op_spec_ok(fn.data2)) fire(Err::script_invalid_arg, &fn);
+  stack::check_machine_stack();
+  Cell* holder = stack::push_value(fn);
+  stack::push_anon_frame(kInterpFunctionFrame);
+  stack::push_value(b);
+  stack::push_value(a);
+  uint32_t slots = context::word_count(fn.data1);
+  if (slots > 2) function::push_unused_refinement(slots - 2);
+  if (uint32_t st = interp::exec_function_body(*holder, 0)) stack::raise_status(st);
+  Cell r = *stack::base();
+  stack::pop_frame_to_base();
+  stack_state.top = holder;
+  // The function answers for (b, a), so that true, or a negative number, puts its first argument
+  // first: read as "a sorts after b" when above 0.
+  switch (r.type()) {
+    case TYPE_LOGIC:
+      return logic_flag(r) ? 1 : -1;
+    case TYPE_INTEGER:
+      return r.int_value() > 0 ? -1 : r.int_value() < 0 ? 1 : 0;
+    case TYPE_FLOAT: {
+      double d = r.float_value();
+      return d > 0 ? -1 : d < 0 ? 1 : 0;
+    }
+    case TYPE_NONE:
+      return -1;
+    default:
+      return 1;
+  }
+}
+
+int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b) = &call_function_comparator;
 void (*object_body)(const Cell& object, Cell& result) = [](const Cell&, Cell&) {
   fire_not_done(TYPE_OBJECT);
 };

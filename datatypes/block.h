@@ -114,6 +114,10 @@ void append_next_to_result();
 // The compare action of a's type under the code: -1, 0, 1, or kCannotCompare (also when the type has
 // no compare handler).
 int32_t cell_compare(const Cell& a, const Cell& b, CompareOp op);
+// The key equality of hash tables: the compare action under the table's code (0, 2, 9 or 12).
+inline bool hash_key_equal(const Cell& stored, const Cell& key, uint32_t op) {
+  return cell_compare(stored, key, static_cast<CompareOp>(op)) == 0;
+}
 // Equality under find/select (code 12).
 inline bool find_equal(const Cell& a, const Cell& b) { return cell_compare(a, b, COMP_FIND) == 0; }
 // The cell after the first cell equal to the value (code 12), or the shared none cell.
@@ -167,11 +171,13 @@ Cell set_operation(MathOp op, const Cell& a, const Cell* b, bool case_sensitive,
 
 // Hooks of the modules built elsewhere:
 // - the scan of source text into a block (`to block! string`), installed by the lexer;
-// - the call of a function! comparator of sort (answers > 0 when a sorts after b), installed by the
-//   evaluator; it runs user code and may collect;
+// - the call of a function! comparator of sort (answers > 0 when a sorts after b); by default
+//   call_function_comparator, which runs the function through the interpreter (user code: it may
+//   collect, change the series or raise); tests install their own;
 // - the body of an object (`make block! object`), installed by the object module.
 extern void (*load_text)(const Cell& text, Cell& result);
 extern int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b);
+int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b);
 extern void (*object_body)(const Cell& object, Cell& result);
 
 }  // namespace zem::block

@@ -60,7 +60,7 @@ void runtime_init(int argc, char** argv) {
   block::init_root();
   // global context
   casefold::init();
-  hashtab::init(random::hash_seed());
+  hashtab::init(random::hash_seed(), &block::hash_key_equal);
   symbol::init();
   context::init();  // the global context
   fixed_words::init();  // type-name words and runtime words

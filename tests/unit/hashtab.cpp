@@ -8,6 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
 #include "runtime/casefold.h"
 #include "runtime/hashtab_probe.h"
@@ -193,6 +196,23 @@ TEST_F(HashTableTest, InstalledEqualityGroupsLooselyAndFiltersStrictly) {
   EXPECT_TRUE(hashtab::remove_key(t, Cell{TYPE_INTEGER, 0, 5, 0}, hashtab::OP_STRICT));
   EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 5, 0}), (std::vector<uint32_t>{1, 3, 4}));
   EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 6, 0}), (std::vector<uint32_t>{5}));
+  hashtab::set_equality(nullptr);
+}
+
+// With the compare action as the equality (as at start-up), texts in different buffers are one
+// key: case-folded under find, exact under strict equality.
+TEST_F(HashTableTest, CompareActionAsTheKeyEquality) {
+  registry_init();
+  hashtab::set_equality(&block::hash_key_equal);
+  NodeId block = alloc::make_cells(4);
+  for (const char* text : {"abc", "ABC", "\xC5\xBF", "abd"}) append_cell(block, str::make_from_utf8(text));
+  NodeId t = hashtab::create(4, block, hashtab::KIND_HASH);
+  Cell key = str::make_from_c_text("Abc");
+  EXPECT_EQ(all_found(t, key), (std::vector<uint32_t>{0, 1}));
+  EXPECT_TRUE(all_found(t, key, hashtab::OP_STRICT).empty());
+  EXPECT_EQ(all_found(t, str::make_from_c_text("ABC"), hashtab::OP_STRICT), (std::vector<uint32_t>{1}));
+  EXPECT_EQ(all_found(t, str::make_from_c_text("s")), (std::vector<uint32_t>{2}));  // long s folds to S
+  EXPECT_TRUE(all_found(t, Cell{TYPE_WORD, 0, symbol::intern("abc"), 0}).empty());  // types differ
   hashtab::set_equality(nullptr);
 }
 
