@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "datatypes/unset_none_logic.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -210,6 +211,12 @@ ActionHandler handler_of_value(TypeId t, const Cell& value, ActionIndex a, const
   if (ActionHandler h = action_handler(t, a)) return h;
   Cell word = stack::current_call_word();
   Cell type = datatype_cell(t);
+  if (!param && word.data1 && word.data2 != stack_state.not_found_symbol) {
+    // Called through the entry table, the spec is not at hand: the call's word names the action.
+    Cell fn = word::get_any(word::value_or_global(word.data1, word.data2));
+    bool action = fn.is(TYPE_ACTION) || (fn.is(TYPE_OP) && ((fn.header >> 16) & 0xFF) == TYPE_ACTION);
+    if (action) param = first_param(fn.data2);
+  }
   fire(Err::script_expect_arg, &word, &type, param);
 }
 

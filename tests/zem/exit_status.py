@@ -20,6 +20,9 @@ CASES = [
     ("system/catalog/errors/math/zero-divide: \"no halves\" 1 / 0", 254, "*** Math Error: no halves"),
     ("f: func [] [quit/return 5] f print 1", 5, ""),
     ("quit-return 0 1 / 0", 0, ""),
+    # an action refusing its first argument names that argument, also when called as an op
+    ("append 1 2", 254, "*** Script Error: append does not allow integer! for its series argument"),
+    ("true + 1", 254, "*** Script Error: + does not allow logic! for its value1 argument"),
 ]
 
 
