@@ -7,6 +7,7 @@
 #include "datatypes/function.h"
 #include "datatypes/native.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
@@ -671,10 +672,35 @@ Cell* eval_path_fn(PathStep& step) {
 // ---- append, insert, change ----------------------------------------------------------------------
 
 // The cells a value contributes: its cells from its head (a block kind without /only) or itself.
-std::vector<Cell> contributed(const Cell& value, bool only) {
-  if (!only && is_block_kind(value.type())) return {head_of(value), head_of(value) + length(value)};
-  return {value};
-}
+// The cells a value contributes, copied out (the value may lie in the target): a block kind's cells
+// from its head unless `only`, else the value itself, held without an allocation.
+class Contributed {
+ public:
+  Contributed(const Cell& value, bool only) { read(value, only); }
+  Contributed(const Contributed&) = delete;
+  Contributed& operator=(const Contributed&) = delete;
+  void read(const Cell& value, bool only) {
+    if (!only && is_block_kind(value.type())) {
+      many_.assign(head_of(value), head_of(value) + length(value));
+      data_ = many_.data();
+      size_ = many_.size();
+    } else {
+      one_ = value;
+      data_ = &one_;
+      size_ = 1;
+    }
+  }
+  const Cell* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  void shrink_to(size_t n) { size_ = std::min(size_, n); }
+
+ private:
+  Cell one_{};
+  std::vector<Cell> many_;
+  const Cell* data_ = &one_;
+  size_t size_ = 0;
+};
 
 // The /part count of append, insert and change: an integer!, or a position in the value itself.
 int64_t insert_part(ActionCall& call, const Cell& value, const Cell& part) {
@@ -695,11 +721,11 @@ Cell* insert_common(ActionCall& call, bool append) {
     if (!d->is(TYPE_INTEGER)) bad_refine_arg(call, INSERT_DUP, *d);
     dup = d->int_value();
   }
-  std::vector<Cell> cells = contributed(value, only);
+  Contributed cells(value, only);
   if (const Cell* part = call.refinement_arg(INSERT_PART)) {
     int64_t n = insert_part(call, value, *part);
     if (n == 0) return &s;
-    if (n > 0 && static_cast<uint64_t>(n) < cells.size()) cells.resize(static_cast<size_t>(n));
+    if (n > 0) cells.shrink_to(static_cast<size_t>(n));
   }
   if (dup < 1 || cells.empty()) {
     if (append) s.data1 = 0;
@@ -713,8 +739,8 @@ Cell* insert_common(ActionCall& call, bool append) {
   if (notice.reached()) {
     // The handler ran code: the cells are read again from the value, which the stack keeps alive.
     size_t keep = cells.size();
-    cells = contributed(value, only);
-    if (cells.size() > keep) cells.resize(keep);
+    cells.read(value, only);
+    cells.shrink_to(keep);
     if (cells.empty()) return &s;
     total = checked_cells(static_cast<uint64_t>(cells.size()) * static_cast<uint64_t>(dup));
   }
@@ -752,7 +778,7 @@ Cell* change_handler_fn(ActionCall& call) {
     if (!d->is(TYPE_INTEGER)) bad_refine_arg(call, INSERT_DUP, *d);
     dup = std::max<int64_t>(d->int_value(), 0);
   }
-  std::vector<Cell> cells = contributed(value, only);  // read before the move: a copy of its own cells
+  Contributed cells(value, only);  // read before the move: a copy of its own cells
   uint32_t written = checked_cells(static_cast<uint64_t>(cells.size()) * static_cast<uint64_t>(dup));
   uint32_t from_head = length(s);
   int64_t replaced = written;
@@ -769,7 +795,7 @@ Cell* change_handler_fn(ActionCall& call) {
   ChangeNotice notice(target, Change::change, &value, static_cast<int32_t>(target.data1),
                       static_cast<int32_t>(replaced));
   if (notice.reached()) {  // the handler ran code: read the cells again (see insert)
-    cells = contributed(value, only);
+    cells.read(value, only);
     written = checked_cells(static_cast<uint64_t>(cells.size()) * static_cast<uint64_t>(dup));
   }
   NodeId node = target.node();
@@ -1000,6 +1026,57 @@ int32_t sort_callback(const uint8_t* a, const uint8_t* b, void* user1, intptr_t)
                                 *static_cast<const SortOptions*>(user1));
 }
 
+// Records whose compared cell is text, all of one type, sort on keys read once from the cells: the
+// same algorithm and the same answers as the compare action's, so the same order, without a
+// look-up of each text's buffer per comparison. False when the records do not qualify.
+bool sort_texts(NodeId node, uint32_t start, uint32_t records, uint32_t skip, bool stable,
+                const SortOptions& o) {
+  if (o.cells != 1) return false;
+  Cell* first = series_buffer(node)->cells_head() + start;
+  TypeId type = first[o.column].type();
+  if (!str::is_text_type(type)) return false;
+  struct Key {
+    const uint8_t* p;
+    uint32_t n;
+    uint32_t unit;
+    uint32_t record;
+  };
+  std::vector<Key> keys(records);
+  for (uint32_t i = 0; i < records; i++) {
+    const Cell& c = first[static_cast<size_t>(i) * skip + o.column];
+    if (c.type() != type) return false;
+    const SeriesBuffer* b = series_buffer(c.node());
+    uint32_t unit = b->unit();
+    uint32_t len = b->length();
+    uint32_t h = std::min(c.data1, len);
+    keys[i] = {b->head_ptr() + static_cast<size_t>(h) * unit, len - h, unit, i};
+  }
+  struct Order {
+    bool exact;
+    bool reverse;
+  } order{o.op == COMP_CASE_SORT, o.reverse};
+  auto compare = [](const uint8_t* x, const uint8_t* y, void* user, intptr_t) -> int32_t {
+    const auto* ord = static_cast<const Order*>(user);
+    const auto* a = reinterpret_cast<const Key*>(x);
+    const auto* b = reinterpret_cast<const Key*>(y);
+    if (ord->reverse) std::swap(a, b);
+    if (int32_t d = strings::first_difference(a->p, a->unit, b->p, b->unit, std::min(a->n, b->n), ord->exact))
+      return d;
+    return a->n == b->n ? 0 : a->n < b->n ? -1 : 1;
+  };
+  auto* base = reinterpret_cast<uint8_t*>(keys.data());
+  if (stable)
+    sort::merge_sort(base, records, sizeof(Key), &order, 0, compare);
+  else
+    sort::quick_sort(base, records, sizeof(Key), &order, 0, compare);
+  std::vector<Cell> sorted(static_cast<size_t>(records) * skip);
+  for (uint32_t i = 0; i < records; i++)
+    std::memcpy(&sorted[static_cast<size_t>(i) * skip], first + static_cast<size_t>(keys[i].record) * skip,
+                skip * kCell);
+  std::memcpy(first, sorted.data(), sorted.size() * kCell);
+  return true;
+}
+
 Cell* sort_handler_fn(ActionCall& call) {
   Cell s = call.result();
   uint32_t len = series_buffer(s.node())->length();
@@ -1063,7 +1140,7 @@ Cell* sort_handler_fn(ActionCall& call) {
                               append_cells(bb, b, skip);
                               return call_sort_function(function, ba, bb);
                             });
-  } else {
+  } else if (!sort_texts(s.node(), static_cast<uint32_t>(start), records, skip, stable, o)) {
     uint8_t* base = reinterpret_cast<uint8_t*>(cell_at_index(s, static_cast<uint32_t>(start)));
     if (stable)
       sort::merge_sort(base, records, skip * kCell, &o, 0, &sort_callback);

@@ -191,9 +191,16 @@ int32_t compare_values(const Cell& a, const Cell& b, CompareOp op, bool match_at
     if (equality && va.n != vb.n) return 1;
     n = std::min(va.n, vb.n);
   }
-  bool exact = is_exact(op);
+  if (int32_t d = first_difference(va.p, va.unit, vb.p, vb.unit, n, is_exact(op))) return d;
+  if (match_at_head || va.n == vb.n) return 0;
+  return va.n < vb.n ? -1 : 1;
+}
+
+int32_t first_difference(const uint8_t* a, uint32_t unit_a, const uint8_t* b, uint32_t unit_b,
+                         uint32_t n, bool exact) {
   for (uint32_t i = 0; i < n; i++) {
-    uint32_t ca = va.at(i), cb = vb.at(i);
+    uint32_t ca = str::get_char(a + static_cast<size_t>(i) * unit_a, unit_a);
+    uint32_t cb = str::get_char(b + static_cast<size_t>(i) * unit_b, unit_b);
     if (ca == cb) continue;
     if (!exact) {
       ca = fold(ca);
@@ -202,8 +209,7 @@ int32_t compare_values(const Cell& a, const Cell& b, CompareOp op, bool match_at
     }
     return ca < cb ? -1 : 1;
   }
-  if (match_at_head || va.n == vb.n) return 0;
-  return va.n < vb.n ? -1 : 1;
+  return 0;
 }
 
 // ---- Form and mold -------------------------------------------------------------------------------

@@ -46,6 +46,11 @@ uint32_t fold(uint32_t cp);
 // except under COMP_FIND).
 int32_t compare_values(const Cell& a, const Cell& b, CompareOp op, bool match_at_head = false);
 
+// The order of the first of n code points that differ in two texts of 1-, 2- or 4-byte units
+// (case-folded unless `exact`): -1 or 1, or 0 when none differs.
+int32_t first_difference(const uint8_t* a, uint32_t unit_a, const uint8_t* b, uint32_t unit_b,
+                         uint32_t n, bool exact);
+
 // ---- Text in, text out ---------------------------------------------------------------------------
 
 int32_t form(const Cell& value, TextOut& out, const Cell* part, int32_t limit);
