@@ -9,10 +9,12 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_storage.h"
+#include "datatypes/symbol.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -275,8 +277,9 @@ namespace zem::block {
 using ownership::Change;
 using ownership::ChangeNotice;
 
-void (*load_text)(const Cell& text, Cell& result) = [](const Cell&, Cell&) {
-  fire_not_done(TYPE_STRING);
+void (*load_text)(const Cell& text, Cell& result) = [](const Cell& text, Cell& result) {
+  uint32_t consumed = 0;
+  lexer::transcode_string(&result, text, -1, lexer::ScanMode{}, &consumed, nullptr, nullptr);
 };
 int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b) {
   // The frame is exactly the function's context: the two arguments, then every further slot as an
@@ -312,8 +315,16 @@ int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b) {
 }
 
 int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b) = &call_function_comparator;
-void (*object_body)(const Cell& object, Cell& result) = [](const Cell&, Cell&) {
-  fire_not_done(TYPE_OBJECT);
+// The body through the object's own reflection.
+void (*object_body)(const Cell& object, Cell& result) = [](const Cell& object, Cell& result) {
+  ActionHandler reflect = action_handler(object.type(), ActionIndex::reflect);
+  if (!reflect) fire_not_done(object.type());
+  Cell frame[2] = {object, Cell{TYPE_WORD, 0, symbol::intern("body"), 0xFFFFFFFFu}};
+  ActionCall call;
+  call.args = frame;
+  call.arg_count = 2;
+  call.action = ActionIndex::reflect;
+  result = *reflect(call);
 };
 
 namespace {

@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/string.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
+#include "evaluator/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -117,6 +120,11 @@ void bad_refine_arg(const ActionCall& call, uint32_t r, const Cell& value) {
   if (call.param_words && r < call.refinement_count && call.refinements[r] >= 0 &&
       static_cast<uint32_t>(call.refinements[r]) < call.param_count)
     word = &call.param_words[call.refinements[r]];
+  Cell named;
+  if (!word) {  // a call without its spec's words: the refinement named from the action's list
+    std::span<const std::string_view> names = actions::refinement_names(call.action);
+    if (r < names.size() && (named = strings::refinement_word(names[r])).is(TYPE_WORD)) word = &named;
+  }
   fire(Err::script_invalid_refine_arg, word, &value);
 }
 

@@ -61,11 +61,14 @@ TEST(Sort, MergeSortIsStableAgainstPython) {
 TEST(Sort, QuickSortOrdersEveryShapeAndRecordSize) {
   std::mt19937 gen(3);
   for (size_t n : {0u, 1u, 2u, 7u, 8u, 100u, 600u, 5000u}) {
-    for (int shape = 0; shape < 4; shape++) {
+    // Shapes: random, ascending, descending, constant, and one long run then one low record (the
+    // merge of those two runs must buffer the short one: the buffer holds n / 2 records).
+    for (int shape = 0; shape < 5; shape++) {
       std::vector<Rec> recs(n);
       for (size_t i = 0; i < n; i++) {
         int32_t k = shape == 0 ? static_cast<int32_t>(gen() % 50) : shape == 1 ? static_cast<int32_t>(i)
-                  : shape == 2 ? static_cast<int32_t>(n - i) : 7;
+                  : shape == 2 ? static_cast<int32_t>(n - i) : shape == 3 ? 7
+                  : i + 1 == n ? -1 : static_cast<int32_t>(i);
         recs[i] = {k, static_cast<int32_t>(i)};
       }
       std::vector<Rec> merged = recs;
