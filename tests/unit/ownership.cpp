@@ -93,9 +93,13 @@ TEST_F(Ownership, EveryMutatingActionReportsBeforeAndAfter) {
     EXPECT_EQ(g_log.entries[1], std::string(c.after) + " 42");
     EXPECT_EQ(g_log.lengths[0], 3u) << c.before << ": the first call comes before the change";
   }
-  // An unowned series reaches no handler.
+  // An unowned series, or one whose owner has no change handler, reaches no handler: no
+  // past-tense call either.
   g_log = {};
   ActCall(A::append, {block_of("[1]"), int_cell(2)}, {}, 3).run();
+  Cell quiet = block_of("[1]");
+  ownership::set_owner(quiet, Cell{TYPE_OBJECT, 0, 0, 0}, int_cell(42));
+  ActCall(A::append, {quiet, int_cell(2)}, {}, 3).run();
   EXPECT_TRUE(g_log.entries.empty());
 }
 
