@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -109,6 +110,11 @@ Cell load_utf8(std::string_view text);
 
 // Whether the last print or prin ended its line: true after print, false after prin.
 bool last_line_feed();
+
+// Calls the global library function `function` with `values` as its first arguments, none for
+// the others and its refinements off; the result goes to slot 0 of the current frame, its only
+// cell. A function the library does not define raises script `no-value` naming it.
+uint32_t call_library(std::string_view function, std::initializer_list<Cell> values);
 
 // Raises internal `not-done` naming the native (natives whose datatypes or services are not built).
 [[noreturn]] void fire_not_done(uint32_t index);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/error_value.h"
 #include "datatypes/function.h"
 #include "datatypes/symbol.h"
@@ -105,7 +106,9 @@ uint32_t do_value(const int32_t* r) {
       raise_error_value(value);
     case TYPE_FILE:
     case TYPE_URL:
-      natives::fire_not_done(NATIVE_do);
+      return natives::call_library(
+          "do-file", {value, shared_cells.none,
+                      r[1] >= 0 ? *stack::arg(static_cast<uint32_t>(r[1])) : shared_cells.none});
     default:
       return eval_single(value);
   }
@@ -418,6 +421,9 @@ uint32_t apply_arguments(const Cell& fn, Apply& a, const Cell* path, int32_t* re
   return EXIT_NONE;
 }
 
+uint32_t apply_call(Cell f, const Cell& name, const Cell& args, const Cell* path, bool all,
+                    bool safer);
+
 }  // namespace
 
 uint32_t native_apply(int32_t check, const int32_t* r) {
@@ -440,6 +446,28 @@ uint32_t native_apply(int32_t check, const int32_t* r) {
     f = *interp::word_value(name);
   }
   if (!is_function_type(f.type())) fire(Err::script_invalid_arg, stack::arg(0));
+  return apply_call(f, name, args, path, r[0] >= 0, r[1] >= 0);
+}
+
+namespace natives {
+
+uint32_t call_library(std::string_view function, std::initializer_list<Cell> values) {
+  Cell name = make_word_cell(symbol::intern(function), context::global());
+  const Cell* fn = context::symbol_value_cell(name.data2, context::global());
+  if (!fn || !is_function_type(fn->type())) fire(Err::script_no_value, &name);
+  Cell args = block::make(static_cast<uint32_t>(values.size()));
+  for (const Cell& v : values) block::append_cell(args, v);
+  return apply_call(*fn, name, args, nullptr, true, true);
+}
+
+}  // namespace natives
+
+namespace {
+
+// Calls `f` with the arguments from `args` (see above): the result goes to slot 0 of the current
+// frame, its only cell.
+uint32_t apply_call(Cell f, const Cell& name, const Cell& args, const Cell* path, bool all,
+                    bool safer) {
   if (f.is(TYPE_OP)) f.set_type(native::op_source_type(f));
   stack::keep_one_result();
   stack::push_value(args);  // rooted while the arguments are evaluated
@@ -447,7 +475,7 @@ uint32_t native_apply(int32_t check, const int32_t* r) {
   bool is_function = f.is(TYPE_FUNCTION);
   stack::push_frame(is_function ? kInterpFunctionFrame : kInterpNativeFrame, name);
   if (tracing()) trace::open(f);
-  Apply a{name, args, args.head_index(), natives::series_tail(args), r[0] >= 0, r[1] >= 0};
+  Apply a{name, args, args.head_index(), natives::series_tail(args), all, safer};
   int32_t refs[32];
   std::fill(std::begin(refs), std::end(refs), -1);
   if (uint32_t st = apply_arguments(*holder, a, path, refs)) return st;
@@ -482,6 +510,8 @@ uint32_t native_apply(int32_t check, const int32_t* r) {
   if (tracing()) trace::returned(*stack::base(), name);
   return EXIT_NONE;
 }
+
+}  // namespace
 
 // ---- Function makers ---------------------------------------------------------------------------
 

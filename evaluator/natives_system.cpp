@@ -6,13 +6,11 @@
 #include <string>
 
 #include "datatypes/block.h"
-#include "datatypes/context.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
-#include "evaluator/interpreter.h"
 #include "datatypes/integer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
@@ -133,17 +131,7 @@ uint32_t native_stats(int32_t check, const int32_t* r) {
   stack::push_value(info);  // rooted while it is filled
   debug::memory_stats(info.node(), 2);
   if (r[0] < 0) return answer(info);
-  Cell name = make_word_cell(symbol::intern("show-memory-stats"), context::global());
-  const Cell* printer = context::symbol_value_cell(name.data2, context::global());
-  if (!printer || !interp::any_function(printer->type())) fire(Err::script_no_value, &name);
-  // The block is the call's only argument: a block evaluates to itself.
-  Cell args = block::make(1);
-  block::append_cell(args, info);
-  stack::push_value(args);
-  interp::Cursor c{args.node(), 0, 1};
-  interp::CallInfo call;
-  call.name = &name;
-  if (uint32_t st = interp::call_function(*printer, &c, false, call)) return st;
+  if (uint32_t st = natives::call_library("show-memory-stats", {info})) return st;
   return answer(make_unset());
 }
 
@@ -195,7 +183,6 @@ uint32_t native_as(int32_t check, const int32_t* r) {
     Cell to = datatype_cell(target), from = datatype_cell(spec.type());
     fire(Err::script_not_related, &to, &from);
   }
-  if (!mold_handler(target)) natives::fire_not_done(NATIVE_as);  // a string type not built yet
   spec.set_type(target);
   return answer(spec);
 }
