@@ -1037,13 +1037,33 @@ int32_t sort_callback(const uint8_t* a, const uint8_t* b, void* user1, intptr_t)
                                 *static_cast<const SortOptions*>(user1));
 }
 
-// Records whose compared cell is text, all of one type, sort on keys read once from the cells: the
-// same algorithm and the same answers as the compare action's, so the same order, without a
-// look-up of each text's buffer per comparison. False when the records do not qualify.
-bool sort_texts(NodeId node, uint32_t start, uint32_t records, uint32_t skip, bool stable,
-                const SortOptions& o) {
-  if (o.cells != 1) return false;
-  Cell* first = series_buffer(node)->cells_head() + start;
+// Records whose compared cells are all text of one type, or all integer!, sort on keys read once
+// from the cells: the same algorithm and the same answers as the compare action's, so the same
+// order, without the action's dispatch (and, for text, a look-up of each buffer) per comparison.
+
+struct KeyOrder {
+  bool exact;
+  bool reverse;
+};
+
+// Sorts the keys (each naming its record by number) and writes the records back in their order.
+template <typename Key>
+void sort_records_by(Cell* first, std::vector<Key>& keys, uint32_t skip, bool stable, KeyOrder order,
+                     sort::Compare compare) {
+  auto* base = reinterpret_cast<uint8_t*>(keys.data());
+  auto n = static_cast<uint32_t>(keys.size());
+  if (stable)
+    sort::merge_sort(base, n, sizeof(Key), &order, 0, compare);
+  else
+    sort::quick_sort(base, n, sizeof(Key), &order, 0, compare);
+  std::vector<Cell> sorted(static_cast<size_t>(n) * skip);
+  for (uint32_t i = 0; i < n; i++)
+    std::memcpy(&sorted[static_cast<size_t>(i) * skip], first + static_cast<size_t>(keys[i].record) * skip,
+                skip * kCell);
+  std::memcpy(first, sorted.data(), sorted.size() * kCell);
+}
+
+bool sort_texts(Cell* first, uint32_t records, uint32_t skip, bool stable, const SortOptions& o) {
   TypeId type = first[o.column].type();
   if (!str::is_text_type(type)) return false;
   struct Key {
@@ -1062,12 +1082,8 @@ bool sort_texts(NodeId node, uint32_t start, uint32_t records, uint32_t skip, bo
     uint32_t h = std::min(c.data1, len);
     keys[i] = {b->head_ptr() + static_cast<size_t>(h) * unit, len - h, unit, i};
   }
-  struct Order {
-    bool exact;
-    bool reverse;
-  } order{o.op == COMP_CASE_SORT, o.reverse};
   auto compare = [](const uint8_t* x, const uint8_t* y, void* user, intptr_t) -> int32_t {
-    const auto* ord = static_cast<const Order*>(user);
+    const auto* ord = static_cast<const KeyOrder*>(user);
     const auto* a = reinterpret_cast<const Key*>(x);
     const auto* b = reinterpret_cast<const Key*>(y);
     if (ord->reverse) std::swap(a, b);
@@ -1075,17 +1091,36 @@ bool sort_texts(NodeId node, uint32_t start, uint32_t records, uint32_t skip, bo
       return d;
     return a->n == b->n ? 0 : a->n < b->n ? -1 : 1;
   };
-  auto* base = reinterpret_cast<uint8_t*>(keys.data());
-  if (stable)
-    sort::merge_sort(base, records, sizeof(Key), &order, 0, compare);
-  else
-    sort::quick_sort(base, records, sizeof(Key), &order, 0, compare);
-  std::vector<Cell> sorted(static_cast<size_t>(records) * skip);
-  for (uint32_t i = 0; i < records; i++)
-    std::memcpy(&sorted[static_cast<size_t>(i) * skip], first + static_cast<size_t>(keys[i].record) * skip,
-                skip * kCell);
-  std::memcpy(first, sorted.data(), sorted.size() * kCell);
+  sort_records_by(first, keys, skip, stable, {o.op == COMP_CASE_SORT, o.reverse}, compare);
   return true;
+}
+
+bool sort_integers(Cell* first, uint32_t records, uint32_t skip, bool stable, const SortOptions& o) {
+  struct Key {
+    int32_t v;
+    uint32_t record;
+  };
+  std::vector<Key> keys(records);
+  for (uint32_t i = 0; i < records; i++) {
+    const Cell& c = first[static_cast<size_t>(i) * skip + o.column];
+    if (!c.is(TYPE_INTEGER)) return false;
+    keys[i] = {c.int_value(), i};
+  }
+  auto compare = [](const uint8_t* x, const uint8_t* y, void* user, intptr_t) -> int32_t {
+    const auto* a = reinterpret_cast<const Key*>(x);
+    const auto* b = reinterpret_cast<const Key*>(y);
+    if (static_cast<const KeyOrder*>(user)->reverse) std::swap(a, b);
+    return (a->v > b->v) - (a->v < b->v);
+  };
+  sort_records_by(first, keys, skip, stable, {true, o.reverse}, compare);
+  return true;
+}
+
+bool sort_by_keys(NodeId node, uint32_t start, uint32_t records, uint32_t skip, bool stable,
+                  const SortOptions& o) {
+  if (o.cells != 1) return false;
+  Cell* first = series_buffer(node)->cells_head() + start;
+  return sort_texts(first, records, skip, stable, o) || sort_integers(first, records, skip, stable, o);
 }
 
 Cell* sort_handler_fn(ActionCall& call) {
@@ -1151,7 +1186,7 @@ Cell* sort_handler_fn(ActionCall& call) {
                               append_cells(bb, b, skip);
                               return call_sort_function(function, ba, bb);
                             });
-  } else if (!sort_texts(s.node(), static_cast<uint32_t>(start), records, skip, stable, o)) {
+  } else if (!sort_by_keys(s.node(), static_cast<uint32_t>(start), records, skip, stable, o)) {
     uint8_t* base = reinterpret_cast<uint8_t*>(cell_at_index(s, static_cast<uint32_t>(start)));
     if (stable)
       sort::merge_sort(base, records, skip * kCell, &o, 0, &sort_callback);

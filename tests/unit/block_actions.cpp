@@ -355,61 +355,64 @@ TEST_F(BlockActions, SortRefinements) {
   for (const auto& [refs, err] : errors) EXPECT_EQ(raised([&] { ActCall(A::sort, {b}, refs, 7).run(); }), err);
 }
 
-// Records keyed by text sort in the order the compare action gives, through the same algorithms:
-// every refinement against a sort of the same cells driven by the compare action itself.
-TEST_F(BlockActions, TextKeysSortAsTheCompareActionOrders) {
+// Records keyed by text or by integers sort in the order the compare action gives, through the
+// same algorithms: every refinement against a sort of the same cells driven by the compare action.
+TEST_F(BlockActions, TextAndIntegerKeysSortAsTheCompareActionOrders) {
   using R = test::Refinement;
   using namespace block;
   casefold::init();
   const char* pieces[] = {"a", "A", "b", "B", "\u00E9", "\u00C9", "\u017F", "s", "S", "\U0001F600", "_"};
   std::mt19937 rng(7);
-  Cell b = make(400);
-  for (int i = 0; i < 200; i++) {
-    std::string text;
-    for (uint32_t k = rng() % 4; k > 0; k--) text += pieces[rng() % std::size(pieces)];
-    append_cell(b, str::make_from_utf8(text));
-    append_cell(b, int_cell(i));
-  }
-  struct Case {
-    bool case_sensitive, reverse, stable;
-  };
-  const Case cases[] = {{false, false, false}, {true, false, false}, {false, true, false},
-                        {false, false, true},  {true, true, true},   {false, true, true}};
-  for (const Case& c : cases) {
-    Cell sorted = copy_cells(b, false);
-    std::vector<R> refs{R{SORT_SKIP, {int_cell(2)}}};
-    if (c.case_sensitive) refs.push_back(R{SORT_CASE, {}});
-    if (c.reverse) refs.push_back(R{SORT_REVERSE, {}});
-    if (c.stable) refs.push_back(R{SORT_STABLE, {}});
-    ActCall(A::sort, {sorted}, refs, 7).run();
-
-    std::vector<Cell> expect(head_of(b), head_of(b) + length(b));
-    struct Opt {
-      CompareOp op;
-      bool reverse;
-    } opt{c.case_sensitive ? COMP_CASE_SORT : COMP_SORT, c.reverse};
-    auto by_action = [](const uint8_t* x, const uint8_t* y, void* u, intptr_t) -> int32_t {
-      const auto* o = static_cast<const Opt*>(u);
-      const Cell* a = reinterpret_cast<const Cell*>(x);
-      const Cell* b = reinterpret_cast<const Cell*>(y);
-      if (o->reverse) std::swap(a, b);
-      return cell_compare(*a, *b, o->op);
+  for (bool texts : {true, false}) {
+    Cell b = make(400);
+    for (int i = 0; i < 200; i++) {
+      std::string text;
+      for (uint32_t k = rng() % 4; k > 0; k--) text += pieces[rng() % std::size(pieces)];
+      append_cell(b, texts ? str::make_from_utf8(text) : int_cell(static_cast<int32_t>(rng() % 40) - 20));
+      append_cell(b, int_cell(i));
+    }
+    struct Case {
+      bool case_sensitive, reverse, stable;
     };
-    auto* base = reinterpret_cast<uint8_t*>(expect.data());
-    if (c.stable)
-      sort::merge_sort(base, 200, 2 * sizeof(Cell), &opt, 0, by_action);
-    else
-      sort::quick_sort(base, 200, 2 * sizeof(Cell), &opt, 0, by_action);
-    for (uint32_t i = 0; i < 200; i++) {
-      ASSERT_EQ(head_of(sorted)[2 * i + 1].int_value(), expect[2 * i + 1].int_value())
-          << "record " << i << " case " << c.case_sensitive << " reverse " << c.reverse << " stable " << c.stable;
-      if (i > 0 && c.stable) {
-        const Cell* prev = head_of(sorted) + 2 * i - 2;
-        const Cell* cur = head_of(sorted) + 2 * i;
-        int32_t order = cell_compare(prev[0], cur[0], opt.op) * (c.reverse ? -1 : 1);
-        ASSERT_LE(order, 0);
-        if (order == 0) {
-          ASSERT_LT(prev[1].int_value(), cur[1].int_value());
+    const Case cases[] = {{false, false, false}, {true, false, false}, {false, true, false},
+                          {false, false, true},  {true, true, true},   {false, true, true}};
+    for (const Case& c : cases) {
+      Cell sorted = copy_cells(b, false);
+      std::vector<R> refs{R{SORT_SKIP, {int_cell(2)}}};
+      if (c.case_sensitive) refs.push_back(R{SORT_CASE, {}});
+      if (c.reverse) refs.push_back(R{SORT_REVERSE, {}});
+      if (c.stable) refs.push_back(R{SORT_STABLE, {}});
+      ActCall(A::sort, {sorted}, refs, 7).run();
+
+      std::vector<Cell> expect(head_of(b), head_of(b) + length(b));
+      struct Opt {
+        CompareOp op;
+        bool reverse;
+      } opt{c.case_sensitive ? COMP_CASE_SORT : COMP_SORT, c.reverse};
+      auto by_action = [](const uint8_t* x, const uint8_t* y, void* u, intptr_t) -> int32_t {
+        const auto* o = static_cast<const Opt*>(u);
+        const Cell* a = reinterpret_cast<const Cell*>(x);
+        const Cell* b = reinterpret_cast<const Cell*>(y);
+        if (o->reverse) std::swap(a, b);
+        return cell_compare(*a, *b, o->op);
+      };
+      auto* base = reinterpret_cast<uint8_t*>(expect.data());
+      if (c.stable)
+        sort::merge_sort(base, 200, 2 * sizeof(Cell), &opt, 0, by_action);
+      else
+        sort::quick_sort(base, 200, 2 * sizeof(Cell), &opt, 0, by_action);
+      for (uint32_t i = 0; i < 200; i++) {
+        ASSERT_EQ(head_of(sorted)[2 * i + 1].int_value(), expect[2 * i + 1].int_value())
+            << "record " << i << " texts " << texts << " case " << c.case_sensitive << " reverse " << c.reverse
+            << " stable " << c.stable;
+        if (i > 0 && c.stable) {
+          const Cell* prev = head_of(sorted) + 2 * i - 2;
+          const Cell* cur = head_of(sorted) + 2 * i;
+          int32_t order = cell_compare(prev[0], cur[0], opt.op) * (c.reverse ? -1 : 1);
+          ASSERT_LE(order, 0);
+          if (order == 0) {
+            ASSERT_LT(prev[1].int_value(), cur[1].int_value());
+          }
         }
       }
     }
