@@ -48,6 +48,7 @@ struct RegistryState {
   std::array<TypeNameRecord, kTypeCount> names{};
   ActionHandlerTable handlers{};
   TypeId highest = TYPE_NONE_ID;
+  std::array<bool, kTypeCount> built{};
 };
 RegistryState g_registry;
 
@@ -88,7 +89,10 @@ bool HandlerEntry::operator==(const HandlerEntry& o) const {
 
 void register_default(TypeId id, TypeId parent, const char* name) {
   register_type(id, parent, name, HandlerRow(parent == TYPE_NONE_ID ? kEmpty : kInherit));
+  g_registry.built[id] = false;
 }
+
+bool type_built(TypeId t) { return t < kTypeCount && g_registry.built[t]; }
 
 std::string_view action_word(ActionIndex a) { return kActionWords[static_cast<int>(a) - 1]; }
 
@@ -111,6 +115,7 @@ HandlerEntry::Kind slot_kind(ActionIndex a) {
 
 void register_type(const DatatypeSpec& spec) {
   if (spec.id > g_registry.highest) g_registry.highest = spec.id;
+  g_registry.built[spec.id] = true;
   TypeNameRecord& rec = g_registry.names[spec.id];
   rec.name = spec.name;
   rec.length = static_cast<int32_t>(std::strlen(spec.name)) - 1;
@@ -301,6 +306,7 @@ void registry_init() {
   gc::remove_root(&mark_type_name_words_root);
   gc::add_root(&mark_type_name_words_root);
   g_registry.names.fill(TypeNameRecord{});
+  g_registry.built.fill(false);
   for (auto& row : g_registry.handlers) row.fill(kEmpty);
   g_registry.highest = TYPE_NONE_ID;
   register_all_types();

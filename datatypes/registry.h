@@ -216,6 +216,8 @@ void register_all_types();
 std::span<const TypeId> registration_order();
 // A type whose module is not built yet: no handlers of its own, its parent's through inheritance.
 void register_default(TypeId id, TypeId parent, const char* name);
+// True when the type was registered by a module of its own rather than by register_default.
+bool type_built(TypeId t);
 
 // The type-name table.
 struct TypeNameRecord {

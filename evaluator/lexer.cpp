@@ -825,7 +825,8 @@ void scan_token(State& st, bool one_value, bool prescan) {
           load = false;
         }
         if (load && st.build) {
-          if (!h.load) not_built(st.token_type);
+          // A datatype whose module is not built yet has no values to load into.
+          if (!h.load || !type_built(st.token_type)) not_built(st.token_type);
           uint32_t before = st.tail;
           h.load(st, tstart, tend, flags, true);
           if (st.observer && st.tail > before &&

@@ -163,7 +163,11 @@ class Callback final : public lexer::Observer {
       RoutineEntry entry = index < routine_registry.count ? routine_registry.entries[index] : nullptr;
       if (!entry) fire(Err::internal_not_done, &fn);
       const Cell* r = entry(stack::base(), static_cast<uint32_t>(stack::top() - stack::base()));
-      stack::set_single_result(r ? *r : make_none());
+      Cell result = r ? *r : make_unset();
+      // A machine-convention routine answering logic! may answer an integer: 0 is false.
+      if (!(fn.header & kRoutineCellConvention) && more[MORE_CONTEXT].int_value() == TYPE_LOGIC)
+        result = make_logic(r && is_true(*r) && !(r->is(TYPE_INTEGER) && r->data2 == 0));
+      stack::set_single_result(result);
     }
     if (n >= 2) input = *stack::arg(1);
     const Cell& v = *stack::base();
