@@ -1,11 +1,17 @@
-// The lexer on arbitrary bytes: every scan mode, with and without a callback that moves the cursor
-// and refuses tokens. It must end, stay inside the input and report sane positions.
+// The lexer on arbitrary bytes: every scan mode, with and without a callback that moves the cursor,
+// refuses tokens and passes over syntax errors, and a scan that builds values through the loaders.
+// It must end, stay inside the input and report sane positions; a syntax error is the only error a
+// scan may raise besides the refusal of a datatype not built yet.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "evaluator/lexer.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/error.h"
+#include "runtime/startup.h"
 
 using namespace zem;
 using namespace zem::lexer;
@@ -34,6 +40,39 @@ struct Meddler : Observer {
     return r % 5 != 0;
   }
 };
+
+}  // namespace
+
+// Values are built in the booted runtime: the loaders need symbols, series and the error catalogue.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  static char prog[] = "zem";
+  static char* argv[] = {prog, nullptr};
+  runtime_init(1, argv);
+  return 0;
+}
+
+namespace {
+
+// A scan that builds values, with the callback: it ends normally or with a syntax error (or the
+// refusal of a datatype whose module is not built), nothing else.
+void build_values(const uint8_t* text, size_t len, Meddler& m, bool one_value) {
+  static uint32_t runs = 0;
+  if (++runs % 512 == 0) gc::collect();  // the values of earlier inputs are garbage
+  ScanMode mode;
+  mode.one_value = one_value;
+  Cell out{};
+  uint32_t consumed = 0;
+  try {
+    scan_buffer(&out, text, len, mode, &consumed, &m, nullptr, nullptr);
+    check(consumed <= len);
+  } catch (const Unwind& u) {
+    check(u.code == EXIT_ERROR);
+    Err e = pending_exit().error;
+    check(error_category_of(e) == error_category_of(Err::syntax_invalid) || e == Err::internal_not_done);
+    clear_pending_exit();
+    stack::reset();
+  }
+}
 
 }  // namespace
 
@@ -67,5 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Cell input{static_cast<uint32_t>(sel & 0x40 ? TYPE_STRING : TYPE_BINARY), 0, 0, 0};
   scan_buffer(nullptr, text, len, mode, &consumed, &m, &input, nullptr);
   check(consumed <= len);
+
+  Meddler builder;
+  builder.bits = ((sel >> 1) & 63) | EV_ERROR;
+  builder.size = static_cast<uint32_t>(len);
+  build_values(text, len, builder, sel & 1);
   return 0;
 }
