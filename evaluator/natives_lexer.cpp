@@ -126,19 +126,33 @@ class Callback final : public lexer::Observer {
   }
 
   // Offsets in the scanned text, as positions of the input: characters of a string, else bytes.
-  // Events come in input order, so the last conversion is the starting point of the next.
+  // Events come near each other in input order: each conversion counts from the last one, forward
+  // or back (offsets fall on character boundaries), so a scan with a callback stays linear.
   uint32_t position(lexer::State& st, uint32_t byte) {
     if (!src_.is(TYPE_STRING)) return byte;
-    if (byte < st.cached_byte) st.cached_byte = st.cached_char = 0;
-    st.cached_char += static_cast<uint32_t>(
-        unicode::count_utf8_chars(st.in_start + st.cached_byte, st.in_start + byte));
+    const uint8_t* in = st.in_start;
+    if (byte >= st.cached_byte) {
+      st.cached_char += static_cast<uint32_t>(unicode::count_utf8_chars(in + st.cached_byte, in + byte));
+    } else {
+      auto back = static_cast<uint32_t>(unicode::count_utf8_chars(in + byte, in + st.cached_byte));
+      // Bytes that are no UTF-8 may count differently from the other side: then from the start.
+      st.cached_char = back <= st.cached_char
+                           ? st.cached_char - back
+                           : static_cast<uint32_t>(unicode::count_utf8_chars(in, in + byte));
+    }
     st.cached_byte = byte;
     return st.cached_char;
   }
 
   uint32_t byte_offset(lexer::State& st, uint32_t index) {
     if (!src_.is(TYPE_STRING)) return index;
-    return static_cast<uint32_t>(unicode::skip_utf8_chars(st.in_start, st.in_end, index) - st.in_start);
+    const uint8_t* from = st.in_start;
+    uint32_t skip = index;
+    if (index >= st.cached_char) {
+      from += st.cached_byte;
+      skip -= st.cached_char;
+    }
+    return static_cast<uint32_t>(unicode::skip_utf8_chars(from, st.in_end, skip) - st.in_start);
   }
 
   bool call(const Cell* args, Cell& input) {
