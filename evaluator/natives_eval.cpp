@@ -8,6 +8,7 @@
 #include "datatypes/context.h"
 #include "datatypes/error_value.h"
 #include "datatypes/function.h"
+#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
@@ -75,6 +76,21 @@ uint32_t eval_block_result(const Cell& block) {
 
 namespace {
 
+// /expand: the preprocessor expands the block in place before it runs.
+uint32_t expand(const Cell& block, const int32_t* r) {
+  if (r[0] < 0) return EXIT_NONE;
+  Cell* top = stack::top();
+  stack::push_value(block);
+  stack::push_anon_frame(FRAME_NATIVE);
+  stack::push_value(shared_cells.none);
+  uint32_t st = natives::call_library("preprocessor/expand",
+                                      {block, shared_cells.none, shared_cells.false_value});
+  if (st) return st;
+  stack::pop_frame_discard();
+  stack_state.top = top;
+  return EXIT_NONE;
+}
+
 uint32_t do_value(const int32_t* r) {
   Cell value = *stack::arg(0);
   switch (value.type()) {
@@ -82,6 +98,7 @@ uint32_t do_value(const int32_t* r) {
     case TYPE_PAREN:
     case TYPE_HASH: {
       Cell block = clamped(value);
+      if (uint32_t st = expand(block, r)) return st;
       if (r[2] < 0) return eval_block_result(block);
       Cell word = *stack::arg(static_cast<uint32_t>(r[2]));
       uint32_t index = block.head_index();
@@ -95,6 +112,7 @@ uint32_t do_value(const int32_t* r) {
     case TYPE_STRING: {
       Cell code = natives::load_text(value);
       stack::push_value(code);
+      if (uint32_t st = expand(code, r)) return st;
       return eval_block_result(code);
     }
     case TYPE_PATH:
@@ -120,7 +138,6 @@ uint32_t do_value(const int32_t* r) {
 // `return` and `exit` in the traced code end it, giving its value.
 uint32_t native_do(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_do, r);
-  if (r[0] >= 0) natives::fire_not_done(NATIVE_do);  // /expand
   if (r[3] < 0) return do_value(r);
   uint32_t frame = stack::depth() - 1;
   stack::set_body_flag(true);
@@ -452,8 +469,16 @@ uint32_t native_apply(int32_t check, const int32_t* r) {
 namespace natives {
 
 uint32_t call_library(std::string_view function, std::initializer_list<Cell> values) {
-  Cell name = make_word_cell(symbol::intern(function), context::global());
+  // "a/b": the function in field b of the object a.
+  size_t slash = function.find('/');
+  Cell name = make_word_cell(symbol::intern(function.substr(0, slash)), context::global());
   const Cell* fn = context::symbol_value_cell(name.data2, context::global());
+  if (fn && slash != std::string_view::npos) {
+    if (!fn->is(TYPE_OBJECT)) fire(Err::script_no_value, &name);
+    Cell object = *fn;
+    name = make_word_cell(symbol::intern(function.substr(slash + 1)), 0);
+    fn = object::find_field_value(object, name);
+  }
   if (!fn || !is_function_type(fn->type())) fire(Err::script_no_value, &name);
   Cell args = block::make(static_cast<uint32_t>(values.size()));
   for (const Cell& v : values) block::append_cell(args, v);
