@@ -21,7 +21,12 @@ inline Cell make_typeset(uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 0) {
 // Bit n of the mask (n < 96).
 bool typeset_bit(const Cell& ts, uint32_t n);
 void typeset_set_bit(Cell& ts, uint32_t n);
-inline bool typeset_has(const Cell& ts, TypeId t) { return typeset_bit(ts, t); }
+// Inline: argument type checks run on every call.
+inline bool typeset_has(const Cell& ts, TypeId t) {
+  uint32_t n = t;
+  uint32_t w = n < 32 ? ts.data1 : n < 64 ? ts.data2 : n < 96 ? ts.data3 : 0;
+  return (w >> (((n >> 3) & 3) * 8)) & (0x80u >> (n & 7));
+}
 // Every bit but unset!'s.
 Cell typeset_all();
 // Members among the ids 1 .. highest registered.

@@ -9,6 +9,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/natives.h"
 #include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/platform.h"
@@ -40,6 +41,18 @@ inline Cell* at(NodeId node, uint32_t i) {
   return i < b->used() / sizeof(Cell) ? b->cells_head() + i : nullptr;
 }
 inline Cell* at(const Cursor& c) { return c.index < c.end ? at(c.node, c.index) : nullptr; }
+
+// The cells a cursor may still read: valid until anything runs that can reach a safe point or
+// change the block.
+struct View {
+  Cell* head;
+  uint32_t limit;  // the cursor's end, or the block's length when it shrank
+};
+inline View view_of(const Cursor& c) {
+  SeriesBuffer* b = series_buffer(c.node);
+  uint32_t used = b->used() / sizeof(Cell);
+  return View{b->cells_head(), used < c.end ? used : c.end};
+}
 
 // The result just placed.
 inline const Cell& placed(bool sub) { return sub ? *(stack::top() - 1) : *stack::base(); }
@@ -89,6 +102,70 @@ inline const Cell* peek_word_value(const Cell& word) {
     return word.data3 < length_of(values) ? block_head(values) + word.data3 : nullptr;
   }
   return ctx.data2 ? stack::values_of_ref(ctx.data2) + word.data3 : nullptr;
+}
+
+// The value kinds that evaluate to something other than themselves.
+constexpr std::array<bool, 256> kActiveTypes = [] {
+  std::array<bool, 256> t{};
+  for (TypeId id : {TYPE_PAREN, TYPE_WORD, TYPE_SET_WORD, TYPE_GET_WORD, TYPE_LIT_WORD,
+                    TYPE_ISSUE, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH, TYPE_OP,
+                    TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE})
+    t[id] = true;
+  return t;
+}();
+
+// The value of a term that needs no call: a value that evaluates to itself, or a word whose value
+// is neither unset nor a function; null for anything else (the full evaluation handles it).
+inline const Cell* plain_term(const Cell& v) {
+  TypeId t = v.type();
+  if (t == TYPE_WORD) {
+    const Cell* w = peek_word_value(v);
+    if (!w) return nullptr;
+    TypeId wt = w->type();
+    if (wt == TYPE_UNSET || (wt >= TYPE_NATIVE && wt <= TYPE_FUNCTION) || wt == TYPE_ROUTINE)
+      return nullptr;
+    return w;
+  }
+  return kActiveTypes[t] ? nullptr : &v;
+}
+
+inline bool op_may_follow(const Cursor& c) {
+  const Cell* next = at(c);
+  return next && next->is(TYPE_WORD);
+}
+
+uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
+
+// One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
+// is pushed here, the full evaluation takes the rest.
+[[gnu::always_inline]] inline uint32_t eval_pushed(Cursor& c, const Cell* v, bool no_infix) {
+  const Cell* term;
+  if (!tracing() && (term = plain_term(*v))) {
+    Cell t = *term;
+    gc::safe_point();
+    Cell* start_top = stack::push_value(t);
+    c.index++;
+    if (no_infix || !op_may_follow(c)) return EXIT_NONE;
+    return eval_infix(c, true, start_top);
+  }
+  return eval_expression(c, no_infix, true);
+}
+
+// Sets a word bound to a context with values (an object's fields excepted: they notify their
+// changes); false when the word needs the contexts module.
+inline bool assign_direct(const Cell& word, const Cell& value) {
+  if (word.data3 == kNoIndex || !word.data1) return false;
+  const Cell& ctx = *block_head(word.data1);
+  if (ctx.header & kValuesOnStack) {
+    if (!ctx.data2) return false;
+    stack::values_of_ref(ctx.data2)[word.data3] = value;
+    return true;
+  }
+  if ((ctx.header & kContextKindMask) == (2u << kContextKindShift) ||
+      word.data3 >= length_of(ctx.data2))
+    return false;
+  block_head(ctx.data2)[word.data3] = value;
+  return true;
 }
 
 // Runs the values of a block or paren from `c` to its end in the current frame (sub false): the
@@ -210,108 +287,177 @@ NodeId build_arg_cache(const Cell& fn) {
 // ---- Arguments --------------------------------------------------------------------------------
 
 struct CallContext {
-  const Cell* fn_name;  // the function's name for errors
+  const Cell* fn_name;  // the naming word, or null for <anon>
   Cursor* c;
   bool infix;
 };
 
-[[noreturn]] void fire_no_arg(const CallContext& cc, const Cell& word) {
-  Cell name = *cc.fn_name;
-  Cell w = word;
+Cell name_of(const CallContext& cc) {
+  return cc.fn_name ? *cc.fn_name : make_word_cell(stack_state.anon_symbol, 0);
+}
+
+// The argument entry at `at` of the cache is a typeset; its word follows it.
+[[noreturn]] void fire_no_arg(const CallContext& cc, NodeId cache, uint32_t at) {
+  Cell name = name_of(cc);
+  Cell w = block_head(cache)[at + 1];
   fire(Err::script_no_arg, &name, &w);
 }
 
-// Fetches one argument as the newest cell and checks its type.
-uint32_t fetch_one(const Cell& ts, const Cell& word, const CallContext& cc, bool operand) {
-  uint32_t kind = (ts.header >> kFetchShift) & 3;
-  Cell* v = cc.c ? at(*cc.c) : nullptr;
+[[noreturn]] void fire_expect_arg(const CallContext& cc, NodeId cache, uint32_t at, TypeId got) {
+  Cell name = name_of(cc), type = datatype_cell(got), w = block_head(cache)[at + 1];
+  fire(Err::script_expect_arg, &name, &type, &w);
+}
+
+// Fetches the argument of the cache entry at `at` as the newest cell and checks its type.
+uint32_t fetch_one(NodeId cache, uint32_t at, const CallContext& cc, bool operand) {
+  uint32_t kind = (block_head(cache)[at].header >> kFetchShift) & 3;
+  Cell* v = cc.c ? interp::at(*cc.c) : nullptr;
   if (!v) {
-    if (kind == FETCH_LIT && typeset_has(ts, TYPE_UNSET)) {
+    if (kind == FETCH_LIT && typeset_has(block_head(cache)[at], TYPE_UNSET)) {
       stack::push_value(shared_cells.unset);
       return EXIT_NONE;
     }
-    fire_no_arg(cc, word);
+    fire_no_arg(cc, cache, at);
   }
-  switch (kind) {
-    case FETCH_EVAL:
-      if (uint32_t st = eval_expression(*cc.c, operand, true)) return st;
-      break;
-    case FETCH_GET:
-      stack::push_value(*v);
-      cc.c->index++;
-      break;
-    default: {
-      Cell val = *v;
-      cc.c->index++;
-      if (val.is(TYPE_PAREN)) {
-        if (uint32_t st = eval_paren(val, true)) return st;
-      } else if (val.is(TYPE_GET_WORD)) {
-        stack::push_value(*word_value(val));
-      } else if (val.is(TYPE_GET_PATH)) {
-        if (uint32_t st = eval_path(val, cc.c, false, true, true)) return st;
-      } else {
-        stack::push_value(val);
-      }
+  if (kind == FETCH_EVAL) {
+    if (uint32_t st = eval_pushed(*cc.c, v, operand)) return st;
+  } else if (kind == FETCH_GET) {
+    stack::push_value(*v);
+    cc.c->index++;
+  } else {
+    Cell val = *v;
+    cc.c->index++;
+    if (val.is(TYPE_PAREN)) {
+      if (uint32_t st = eval_paren(val, true)) return st;
+    } else if (val.is(TYPE_GET_WORD)) {
+      stack::push_value(*word_value(val));
+    } else if (val.is(TYPE_GET_PATH)) {
+      if (uint32_t st = eval_path(val, cc.c, false, true, true)) return st;
+    } else {
+      stack::push_value(val);
     }
   }
-  const Cell& got = *(stack::top() - 1);
-  if (tracing() && kind != FETCH_EVAL) trace::fire(TRACE_FETCH, cc.c->node, cc.c->index - 1, got);
-  if (!typeset_has(ts, got.type())) {
-    Cell name = *cc.fn_name, type = datatype_cell(got.type()), w = word;
-    fire(Err::script_expect_arg, &name, &type, &w);
-  }
+  if (tracing() && kind != FETCH_EVAL)
+    trace::fire(TRACE_FETCH, cc.c->node, cc.c->index - 1, *(stack::top() - 1));
+  // Re-read: the evaluation may have moved the cache's buffer.
+  TypeId got = (stack::top() - 1)->type();
+  if (!typeset_has(block_head(cache)[at], got)) fire_expect_arg(cc, cache, at, got);
   return EXIT_NONE;
+}
+
+// Natives and actions that two integer! arguments answer without their entry: the comparisons and
+// `+`, `-`, `*` (an overflow gives the float! the action gives).
+enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
+                             lesser_equal, greater_equal };
+
+inline Quick quick_of(const Cell& fn) {
+  if (fn.is(TYPE_ACTION)) {
+    switch (static_cast<ActionIndex>(fn.data1 + 1)) {
+      case ActionIndex::add: return Quick::add;
+      case ActionIndex::subtract: return Quick::subtract;
+      case ActionIndex::multiply: return Quick::multiply;
+      default: return Quick::none;
+    }
+  }
+  if (fn.is(TYPE_NATIVE)) {
+    switch (fn.data1 + 1) {
+      case NATIVE_equal_q:
+      case NATIVE_strict_equal_q: return Quick::equal;
+      case NATIVE_not_equal_q: return Quick::not_equal;
+      case NATIVE_lesser_q: return Quick::lesser;
+      case NATIVE_greater_q: return Quick::greater;
+      case NATIVE_lesser_or_equal_q: return Quick::lesser_equal;
+      case NATIVE_greater_or_equal_q: return Quick::greater_equal;
+      default: return Quick::none;
+    }
+  }
+  return Quick::none;
+}
+
+// `left op right` for two integers, written over `left`.
+inline void quick_apply(Quick q, Cell& left, int32_t y) {
+  int32_t x = left.int_value(), out = 0;
+  bool overflow = false;
+  switch (q) {
+    case Quick::add: overflow = __builtin_add_overflow(x, y, &out); break;
+    case Quick::subtract: overflow = __builtin_sub_overflow(x, y, &out); break;
+    case Quick::multiply: overflow = __builtin_mul_overflow(x, y, &out); break;
+    case Quick::equal: left = make_logic(x == y); return;
+    case Quick::not_equal: left = make_logic(x != y); return;
+    case Quick::lesser: left = make_logic(x < y); return;
+    case Quick::greater: left = make_logic(x > y); return;
+    case Quick::lesser_equal: left = make_logic(x <= y); return;
+    case Quick::greater_equal: left = make_logic(x >= y); return;
+    case Quick::none: return;
+  }
+  if (overflow) {
+    double dx = x, dy = y;
+    left.set_header(TYPE_FLOAT);
+    left.set_float_payload(q == Quick::add        ? dx + dy
+                           : q == Quick::subtract ? dx - dy
+                                                  : dx * dy);
+  } else {
+    left = make_integer(out);
+  }
 }
 
 // Collects the arguments of the call whose frame is current; natives and actions are called.
 uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& info) {
   NodeId cache = arg_cache(fn);
-  bool is_function = fn.is(TYPE_FUNCTION);
-  bool table = fn.is(TYPE_NATIVE) || fn.is(TYPE_ACTION);
+  TypeId ftype = fn.type();
+  bool is_function = ftype == TYPE_FUNCTION;
+  bool table = ftype == TYPE_NATIVE || ftype == TYPE_ACTION;
   uint32_t n = length_of(cache);
   // Only the entries of the refinements the value has are read; they start absent.
-  std::array<int32_t, kMaxTableRefinements> refs;
-  if (table) {
-    Cell last = n ? block_head(cache)[n - 1] : shared_cells.none;
-    uint32_t count = last.is(TYPE_INTEGER) ? static_cast<uint32_t>(last.int_value()) : 0;
-    std::fill_n(refs.begin(), std::min(count, kMaxTableRefinements), -1);
+  int32_t refs[kMaxTableRefinements];
+  if (table && n) {
+    const Cell& last = block_head(cache)[n - 1];
+    if (last.is(TYPE_INTEGER))
+      std::fill_n(refs, std::min(static_cast<uint32_t>(last.int_value()), kMaxTableRefinements),
+                  -1);
   }
   // function!: frame index of each refinement's flag, by refinement number.
-  std::array<uint32_t, kMaxTableRefinements> flag_slot;  // set before it is read
-  bool collecting = true;
-  bool first = true;
-  uint32_t ref_count = 0;
-  for (uint32_t i = 0; i < n; i++) {
-    Cell e = block_head(cache)[i];
-    if (e.is(TYPE_TYPESET)) {
-      Cell word = block_head(cache)[++i];
-      if (((e.header >> kFetchShift) & 3) == FETCH_RETURN) continue;
-      if (collecting) {
-        if (first && cc.infix) {
-          const Cell& left = *stack::base();
-          if (!typeset_has(e, left.type())) {
-            Cell name = *cc.fn_name, type = datatype_cell(left.type());
-            fire(Err::script_expect_arg, &name, &type, &word);
-          }
-        } else if (uint32_t st = fetch_one(e, word, cc, cc.infix)) {
-          return st;
-        }
-        first = false;
-      } else if (is_function) {
-        stack::push_value(shared_cells.none);
-      }
-    } else if (e.is(TYPE_REFINEMENT)) {
-      collecting = false;
-      ref_count = e.data3;
-      if (is_function && e.data3 <= kMaxTableRefinements) {
-        flag_slot[e.data3 - 1] = static_cast<uint32_t>(stack::top() - stack::base());
+  uint32_t flag_slot[kMaxTableRefinements];  // set before it is read
+  uint32_t i = 0;
+  if (cc.infix) {
+    // The left operand, already in slot 0, is the first argument (an op's first spec entry is a
+    // plain word).
+    TypeId left = stack::base()->type();
+    if (!typeset_has(block_head(cache)[0], left)) fire_expect_arg(cc, cache, 0, left);
+    i = 2;
+  }
+  // Mandatory arguments, then the refinements: a function! gets each flag (false) with none for
+  // each of its arguments, and its locals.
+  for (; i < n; i += 2) {
+    uint32_t header = block_head(cache)[i].header;
+    if ((header & kTypeMask) != TYPE_TYPESET) break;
+    uint32_t kind = (header >> kFetchShift) & 3;
+    if (kind == FETCH_RETURN) continue;
+    const Cell* v;
+    if (kind == FETCH_EVAL && cc.c && (v = at(*cc.c))) {
+      if (uint32_t st = eval_pushed(*cc.c, v, cc.infix)) return st;
+      // Re-read: the evaluation may have moved the cache's buffer.
+      TypeId got = (stack::top() - 1)->type();
+      if (!typeset_has(block_head(cache)[i], got)) fire_expect_arg(cc, cache, i, got);
+    } else if (uint32_t st = fetch_one(cache, i, cc, cc.infix)) {
+      return st;
+    }
+  }
+  if (is_function) {
+    for (; i < n; i++) {
+      const Cell& e = block_head(cache)[i];
+      TypeId t = e.type();
+      if (t == TYPE_TYPESET) {
+        if (((e.header >> kFetchShift) & 3) != FETCH_RETURN) stack::push_value(shared_cells.none);
+        i++;
+      } else if (t == TYPE_REFINEMENT) {
+        if (e.data3 <= kMaxTableRefinements)
+          flag_slot[e.data3 - 1] = static_cast<uint32_t>(stack::top() - stack::base());
         stack::push_value(shared_cells.false_value);
-      } else if (is_function) {
+      } else if (t == TYPE_INTEGER) {
         stack::push_value(shared_cells.false_value);
+        for (int32_t k = 1; k < e.int_value(); k++) stack::push_value(shared_cells.none);
       }
-    } else if (e.is(TYPE_INTEGER) && is_function) {
-      stack::push_value(shared_cells.false_value);
-      for (int32_t k = 1; k < e.int_value(); k++) stack::push_value(shared_cells.none);
     }
   }
   if (info.path) {
@@ -340,7 +486,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
         }
       }
       if (!number) {
-        Cell name = *cc.fn_name;
+        Cell name = name_of(cc);
         fire(Err::script_no_refine, &name, &el);
       }
       if (number <= 32 && (used & (1u << (number - 1)))) {
@@ -349,42 +495,42 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
       }
       if (number <= 32) used |= 1u << (number - 1);
       if (!use) continue;
+      if (number > kMaxTableRefinements) fire(Err::internal_not_done);
       if (is_function) {
-        if (number > kMaxTableRefinements) fire(Err::internal_not_done);
         uint32_t slot = flag_slot[number - 1];
         stack::base()[slot] = shared_cells.true_value;
         uint32_t arg = slot + 1;
-        for (uint32_t j = k + 1; j < n; j++) {
-          Cell e = block_head(cache)[j];
-          if (!e.is(TYPE_TYPESET)) break;
-          Cell word = block_head(cache)[++j];
-          if (uint32_t st = fetch_one(e, word, cc, false)) return st;
+        for (uint32_t j = k + 1; j < n && block_head(cache)[j].is(TYPE_TYPESET); j += 2) {
+          if (uint32_t st = fetch_one(cache, j, cc, false)) return st;
           stack::base()[arg++] = *(stack::top() - 1);
           stack::drop_values(1);
         }
       } else {
-        if (number > kMaxTableRefinements) fire(Err::internal_not_done);
         refs[number - 1] = static_cast<int32_t>(stack::top() - stack::base());
-        for (uint32_t j = k + 1; j < n; j++) {
-          Cell e = block_head(cache)[j];
-          if (!e.is(TYPE_TYPESET)) break;
-          Cell word = block_head(cache)[++j];
-          if (uint32_t st = fetch_one(e, word, cc, false)) return st;
-        }
+        for (uint32_t j = k + 1; j < n && block_head(cache)[j].is(TYPE_TYPESET); j += 2)
+          if (uint32_t st = fetch_one(cache, j, cc, false)) return st;
       }
     }
   }
-  (void)ref_count;
-  if (tracing()) trace::call(fn, *cc.fn_name);
+  if (tracing()) trace::call(fn, name_of(cc));
   if (!table) return EXIT_NONE;
-  if (fn.is(TYPE_NATIVE)) {
+  Quick q = quick_of(fn);
+  if (q != Quick::none) {
+    Cell* a = stack::base();
+    if (a[0].is(TYPE_INTEGER) && a[1].is(TYPE_INTEGER)) {
+      quick_apply(q, a[0], a[1].int_value());
+      stack::keep_one_result();
+      return EXIT_NONE;
+    }
+  }
+  if (ftype == TYPE_NATIVE) {
     NativeEntry entry = fn.data1 < kNativeSlots ? natives_table.entries[fn.data1] : nullptr;
     if (!entry) fire(Err::internal_not_done);
-    return entry(0, refs.data());
+    return entry(0, refs);
   }
   ActionEntry entry = actions::entry(fn.data1 + 1);
   if (!entry) fire(Err::internal_not_done);
-  entry(refs.data());
+  entry(refs);
   return EXIT_NONE;
 }
 
@@ -416,39 +562,6 @@ uint32_t call_routine(const Cell& fn) {
   }
   return EXIT_NONE;
 }
-
-namespace {
-
-// `+`, `-` and `*` of two integers, the right one a literal or a word's value, computed in place
-// of the left operand without a call (the result is the action's: a float! on 32-bit overflow).
-bool integer_fast_path(uint32_t action_index, Cursor& c, Cell* left) {
-  auto a = static_cast<ActionIndex>(action_index + 1);
-  if (a != ActionIndex::add && a != ActionIndex::subtract && a != ActionIndex::multiply)
-    return false;
-  if (!left->is(TYPE_INTEGER)) return false;
-  const Cell* r = at(c);
-  if (!r) return false;
-  if (r->is(TYPE_WORD)) r = peek_word_value(*r);
-  if (!r || !r->is(TYPE_INTEGER)) return false;
-  int32_t x = left->int_value(), y = r->int_value(), out;
-  bool overflow = a == ActionIndex::add        ? __builtin_add_overflow(x, y, &out)
-                  : a == ActionIndex::subtract ? __builtin_sub_overflow(x, y, &out)
-                                               : __builtin_mul_overflow(x, y, &out);
-  if (overflow) {
-    double dx = x, dy = y;
-    left->set_header(TYPE_FLOAT);
-    left->set_float_payload(a == ActionIndex::add        ? dx + dy
-                            : a == ActionIndex::subtract ? dx - dy
-                                                         : dx * dy);
-  } else {
-    *left = make_integer(out);
-  }
-  c.index++;
-  stack_state.top = left + 1;
-  return true;
-}
-
-}  // namespace
 
 void init() {
   context_access.word_value_cell = &context::word_value_cell;
@@ -513,20 +626,7 @@ void set_word(const Cell& word, const Cell& value) {
     Cell w = word;
     fire(Err::script_need_value, &w);
   }
-  if (word.data3 != kNoIndex && word.data1) {
-    const Cell& ctx = *block_head(word.data1);
-    if (ctx.header & kValuesOnStack) {
-      if (ctx.data2) {
-        stack::values_of_ref(ctx.data2)[word.data3] = value;
-        return;
-      }
-    } else if ((ctx.header & kContextKindMask) != (2u << kContextKindShift) &&
-               word.data3 < length_of(ctx.data2)) {
-      block_head(ctx.data2)[word.data3] = value;
-      return;
-    }
-  }
-  context_access.set_word_value(word, value);
+  if (!assign_direct(word, value)) context_access.set_word_value(word, value);
 }
 
 uint32_t eval_block(const Cell& block, bool keep) {
@@ -567,6 +667,95 @@ uint32_t eval_next_index(Cell& block) {
   return st;
 }
 
+namespace {
+
+// Infix operators, left to right, after a term: the result just made (slot 0, or the newest cell
+// at `start_top` with `sub`) is the operator's left operand.
+uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
+  for (;;) {
+    View v = view_of(c);
+    if (c.index >= v.limit) return EXIT_NONE;
+    const Cell* next = v.head + c.index;
+    if (!next->is(TYPE_WORD)) return EXIT_NONE;
+    const Cell* opv = peek_word_value(*next);
+    if (!opv || !opv->is(TYPE_OP)) return EXIT_NONE;
+    Cell fn = *opv;
+    fn.set_type(native::op_source_type(*opv));
+    Cell* left = sub ? start_top : stack::base();
+    // Two integers, the right one a literal or a word's value: computed in place of the left
+    // operand without a call.
+    if (left->is(TYPE_INTEGER) && c.index + 1 < v.limit && !tracing()) {
+      Quick q = quick_of(fn);
+      const Cell* r = next + 1;
+      if (q != Quick::none && r->is(TYPE_WORD)) r = peek_word_value(*r);
+      if (q != Quick::none && r && r->is(TYPE_INTEGER)) {
+        quick_apply(q, *left, r->int_value());
+        c.index += 2;
+        stack_state.top = left + 1;
+        continue;
+      }
+    }
+    Cell word = *next;
+    if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, word);
+    c.index++;
+    stack_state.top = left;
+    CallInfo info;
+    info.name = &word;
+    info.infix = true;
+    if (uint32_t st = call_function(fn, &c, sub, info)) return st;
+  }
+}
+
+// The terms that are not words, literals or function calls.
+[[gnu::noinline]] uint32_t eval_other_term(Cell val, Cursor& c, bool sub) {
+  switch (val.type()) {
+    case TYPE_PAREN:
+      return eval_paren(val, sub);
+    case TYPE_SET_PATH: {
+      if (!at(c)) fire(Err::script_need_value, &val);
+      stack::push_frame_sym(kInterpNativeFrame, g_symbols.set_path, 0);
+      if (uint32_t st = eval_expression(c, false, true)) return st;
+      if (tracing()) trace::fire_here(TRACE_SET, stack::base()[0], &val);
+      if (uint32_t st = eval_path(val, nullptr, true, false, true, stack::base())) return st;
+      Cell result = stack::base()[0];
+      drop_frame();
+      place(result, sub);
+      return EXIT_NONE;
+    }
+    case TYPE_GET_WORD:
+      place(*word_value(val), sub);
+      return EXIT_NONE;
+    case TYPE_LIT_WORD:
+      val.set_type(TYPE_WORD);
+      place(val, sub);
+      return EXIT_NONE;
+    case TYPE_PATH:
+      return eval_path(val, &c, false, false, sub);
+    case TYPE_GET_PATH:
+      return eval_path(val, &c, false, true, sub);
+    case TYPE_LIT_PATH:
+      val.set_type(TYPE_PATH);
+      place(val, sub);
+      return EXIT_NONE;
+    case TYPE_OP:
+      fire(Err::internal_not_done, &val);
+    case TYPE_ISSUE: {
+      uint32_t sym = canonical(val.data2);
+      const Cell* next = at(c);
+      if (next && next->is(TYPE_BLOCK) && g_symbols.system &&
+          (sym == canonical(g_symbols.system) || sym == canonical(g_symbols.system_global)))
+        fire(Err::internal_zem_system);
+      place(val, sub);
+      return EXIT_NONE;
+    }
+    default:
+      place(val, sub);
+      return EXIT_NONE;
+  }
+}
+
+}  // namespace
+
 uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions) {
   gc::safe_point();
   Cell* start_top = stack::top();
@@ -579,39 +768,20 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
   if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, val);
   c.index++;
   switch (val.type()) {
-    case TYPE_PAREN:
-      if (uint32_t st = eval_paren(val, sub)) return st;
-      break;
     case TYPE_SET_WORD: {
       stack::push_frame(kInterpNativeFrame, val);
       stack::push_value(val);
-      if (!at(c)) fire(Err::script_need_value, &val);
-      if (uint32_t st = eval_expression(c, false, true)) return st;
+      const Cell* next = at(c);
+      if (!next) fire(Err::script_need_value, &val);
+      if (uint32_t st = eval_pushed(c, next, false)) return st;
       if (tracing()) trace::fire_here(TRACE_SET, stack::base()[1], &val);
       Cell result = stack::base()[1];
-      set_word(stack::base()[0], result);
+      if (result.is(TYPE_UNSET) || !assign_direct(stack::base()[0], result))
+        set_word(stack::base()[0], result);
       drop_frame();
       place(result, sub);
       break;
     }
-    case TYPE_SET_PATH: {
-      if (!at(c)) fire(Err::script_need_value, &val);
-      stack::push_frame_sym(kInterpNativeFrame, g_symbols.set_path, 0);
-      if (uint32_t st = eval_expression(c, false, true)) return st;
-      if (tracing()) trace::fire_here(TRACE_SET, stack::base()[0], &val);
-      if (uint32_t st = eval_path(val, nullptr, true, false, true, stack::base())) return st;
-      Cell result = stack::base()[0];
-      drop_frame();
-      place(result, sub);
-      break;
-    }
-    case TYPE_GET_WORD:
-      place(*word_value(val), sub);
-      break;
-    case TYPE_LIT_WORD:
-      val.set_type(TYPE_WORD);
-      place(val, sub);
-      break;
     case TYPE_WORD: {
       const Cell* w = word_value(val);
       switch (w->type()) {
@@ -634,18 +804,6 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
       }
       break;
     }
-    case TYPE_PATH:
-      if (uint32_t st = eval_path(val, &c, false, false, sub)) return st;
-      break;
-    case TYPE_GET_PATH:
-      if (uint32_t st = eval_path(val, &c, false, true, sub)) return st;
-      break;
-    case TYPE_LIT_PATH:
-      val.set_type(TYPE_PATH);
-      place(val, sub);
-      break;
-    case TYPE_OP:
-      fire(Err::internal_not_done, &val);
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
@@ -656,38 +814,15 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
         return st;
       }
       break;
-    case TYPE_ISSUE: {
-      uint32_t sym = canonical(val.data2);
-      const Cell* next = at(c);
-      if (next && next->is(TYPE_BLOCK) && g_symbols.system &&
-          (sym == canonical(g_symbols.system) || sym == canonical(g_symbols.system_global)))
-        fire(Err::internal_zem_system);
-      place(val, sub);
-      break;
-    }
     default:
-      place(val, sub);
+      if (kActiveTypes[val.type()]) {
+        if (uint32_t st = eval_other_term(val, c, sub)) return st;
+      } else {
+        place(val, sub);
+      }
   }
-  if (no_infix) return EXIT_NONE;
-  // Infix operators, left to right: the result just made is the operator's left operand.
-  for (;;) {
-    const Cell* next = at(c);
-    if (!next || !next->is(TYPE_WORD)) break;
-    const Cell* opv = peek_word_value(*next);
-    if (!opv || !opv->is(TYPE_OP)) break;
-    Cell word = *next;
-    Cell fn = *opv;
-    fn.set_type(native::op_source_type(*opv));
-    if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, word);
-    c.index++;
-    if (fn.is(TYPE_ACTION) && !tracing() && integer_fast_path(fn.data1, c, sub ? start_top : stack::base()))
-      continue;
-    stack_state.top = sub ? start_top : stack::base();
-    CallInfo info;
-    info.name = &word;
-    info.infix = true;
-    if (uint32_t st = call_function(fn, &c, sub, info)) return st;
-  }
+  if (!no_infix && op_may_follow(c))
+    if (uint32_t st = eval_infix(c, sub, start_top)) return st;
   if (tracing() && !sub) trace::fire_here(TRACE_EXPR, *stack::base());
   return EXIT_NONE;
 }
@@ -696,26 +831,27 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
   stack::check_machine_stack();
   Cell fn = fn_in;
   Cell* holder = info.infix ? nullptr : stack::push_value(fn);
-  Cell name = info.name && info.name->is(TYPE_WORD)
-                  ? *info.name
-                  : (info.name && interp::word_kind(info.name->type())
-                         ? *info.name
-                         : make_word_cell(stack_state.anon_symbol, 0));
+  const Cell* name = info.name && word_kind(info.name->type()) ? info.name : nullptr;
+  uint32_t kind;
   switch (fn.type()) {
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_ROUTINE:
-      stack::push_frame(kInterpNativeFrame, name);
+      kind = kInterpNativeFrame;
       break;
     case TYPE_FUNCTION:
-      stack::push_frame(kInterpFunctionFrame, name);
+      kind = kInterpFunctionFrame;
       break;
     default:
       crash_report(CRASH_NO_SWITCH_MATCH, 0);
   }
+  if (name)
+    stack::push_frame_sym(kind, name->data2, name->data1);
+  else
+    stack::push_frame_sym(kind, stack_state.anon_symbol, 0);
   if (info.infix) stack_state.top = stack_state.base + 1;
   if (tracing()) trace::open(fn);
-  CallContext cc{&name, c, info.infix};
+  CallContext cc{name, c, info.infix};
   if (uint32_t st = fetch_arguments(fn, cc, info)) return st;
   if (fn.is(TYPE_FUNCTION)) {
     if (uint32_t st = exec_function_body(fn, info.object)) return st;
@@ -726,7 +862,7 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
   drop_frame();
   if (holder) stack_state.top = holder;
   place(result, sub);
-  if (tracing()) trace::returned(placed(sub), name);
+  if (tracing()) trace::returned(placed(sub), name_of(cc));
   return EXIT_NONE;
 }
 
@@ -740,7 +876,7 @@ uint32_t exec_function_body(const Cell& fn, NodeId) {
     ~Restore() { block_head(ctx)->data2 = saved; }
   } restore{ctx, block_head(ctx)->data2};
   block_head(ctx)->data2 = stack::values_ref(stack::base());
-  stack::set_body_flag(true);
+  stack::top_frame()->flags |= kFrameBodyFlag;
   trace::BodyScope traced(fn);
   Cell body = block_head(fn.data3)[MORE_BODY];
   if (!body.is(TYPE_BLOCK)) {
