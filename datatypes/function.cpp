@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
@@ -101,6 +102,17 @@ Cell* function_reflect(ActionCall& call) {
     call.result() = block_cell(value.data2);
   } else if (field.is(TYPE_WORD) && name_is(field.data2, "body")) {
     call.result() = block_head(value.data3)[MORE_BODY];
+  } else if (field.is(TYPE_WORD) && name_is(field.data2, "words")) {
+    // The table's words are bound to the function's context at their own positions already.
+    NodeId ctx = value.data1;
+    uint32_t n = context::word_count(ctx);
+    Cell words = block::make(n);
+    for (uint32_t i = 0; i < n; i++) {
+      Cell w = *context::word_at(ctx, i);
+      w.header = TYPE_WORD;
+      block::append_cell(words, w);
+    }
+    call.result() = words;
   } else {
     fire(Err::internal_not_done, &field);
   }

@@ -106,6 +106,23 @@ TEST_F(FunctionTest, MoldFormCompareReflect) {
   Cell body = *stack::arg(0);
   ASSERT_TRUE(body.is(TYPE_BLOCK));
   EXPECT_EQ(block::cell_at_index(body, 0)->data1, f.data1);
+  // words: a new block of the context's words (arguments, refinements, locals), each bound to
+  // the function's context at its own slot.
+  Cell g = function::build_value(first("[a /r b /local c]"), first("[c: a]"), 0, -1, 0, 0);
+  stack::reset_arguments();
+  stack::push_value(g);
+  stack::push_value(context::add_global_word(symbol::intern("words")));
+  actions::call(ActionIndex::reflect, none_refs);
+  Cell words = *stack::arg(0);
+  ASSERT_TRUE(words.is(TYPE_BLOCK));
+  EXPECT_EQ(test::mold_text(words), "[a r b local c]");
+  for (uint32_t i = 0; i < 5; i++) {
+    const Cell& w = *block::cell_at_index(words, i);
+    EXPECT_TRUE(w.is(TYPE_WORD));
+    EXPECT_EQ(w.data1, g.data1);
+    EXPECT_EQ(w.data3, i);
+  }
+  EXPECT_NE(words.node(), context::words_block(g.data1));
 }
 
 TEST_F(FunctionTest, CollectLocals) {
