@@ -553,24 +553,6 @@ Cell refinement_word(std::string_view name) {
   return make_word_cell(symbol::intern(name), 0, TYPE_REFINEMENT);
 }
 
-bool is_refinement_named(const Cell& c, uint32_t canonical) {
-  return c.is(TYPE_REFINEMENT) && symbol::canonical_id(c.data2) == canonical;
-}
-
-void collect_set_words(const Cell& block, std::vector<uint32_t>& out) {
-  for (uint32_t i = block.head_index(); i < natives::series_tail(block); ++i) {
-    const Cell& v = *block::cell_at_index(block, i);
-    if (v.is(TYPE_SET_WORD)) {
-      uint32_t c = symbol::canonical_id(v.data2);
-      bool seen = false;
-      for (uint32_t s : out) seen = seen || symbol::canonical_id(s) == c;
-      if (!seen) out.push_back(v.data2);
-    } else if (v.is(TYPE_BLOCK) || v.is(TYPE_PAREN)) {
-      collect_set_words(v, out);
-    }
-  }
-}
-
 }  // namespace
 
 uint32_t native_func(int32_t check, const int32_t* r) {
@@ -596,42 +578,16 @@ uint32_t native_has(int32_t check, const int32_t* r) {
   return make_function(spec, *stack::arg(1));
 }
 
-// The body's set-words become locals of a copy of the spec; words listed after /extern in the
-// spec are left out (and /extern with them).
+// The words the body sets become locals of a copy of the spec (function.h, collect_locals).
 uint32_t native_function(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_function, r);
   Cell src = clamped(*stack::arg(0));
   Cell body = clamped(*stack::arg(1));
-  const uint32_t local = symbol::canonical_id(symbol::intern("local"));
-  const uint32_t ext = symbol::canonical_id(symbol::intern("extern"));
-  std::vector<uint32_t> known, excluded;
   Cell spec = block::make(natives::series_tail(src) - src.head_index() + 8);
   stack::push_value(spec);
-  bool in_extern = false, has_local = false;
-  for (uint32_t i = src.head_index(); i < natives::series_tail(src); ++i) {
-    Cell v = *block::cell_at_index(src, i);
-    if (v.is(TYPE_REFINEMENT)) in_extern = is_refinement_named(v, ext);
-    has_local = has_local || is_refinement_named(v, local);
-    if (in_extern) {
-      if (interp::word_kind(v.type())) excluded.push_back(symbol::canonical_id(v.data2));
-      continue;
-    }
-    if (interp::word_kind(v.type())) known.push_back(symbol::canonical_id(v.data2));
-    block::append_cell(spec, v);
-  }
-  std::vector<uint32_t> words;
-  collect_set_words(body, words);
-  bool added = false;
-  for (uint32_t w : words) {
-    uint32_t c = symbol::canonical_id(w);
-    bool skip = false;
-    for (uint32_t k : known) skip = skip || k == c;
-    for (uint32_t k : excluded) skip = skip || k == c;
-    if (skip) continue;
-    if (!has_local && !added) block::append_cell(spec, refinement_word("local"));
-    added = true;
-    block::append_cell(spec, make_word_cell(w, 0));
-  }
+  for (uint32_t i = src.head_index(); i < natives::series_tail(src); ++i)
+    block::append_cell(spec, *block::cell_at_index(src, i));
+  function::collect_locals(spec, body);
   return make_function(spec, body);
 }
 
