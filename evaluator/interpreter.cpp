@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "datatypes/block.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
@@ -904,29 +905,82 @@ uint32_t exec_function_body(const Cell& fn, NodeId) {
 
 namespace {
 uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                    const Cell* set_value);
+                    const Cell* set_value, PathResume* resume);
 }  // namespace
 
 uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                   const Cell* set_value) {
-  if (!tracing()) return path_steps(path, c, set, get, sub, set_value);
+                   const Cell* set_value, PathResume* resume) {
+  if (!tracing()) return path_steps(path, c, set, get, sub, set_value, resume);
   Cell p = path;
   trace::fire_in(TRACE_ENTER, p, shared_cells.none);
-  if (uint32_t st = path_steps(p, c, set, get, sub, set_value)) return st;
+  if (uint32_t st = path_steps(p, c, set, get, sub, set_value, resume)) return st;
   if (tracing()) trace::fire_in(TRACE_EXIT, p, placed(sub));
   return EXIT_NONE;
 }
 
 namespace {
 
+uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
+                   const Cell* set_value, PathResume* resume, const Cell& value, uint32_t start,
+                   bool resumed);
+
+// Where the value selected by a path step lives: in the container's series or object context
+// when the handler answered a cell of it, else nowhere to point at (kept on the stack).
+void locate(const Cell& container, const Cell* r, PathResume& where) {
+  where.holder = PathResume::Holder::stack;
+  if (!r) return;
+  if (block::is_block_kind(container.type())) {
+    SeriesBuffer* b = series_buffer(container.node());
+    const Cell* head = b->cells_head();
+    if (r >= head && r < head + b->used() / sizeof(Cell)) {
+      where = {PathResume::Holder::series, container.node(), static_cast<uint32_t>(r - head), 0};
+    }
+  } else if (container.is(TYPE_OBJECT) && container.data1 && !context::on_stack(container.data1)) {
+    NodeId ctx = container.data1;
+    const Cell* values = context::values(ctx);
+    if (values && r >= values && r < values + context::word_count(ctx))
+      where = {PathResume::Holder::context, ctx, static_cast<uint32_t>(r - values), 0};
+  }
+}
+
+// The value a stopped path evaluation reached.
+Cell resumed_value(const PathResume& where, const Cell& path, uint32_t element, bool sub) {
+  switch (where.holder) {
+    case PathResume::Holder::series:
+      if (where.slot < length_of(where.node)) return block_head(where.node)[where.slot];
+      break;
+    case PathResume::Holder::context:
+      if (where.slot < context::word_count(where.node)) return context::values(where.node)[where.slot];
+      break;
+    default: {
+      Cell v = *stack::cell_at(where.slot);
+      // The stop's own result cell goes: the path's result takes its place.
+      if (sub && stack::cell_at(where.slot) + 1 == stack::top()) stack_state.top--;
+      return v;
+    }
+  }
+  Cell p = path, e = block_head(path.node())[element];
+  fire(Err::script_invalid_path, &p, &e);
+}
+
 uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                    const Cell* set_value) {
+                    const Cell* set_value, PathResume* resume) {
   NodeId node = path.node();
   uint32_t len = length_of(node);
   uint32_t first = path.head_index();
   if (first >= len) {
     Cell p = path;
     fire(Err::script_empty_path, &p);
+  }
+  uint32_t start = first + 1;
+  if (resume && resume->holder != PathResume::Holder::none) {
+    if (resume->element > first && resume->element < len) {
+      start = resume->element;
+      Cell value = resumed_value(*resume, path, start, sub);
+      resume->holder = PathResume::Holder::none;
+      return path_walk(path, c, set, get, sub, set_value, resume, value, start, true);
+    }
+    resume->holder = PathResume::Holder::none;
   }
   Cell head = block_head(node)[first];
   if (!head.is(TYPE_WORD)) {
@@ -948,16 +1002,42 @@ uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
     info.path_index = first + 1;
     return call_function(value, c, sub, info);
   }
+  if (resume) {
+    resume->holder = PathResume::Holder::stack;
+    if (head.data3 != kNoIndex && head.data1 && !context::on_stack(head.data1))
+      *resume = {PathResume::Holder::context, head.data1, head.data3, 0};
+  }
+  return path_walk(path, c, set, get, sub, set_value, resume, value, start, false);
+}
+
+// The path's elements from `start` on, applied to `value`.
+uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
+                   const Cell* set_value, PathResume* resume, const Cell& value, uint32_t start,
+                   bool resumed) {
+  NodeId node = path.node();
+  uint32_t len = length_of(node);
+  uint32_t first = path.head_index();
   // The current value and the one before it live on the stack while elements are evaluated.
   stack::push_frame_sym(kInterpNativeFrame, stack_state.body_symbol, 0);
   Cell* cur = stack::push_value(value);
   Cell* prev = stack::push_value(shared_cells.none);
   Cell* elem = stack::push_value(shared_cells.none);
-  Cell* prev_elem = stack::push_value(head);
+  Cell* prev_elem = stack::push_value(block_head(node)[start - 1]);
   Cell* store = stack::push_value(set_value ? *set_value : shared_cells.none);
   Cell p = path;
-  for (uint32_t i = first + 1; i < len; i++) {
+  for (uint32_t i = start; i < len; i++) {
     *elem = block_head(node)[i];
+    if (resume && elem->is(TYPE_PAREN) && !(resumed && i == start)) {
+      // Stop before the paren: the record keeps where the value is and where to go on.
+      resume->element = i;
+      Cell v = *cur;
+      drop_frame();
+      if (resume->holder == PathResume::Holder::stack) {
+        place(v, sub);
+        resume->slot = stack::cell_index(sub ? stack::top() - 1 : stack::base());
+      }
+      return EXIT_NONE;
+    }
     if (elem->is(TYPE_GET_WORD)) {
       *elem = *word_value(*elem);
     } else if (elem->is(TYPE_PAREN)) {
@@ -984,12 +1064,14 @@ uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
     Cell* r = h(step);
     *prev = *cur;
     *prev_elem = *elem;
+    if (resume) locate(*prev, r, *resume);
     *cur = r ? *r : shared_cells.none;
     if (!get && !set && any_function(cur->type())) {
       Cell fn = *cur;
       Cell name = *elem;
       NodeId object = prev->is(TYPE_OBJECT) ? prev->data1 : 0;
       drop_frame();
+      if (resume) *resume = PathResume{};
       CallInfo info;
       info.name = name.is(TYPE_WORD) ? &name : nullptr;
       info.path = &path;
@@ -998,6 +1080,7 @@ uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
       return call_function(fn, c, sub, info);
     }
   }
+  if (resume) *resume = PathResume{};
   Cell result = set ? *store : *cur;
   drop_frame();
   place(result, sub);

@@ -115,11 +115,29 @@ struct CallInfo {
 };
 uint32_t call_function(const Cell& fn, Cursor* c, bool sub, const CallInfo& info);
 
+// Where a path evaluation given a resume record stopped: before the paren element at `element`,
+// with the value reached so far held in a series, in an object's context or on the stack.
+struct PathResume {
+  enum class Holder : uint8_t {
+    none,     // nothing stopped: the next call starts the path
+    stack,    // the stop left the value as its result (slot 0, or the newest cell with sub)
+    series,   // cell `slot` of the series `node`
+    context,  // value `slot` of the context `node`
+  };
+  Holder holder = Holder::none;
+  NodeId node = 0;
+  uint32_t slot = 0;     // stack: the cell's index from the stack's bottom
+  uint32_t element = 0;  // index in the path's series of the paren element to go on at
+};
+
 // Evaluates a path: with `set` it assigns `set_value` through it, with `get` functions along it
 // are not called; otherwise a function met on the path is called with the elements after it as
-// its refinements and its arguments from the cursor.
+// its refinements and its arguments from the cursor. With a resume record the evaluation stops
+// before each paren element (answering EXIT_NONE with the record filled in); calling again with
+// the same path, arguments and record goes on from there, and the record is emptied once the
+// path is done.
 uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                   const Cell* set_value = nullptr);
+                   const Cell* set_value = nullptr, PathResume* resume = nullptr);
 
 // Runs a function! whose arguments are on the current frame.
 uint32_t exec_function_body(const Cell& fn, NodeId object);
