@@ -601,6 +601,7 @@ void init() {
   };
   interp_state.blocks.clear();
   gc::set_fixed_root(gc::RootSlot::held_value, mark_blocks);
+  stack::set_near_source(&current_block);
   if (symbol_state.block)
     set_fixed_symbols(symbol::intern("system"), symbol::intern("system-global"),
                       symbol::intern("set-path"), symbol::intern("local"),

@@ -21,6 +21,7 @@ struct StackHooks {
   void (*build_error_value)(PendingExit&) = nullptr;
   bool (*refers_to_function)(const Cell& word) = nullptr;
   std::string_view (*symbol_name)(uint32_t symbol) = nullptr;
+  Cell (*near_code)() = nullptr;
 };
 StackHooks g_hooks;
 
@@ -74,6 +75,7 @@ void set_pending(uint32_t code, const Cell* value, uint32_t target) {
 void set_error_value_builder(void (*fn)(PendingExit&)) { g_hooks.build_error_value = fn; }
 void set_function_word_test(bool (*fn)(const Cell& word)) { g_hooks.refers_to_function = fn; }
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol)) { g_hooks.symbol_name = fn; }
+void set_near_source(Cell (*fn)()) { g_hooks.near_code = fn; }
 std::string_view symbol_text(uint32_t symbol) {
   return g_hooks.symbol_name ? g_hooks.symbol_name(symbol) : "?";
 }
@@ -324,6 +326,11 @@ void unwind_for_error(PendingExit& p) {
     }
     Cell* st = error_field(p.value, kErrorFieldStack);
     if (st && !st->is(TYPE_BLOCK)) attach_call(p.value);
+  }
+  Cell* near = error_field(p.value, kErrorFieldNear);
+  if (near && near->is(TYPE_NONE) && g_hooks.near_code) {
+    Cell code = g_hooks.near_code();
+    if (!code.is(TYPE_UNSET)) *error_field(p.value, kErrorFieldNear) = code;
   }
   // Pop to the nearest try or try/all frame, and that frame too.
   uint32_t target = kNoExitTarget;

@@ -259,6 +259,8 @@ std::string uncaught_message();
 void set_error_value_builder(void (*fn)(PendingExit&));
 void set_function_word_test(bool (*fn)(const Cell& word));
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol));
+// The code being evaluated, at the expression being evaluated (unset: none), for an error's `near`.
+void set_near_source(Cell (*fn)());
 // The name of a symbol ("?" until the symbol table is there).
 std::string_view symbol_text(uint32_t symbol);
 
@@ -291,6 +293,7 @@ void mark_frames();
 }  // namespace stack
 
 // Symbols and words used by the stacks; the field numbers of an error value that they fill.
+constexpr uint32_t kErrorFieldNear = 6;
 constexpr uint32_t kErrorFieldWhere = 7;
 constexpr uint32_t kErrorFieldStack = 8;
 
