@@ -172,7 +172,8 @@ inline bool assign_direct(const Cell& word, const Cell& value) {
 // Runs the values of a block or paren from `c` to its end in the current frame (sub false): the
 // last expression's value stays in slot 0, unset when there is none.
 uint32_t run_values(Cursor& c) {
-  if (!at(c)) {
+  // The end was just taken from the block's length, unless a tracer ran since.
+  if (c.index >= c.end || (tracing() && !at(c))) {
     stack::set_single_result(shared_cells.unset);
     return EXIT_NONE;
   }
@@ -631,7 +632,8 @@ void set_word(const Cell& word, const Cell& value) {
   if (!assign_direct(word, value)) context_access.set_word_value(word, value);
 }
 
-uint32_t eval_block(const Cell& block, bool keep) {
+namespace {
+[[gnu::always_inline]] inline uint32_t run_block(const Cell& block, bool keep) {
   BlockScope scope(block);
   stack::push_body_frame(kEvalFrame);
   Cursor c = cursor_of(block);
@@ -644,6 +646,9 @@ uint32_t eval_block(const Cell& block, bool keep) {
     stack::pop_frame();
   return EXIT_NONE;
 }
+}  // namespace
+
+uint32_t eval_block(const Cell& block, bool keep) { return run_block(block, keep); }
 
 uint32_t eval_next(const Cell& block, uint32_t& index, bool sub) {
   BlockScope scope(block);
@@ -819,6 +824,9 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
       }
       break;
     }
+    case TYPE_PAREN:
+      if (uint32_t st = eval_paren(val, sub)) return st;
+      break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
@@ -896,7 +904,7 @@ uint32_t exec_function_body(const Cell& fn, NodeId) {
   Cell body = block_head(fn.data3)[MORE_BODY];
   if (!body.is(TYPE_BLOCK)) {
     stack::set_single_result(shared_cells.unset);
-  } else if (uint32_t st = eval_block(body, true)) {
+  } else if (uint32_t st = run_block(body, true)) {
     if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
     stack::take_exit_value();
   }
