@@ -403,6 +403,25 @@ inline void quick_apply(Quick q, Cell& left, int32_t y) {
   }
 }
 
+inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FLOAT); }
+
+// `left op right` written over `left` when both are integer! or float! and the answer needs no
+// entry: integers for every quick op; a float! operand for `+`, `-` and `*` (the float! result
+// the actions give; float comparisons keep their entries). False: the entry is needed.
+inline bool quick_numbers(Quick q, Cell& left, const Cell& right) {
+  if (left.is(TYPE_INTEGER) && right.is(TYPE_INTEGER)) {
+    quick_apply(q, left, right.int_value());
+    return true;
+  }
+  if (q != Quick::add && q != Quick::subtract && q != Quick::multiply) return false;
+  double a = left.is(TYPE_INTEGER) ? double(left.int_value()) : left.float_value();
+  double b = right.is(TYPE_INTEGER) ? double(right.int_value()) : right.float_value();
+  double r = q == Quick::add ? a + b : q == Quick::subtract ? a - b : a * b;
+  left.set_header(TYPE_FLOAT);
+  left.set_float_payload(r);
+  return true;
+}
+
 // Collects the arguments of the call whose frame is current; natives and actions are called.
 uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& info) {
   NodeId cache = arg_cache(fn);
@@ -482,7 +501,8 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
           k++;
           continue;
         }
-        if (r.is(TYPE_REFINEMENT) && canonical(r.data2) == canonical(el.data2)) {
+        if (r.is(TYPE_REFINEMENT) &&
+            (r.data2 == el.data2 || canonical(r.data2) == canonical(el.data2))) {
           number = r.data3;
           break;
         }
@@ -519,8 +539,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
   Quick q = quick_of(fn);
   if (q != Quick::none) {
     Cell* a = stack::base();
-    if (a[0].is(TYPE_INTEGER) && a[1].is(TYPE_INTEGER)) {
-      quick_apply(q, a[0], a[1].int_value());
+    if (is_number(a[0]) && is_number(a[1]) && quick_numbers(q, a[0], a[1])) {
       stack::keep_one_result();
       return EXIT_NONE;
     }
@@ -689,14 +708,13 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
     Cell fn = *opv;
     fn.set_type(native::op_source_type(*opv));
     Cell* left = sub ? start_top : stack::base();
-    // Two integers, the right one a literal or a word's value: computed in place of the left
+    // Two numbers, the right one a literal or a word's value: computed in place of the left
     // operand without a call.
-    if (left->is(TYPE_INTEGER) && c.index + 1 < v.limit && !tracing()) {
+    if (is_number(*left) && c.index + 1 < v.limit && !tracing()) {
       Quick q = quick_of(fn);
       const Cell* r = next + 1;
       if (q != Quick::none && r->is(TYPE_WORD)) r = peek_word_value(*r);
-      if (q != Quick::none && r && r->is(TYPE_INTEGER)) {
-        quick_apply(q, *left, r->int_value());
+      if (q != Quick::none && r && is_number(*r) && quick_numbers(q, *left, *r)) {
         c.index += 2;
         stack_state.top = left + 1;
         continue;
