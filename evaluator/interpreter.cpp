@@ -408,7 +408,7 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
 // `left op right` written over `left` when both are integer! or float! and the answer needs no
 // entry: integers for every quick op; a float! operand for `+`, `-` and `*` (the float! result
 // the actions give; float comparisons keep their entries). False: the entry is needed.
-inline bool quick_numbers(Quick q, Cell& left, const Cell& right) {
+[[gnu::always_inline]] inline bool quick_numbers(Quick q, Cell& left, const Cell& right) {
   if (left.is(TYPE_INTEGER) && right.is(TYPE_INTEGER)) {
     quick_apply(q, left, right.int_value());
     return true;
