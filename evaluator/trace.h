@@ -68,17 +68,17 @@ void stop();
 // Fires an event. `node` and `index` give the code and the position (node 0: none; the code is
 // the series from its first value, of the type of the block being evaluated when it is that
 // block); `ref` may be null.
-void fire(uint32_t event, NodeId node, uint32_t index, const Cell& value, const Cell* ref = nullptr);
+[[gnu::cold]] void fire(uint32_t event, NodeId node, uint32_t index, const Cell& value, const Cell* ref = nullptr);
 // The same with the position of the expression being evaluated.
-void fire_here(uint32_t event, const Cell& value, const Cell* ref = nullptr);
+[[gnu::cold]] void fire_here(uint32_t event, const Cell& value, const Cell* ref = nullptr);
 // The same with a code value of its own (a path) at its head.
-void fire_in(uint32_t event, const Cell& code, const Cell& value);
+[[gnu::cold]] void fire_in(uint32_t event, const Cell& code, const Cell& value);
 
 // A function call: open before its arguments, call once they are collected (ref: the name, or
 // the function when the call has none), return after it.
-void open(const Cell& fn);
-void call(const Cell& fn, const Cell& name);
-void returned(const Cell& result, const Cell& name);
+[[gnu::cold]] void open(const Cell& fn);
+[[gnu::cold]] void call(const Cell& fn, const Cell& name);
+[[gnu::cold]] void returned(const Cell& result, const Cell& name);
 
 // A function body: the tracing switch follows the function's attributes (a boot-library function
 // and a no-trace one run untraced, a trace one traced) until the scope ends; prolog fires when
@@ -95,18 +95,18 @@ class BodyScope {
   BodyScope& operator=(const BodyScope&) = delete;
   // The body ended with `result` in its frame's slot 0.
   void epilog(const Cell& fn, const Cell& result) {
-    if (__builtin_expect(trace_state.active, 0)) end(fn, result);
+    if (__builtin_expect(switched_, 0) && trace_state.active) end(fn, result);
   }
 
  private:
-  void begin(const Cell& fn);
-  void end(const Cell& fn, const Cell& result);
+  [[gnu::cold]] void begin(const Cell& fn);
+  [[gnu::cold]] void end(const Cell& fn, const Cell& result);
   bool switched_ = false;
   bool saved_ = false;
 };
 
 // An error being raised, its value made (stack-overflow is never reported).
-void error_raised(PendingExit& p);
+[[gnu::cold]] void error_raised(PendingExit& p);
 
 }  // namespace trace
 

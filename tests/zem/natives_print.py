@@ -17,6 +17,9 @@ cases = [
     ("break outside a loop", "break\n", b"", 254, b"*** Throw Error"),
     ("throw without catch", "throw 1\n", b"", 254, b"*** Throw Error"),
     ("syntax error", "print [1\n", b"", 254, b"*** Syntax Error"),
+    ("a traced error no try stops: the tracer sees it and the end of the run",
+     "do/trace [1 / 0] func [e c o v r f] [[error end] print e]\n", b"error\nend\n", 254,
+     b"*** Math Error"),
 ]
 for name, body, out, status, err in cases:
     r = subprocess.run([ZEM_RUN, "-"], input=b"Zem []\n" + body.encode(), capture_output=True,
