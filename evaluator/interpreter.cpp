@@ -152,6 +152,26 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
   return eval_expression(c, no_infix, true);
 }
 
+// An evaluated argument pushed as the newest cell, its status in `st`; false when the block has
+// no value left (nothing done). A plain term is read through one view of the block.
+[[gnu::always_inline]] inline bool eval_argument(Cursor& c, bool no_infix, uint32_t& st) {
+  gc::safe_point();  // the start of the argument's expression: nothing moves before the push
+  View w = view_of(c);
+  if (c.index >= w.limit) return false;
+  const Cell* v = w.head + c.index;
+  const Cell* term;
+  if (!tracing() && (term = plain_term(*v))) {
+    Cell* start_top = stack::push_value(*term);
+    c.index++;
+    st = EXIT_NONE;
+    if (!no_infix && c.index < w.limit && w.head[c.index].is(TYPE_WORD))
+      st = eval_infix(c, true, start_top);
+    return true;
+  }
+  st = eval_expression(c, no_infix, true);
+  return true;
+}
+
 // Sets a word bound to a context with values (an object's fields excepted: they notify their
 // changes); false when the word needs the contexts module.
 inline bool assign_direct(const Cell& word, const Cell& value) {
@@ -454,9 +474,9 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
     if ((header & kTypeMask) != TYPE_TYPESET) break;
     uint32_t kind = (header >> kFetchShift) & 3;
     if (kind == FETCH_RETURN) continue;
-    const Cell* v;
-    if (kind == FETCH_EVAL && cc.c && (v = at(*cc.c))) {
-      if (uint32_t st = eval_pushed(*cc.c, v, cc.infix)) return st;
+    uint32_t st;
+    if (kind == FETCH_EVAL && cc.c && eval_argument(*cc.c, cc.infix, st)) {
+      if (st) return st;
       // Re-read: the evaluation may have moved the cache's buffer.
       TypeId got = (stack::top() - 1)->type();
       if (!typeset_has(block_head(cache)[i], got)) fire_expect_arg(cc, cache, i, got);
@@ -805,9 +825,9 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
     case TYPE_SET_WORD: {
       stack::push_frame(kInterpNativeFrame, val);
       stack::push_value(val);
-      const Cell* next = at(c);
-      if (!next) fire(Err::script_need_value, &val);
-      if (uint32_t st = eval_pushed(c, next, false)) return st;
+      uint32_t st;
+      if (!eval_argument(c, false, st)) fire(Err::script_need_value, &val);
+      if (st) return st;
       if (tracing()) trace::fire_here(TRACE_SET, stack::base()[1], &val);
       Cell result = stack::base()[1];
       if (result.is(TYPE_UNSET) || !assign_direct(stack::base()[0], result))
