@@ -64,6 +64,15 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInput) return 0;
-  run(std::string(reinterpret_cast<const char*>(data), size));
+  std::string text(reinterpret_cast<const char*>(data), size);
+  // The first error ends a script: each line then runs on its own as well, so the later ones
+  // are reached too.
+  if (run(text) != 0) {
+    for (size_t pos = 0, eol; pos < text.size(); pos = eol + 1) {
+      eol = text.find('\n', pos);
+      if (eol == std::string::npos) eol = text.size();
+      if (eol > pos && eol - pos < text.size()) run(text.substr(pos, eol - pos));
+    }
+  }
   return 0;
 }
