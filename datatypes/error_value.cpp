@@ -194,17 +194,32 @@ void write_string(const Cell& s, TextOut& out) {
   for (uint32_t i = 0; i < n; i++) out.append_code_point(str::code_point_at(s, s.head_index() + i));
 }
 
+// A cap is also given to the handlers as a part limit: they stop walking the value once the text
+// shown is full, so a value nested deeper than the walk allows still prints.
 void write_molded(const Cell& v, TextOut& out, int32_t cap) {
   CountingOut capped(out, cap);
   MoldFlags flat;
   flat.flat = true;
-  object::mold_value(v, capped, flat, kNoLimit, 0);
+  MoldHandler h = cap >= 0 ? mold_handler(v.type()) : nullptr;
+  if (!h) {
+    object::mold_value(v, capped, flat, kNoLimit, 0);
+    return;
+  }
+  Cell part = int_cell(cap);
+  h(v, capped, flat, &part, cap, 0);
 }
 
 void write_formed(const Cell& v, TextOut& out, int32_t cap) {
   CountingOut capped(out, cap);
-  if (str::is_text_type(v.type())) write_string(v, capped);
-  else object::form_value(v, capped, kNoLimit);
+  FormHandler h = cap >= 0 ? form_handler(v.type()) : nullptr;
+  if (str::is_text_type(v.type())) {
+    write_string(v, capped);
+  } else if (h) {
+    Cell part = int_cell(cap);
+    h(v, capped, &part, cap);
+  } else {
+    object::form_value(v, capped, kNoLimit);
+  }
 }
 
 // The value of the error field a word names, or none.

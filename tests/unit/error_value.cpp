@@ -143,5 +143,23 @@ TEST_F(ErrorValue, FireBuildsTheErrorValue) {
   clear_pending_exit();
 }
 
+TEST_F(ErrorValue, ValuesNestedDeeperThanAMoldWalksStillPrint) {
+  // Blocks and parens nested past the mold's depth limit, as an argument and as the near.
+  for (TypeId t : {TYPE_BLOCK, TYPE_PAREN}) {
+    Cell deep = block::make(0, t);
+    for (uint32_t i = 0; i < kPointerStackSize + 10; i++) {
+      Cell outer = block::make(1, t);
+      block::append_cell(outer, deep);
+      deep = outer;
+    }
+    Cell e = error_value::create(Err::script_invalid_arg, &deep);
+    *error_value::field(e, ERR_NEAR) = deep;
+    // Both show the head of the mold, up to their caps (80 and 40).
+    std::string open(80, t == TYPE_BLOCK ? '[' : '(');
+    EXPECT_EQ(formed(e), "*** Script Error: invalid argument: " + open + "\n*** Where: ???\n*** Near : " +
+                             open.substr(0, 40));
+  }
+}
+
 }  // namespace
 }  // namespace zem
