@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/interpreter.h"
@@ -58,13 +59,6 @@ Cell pair(uint32_t x, uint32_t y) {
   return c;
 }
 
-Cell integer(int32_t n) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(n);
-  return c;
-}
-
 // The name of a call for the tracer: its word, or the function itself when it has none.
 Cell name_or_function(const Cell& name, const Cell& fn) {
   bool anonymous = !interp::word_kind(name.type()) || name.data2 == stack_state.anon_symbol;
@@ -107,7 +101,7 @@ void run(uint32_t event, const Cell& code, int32_t offset, const Cell& value, co
   TraceState& t = trace_state;
   stack::check_machine_stack();
   stack::Mark m = stack::mark();
-  const Cell args[6] = {make_word_cell(event_symbol(event), 0), code, integer(offset), value, ref,
+  const Cell args[6] = {make_word_cell(event_symbol(event), 0), code, make_integer(offset), value, ref,
                         pair(m.base, m.top)};
   Cell* holder = stack::push_value(t.callback);  // keeps it alive if the tracer replaces it
   stack::push_frame_sym(FRAME_FUNCTION | kFrameInterpFlag, engine.frame_symbol, 0);
