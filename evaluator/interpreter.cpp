@@ -442,6 +442,28 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
   return true;
 }
 
+// Calls a native's or action's entry on the arguments of the current frame; two numbers that a
+// quick operator answers are computed in place instead.
+uint32_t run_table_entry(const Cell& fn, const int32_t* refs) {
+  Quick q = quick_of(fn);
+  if (q != Quick::none) {
+    Cell* a = stack::base();
+    if (is_number(a[0]) && is_number(a[1]) && quick_numbers(q, a[0], a[1])) {
+      stack::keep_one_result();
+      return EXIT_NONE;
+    }
+  }
+  if (fn.is(TYPE_NATIVE)) {
+    NativeEntry entry = fn.data1 < kNativeSlots ? natives_table.entries[fn.data1] : nullptr;
+    if (!entry) fire(Err::internal_not_done);
+    return entry(0, refs);
+  }
+  ActionEntry entry = actions::entry(fn.data1 + 1);
+  if (!entry) fire(Err::internal_not_done);
+  entry(refs);
+  return EXIT_NONE;
+}
+
 // Collects the arguments of the call whose frame is current; natives and actions are called.
 uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& info) {
   NodeId cache = arg_cache(fn);
@@ -556,23 +578,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
   }
   if (tracing()) trace::call(fn, name_of(cc));
   if (!table) return EXIT_NONE;
-  Quick q = quick_of(fn);
-  if (q != Quick::none) {
-    Cell* a = stack::base();
-    if (is_number(a[0]) && is_number(a[1]) && quick_numbers(q, a[0], a[1])) {
-      stack::keep_one_result();
-      return EXIT_NONE;
-    }
-  }
-  if (ftype == TYPE_NATIVE) {
-    NativeEntry entry = fn.data1 < kNativeSlots ? natives_table.entries[fn.data1] : nullptr;
-    if (!entry) fire(Err::internal_not_done);
-    return entry(0, refs);
-  }
-  ActionEntry entry = actions::entry(fn.data1 + 1);
-  if (!entry) fire(Err::internal_not_done);
-  entry(refs);
-  return EXIT_NONE;
+  return run_table_entry(fn, refs);
 }
 
 }  // namespace
@@ -715,6 +721,34 @@ uint32_t eval_next_index(Cell& block) {
 
 namespace {
 
+// A quick operator after a number, its right operand an expression: the call's frame as
+// call_function makes it, without the argument walk when the right operand is a number too.
+[[gnu::noinline]] uint32_t quick_infix_call(const Cell& fn, Quick q, const Cell& word, Cursor& c,
+                                            bool sub) {
+  stack::check_machine_stack();
+  stack::push_frame_sym(kInterpNativeFrame, word.data2, word.data1);
+  stack_state.top = stack_state.base + 1;
+  CallContext cc{&word, &c, true};
+  uint32_t st;
+  if (!eval_argument(c, true, st)) fire_no_arg(cc, arg_cache(fn), 2);
+  if (st) return st;
+  Cell* a = stack::base();
+  if (!is_number(a[1]) || !quick_numbers(q, a[0], a[1])) {
+    NodeId cache = arg_cache(fn);
+    TypeId got = a[1].type();
+    if (!typeset_has(block_head(cache)[2], got)) fire_expect_arg(cc, cache, 2, got);
+    if (tracing()) trace::call(fn, word);
+    int32_t refs[kMaxTableRefinements];
+    std::fill_n(refs, kMaxTableRefinements, -1);
+    if (uint32_t st2 = run_table_entry(fn, refs)) return st2;
+  }
+  Cell result = *stack::base();
+  drop_frame();
+  place(result, sub);
+  if (tracing()) trace::returned(placed(sub), word);
+  return EXIT_NONE;
+}
+
 // Infix operators, left to right, after a term: the result just made (slot 0, or the newest cell
 // at `start_top` with `sub`) is the operator's left operand.
 uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
@@ -737,6 +771,13 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
       if (q != Quick::none && r && is_number(*r) && quick_numbers(q, *left, *r)) {
         c.index += 2;
         stack_state.top = left + 1;
+        continue;
+      }
+      if (q != Quick::none) {
+        Cell word = *next;
+        c.index++;
+        stack_state.top = left;
+        if (uint32_t st = quick_infix_call(fn, q, word, c, sub)) return st;
         continue;
       }
     }
