@@ -535,18 +535,22 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
       } else if (!el.is(TYPE_WORD)) {
         fire(Err::script_bad_refine, &el);
       }
-      // Find the refinement and the position of its first argument entry.
+      // Find the refinement and the position of its first argument entry: by the same symbol
+      // first, then by case-folded symbol.
       uint32_t k = 0, number = 0;
-      for (; k < n; k++) {
-        const Cell& r = block_head(cache)[k];
-        if (r.is(TYPE_TYPESET)) {
-          k++;
-          continue;
-        }
-        if (r.is(TYPE_REFINEMENT) &&
-            (r.data2 == el.data2 || canonical(r.data2) == canonical(el.data2))) {
-          number = r.data3;
-          break;
+      for (int folded = 0; folded < 2 && !number; folded++) {
+        const Cell* entries = block_head(cache);
+        uint32_t want = folded ? canonical(el.data2) : el.data2;
+        for (k = 0; k < n; k++) {
+          const Cell& r = entries[k];
+          if (r.is(TYPE_TYPESET)) {
+            k++;
+            continue;
+          }
+          if (r.is(TYPE_REFINEMENT) && (folded ? canonical(r.data2) : r.data2) == want) {
+            number = r.data3;
+            break;
+          }
         }
       }
       if (!number) {
