@@ -805,6 +805,40 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   return stack::unwind_function_exit(true, false);
 }
 
+// `if` and `either`: the call's frame and arguments as call_function makes them, the branch run
+// from here without the native's entry.
+[[gnu::noinline]] uint32_t eval_conditional(const Cell& fn, Cursor& c, const Cell& name, bool sub,
+                                            bool is_either) {
+  stack::check_machine_stack();
+  Cell* holder = stack::push_value(fn);
+  stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
+  CallContext cc{&name, &c, false};
+  for (uint32_t i = 0, count = is_either ? 6 : 4; i < count; i += 2) {
+    uint32_t st;
+    if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), i);
+    if (st) return st;
+    TypeId got = (stack::top() - 1)->type();
+    NodeId cache = arg_cache(fn);
+    if (!typeset_has(block_head(cache)[i], got)) fire_expect_arg(cc, cache, i, got);
+  }
+  if (tracing()) trace::call(fn, name);
+  const Cell* a = stack::base();
+  bool yes = is_either ? result_is_true_checked(a[0]) : is_true(a[0]);
+  if (!yes && !is_either) {
+    stack::set_single_result(make_none());
+  } else {
+    Cell branch = a[yes ? 1 : 2];
+    if (uint32_t st = eval_block(branch, true)) return st;
+    stack::keep_one_result();
+  }
+  Cell result = *stack::base();
+  drop_frame();
+  stack_state.top = holder;
+  place(result, sub);
+  if (tracing()) trace::returned(placed(sub), name);
+  return EXIT_NONE;
+}
+
 // The terms that are not words, literals or function calls.
 [[gnu::noinline]] uint32_t eval_other_term(Cell val, Cursor& c, bool sub) {
   switch (val.type()) {
@@ -890,9 +924,18 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
         case TYPE_ACTION:
         case TYPE_FUNCTION:
         case TYPE_ROUTINE: {
-          if (w->is(TYPE_NATIVE) && w->data1 + 1 == NATIVE_return && !tracing()) {
-            const Cell* arg = at(c);
-            if (arg) return eval_return(c, arg, val);
+          if (w->is(TYPE_NATIVE) && !tracing()) {
+            if (w->data1 + 1 == NATIVE_return) {
+              const Cell* arg = at(c);
+              if (arg) return eval_return(c, arg, val);
+            }
+            NativeEntry entry = w->data1 < kNativeSlots ? natives_table.entries[w->data1] : nullptr;
+            if (entry == &native_if || entry == &native_either) {
+              Cell fn = *w;
+              if (uint32_t st = eval_conditional(fn, c, val, sub, entry == &native_either))
+                return st;
+              break;
+            }
           }
           Cell fn = *w;
           CallInfo info;
