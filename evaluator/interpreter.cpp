@@ -976,6 +976,31 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
   return EXIT_NONE;
 }
 
+namespace {
+[[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn, NodeId) {
+  NodeId ctx = fn.data1;
+  uint32_t frame = stack::depth() - 1;
+  // The context's values go back to the caller's on every way out.
+  struct Restore {
+    NodeId ctx;
+    uint32_t saved;
+    ~Restore() { block_head(ctx)->data2 = saved; }
+  } restore{ctx, block_head(ctx)->data2};
+  block_head(ctx)->data2 = stack::values_ref(stack::base());
+  stack::top_frame()->flags |= kFrameBodyFlag;
+  trace::BodyScope traced(fn);
+  Cell body = block_head(fn.data3)[MORE_BODY];
+  if (!body.is(TYPE_BLOCK)) {
+    stack::set_single_result(shared_cells.unset);
+  } else if (uint32_t st = run_block(body, true)) {
+    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
+    stack::take_exit_value();
+  }
+  traced.epilog(fn, *stack::base());
+  return EXIT_NONE;
+}
+}  // namespace
+
 uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& info) {
   stack::check_machine_stack();
   Cell fn = fn_in;
@@ -1003,7 +1028,7 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
   CallContext cc{name, c, info.infix};
   if (uint32_t st = fetch_arguments(fn, cc, info)) return st;
   if (fn.is(TYPE_FUNCTION)) {
-    if (uint32_t st = exec_function_body(fn, info.object)) return st;
+    if (uint32_t st = run_function_body(fn, info.object)) return st;
   } else if (fn.is(TYPE_ROUTINE)) {
     if (uint32_t st = call_routine(fn)) return st;
   }
@@ -1015,28 +1040,8 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
   return EXIT_NONE;
 }
 
-uint32_t exec_function_body(const Cell& fn, NodeId) {
-  NodeId ctx = fn.data1;
-  uint32_t frame = stack::depth() - 1;
-  // The context's values go back to the caller's on every way out.
-  struct Restore {
-    NodeId ctx;
-    uint32_t saved;
-    ~Restore() { block_head(ctx)->data2 = saved; }
-  } restore{ctx, block_head(ctx)->data2};
-  block_head(ctx)->data2 = stack::values_ref(stack::base());
-  stack::top_frame()->flags |= kFrameBodyFlag;
-  trace::BodyScope traced(fn);
-  Cell body = block_head(fn.data3)[MORE_BODY];
-  if (!body.is(TYPE_BLOCK)) {
-    stack::set_single_result(shared_cells.unset);
-  } else if (uint32_t st = run_block(body, true)) {
-    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
-    stack::take_exit_value();
-  }
-  traced.epilog(fn, *stack::base());
-  return EXIT_NONE;
-}
+uint32_t exec_function_body(const Cell& fn, NodeId object) { return run_function_body(fn, object); }
+
 
 namespace {
 uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
