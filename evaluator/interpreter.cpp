@@ -367,6 +367,20 @@ uint32_t fetch_one(NodeId cache, uint32_t at, const CallContext& cc, bool operan
   return EXIT_NONE;
 }
 
+// The argument of the cache entry at `at` (of fetch kind `kind`) as the newest cell, its type
+// checked; an evaluated one takes the lean walk.
+[[gnu::always_inline]] inline uint32_t fetch_entry(NodeId cache, uint32_t at, uint32_t kind,
+                                                   const CallContext& cc, bool operand) {
+  uint32_t st;
+  if (kind != FETCH_EVAL || !cc.c || !eval_argument(*cc.c, operand, st))
+    return fetch_one(cache, at, cc, operand);
+  if (st) return st;
+  // Re-read: the evaluation may have moved the cache's buffer.
+  TypeId got = (stack::top() - 1)->type();
+  if (!typeset_has(block_head(cache)[at], got)) fire_expect_arg(cc, cache, at, got);
+  return EXIT_NONE;
+}
+
 // Natives and actions that two integer! arguments answer without their entry: the comparisons and
 // `+`, `-`, `*` (an overflow gives the float! the action gives).
 enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
@@ -496,15 +510,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
     if ((header & kTypeMask) != TYPE_TYPESET) break;
     uint32_t kind = (header >> kFetchShift) & 3;
     if (kind == FETCH_RETURN) continue;
-    uint32_t st;
-    if (kind == FETCH_EVAL && cc.c && eval_argument(*cc.c, cc.infix, st)) {
-      if (st) return st;
-      // Re-read: the evaluation may have moved the cache's buffer.
-      TypeId got = (stack::top() - 1)->type();
-      if (!typeset_has(block_head(cache)[i], got)) fire_expect_arg(cc, cache, i, got);
-    } else if (uint32_t st = fetch_one(cache, i, cc, cc.infix)) {
-      return st;
-    }
+    if (uint32_t st = fetch_entry(cache, i, kind, cc, cc.infix)) return st;
   }
   if (is_function) {
     for (; i < n; i++) {
@@ -569,14 +575,16 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
         stack::base()[slot] = shared_cells.true_value;
         uint32_t arg = slot + 1;
         for (uint32_t j = k + 1; j < n && block_head(cache)[j].is(TYPE_TYPESET); j += 2) {
-          if (uint32_t st = fetch_one(cache, j, cc, false)) return st;
-          stack::base()[arg++] = *(stack::top() - 1);
-          stack::drop_values(1);
+          uint32_t kind = (block_head(cache)[j].header >> kFetchShift) & 3;
+          if (uint32_t st = fetch_entry(cache, j, kind, cc, false)) return st;
+          stack::base()[arg++] = *--stack_state.top;
         }
       } else {
         refs[number - 1] = static_cast<int32_t>(stack::top() - stack::base());
-        for (uint32_t j = k + 1; j < n && block_head(cache)[j].is(TYPE_TYPESET); j += 2)
-          if (uint32_t st = fetch_one(cache, j, cc, false)) return st;
+        for (uint32_t j = k + 1; j < n && block_head(cache)[j].is(TYPE_TYPESET); j += 2) {
+          uint32_t kind = (block_head(cache)[j].header >> kFetchShift) & 3;
+          if (uint32_t st = fetch_entry(cache, j, kind, cc, false)) return st;
+        }
       }
     }
   }
