@@ -214,8 +214,21 @@ inline Cursor cursor_of(const Cell& block) {
 
 uint32_t eval_paren(const Cell& paren, bool sub) {
   BlockScope scope(paren);
-  stack::push_body_frame(kInterpNativeFrame);
   Cursor c = cursor_of(paren);
+  if (c.index < c.end && !tracing()) {
+    // Each value is made where the paren's result goes (slot 0 of a frame left empty for it, or
+    // the newest cell), those before the last dropped: no frame of its own is needed.
+    stack::check_machine_stack();
+    size_t current = interp_state.blocks.size() - 1;
+    for (;;) {
+      interp_state.blocks[current].data1 = c.index;
+      Cell* start = stack::top();
+      if (uint32_t st = eval_expression(c, false, sub)) return st;
+      if (!at(c)) return EXIT_NONE;
+      stack_state.top = start;
+    }
+  }
+  stack::push_body_frame(kInterpNativeFrame);
   if (tracing()) trace::fire(TRACE_ENTER, c.node, c.index, shared_cells.none);
   if (uint32_t st = run_values(c)) return st;
   if (tracing()) trace::fire(TRACE_EXIT, c.node, c.end, *stack::base());
