@@ -849,7 +849,15 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
     stack::set_single_result(make_none());
   } else {
     Cell branch = a[yes ? 1 : 2];
-    if (uint32_t st = eval_block(branch, true)) return st;
+    if (tracing()) {
+      if (uint32_t st = eval_block(branch, true)) return st;
+    } else {
+      // The branch's values are made in this frame, its arguments no longer needed.
+      BlockScope scope(branch);
+      Cursor bc = cursor_of(branch);
+      stack::reset_arguments();
+      if (uint32_t st = run_values(bc)) return st;
+    }
     stack::keep_one_result();
   }
   Cell result = *stack::base();
