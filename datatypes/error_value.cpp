@@ -413,7 +413,8 @@ int32_t form(const Cell& error, TextOut& target, const Cell*, int32_t limit) {
     message = context::values(internal)[static_cast<uint32_t>(Err::internal_invalid_error) % 100];
   }
   if (word::is_any_word(message.type())) message = field_named(error, message);
-  write_string(context::values(category_context(static_cast<uint32_t>(category)))[1], out);
+  // The title is the category's type field, which a script may have set to any value.
+  write_formed(context::values(category_context(static_cast<uint32_t>(category)))[1], out, 80);
   out.append_ascii(": ");
   write_message(error, message, static_cast<uint32_t>(category), invalid ? &bad : nullptr, out);
 

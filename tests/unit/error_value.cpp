@@ -91,6 +91,22 @@ TEST_F(ErrorValue, UnknownCategoryOrIdFormsAsInvalidError) {
   EXPECT_EQ(formed(e), "*** Internal Error: invalid error object field value: nothing\n*** Where: ???\n*** Near : none");
 }
 
+TEST_F(ErrorValue, CategoryTitleOfAnyValue) {
+  // A script may set a category's type field, the title of its messages, to anything.
+  Cell& title = context::values(error_value_state.categories[4])[1];
+  Cell saved = title;
+  struct Case {
+    Cell value;
+    const char* shown;
+  } cases[] = {{make_none(), "none"}, {int_cell(5), "5"}, {block_of({int_cell(1), int_cell(2)}), "1 2"}};
+  for (const Case& c : cases) {
+    title = c.value;
+    EXPECT_EQ(formed(error_value::create(Err::math_zero_divide)),
+              std::string("*** ") + c.shown + ": attempt to divide by zero\n*** Where: ???\n*** Near : none");
+  }
+  title = saved;
+}
+
 TEST_F(ErrorValue, MakeFromCodesAndBlocks) {
   Cell e = make(int_cell(302));
   EXPECT_EQ(error_value::field(e, ERR_CODE)->int_value(), 302);
