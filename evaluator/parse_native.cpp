@@ -1,5 +1,8 @@
 #include "evaluator/parse_native.h"
 
+#include <cmath>
+#include <cstdint>
+
 #include "datatypes/series.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
@@ -23,10 +26,11 @@ uint32_t native(const int32_t* refinements) {
   int32_t limit = 0;
   if (refinements[REF_PART] >= 0) {
     const Cell part = base[refinements[REF_PART]];
-    if (part.is(TYPE_INTEGER)) {
-      limit = int32_t(input.head_index()) + part.int_value();
-    } else if (part.is(TYPE_FLOAT) || part.is(TYPE_PERCENT)) {
-      limit = int32_t(input.head_index()) + int32_t(part.float_value());
+    if (part.is(TYPE_INTEGER) || part.is(TYPE_FLOAT) || part.is(TYPE_PERCENT)) {
+      // A length past either end (or NaN) is cut to the int range before it becomes an index.
+      double length = part.is(TYPE_INTEGER) ? part.int_value() : std::trunc(part.float_value());
+      double end = double(input.head_index()) + length;
+      limit = !(end > 0) ? 0 : end >= double(INT32_MAX) ? INT32_MAX : int32_t(end);
     } else if (part.type() == input.type() && part.node() == input.node()) {
       limit = int32_t(part.head_index());
     } else {
