@@ -54,24 +54,6 @@ inline uint32_t cp_at(NodeId node, uint64_t index) {
   return str::get_char(unit_ptr(node, index), unit_of(node));
 }
 
-inline void put_unit(uint8_t* p, uint32_t unit, uint32_t cp) {
-  switch (unit) {
-    case 1:
-      *p = static_cast<uint8_t>(cp);
-      break;
-    case 2:
-      p[0] = static_cast<uint8_t>(cp);
-      p[1] = static_cast<uint8_t>(cp >> 8);
-      break;
-    default:
-      p[0] = static_cast<uint8_t>(cp);
-      p[1] = static_cast<uint8_t>(cp >> 8);
-      p[2] = static_cast<uint8_t>(cp >> 16);
-      p[3] = static_cast<uint8_t>(cp >> 24);
-      break;
-  }
-}
-
 // The unit a code point needs when it is added as a char! (unit 1 keeps ASCII only).
 inline uint32_t unit_for_char(uint32_t cp) { return cp < 0x80 ? 1 : cp <= 0xFFFF ? 2 : 4; }
 
@@ -596,7 +578,7 @@ uint32_t change_text(Cell& s, const Cell& value, int32_t part, int32_t dup) {
   std::memmove(p + static_cast<size_t>(I) * unit, p + static_cast<size_t>(R) * unit,
                static_cast<size_t>(rest) * unit);
   b->set_length(static_cast<uint32_t>(new_units));
-  for (uint32_t i = 0; i < L; i++) put_unit(p + static_cast<size_t>(i) * unit, unit, gathered[i]);
+  for (uint32_t i = 0; i < L; i++) str::put_char(p + static_cast<size_t>(i) * unit, unit, gathered[i]);
   if (dup > 1) replicate_bytes(p, L * unit, static_cast<uint32_t>(dup));
   return I;
 }
@@ -665,7 +647,7 @@ struct Window {
   uint32_t unit;
   uint32_t n;
   uint32_t get(uint32_t i) const { return str::get_char(p + static_cast<size_t>(i) * unit, unit); }
-  void put(uint32_t i, uint32_t cp) { put_unit(p + static_cast<size_t>(i) * unit, unit, cp); }
+  void put(uint32_t i, uint32_t cp) { str::put_char(p + static_cast<size_t>(i) * unit, unit, cp); }
 };
 
 Window window_of(const Cell& s) {

@@ -58,6 +58,8 @@ inline uint32_t clamped_head(const Cell& s, const SeriesBuffer* b) {
 
 }  // namespace
 
+void put_char(uint8_t* p, uint32_t unit, uint32_t cp) { put_unit(p, unit, cp); }
+
 uint32_t get_char(const uint8_t* p, uint32_t unit) {
   switch (unit) {
     case 1:

@@ -32,6 +32,8 @@ constexpr bool is_text_type(TypeId t) {
 
 // One unit as a code point; a unit size other than 1, 2 or 4 is an internal fault (crash report).
 uint32_t get_char(const uint8_t* p, uint32_t unit);
+// Writes a code point as one unit; a unit size other than 1, 2 or 4 is an internal fault.
+void put_char(uint8_t* p, uint32_t unit, uint32_t cp);
 // The code point at head-relative index i (no bounds check beyond the buffer's tail).
 uint32_t code_point_at(const Cell& s, uint32_t i);
 // Address of the head unit; a head index past the tail is first clamped to the length.
