@@ -94,6 +94,9 @@ Cell word_cell(uint32_t index);  // the native's own word (unbound)
 bool is_series(TypeId t);
 // The index just past the series' last value (its tail, in the units its head index counts).
 uint32_t series_tail(const Cell& series);
+// Runs an action on cells under an <anon> frame (`refs`: the frame indexes of the refinements
+// used, in spec order); answers its result.
+Cell run_action(ActionIndex a, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs);
 // The value at absolute index `i` of the series, none past its tail.
 Cell pick_at(const Cell& series, uint32_t i);
 // Removes up to n values from absolute index `i`.

@@ -163,10 +163,19 @@ uint32_t native_do(int32_t check, const int32_t* r) {
 namespace {
 
 // Where reduce and compose put their values: a new block, or /into a block at its position
-// (appending at its tail, inserting elsewhere).
+// (appending at its tail, inserting elsewhere). The result is as if the values were all made
+// first and then put into the target: a walk about to read the target's own buffer (`reads`)
+// takes back what it wrote there and goes on in a block of its own, put into the target at the
+// end, so it never reads its own output.
 struct Output {
-  Cell* target;  // a rooted stack cell; its position moves past inserted values
+  Cell* target;          // rooted stack cell written to; an insert moves its position on
   bool inserting;
+  const Cell* into;      // /into: the rooted argument, as given (clamped); null for a new block
+  bool insert_mode;      // /into a position before the target's tail
+  uint32_t added = 0;    // values written into `target`
+
+  bool staged() const { return into && target->node() != into->node(); }
+
   void add(const Cell& v) {
     if (inserting) {
       block::insert_cell(*target, v);
@@ -174,23 +183,45 @@ struct Output {
     } else {
       block::append_cell(*target, v);
     }
+    ++added;
+  }
+
+  void reads(const Cell& series) {
+    if (!into || staged() || series.node() != into->node()) return;
+    // The values written so far lie from the target's position on.
+    uint32_t at = std::min(into->data1, natives::series_tail(*into));
+    uint32_t n = std::min(added, natives::series_tail(*into) - at);
+    Cell values = block::make(n + 8);
+    block::append_cells(values, block::cell_at_index(*into, at), n);
+    *target = values;  // rooted before the removal, which may notify an owner
+    inserting = false;
+    natives::remove_at(*into, at, n);
+  }
+
+  // The answer: the new block; an /into target at its position as given after an append, past
+  // the inserted values after an insert.
+  Cell result() {
+    if (!into) return *target;
+    if (!staged()) return insert_mode ? *target : *into;
+    Cell at = clamped(*into);
+    if (!insert_mode) at.data1 = natives::series_tail(at);
+    Cell past = natives::run_action(ActionIndex::insert, {at, *target}, {});
+    return insert_mode ? past : *into;
   }
 };
 
-Output make_output(const int32_t refinement, uint32_t capacity) {
-  if (refinement >= 0) {
-    Cell* into = stack::arg(static_cast<uint32_t>(refinement));
+// `into`: the rooted /into argument, or null for a new block with room for `capacity` values.
+Output make_output(Cell* into, uint32_t capacity) {
+  if (into) {
     *into = clamped(*into);
-    return {stack::push_value(*into), into->data1 < natives::series_tail(*into)};
+    bool insert = into->data1 < natives::series_tail(*into);
+    return {stack::push_value(*into), insert, into, insert};
   }
-  return {stack::push_value(block::make(capacity)), false};
+  return {stack::push_value(block::make(capacity)), false, nullptr, false};
 }
 
-// The result of an /into output: the target as an append (its head) or an insert (past the
-// inserted values) leaves it.
-Cell output_result(const Output& out, const int32_t refinement) {
-  if (refinement >= 0 && !out.inserting) return *stack::arg(static_cast<uint32_t>(refinement));
-  return *out.target;
+Cell* into_arg(const int32_t refinement) {
+  return refinement >= 0 ? stack::arg(static_cast<uint32_t>(refinement)) : nullptr;
 }
 
 }  // namespace
@@ -199,20 +230,20 @@ uint32_t native_reduce(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_reduce, r);
   Cell value = *stack::arg(0);
   if (!value.is(TYPE_BLOCK)) {
-    if (is_function_type(value.type())) {
-      if (r[0] < 0) return answer(value);
-    } else {
+    // The /into argument stays rooted in its slot while the value is evaluated.
+    Cell target = r[0] >= 0 ? *stack::arg(static_cast<uint32_t>(r[0])) : Cell{};
+    if (!is_function_type(value.type())) {
       if (uint32_t st = eval_single(value)) return st;
-      if (r[0] < 0) return EXIT_NONE;
       value = *stack::arg(0);
     }
-    Output out = make_output(r[0], 1);
+    if (r[0] < 0) return answer(value);
+    Output out = make_output(stack::push_value(target), 1);
     out.add(value);
-    return answer(output_result(out, r[0]));
+    return answer(out.result());
   }
   Cell block = clamped(value);
-  stack::keep_one_result();
-  Output out = make_output(r[0], natives::series_tail(block) - block.head_index());
+  Output out = make_output(into_arg(r[0]), natives::series_tail(block) - block.head_index());
+  out.reads(block);
   uint32_t index = block.head_index();
   while (index < natives::series_tail(block)) {
     if (uint32_t st = interp::eval_next(block, index, true)) return st;
@@ -221,17 +252,19 @@ uint32_t native_reduce(int32_t check, const int32_t* r) {
     v.set_new_line(false);
     out.add(v);
   }
-  return answer(output_result(out, r[0]));
+  return answer(out.result());
 }
 
 namespace {
 
-uint32_t compose_walk(const Cell& block, bool deep, bool only, Output& out) {
+// `top` is the output of the whole walk, whose /into target nested reads are checked against.
+uint32_t compose_walk(const Cell& block, bool deep, bool only, Output& out, Output& top) {
+  top.reads(block);
   for (uint32_t i = block.head_index(); i < natives::series_tail(block); ++i) {
     Cell v = *block::cell_at_index(block, i);
     if (v.is(TYPE_BLOCK) && deep) {
-      Output inner{stack::push_value(block::make(natives::series_tail(v))), false};
-      if (uint32_t st = compose_walk(clamped(v), deep, only, inner)) return st;
+      Output inner = make_output(nullptr, natives::series_tail(v));
+      if (uint32_t st = compose_walk(clamped(v), deep, only, inner, top)) return st;
       Cell made = *inner.target;
       made.header = (made.header & ~kTypeMask) | (v.header & kNewLineFlag) | TYPE_BLOCK;
       stack::drop_values(1);
@@ -244,6 +277,7 @@ uint32_t compose_walk(const Cell& block, bool deep, bool only, Output& out) {
       if (result.is(TYPE_UNSET)) continue;
       if (result.is(TYPE_BLOCK) && !only) {
         stack::push_value(result);
+        top.reads(result);
         for (uint32_t j = result.head_index(); j < natives::series_tail(result); ++j)
           out.add(*block::cell_at_index(result, j));
         stack::drop_values(1);
@@ -268,9 +302,9 @@ uint32_t native_compose(int32_t check, const int32_t* r) {
     fire(Err::script_expect_val, &type, &got);
   }
   Cell block = clamped(value);
-  Output out = make_output(r[2], natives::series_tail(block) - block.head_index());
-  if (uint32_t st = compose_walk(block, r[0] >= 0, r[1] >= 0, out)) return st;
-  return answer(output_result(out, r[2]));
+  Output out = make_output(into_arg(r[2]), natives::series_tail(block) - block.head_index());
+  if (uint32_t st = compose_walk(block, r[0] >= 0, r[1] >= 0, out, out)) return st;
+  return answer(out.result());
 }
 
 // ---- apply -------------------------------------------------------------------------------------

@@ -24,8 +24,6 @@ bool is_series(TypeId t) {
 
 uint32_t series_tail(const Cell& series) { return series_length(series.node()); }
 
-namespace {
-// Runs an action on cells under an <anon> frame; answers its result.
 Cell run_action(ActionIndex a, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs) {
   stack::push_anon_frame(FRAME_NATIVE);
   for (const Cell& c : args) stack::push_value(c);
@@ -33,10 +31,9 @@ Cell run_action(ActionIndex a, std::initializer_list<Cell> args, std::initialize
   r.resize(actions::refinement_names(a).size(), -1);
   actions::call(a, r.data());
   Cell result = *stack::base();
-  stack::pop_frame_discard();
+  stack::pop_frame_to_base();  // the caller's own cells stay
   return result;
 }
-}  // namespace
 
 Cell pick_at(const Cell& series, uint32_t i) {
   if (i >= series_tail(series)) return make_none();
