@@ -392,6 +392,82 @@ void take_exit_value() {
   set_single_result(v);
 }
 
+namespace {
+
+constexpr uint32_t kErrorFieldType = 1;
+constexpr uint32_t kErrorFieldId = 2;
+constexpr const char* kUnformed = " (the message could not be formed)";
+
+// The exit in progress as it was before its message was formed; the collector marks its cells
+// while a failed attempt has the record hold another error.
+struct SavedExit {
+  PendingExit record;
+  Cell* base;
+  uint32_t top;
+  uint32_t exit_target;
+  int64_t throw_position;
+};
+
+void mark_saved_exit(void* context) {
+  PendingExit& r = static_cast<SavedExit*>(context)->record;
+  gc::mark_values(r.args, r.args + 3);
+  gc::mark_values(&r.value, &r.value + 1);
+  gc::mark_values(&r.name, &r.name + 1);
+}
+
+// Forms the error value into `text` under a try frame of its own; false when forming raised.
+// The stacks, the pending record and the exit's target are then as they were before the call.
+bool form_error_text(const Cell& error, std::string& text) {
+  StackState& s = stack_state;
+  SavedExit saved{pending_exit(), s.base, cell_index(s.top), s.exit_target, s.throw_position};
+  gc::ScopedRoot root(mark_saved_exit, &saved);
+  uint32_t depth_before = depth();
+  try {
+    FormHandler form = form_handler(TYPE_ERROR);
+    if (!form) return false;
+    push_anon_frame(FRAME_TRY);
+    StdStringOut out;
+    form(error, out, nullptr, kNoLimit);
+    pop_frame_to_base();
+    text = out.text();
+    return true;
+  } catch (const Unwind&) {
+    // The try frame stopped the failure and was popped; an exit that did not cut the stacks
+    // back leaves frames above it.
+    if (depth() > depth_before) s.call_top = s.call_bottom + depth_before;
+    pending_exit() = saved.record;
+    s.base = saved.base;
+    s.top = cell_at(saved.top);
+    s.exit_target = saved.exit_target;
+    s.throw_position = saved.throw_position;
+    return false;
+  }
+}
+
+// "*** Script Error: no-value": the category's title from the built-in catalogue and the id word.
+std::string plain_message(Err e) {
+  uint32_t code = static_cast<uint32_t>(e);
+  std::string_view id = error_id_word(code);
+  if (code / 100 >= kErrCategoryCount || id.empty()) return "*** Error";
+  return "*** " + std::string(error_category(code / 100).title) + ": " + std::string(id);
+}
+
+// The category and id of an error value whose message cannot be formed, from its own fields.
+std::string unformed_message(const Cell& error, Err fallback) {
+  const Cell* type = error_field(error, kErrorFieldType);
+  const Cell* id = error_field(error, kErrorFieldId);
+  if (type && id && type->is(TYPE_WORD) && id->is(TYPE_WORD)) {
+    std::string_view type_name = symbol_text(type->data2);
+    std::string_view id_name = symbol_text(id->data2);
+    if (uint32_t code = error_code_of(type_name, id_name))
+      return plain_message(static_cast<Err>(code)) + kUnformed;
+    return "*** Error: " + std::string(type_name) + " " + std::string(id_name) + kUnformed;
+  }
+  return plain_message(fallback) + kUnformed;
+}
+
+}  // namespace
+
 std::string uncaught_message() {
   PendingExit& p = pending_exit();
   Err e = p.error;
@@ -404,15 +480,14 @@ std::string uncaught_message() {
     default: break;
   }
   if (p.code == EXIT_ERROR && p.value.is(TYPE_ERROR)) {
-    if (FormHandler form = form_handler(TYPE_ERROR)) {
-      StdStringOut out;
-      form(p.value, out, nullptr, kNoLimit);
-      return out.text();
-    }
+    // The message may fail to form: a script can put any value in the catalogue or in the
+    // error's arguments. The error is still reported, plainly.
+    Cell error = p.value;
+    std::string text;
+    if (form_error_text(error, text)) return text;
+    return unformed_message(error, e);
   }
-  uint32_t code = static_cast<uint32_t>(e);
-  const ErrCategoryInfo& cat = error_category(error_category_of(e));
-  return "*** " + std::string(cat.title) + ": " + std::string(error_id_word(code));
+  return plain_message(e);
 }
 
 // ---- Traces ------------------------------------------------------------------------------------
