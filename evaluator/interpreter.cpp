@@ -22,6 +22,8 @@ InterpState interp_state;
 
 namespace interp {
 
+ValuesCache values_cache;
+
 namespace {
 
 constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
@@ -96,12 +98,10 @@ Cell make_integer(int32_t n) {
 
 // The value of a word when it can be read without raising (infix operator check), else null.
 inline const Cell* peek_word_value(const Cell& word) {
+  if (const Cell* v = cached_word_value(word)) return v;
   if (word.data3 == kNoIndex || !word.data1) return nullptr;
   const Cell& ctx = *block_head(word.data1);
-  if (!(ctx.header & kValuesOnStack)) {
-    NodeId values = ctx.data2;
-    return word.data3 < length_of(values) ? block_head(values) + word.data3 : nullptr;
-  }
+  if (!(ctx.header & kValuesOnStack)) return series_word_value(word);
   return ctx.data2 ? stack::values_of_ref(ctx.data2) + word.data3 : nullptr;
 }
 
@@ -136,6 +136,7 @@ inline bool op_may_follow(const Cursor& c) {
 }
 
 uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
+uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name, bool sub);
 
 // One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
 // is pushed here, the full evaluation takes the rest.
@@ -175,6 +176,11 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
 // Sets a word bound to a context with values (an object's fields excepted: they notify their
 // changes); false when the word needs the contexts module.
 inline bool assign_direct(const Cell& word, const Cell& value) {
+  if (Cell* v = cached_word_value(word)) {
+    if (values_cache.object) return false;
+    *v = value;
+    return true;
+  }
   if (word.data3 == kNoIndex || !word.data1) return false;
   const Cell& ctx = *block_head(word.data1);
   if (ctx.header & kValuesOnStack) {
@@ -250,6 +256,45 @@ Cell* cache_holder(const Cell& fn) {
   return block_head(fn.data3) + 1;  // FunctionMore cell 1, or cell 1 of the native's block
 }
 
+// The call shape of a function!, kept in the cache holder's third word: how a call that names no
+// refinement fills the frame. Bits 0-4: the mandatory arguments (all evaluated); 5-9: the cells
+// after them; 10-25: which of those start false (the others none); bit 30: those arguments take
+// any value but unset! (no type block); bit 31: the shape is usable. Functions with other fetch
+// kinds or more cells than fit take the general walk.
+constexpr uint32_t kShapeUsable = 0x80000000u;
+constexpr uint32_t kShapeUntyped = 0x40000000u;
+constexpr uint32_t kShapeMaxExtra = 16;
+
+uint32_t call_shape(const std::vector<Cell>& entries) {
+  uint32_t args = 0, extra = 0, falses = 0, untyped = kShapeUntyped;
+  const Cell all = typeset_all();
+  size_t i = 0;
+  for (; i < entries.size() && entries[i].is(TYPE_TYPESET); i += 2) {
+    const Cell& e = entries[i];
+    if (((e.header >> kFetchShift) & 3) != FETCH_EVAL) return 0;
+    if (e.data1 != all.data1 || e.data2 != all.data2 || e.data3 != all.data3) untyped = 0;
+    args++;
+  }
+  auto add = [&](bool is_false) {
+    if (is_false && extra < kShapeMaxExtra) falses |= 1u << extra;
+    extra++;
+  };
+  for (; i < entries.size(); i++) {
+    const Cell& e = entries[i];
+    if (e.is(TYPE_TYPESET)) {
+      if (((e.header >> kFetchShift) & 3) != FETCH_RETURN) add(false);
+      i++;
+    } else if (e.is(TYPE_REFINEMENT)) {
+      add(true);
+    } else if (e.is(TYPE_INTEGER)) {
+      add(true);
+      for (int32_t k = 1; k < e.int_value(); k++) add(false);
+    }
+  }
+  if (args > 31 || extra > kShapeMaxExtra) return 0;
+  return kShapeUsable | untyped | args | (extra << 5) | (falses << 10);
+}
+
 NodeId build_arg_cache(const Cell& fn) {
   NodeId spec = fn.data2;
   bool is_function = fn.is(TYPE_FUNCTION) || fn.is(TYPE_ROUTINE);
@@ -315,6 +360,7 @@ NodeId build_arg_cache(const Cell& fn) {
   Cell blk{};
   blk.set_header(TYPE_BLOCK);
   blk.data2 = cache;
+  if (fn.is(TYPE_FUNCTION)) blk.data3 = call_shape(out);
   *cache_holder(fn) = blk;
   return cache;
 }
@@ -838,7 +884,9 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
     uint32_t st;
     if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), i);
     if (st) return st;
+    // The condition takes any value, the branches blocks: the spec is read only for an error.
     TypeId got = (stack::top() - 1)->type();
+    if (i ? got == TYPE_BLOCK : true) continue;
     NodeId cache = arg_cache(fn);
     if (!typeset_has(block_head(cache)[i], got)) fire_expect_arg(cc, cache, i, got);
   }
@@ -966,6 +1014,13 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
               break;
             }
           }
+          if (w->is(TYPE_FUNCTION) && !trace_state.enabled) {
+            uint32_t shape = cache_holder(*w)->data3;
+            if (shape & kShapeUsable) {
+              if (uint32_t st = call_shaped(*w, shape, c, val, sub)) return st;
+              break;
+            }
+          }
           Cell fn = *w;
           CallInfo info;
           info.name = &val;
@@ -1006,6 +1061,28 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
 }
 
 namespace {
+
+// The values of a function body, evaluated in the function's own frame above its arguments and
+// locals (they stay where the function's context reads them); the last value goes to slot 0.
+uint32_t run_body_values(const Cell& body) {
+  BlockScope scope(body);
+  Cursor c = cursor_of(body);
+  if (c.index >= c.end) {
+    stack::set_single_result(shared_cells.unset);
+    return EXIT_NONE;
+  }
+  Cell* start = stack::top();
+  size_t current = interp_state.blocks.size() - 1;
+  for (;;) {
+    interp_state.blocks[current].data1 = c.index;
+    if (uint32_t st = eval_expression(c, false, true)) return st;
+    if (!at(c)) break;
+    stack_state.top = start;
+  }
+  stack::set_single_result(*start);
+  return EXIT_NONE;
+}
+
 [[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn, NodeId) {
   NodeId ctx = fn.data1;
   uint32_t frame = stack::depth() - 1;
@@ -1017,15 +1094,68 @@ namespace {
   } restore{ctx, block_head(ctx)->data2};
   block_head(ctx)->data2 = stack::values_ref(stack::base());
   stack::top_frame()->flags |= kFrameBodyFlag;
-  trace::BodyScope traced(fn);
   Cell body = block_head(fn.data3)[MORE_BODY];
-  if (!body.is(TYPE_BLOCK)) {
-    stack::set_single_result(shared_cells.unset);
-  } else if (uint32_t st = run_block(body, true)) {
+  uint32_t st;
+  if (__builtin_expect(!trace_state.enabled, 1)) {
+    st = body.is(TYPE_BLOCK) ? run_body_values(body) : (stack::set_single_result(shared_cells.unset), 0u);
+  } else {
+    // Traced: the body gets a frame of its own, as its enter and exit events show it.
+    trace::BodyScope traced(fn);
+    if (!body.is(TYPE_BLOCK)) {
+      stack::set_single_result(shared_cells.unset);
+      st = EXIT_NONE;
+    } else {
+      st = run_block(body, true);
+    }
+    if (!st) {
+      traced.epilog(fn, *stack::base());
+      return EXIT_NONE;
+    }
+    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
+    stack::take_exit_value();
+    traced.epilog(fn, *stack::base());
+    return EXIT_NONE;
+  }
+  if (st) {
     if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
     stack::take_exit_value();
   }
-  traced.epilog(fn, *stack::base());
+  return EXIT_NONE;
+}
+}  // namespace
+
+namespace {
+// A function! called by its word with no refinements, its call shape usable and nothing traced:
+// the frame is filled from the shape without the argument walk.
+[[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c,
+                                       const Cell& name, bool sub) {
+  stack::check_machine_stack();
+  NodeId cache = cache_holder(fn_in)->node();
+  Cell* holder = stack::push_value(fn_in);
+  stack::push_frame_sym(kInterpFunctionFrame, name.data2, name.data1);
+  uint32_t args = shape & 31;
+  for (uint32_t k = 0; k < args; k++) {
+    uint32_t st;
+    if (!eval_argument(c, false, st)) {
+      CallContext cc{&name, &c, false};
+      fire_no_arg(cc, cache, 2 * k);
+    }
+    if (st) return st;
+    TypeId got = (stack::top() - 1)->type();
+    if ((shape & kShapeUntyped) && got != TYPE_UNSET) continue;
+    if (!typeset_has(block_head(cache)[2 * k], got)) {
+      CallContext cc{&name, &c, false};
+      fire_expect_arg(cc, cache, 2 * k, got);
+    }
+  }
+  uint32_t extra = (shape >> 5) & 31, falses = shape >> 10;
+  for (uint32_t k = 0; k < extra; k++)
+    stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
+  if (uint32_t st = run_function_body(*holder, 0)) return st;
+  Cell result = *stack::base();
+  drop_frame();
+  stack_state.top = holder;
+  place(result, sub);
   return EXIT_NONE;
 }
 }  // namespace

@@ -71,11 +71,49 @@ inline bool any_function(TypeId t) {
   return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
+// The values of the context whose words were read last, when they live in a series: reading a word
+// of that context again costs no walk through the node table while no buffer has moved.
+struct ValuesCache {
+  NodeId context = 0;
+  uint32_t moves = 0;
+  uint32_t length = 0;
+  bool object = false;  // an object's fields: set through change notification
+  Cell* values = nullptr;
+};
+extern ValuesCache values_cache;
+
+// The cached value cell of a word, or null.
+inline Cell* cached_word_value(const Cell& word) {
+  const ValuesCache& v = values_cache;
+  if (word.data1 == v.context && v.moves == memory_state.moves && word.data3 < v.length)
+    return v.values + word.data3;
+  return nullptr;
+}
+
+// The value cell of a word bound to a context whose values are in a series (index checked), and
+// remembers that context; null when the word needs the general read.
+inline Cell* series_word_value(const Cell& word) {
+  if (word.data3 == 0xFFFFFFFFu || !word.data1) return nullptr;
+  const Cell& ctx = *block_head(word.data1);
+  if (ctx.header & kValuesOnStack) return nullptr;
+  SeriesBuffer* b = series_buffer(ctx.data2);
+  uint32_t length = b->used() / sizeof(Cell);
+  if (word.data3 >= length) return nullptr;
+  values_cache = ValuesCache{word.data1, memory_state.moves, length,
+                             (ctx.header & kContextKindMask) == (2u << kContextKindShift),
+                             b->cells_head()};
+  return b->cells_head() + word.data3;
+}
+
 // The value cell of a bound word (reads the context directly when the word is resolved).
 inline Cell* word_value(const Cell& word) {
+  if (Cell* v = cached_word_value(word)) return v;
   if (word.data3 != 0xFFFFFFFFu && word.data1) {
     const Cell& ctx = *block_head(word.data1);
-    if (!(ctx.header & kValuesOnStack)) return block_head(ctx.data2) + word.data3;
+    if (!(ctx.header & kValuesOnStack)) {
+      if (Cell* v = series_word_value(word)) return v;
+      return block_head(ctx.data2) + word.data3;
+    }
     if (ctx.data2) return stack::values_of_ref(ctx.data2) + word.data3;
   }
   return context_access.word_value_cell(word);

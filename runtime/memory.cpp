@@ -205,6 +205,7 @@ SeriesBuffer* replace_buffer(NodeId node, int64_t new_capacity, SeriesBuffer** o
   b->node = node;
   b->tail = used;
   M.nodes[node] = b;
+  ++M.moves;
   old->node = 0;
   old->flags &= ~kSeriesLive;
   if (old->is_heap()) {
@@ -283,6 +284,7 @@ NodeId take_node() {
 }
 
 void free_node(NodeId node) {
+  ++M.moves;
   NodeFrame& f = M.node_frames[node / kNodeFrameCapacity];
   M.nodes[node] = free_link(f.free_head);
   f.free_head = node;
@@ -523,6 +525,7 @@ void release_node_frames() {
 }  // namespace
 
 void reclaim(bool move_all) {
+  ++M.moves;
   M.live_bytes = 0;
   if (move_all) {
     evacuate_frames();

@@ -121,6 +121,9 @@ struct MemoryState {
   uint64_t bytes_since_collect = 0;  // bytes carved since the last collection
   uint64_t collect_threshold = 0;    // carving this many bytes asks for a collection
   uint64_t live_bytes = 0;           // frame and big-series bytes kept by the last collection
+  // Bumped whenever a buffer may have moved or a node was freed: an address taken from the node
+  // table stays good while this is unchanged.
+  uint32_t moves = 0;
   bool initialised = false;
 };
 extern MemoryState memory_state;
