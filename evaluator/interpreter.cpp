@@ -23,6 +23,7 @@ InterpState interp_state;
 namespace interp {
 
 ValuesCache values_cache;
+CallValues call_values;
 
 namespace {
 
@@ -135,6 +136,19 @@ inline bool op_may_follow(const Cursor& c) {
   return next && next->is(TYPE_WORD);
 }
 
+inline Cell* cache_holder(const Cell& fn) {
+  return block_head(fn.data3) + 1;  // FunctionMore cell 1, or cell 1 of the native's block
+}
+
+// The call shape of a function!, kept in the cache holder's third word: how a call that names no
+// refinement fills the frame. Bits 0-4: the mandatory arguments (all evaluated); 5-9: the cells
+// after them; 10-25: which of those start false (the others none); bit 30: those arguments take
+// any value but unset! (no type block); bit 31: the shape is usable. Functions with other fetch
+// kinds or more cells than fit take the general walk.
+constexpr uint32_t kShapeUsable = 0x80000000u;
+constexpr uint32_t kShapeUntyped = 0x40000000u;
+constexpr uint32_t kShapeMaxExtra = 16;
+
 uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
 uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name, bool sub);
 
@@ -160,14 +174,39 @@ uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& n
   View w = view_of(c);
   if (c.index >= w.limit) return false;
   const Cell* v = w.head + c.index;
-  const Cell* term;
-  if (!tracing() && (term = plain_term(*v))) {
-    Cell* start_top = stack::push_value(*term);
-    c.index++;
-    st = EXIT_NONE;
-    if (!no_infix && c.index < w.limit && w.head[c.index].is(TYPE_WORD))
-      st = eval_infix(c, true, start_top);
-    return true;
+  if (__builtin_expect(!tracing(), 1)) {
+    const Cell* term = nullptr;
+    TypeId t = v->type();
+    if (t == TYPE_WORD) {
+      if (const Cell* val = peek_word_value(*v)) {
+        TypeId vt = val->type();
+        if (vt == TYPE_FUNCTION) {
+          // A function called by its word: its call from here, without a second look-up.
+          uint32_t shape = cache_holder(*val)->data3;
+          if ((shape & kShapeUsable) && !trace_state.enabled) {
+            Cell name = *v;
+            Cell* start_top = stack::top();
+            c.index++;
+            st = call_shaped(*val, shape, c, name, true);
+            if (!st && !no_infix && op_may_follow(c)) st = eval_infix(c, true, start_top);
+            return true;
+          }
+        } else if (vt != TYPE_UNSET && (vt < TYPE_NATIVE || vt > TYPE_FUNCTION) &&
+                   vt != TYPE_ROUTINE) {
+          term = val;
+        }
+      }
+    } else if (!kActiveTypes[t]) {
+      term = v;
+    }
+    if (term) {
+      Cell* start_top = stack::push_value(*term);
+      c.index++;
+      st = EXIT_NONE;
+      if (!no_infix && c.index < w.limit && w.head[c.index].is(TYPE_WORD))
+        st = eval_infix(c, true, start_top);
+      return true;
+    }
   }
   st = eval_expression(c, no_infix, true);
   return true;
@@ -252,18 +291,6 @@ uint32_t eval_paren(const Cell& paren, bool sub) {
 //   function! or routine! with /local: an integer!, the slots from /local to the end;
 //   native!, action!, op!: a final integer!, the number of refinements.
 
-Cell* cache_holder(const Cell& fn) {
-  return block_head(fn.data3) + 1;  // FunctionMore cell 1, or cell 1 of the native's block
-}
-
-// The call shape of a function!, kept in the cache holder's third word: how a call that names no
-// refinement fills the frame. Bits 0-4: the mandatory arguments (all evaluated); 5-9: the cells
-// after them; 10-25: which of those start false (the others none); bit 30: those arguments take
-// any value but unset! (no type block); bit 31: the shape is usable. Functions with other fetch
-// kinds or more cells than fit take the general walk.
-constexpr uint32_t kShapeUsable = 0x80000000u;
-constexpr uint32_t kShapeUntyped = 0x40000000u;
-constexpr uint32_t kShapeMaxExtra = 16;
 
 uint32_t call_shape(const std::vector<Cell>& entries) {
   uint32_t args = 0, extra = 0, falses = 0, untyped = kShapeUntyped;
@@ -880,7 +907,32 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   Cell* holder = stack::push_value(fn);
   stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
   CallContext cc{&name, &c, false};
-  for (uint32_t i = 0, count = is_either ? 6 : 4; i < count; i += 2) {
+  uint32_t i = 0, count = is_either ? 6 : 4;
+  {
+    // The usual shape, `cond [...] [...]` with nothing infix after the branches: the branch
+    // blocks are taken as they stand.
+    uint32_t st;
+    if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), 0);
+    if (st) return st;
+    i = 2;
+    View w = view_of(c);
+    uint32_t n = is_either ? 2 : 1, after = c.index + n;
+    if (after <= w.limit && w.head[c.index].is(TYPE_BLOCK) &&
+        (n == 1 || w.head[c.index + 1].is(TYPE_BLOCK))) {
+      const Cell* next = after < w.limit ? w.head + after : nullptr;
+      const Cell* op = next && next->is(TYPE_WORD) ? peek_word_value(*next) : nullptr;
+      if (!op || !op->is(TYPE_OP)) {
+        Cell* dst = stack_state.top;
+        if (dst + n >= stack_state.limit) stack::overflow();
+        dst[0] = w.head[c.index];
+        if (n == 2) dst[1] = w.head[c.index + 1];
+        stack_state.top = dst + n;
+        c.index = after;
+        i = count;
+      }
+    }
+  }
+  for (; i < count; i += 2) {
     uint32_t st;
     if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), i);
     if (st) return st;
@@ -1090,9 +1142,14 @@ uint32_t run_body_values(const Cell& body) {
   struct Restore {
     NodeId ctx;
     uint32_t saved;
-    ~Restore() { block_head(ctx)->data2 = saved; }
-  } restore{ctx, block_head(ctx)->data2};
+    CallValues cached;
+    ~Restore() {
+      block_head(ctx)->data2 = saved;
+      call_values = cached;
+    }
+  } restore{ctx, block_head(ctx)->data2, call_values};
   block_head(ctx)->data2 = stack::values_ref(stack::base());
+  call_values = CallValues{ctx, static_cast<uint32_t>(stack::top() - stack::base()), stack::base()};
   stack::top_frame()->flags |= kFrameBodyFlag;
   Cell body = block_head(fn.data3)[MORE_BODY];
   uint32_t st;

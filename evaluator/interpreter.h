@@ -82,8 +82,19 @@ struct ValuesCache {
 };
 extern ValuesCache values_cache;
 
+// The running call of the function whose body ran last: its context and where its values are on
+// the argument stack. Kept by the interpreter wherever a function context's values change.
+struct CallValues {
+  NodeId context = 0;
+  uint32_t count = 0;
+  Cell* values = nullptr;
+};
+extern CallValues call_values;
+
 // The cached value cell of a word, or null.
 inline Cell* cached_word_value(const Cell& word) {
+  const CallValues& c = call_values;
+  if (word.data1 == c.context && word.data3 < c.count) return c.values + word.data3;
   const ValuesCache& v = values_cache;
   if (word.data1 == v.context && v.moves == memory_state.moves && word.data3 < v.length)
     return v.values + word.data3;
