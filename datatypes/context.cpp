@@ -215,6 +215,7 @@ Cell* word_value_cell(const Cell& word) {
 
 Cell* set_in(Cell& word, const Cell& value, NodeId ctx, bool notify) {
   const Cell new_value = value;
+  if (ctx == 0) fire(Err::script_not_defined, &word);  // a word bound to no context
   int32_t index = word_index(word);
   if (index < 0) {
     int32_t pos = find_symbol_index(ctx, word.data2, false);
