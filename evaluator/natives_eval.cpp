@@ -259,6 +259,7 @@ namespace {
 
 // `top` is the output of the whole walk, whose /into target nested reads are checked against.
 uint32_t compose_walk(const Cell& block, bool deep, bool only, Output& out, Output& top) {
+  stack::check_machine_stack();  // /deep over a nested (or cyclic) block recurses here
   top.reads(block);
   for (uint32_t i = block.head_index(); i < natives::series_tail(block); ++i) {
     Cell v = *block::cell_at_index(block, i);
