@@ -98,7 +98,7 @@ Cell make_integer(int32_t n) {
 }
 
 // The value of a word when it can be read without raising (infix operator check), else null.
-inline const Cell* peek_word_value(const Cell& word) {
+[[gnu::always_inline]] inline const Cell* peek_word_value(const Cell& word) {
   if (const Cell* v = cached_word_value(word)) return v;
   if (word.data3 == kNoIndex || !word.data1) return nullptr;
   const Cell& ctx = *block_head(word.data1);
@@ -944,7 +944,7 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   }
   if (tracing()) trace::call(fn, name);
   const Cell* a = stack::base();
-  bool yes = is_either ? result_is_true_checked(a[0]) : is_true(a[0]);
+  bool yes = is_either && a[0].is(TYPE_UNSET) ? result_is_true_checked(a[0]) : is_true(a[0]);
   if (!yes && !is_either) {
     stack::set_single_result(make_none());
   } else {

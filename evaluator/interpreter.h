@@ -117,7 +117,7 @@ inline Cell* series_word_value(const Cell& word) {
 }
 
 // The value cell of a bound word (reads the context directly when the word is resolved).
-inline Cell* word_value(const Cell& word) {
+[[gnu::always_inline]] inline Cell* word_value(const Cell& word) {
   if (Cell* v = cached_word_value(word)) return v;
   if (word.data3 != 0xFFFFFFFFu && word.data1) {
     const Cell& ctx = *block_head(word.data1);
