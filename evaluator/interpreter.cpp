@@ -236,7 +236,7 @@ inline bool assign_direct(const Cell& word, const Cell& value) {
 
 // Runs the values of a block or paren from `c` to its end in the current frame (sub false): the
 // last expression's value stays in slot 0, unset when there is none.
-uint32_t run_values(Cursor& c) {
+[[gnu::always_inline]] inline uint32_t run_values_inline(Cursor& c) {
   // The end was just taken from the block's length, unless a tracer ran since.
   if (c.index >= c.end || (tracing() && !at(c))) {
     stack::set_single_result(shared_cells.unset);
@@ -252,12 +252,14 @@ uint32_t run_values(Cursor& c) {
   }
 }
 
+uint32_t run_values(Cursor& c) { return run_values_inline(c); }
+
 inline Cursor cursor_of(const Cell& block) {
   uint32_t len = length_of(block.node());
   return Cursor{block.node(), block.head_index(), len};
 }
 
-uint32_t eval_paren(const Cell& paren, bool sub) {
+[[gnu::always_inline]] inline uint32_t eval_paren_inline(const Cell& paren, bool sub) {
   BlockScope scope(paren);
   Cursor c = cursor_of(paren);
   if (c.index < c.end && !tracing()) {
@@ -282,6 +284,8 @@ uint32_t eval_paren(const Cell& paren, bool sub) {
   place(result, sub);
   return EXIT_NONE;
 }
+
+uint32_t eval_paren(const Cell& paren, bool sub) { return eval_paren_inline(paren, sub); }
 
 // ---- Argument cache ---------------------------------------------------------------------------
 //
@@ -956,7 +960,7 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
       BlockScope scope(branch);
       Cursor bc = cursor_of(branch);
       stack::reset_arguments();
-      if (uint32_t st = run_values(bc)) return st;
+      if (uint32_t st = run_values_inline(bc)) return st;
     }
     stack::keep_one_result();
   }
@@ -1087,7 +1091,7 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
       break;
     }
     case TYPE_PAREN:
-      if (uint32_t st = eval_paren(val, sub)) return st;
+      if (uint32_t st = eval_paren_inline(val, sub)) return st;
       break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
@@ -1116,7 +1120,7 @@ namespace {
 
 // The values of a function body, evaluated in the function's own frame above its arguments and
 // locals (they stay where the function's context reads them); the last value goes to slot 0.
-uint32_t run_body_values(const Cell& body) {
+[[gnu::always_inline]] inline uint32_t run_body_values(const Cell& body) {
   BlockScope scope(body);
   Cursor c = cursor_of(body);
   if (c.index >= c.end) {
