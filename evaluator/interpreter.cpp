@@ -302,7 +302,14 @@ uint32_t call_shape(const std::vector<Cell>& entries) {
   size_t i = 0;
   for (; i < entries.size() && entries[i].is(TYPE_TYPESET); i += 2) {
     const Cell& e = entries[i];
-    if (((e.header >> kFetchShift) & 3) != FETCH_EVAL) return 0;
+    uint32_t kind = (e.header >> kFetchShift) & 3;
+    if (kind == FETCH_RETURN) {
+      // `return:` ends the arguments here only when no argument follows it.
+      for (size_t k = i; k < entries.size() && entries[k].is(TYPE_TYPESET); k += 2)
+        if (((entries[k].header >> kFetchShift) & 3) != FETCH_RETURN) return 0;
+      break;
+    }
+    if (kind != FETCH_EVAL) return 0;
     if (e.data1 != all.data1 || e.data2 != all.data2 || e.data3 != all.data3) untyped = 0;
     args++;
   }
