@@ -151,6 +151,8 @@ constexpr uint32_t kShapeMaxExtra = 16;
 
 uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
 uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name, bool sub);
+uint32_t call_table_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name,
+                           bool sub);
 
 // One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
 // is pushed here, the full evaluation takes the rest.
@@ -333,6 +335,23 @@ uint32_t call_shape(const std::vector<Cell>& entries) {
   return kShapeUsable | untyped | args | (extra << 5) | (falses << 10);
 }
 
+// The call shape of a native! or action!: bits 0-4 the arguments (all evaluated), 5-9 the
+// refinements, 30 and 31 as for functions.
+uint32_t table_shape(const std::vector<Cell>& entries) {
+  uint32_t args = 0, untyped = kShapeUntyped, refinements = 0;
+  const Cell all = typeset_all();
+  for (size_t i = 0; i < entries.size() && entries[i].is(TYPE_TYPESET); i += 2) {
+    const Cell& e = entries[i];
+    if (((e.header >> kFetchShift) & 3) != FETCH_EVAL) return 0;
+    if (e.data1 != all.data1 || e.data2 != all.data2 || e.data3 != all.data3) untyped = 0;
+    args++;
+  }
+  if (!entries.empty() && entries.back().is(TYPE_INTEGER))
+    refinements = static_cast<uint32_t>(entries.back().int_value());
+  if (args > 31 || refinements > 31) return 0;
+  return kShapeUsable | untyped | args | (refinements << 5);
+}
+
 NodeId build_arg_cache(const Cell& fn) {
   NodeId spec = fn.data2;
   bool is_function = fn.is(TYPE_FUNCTION) || fn.is(TYPE_ROUTINE);
@@ -399,6 +418,7 @@ NodeId build_arg_cache(const Cell& fn) {
   blk.set_header(TYPE_BLOCK);
   blk.data2 = cache;
   if (fn.is(TYPE_FUNCTION)) blk.data3 = call_shape(out);
+  if (fn.is(TYPE_NATIVE) || fn.is(TYPE_ACTION)) blk.data3 = table_shape(out);
   *cache_holder(fn) = blk;
   return cache;
 }
@@ -1077,10 +1097,12 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
               break;
             }
           }
-          if (w->is(TYPE_FUNCTION) && !trace_state.enabled) {
+          if (!w->is(TYPE_ROUTINE) && !trace_state.enabled) {
             uint32_t shape = cache_holder(*w)->data3;
             if (shape & kShapeUsable) {
-              if (uint32_t st = call_shaped(*w, shape, c, val, sub)) return st;
+              if (uint32_t st = w->is(TYPE_FUNCTION) ? call_shaped(*w, shape, c, val, sub)
+                                                     : call_table_shaped(*w, shape, c, val, sub))
+                return st;
               break;
             }
           }
@@ -1193,14 +1215,9 @@ namespace {
 }  // namespace
 
 namespace {
-// A function! called by its word with no refinements, its call shape usable and nothing traced:
-// the frame is filled from the shape without the argument walk.
-[[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c,
-                                       const Cell& name, bool sub) {
-  stack::check_machine_stack();
-  NodeId cache = cache_holder(fn_in)->node();
-  Cell* holder = stack::push_value(fn_in);
-  stack::push_frame_sym(kInterpFunctionFrame, name.data2, name.data1);
+// The mandatory arguments of a call shape, evaluated onto the frame and checked.
+[[gnu::always_inline]] inline uint32_t fetch_shaped(NodeId cache, uint32_t shape, Cursor& c,
+                                                    const Cell& name) {
   uint32_t args = shape & 31;
   for (uint32_t k = 0; k < args; k++) {
     uint32_t st;
@@ -1216,6 +1233,36 @@ namespace {
       fire_expect_arg(cc, cache, 2 * k, got);
     }
   }
+  return EXIT_NONE;
+}
+
+// A native! or action! called by its word with no refinements, nothing traced.
+[[gnu::noinline]] uint32_t call_table_shaped(const Cell& fn_in, uint32_t shape, Cursor& c,
+                                             const Cell& name, bool sub) {
+  stack::check_machine_stack();
+  NodeId cache = cache_holder(fn_in)->node();
+  Cell* holder = stack::push_value(fn_in);
+  stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
+  if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
+  int32_t refs[kMaxTableRefinements];
+  std::fill_n(refs, (shape >> 5) & 31, -1);
+  if (uint32_t st = run_table_entry(*holder, refs)) return st;
+  Cell result = *stack::base();
+  drop_frame();
+  stack_state.top = holder;
+  place(result, sub);
+  return EXIT_NONE;
+}
+
+// A function! called by its word with no refinements, its call shape usable and nothing traced:
+// the frame is filled from the shape without the argument walk.
+[[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c,
+                                       const Cell& name, bool sub) {
+  stack::check_machine_stack();
+  NodeId cache = cache_holder(fn_in)->node();
+  Cell* holder = stack::push_value(fn_in);
+  stack::push_frame_sym(kInterpFunctionFrame, name.data2, name.data1);
+  if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
   uint32_t extra = (shape >> 5) & 31, falses = shape >> 10;
   for (uint32_t k = 0; k < extra; k++)
     stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);

@@ -20,8 +20,11 @@ uint32_t answer(const Cell& v) {
 }
 
 // The context a value names for bind and in: a word's binding, or a function's or object's own.
+// The context of a word, object or function!/routine! value; natives, actions and ops have none
+// (their first payload word is a table index).
 NodeId context_of(const Cell& v) {
-  if (interp::word_kind(v.type())) return v.data1;
+  TypeId t = v.type();
+  if (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP) return 0;
   return v.data1;
 }
 
