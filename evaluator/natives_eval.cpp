@@ -19,6 +19,7 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
 
 namespace zem {
 
@@ -198,6 +199,16 @@ struct Output {
     natives::remove_at(*into, at, n);
   }
 
+  // reduce/into: the target's owner hears of the values added in place (a staged walk puts them
+  // in with the insert action, which tells the owner itself).
+  void notify_owner() const {
+    if (!into || staged() || !added || !ownership::is_owned(*into)) return;
+    int32_t at = static_cast<int32_t>(insert_mode ? into->data1
+                                                  : natives::series_tail(*into) - added);
+    ownership::check(*into, insert_mode ? ownership::Change::inserted : ownership::Change::appended,
+                     nullptr, at, static_cast<int32_t>(added));
+  }
+
   // The answer: the new block; an /into target at its position as given after an append, past
   // the inserted values after an insert.
   Cell result() {
@@ -239,6 +250,7 @@ uint32_t native_reduce(int32_t check, const int32_t* r) {
     if (r[0] < 0) return answer(value);
     Output out = make_output(stack::push_value(target), 1);
     out.add(value);
+    out.notify_owner();
     return answer(out.result());
   }
   Cell block = clamped(value);
@@ -252,6 +264,7 @@ uint32_t native_reduce(int32_t check, const int32_t* r) {
     v.set_new_line(false);
     out.add(v);
   }
+  out.notify_owner();
   return answer(out.result());
 }
 
