@@ -923,11 +923,17 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 
 // `return` with its value at `arg`: the call without the argument walk (the one argument takes
 // any value), so that ending a function with it costs little.
-[[gnu::noinline]] uint32_t eval_return(Cursor& c, const Cell* arg, const Cell& name) {
+[[gnu::noinline]] uint32_t eval_return(Cursor& c, const Cell* arg, const Cell& name,
+                                       bool in_body) {
   stack::check_machine_stack();
   stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
   if (uint32_t st = eval_pushed(c, arg, false)) return st;
-  return stack::unwind_function_exit(true, false);
+  if (!in_body) return stack::unwind_function_exit(true, false);
+  // Nothing stands between this call and the function: its body just ends here.
+  Cell result = *(stack::top() - 1);
+  drop_frame();
+  stack::push_value(result);
+  return kBodyReturned;
 }
 
 // `if` and `either`: the call's frame and arguments as call_function makes them, the branch run
@@ -1049,7 +1055,8 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 
 }  // namespace
 
-uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions) {
+uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions,
+                         bool in_body) {
   gc::safe_point();
   Cell* start_top = stack::top();
   Cell* v = at(c);
@@ -1087,7 +1094,7 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
           if (w->is(TYPE_NATIVE) && !tracing()) {
             if (w->data1 + 1 == NATIVE_return) {
               const Cell* arg = at(c);
-              if (arg) return eval_return(c, arg, val);
+              if (arg) return eval_return(c, arg, val, in_body && sub);
             }
             NativeEntry entry = w->data1 < kNativeSlots ? natives_table.entries[w->data1] : nullptr;
             if (entry == &native_if || entry == &native_either) {
@@ -1160,7 +1167,10 @@ namespace {
   size_t current = interp_state.blocks.size() - 1;
   for (;;) {
     interp_state.blocks[current].data1 = c.index;
-    if (uint32_t st = eval_expression(c, false, true)) return st;
+    if (uint32_t st = eval_expression(c, false, true, false, true)) {
+      if (st != kBodyReturned) return st;
+      break;
+    }
     if (!at(c)) break;
     stack_state.top = start;
   }

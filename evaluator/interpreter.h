@@ -149,8 +149,12 @@ struct Cursor {
   uint32_t index;
   uint32_t end;
 };
-// One expression with its infix operators (unless no_infix), in the current frame.
-uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions = false);
+// One expression with its infix operators (unless no_infix), in the current frame. `in_body`:
+// the expression stands in the running function's own body, so a `return` there ends the body
+// with its value as the newest cell and answers kBodyReturned instead of unwinding.
+constexpr uint32_t kBodyReturned = 0xFFFFFFFFu;
+uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions = false,
+                         bool in_body = false);
 
 // Calls a function value with arguments taken from the cursor (c may be null: no arguments
 // there). `name` names the frame (null: <anon>); `path` gives refinements (elements from
