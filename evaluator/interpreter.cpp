@@ -150,9 +150,8 @@ constexpr uint32_t kShapeUntyped = 0x40000000u;
 constexpr uint32_t kShapeMaxExtra = 16;
 
 uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
+template <bool is_function>
 uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name, bool sub);
-uint32_t call_table_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name,
-                           bool sub);
 
 // One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
 // is pushed here, the full evaluation takes the rest.
@@ -189,7 +188,7 @@ uint32_t call_table_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const C
             Cell name = *v;
             Cell* start_top = stack::top();
             c.index++;
-            st = call_shaped(*val, shape, c, name, true);
+            st = call_shaped<true>(*val, shape, c, name, true);
             if (!st && !no_infix && op_may_follow(c)) st = eval_infix(c, true, start_top);
             return true;
           }
@@ -1107,8 +1106,8 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
           if (!w->is(TYPE_ROUTINE) && !trace_state.enabled) {
             uint32_t shape = cache_holder(*w)->data3;
             if (shape & kShapeUsable) {
-              if (uint32_t st = w->is(TYPE_FUNCTION) ? call_shaped(*w, shape, c, val, sub)
-                                                     : call_table_shaped(*w, shape, c, val, sub))
+              if (uint32_t st = w->is(TYPE_FUNCTION) ? call_shaped<true>(*w, shape, c, val, sub)
+                                                     : call_shaped<false>(*w, shape, c, val, sub))
                 return st;
               break;
             }
@@ -1246,37 +1245,27 @@ namespace {
   return EXIT_NONE;
 }
 
-// A native! or action! called by its word with no refinements, nothing traced.
-[[gnu::noinline]] uint32_t call_table_shaped(const Cell& fn_in, uint32_t shape, Cursor& c,
-                                             const Cell& name, bool sub) {
-  stack::check_machine_stack();
-  NodeId cache = cache_holder(fn_in)->node();
-  Cell* holder = stack::push_value(fn_in);
-  stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
-  if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
-  int32_t refs[kMaxTableRefinements];
-  std::fill_n(refs, (shape >> 5) & 31, -1);
-  if (uint32_t st = run_table_entry(*holder, refs)) return st;
-  Cell result = *stack::base();
-  drop_frame();
-  stack_state.top = holder;
-  place(result, sub);
-  return EXIT_NONE;
-}
-
-// A function! called by its word with no refinements, its call shape usable and nothing traced:
-// the frame is filled from the shape without the argument walk.
+// A function!, native! or action! called by its word with no refinements, its call shape usable
+// and nothing traced: the frame is filled from the shape without the argument walk.
+template <bool is_function>
 [[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c,
                                        const Cell& name, bool sub) {
   stack::check_machine_stack();
   NodeId cache = cache_holder(fn_in)->node();
   Cell* holder = stack::push_value(fn_in);
-  stack::push_frame_sym(kInterpFunctionFrame, name.data2, name.data1);
+  stack::push_frame_sym(is_function ? kInterpFunctionFrame : kInterpNativeFrame, name.data2,
+                        name.data1);
   if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
-  uint32_t extra = (shape >> 5) & 31, falses = shape >> 10;
-  for (uint32_t k = 0; k < extra; k++)
-    stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
-  if (uint32_t st = run_function_body(*holder, 0)) return st;
+  if constexpr (is_function) {
+    uint32_t extra = (shape >> 5) & 31, falses = shape >> 10;
+    for (uint32_t k = 0; k < extra; k++)
+      stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
+    if (uint32_t st = run_function_body(*holder, 0)) return st;
+  } else {
+    int32_t refs[kMaxTableRefinements];
+    std::fill_n(refs, (shape >> 5) & 31, -1);
+    if (uint32_t st = run_table_entry(*holder, refs)) return st;
+  }
   Cell result = *stack::base();
   drop_frame();
   stack_state.top = holder;
