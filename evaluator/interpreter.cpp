@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "datatypes/block.h"
 #include "datatypes/native.h"
@@ -297,23 +298,31 @@ uint32_t eval_paren(const Cell& paren, bool sub) { return eval_paren_inline(pare
 //   native!, action!, op!: a final integer!, the number of refinements.
 
 
-uint32_t call_shape(const std::vector<Cell>& entries) {
-  uint32_t args = 0, extra = 0, falses = 0, untyped = kShapeUntyped;
+// The mandatory arguments at the start of the entries: their count, or -1 when one is not
+// evaluated; `untyped` is cleared when one has a type block. `i` ends at the first other entry
+// (`return:` ends the arguments only when no argument follows it).
+int32_t shaped_arguments(const std::vector<Cell>& entries, size_t& i, uint32_t& untyped) {
   const Cell all = typeset_all();
-  size_t i = 0;
-  for (; i < entries.size() && entries[i].is(TYPE_TYPESET); i += 2) {
+  int32_t args = 0;
+  for (i = 0; i < entries.size() && entries[i].is(TYPE_TYPESET); i += 2) {
     const Cell& e = entries[i];
     uint32_t kind = (e.header >> kFetchShift) & 3;
     if (kind == FETCH_RETURN) {
-      // `return:` ends the arguments here only when no argument follows it.
       for (size_t k = i; k < entries.size() && entries[k].is(TYPE_TYPESET); k += 2)
-        if (((entries[k].header >> kFetchShift) & 3) != FETCH_RETURN) return 0;
+        if (((entries[k].header >> kFetchShift) & 3) != FETCH_RETURN) return -1;
       break;
     }
-    if (kind != FETCH_EVAL) return 0;
+    if (kind != FETCH_EVAL) return -1;
     if (e.data1 != all.data1 || e.data2 != all.data2 || e.data3 != all.data3) untyped = 0;
     args++;
   }
+  return args;
+}
+
+uint32_t call_shape(const std::vector<Cell>& entries) {
+  uint32_t extra = 0, falses = 0, untyped = kShapeUntyped;
+  size_t i;
+  int32_t args = shaped_arguments(entries, i, untyped);
   auto add = [&](bool is_false) {
     if (is_false && extra < kShapeMaxExtra) falses |= 1u << extra;
     extra++;
@@ -330,25 +339,20 @@ uint32_t call_shape(const std::vector<Cell>& entries) {
       for (int32_t k = 1; k < e.int_value(); k++) add(false);
     }
   }
-  if (args > 31 || extra > kShapeMaxExtra) return 0;
-  return kShapeUsable | untyped | args | (extra << 5) | (falses << 10);
+  if (args < 0 || args > 31 || extra > kShapeMaxExtra) return 0;
+  return kShapeUsable | untyped | static_cast<uint32_t>(args) | (extra << 5) | (falses << 10);
 }
 
 // The call shape of a native! or action!: bits 0-4 the arguments (all evaluated), 5-9 the
 // refinements, 30 and 31 as for functions.
 uint32_t table_shape(const std::vector<Cell>& entries) {
-  uint32_t args = 0, untyped = kShapeUntyped, refinements = 0;
-  const Cell all = typeset_all();
-  for (size_t i = 0; i < entries.size() && entries[i].is(TYPE_TYPESET); i += 2) {
-    const Cell& e = entries[i];
-    if (((e.header >> kFetchShift) & 3) != FETCH_EVAL) return 0;
-    if (e.data1 != all.data1 || e.data2 != all.data2 || e.data3 != all.data3) untyped = 0;
-    args++;
-  }
+  uint32_t untyped = kShapeUntyped, refinements = 0;
+  size_t i;
+  int32_t args = shaped_arguments(entries, i, untyped);
   if (!entries.empty() && entries.back().is(TYPE_INTEGER))
     refinements = static_cast<uint32_t>(entries.back().int_value());
-  if (args > 31 || refinements > 31) return 0;
-  return kShapeUsable | untyped | args | (refinements << 5);
+  if (args < 0 || args > 31 || refinements > 31) return 0;
+  return kShapeUsable | untyped | static_cast<uint32_t>(args) | (refinements << 5);
 }
 
 NodeId build_arg_cache(const Cell& fn) {
@@ -1194,31 +1198,19 @@ namespace {
   call_values = CallValues{ctx, static_cast<uint32_t>(stack::top() - stack::base()), stack::base()};
   stack::top_frame()->flags |= kFrameBodyFlag;
   Cell body = block_head(fn.data3)[MORE_BODY];
-  uint32_t st;
-  if (__builtin_expect(!trace_state.enabled, 1)) {
-    st = body.is(TYPE_BLOCK) ? run_body_values(body) : (stack::set_single_result(shared_cells.unset), 0u);
-  } else {
-    // Traced: the body gets a frame of its own, as its enter and exit events show it.
-    trace::BodyScope traced(fn);
-    if (!body.is(TYPE_BLOCK)) {
-      stack::set_single_result(shared_cells.unset);
-      st = EXIT_NONE;
-    } else {
-      st = run_block(body, true);
-    }
-    if (!st) {
-      traced.epilog(fn, *stack::base());
-      return EXIT_NONE;
-    }
-    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
-    stack::take_exit_value();
-    traced.epilog(fn, *stack::base());
-    return EXIT_NONE;
-  }
+  // Traced, the body gets a frame of its own, as its enter and exit events show it.
+  std::optional<trace::BodyScope> traced;
+  if (__builtin_expect(trace_state.enabled, 0)) traced.emplace(fn);
+  uint32_t st = EXIT_NONE;
+  if (!body.is(TYPE_BLOCK))
+    stack::set_single_result(shared_cells.unset);
+  else
+    st = traced ? run_block(body, true) : run_body_values(body);
   if (st) {
     if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
     stack::take_exit_value();
   }
+  if (traced) traced->epilog(fn, *stack::base());
   return EXIT_NONE;
 }
 }  // namespace
