@@ -74,7 +74,7 @@ uint32_t native_set(int32_t check, const int32_t* r) {
   if (target.is(TYPE_OBJECT)) {
     object::set_from_value(target, value, any, only, some);
   } else if (is_any_word(target.type())) {
-    natives::set_word_any(target, value);
+    context::set_word_value(target, value);  // an object's field hears of it
   } else if (target.is(TYPE_BLOCK)) {
     uint32_t n = natives::series_tail(target);
     bool spread = !only && (block::is_block_kind(value.type()) || block::is_path_kind(value.type()));
@@ -90,7 +90,8 @@ uint32_t native_set(int32_t check, const int32_t* r) {
       Cell v = spread ? natives::pick_at(value, value.head_index() + i - target.head_index())
                       : value;
       if (some && v.is(TYPE_NONE)) continue;
-      natives::set_word_any(w, v);
+      Cell word = w;
+      context::set_word_value(word, v);
     }
   } else {
     stack::keep_one_result();
