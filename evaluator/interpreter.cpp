@@ -1132,6 +1132,9 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
     case TYPE_PAREN:
       if (uint32_t st = eval_paren_inline(val, sub)) return st;
       break;
+    case TYPE_PATH:
+      if (uint32_t st = eval_path(val, &c, false, false, sub)) return st;
+      break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
