@@ -154,6 +154,81 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
 template <bool is_function>
 uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name, bool sub);
 
+// Natives and actions that two integer! arguments answer without their entry: the comparisons and
+// `+`, `-`, `*` (an overflow gives the float! the action gives).
+enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
+                             lesser_equal, greater_equal };
+
+inline Quick quick_of(const Cell& fn) {
+  if (fn.is(TYPE_ACTION)) {
+    switch (static_cast<ActionIndex>(fn.data1 + 1)) {
+      case ActionIndex::add: return Quick::add;
+      case ActionIndex::subtract: return Quick::subtract;
+      case ActionIndex::multiply: return Quick::multiply;
+      default: return Quick::none;
+    }
+  }
+  if (fn.is(TYPE_NATIVE)) {
+    switch (fn.data1 + 1) {
+      case NATIVE_equal_q:
+      case NATIVE_strict_equal_q: return Quick::equal;
+      case NATIVE_not_equal_q: return Quick::not_equal;
+      case NATIVE_lesser_q: return Quick::lesser;
+      case NATIVE_greater_q: return Quick::greater;
+      case NATIVE_lesser_or_equal_q: return Quick::lesser_equal;
+      case NATIVE_greater_or_equal_q: return Quick::greater_equal;
+      default: return Quick::none;
+    }
+  }
+  return Quick::none;
+}
+
+// `left op right` for two integers, written over `left`.
+inline void quick_apply(Quick q, Cell& left, int32_t y) {
+  int32_t x = left.int_value(), out = 0;
+  bool overflow = false;
+  switch (q) {
+    case Quick::add: overflow = __builtin_add_overflow(x, y, &out); break;
+    case Quick::subtract: overflow = __builtin_sub_overflow(x, y, &out); break;
+    case Quick::multiply: overflow = __builtin_mul_overflow(x, y, &out); break;
+    case Quick::equal: left = make_logic(x == y); return;
+    case Quick::not_equal: left = make_logic(x != y); return;
+    case Quick::lesser: left = make_logic(x < y); return;
+    case Quick::greater: left = make_logic(x > y); return;
+    case Quick::lesser_equal: left = make_logic(x <= y); return;
+    case Quick::greater_equal: left = make_logic(x >= y); return;
+    case Quick::none: return;
+  }
+  if (overflow) {
+    double dx = x, dy = y;
+    left.set_header(TYPE_FLOAT);
+    left.set_float_payload(q == Quick::add        ? dx + dy
+                           : q == Quick::subtract ? dx - dy
+                                                  : dx * dy);
+  } else {
+    left = make_integer(out);
+  }
+}
+
+inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FLOAT); }
+
+// `left op right` written over `left` when both are integer! or float! and the answer needs no
+// entry: integers for every quick op; a float! operand for `+`, `-` and `*` (the float! result
+// the actions give; float comparisons keep their entries). False: the entry is needed.
+[[gnu::always_inline]] inline bool quick_numbers(Quick q, Cell& left, const Cell& right) {
+  if (left.is(TYPE_INTEGER) && right.is(TYPE_INTEGER)) {
+    quick_apply(q, left, right.int_value());
+    return true;
+  }
+  if (q != Quick::add && q != Quick::subtract && q != Quick::multiply) return false;
+  double a = left.is(TYPE_INTEGER) ? double(left.int_value()) : left.float_value();
+  double b = right.is(TYPE_INTEGER) ? double(right.int_value()) : right.float_value();
+  double r = q == Quick::add ? a + b : q == Quick::subtract ? a - b : a * b;
+  left.set_header(TYPE_FLOAT);
+  left.set_float_payload(r);
+  return true;
+}
+
 // One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
 // is pushed here, the full evaluation takes the rest.
 [[gnu::always_inline]] inline uint32_t eval_pushed(Cursor& c, const Cell* v, bool no_infix) {
@@ -205,8 +280,25 @@ uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& n
       Cell* start_top = stack::push_value(*term);
       c.index++;
       st = EXIT_NONE;
-      if (!no_infix && c.index < w.limit && w.head[c.index].is(TYPE_WORD))
-        st = eval_infix(c, true, start_top);
+      if (no_infix || c.index >= w.limit || !w.head[c.index].is(TYPE_WORD)) return true;
+      // One operator between two integers, the right one a literal or a word's value, is
+      // computed here; anything more goes to the infix loop.
+      if (start_top->is(TYPE_INTEGER) && c.index + 1 < w.limit) {
+        const Cell* opv = peek_word_value(w.head[c.index]);
+        const Cell* r = w.head + c.index + 1;
+        if (opv && opv->is(TYPE_OP) && r->is(TYPE_WORD)) r = peek_word_value(*r);
+        if (opv && opv->is(TYPE_OP) && r && r->is(TYPE_INTEGER)) {
+          Cell f = *opv;
+          f.set_type(native::op_source_type(*opv));
+          Quick q = quick_of(f);
+          if (q != Quick::none) {
+            quick_apply(q, *start_top, r->int_value());
+            c.index += 2;
+            if (c.index >= w.limit || !w.head[c.index].is(TYPE_WORD)) return true;
+          }
+        }
+      }
+      st = eval_infix(c, true, start_top);
       return true;
     }
   }
@@ -499,81 +591,6 @@ uint32_t fetch_one(NodeId cache, uint32_t at, const CallContext& cc, bool operan
   TypeId got = (stack::top() - 1)->type();
   if (!typeset_has(block_head(cache)[at], got)) fire_expect_arg(cc, cache, at, got);
   return EXIT_NONE;
-}
-
-// Natives and actions that two integer! arguments answer without their entry: the comparisons and
-// `+`, `-`, `*` (an overflow gives the float! the action gives).
-enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
-                             lesser_equal, greater_equal };
-
-inline Quick quick_of(const Cell& fn) {
-  if (fn.is(TYPE_ACTION)) {
-    switch (static_cast<ActionIndex>(fn.data1 + 1)) {
-      case ActionIndex::add: return Quick::add;
-      case ActionIndex::subtract: return Quick::subtract;
-      case ActionIndex::multiply: return Quick::multiply;
-      default: return Quick::none;
-    }
-  }
-  if (fn.is(TYPE_NATIVE)) {
-    switch (fn.data1 + 1) {
-      case NATIVE_equal_q:
-      case NATIVE_strict_equal_q: return Quick::equal;
-      case NATIVE_not_equal_q: return Quick::not_equal;
-      case NATIVE_lesser_q: return Quick::lesser;
-      case NATIVE_greater_q: return Quick::greater;
-      case NATIVE_lesser_or_equal_q: return Quick::lesser_equal;
-      case NATIVE_greater_or_equal_q: return Quick::greater_equal;
-      default: return Quick::none;
-    }
-  }
-  return Quick::none;
-}
-
-// `left op right` for two integers, written over `left`.
-inline void quick_apply(Quick q, Cell& left, int32_t y) {
-  int32_t x = left.int_value(), out = 0;
-  bool overflow = false;
-  switch (q) {
-    case Quick::add: overflow = __builtin_add_overflow(x, y, &out); break;
-    case Quick::subtract: overflow = __builtin_sub_overflow(x, y, &out); break;
-    case Quick::multiply: overflow = __builtin_mul_overflow(x, y, &out); break;
-    case Quick::equal: left = make_logic(x == y); return;
-    case Quick::not_equal: left = make_logic(x != y); return;
-    case Quick::lesser: left = make_logic(x < y); return;
-    case Quick::greater: left = make_logic(x > y); return;
-    case Quick::lesser_equal: left = make_logic(x <= y); return;
-    case Quick::greater_equal: left = make_logic(x >= y); return;
-    case Quick::none: return;
-  }
-  if (overflow) {
-    double dx = x, dy = y;
-    left.set_header(TYPE_FLOAT);
-    left.set_float_payload(q == Quick::add        ? dx + dy
-                           : q == Quick::subtract ? dx - dy
-                                                  : dx * dy);
-  } else {
-    left = make_integer(out);
-  }
-}
-
-inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FLOAT); }
-
-// `left op right` written over `left` when both are integer! or float! and the answer needs no
-// entry: integers for every quick op; a float! operand for `+`, `-` and `*` (the float! result
-// the actions give; float comparisons keep their entries). False: the entry is needed.
-[[gnu::always_inline]] inline bool quick_numbers(Quick q, Cell& left, const Cell& right) {
-  if (left.is(TYPE_INTEGER) && right.is(TYPE_INTEGER)) {
-    quick_apply(q, left, right.int_value());
-    return true;
-  }
-  if (q != Quick::add && q != Quick::subtract && q != Quick::multiply) return false;
-  double a = left.is(TYPE_INTEGER) ? double(left.int_value()) : left.float_value();
-  double b = right.is(TYPE_INTEGER) ? double(right.int_value()) : right.float_value();
-  double r = q == Quick::add ? a + b : q == Quick::subtract ? a - b : a * b;
-  left.set_header(TYPE_FLOAT);
-  left.set_float_payload(r);
-  return true;
 }
 
 // Calls a native's or action's entry on the arguments of the current frame; two numbers that a
