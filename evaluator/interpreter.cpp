@@ -184,7 +184,7 @@ inline Quick quick_of(const Cell& fn) {
 }
 
 // `left op right` for two integers, written over `left`.
-inline void quick_apply(Quick q, Cell& left, int32_t y) {
+[[gnu::always_inline]] inline void quick_apply(Quick q, Cell& left, int32_t y) {
   int32_t x = left.int_value(), out = 0;
   bool overflow = false;
   switch (q) {
