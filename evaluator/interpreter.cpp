@@ -1009,11 +1009,17 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
     if (tracing()) {
       if (uint32_t st = eval_block(branch, true)) return st;
     } else {
-      // The branch's values are made in this frame, its arguments no longer needed.
-      BlockScope scope(branch);
+      // The branch's values are made in this frame, its arguments no longer needed. A branch of
+      // one plain term (a literal, or a word whose value needs no call) is read directly.
       Cursor bc = cursor_of(branch);
-      stack::reset_arguments();
-      if (uint32_t st = run_values_inline(bc)) return st;
+      const Cell* only = bc.index + 1 == bc.end ? plain_term(block_head(bc.node)[bc.index]) : nullptr;
+      if (only) {
+        stack::set_single_result(*only);
+      } else {
+        BlockScope scope(branch);
+        stack::reset_arguments();
+        if (uint32_t st = run_values_inline(bc)) return st;
+      }
     }
     stack::keep_one_result();
   }
