@@ -353,6 +353,29 @@ inline Cursor cursor_of(const Cell& block) {
   return Cursor{block.node(), block.head_index(), len};
 }
 
+// One expression of a paren: one that begins with a call of a function by its word (the usual
+// reason for a paren) goes straight to the call.
+[[gnu::always_inline]] inline uint32_t paren_expression(Cursor& c, bool sub) {
+  if (!trace_state.enabled) {
+    gc::safe_point();
+    View w = view_of(c);
+    const Cell* v = c.index < w.limit ? w.head + c.index : nullptr;
+    const Cell* val = v && v->is(TYPE_WORD) ? peek_word_value(*v) : nullptr;
+    if (val && val->is(TYPE_FUNCTION)) {
+      uint32_t shape = cache_holder(*val)->data3;
+      if (shape & kShapeUsable) {
+        Cell name = *v;
+        Cell* start_top = stack::top();
+        c.index++;
+        uint32_t st = call_shaped<true>(*val, shape, c, name, sub);
+        if (!st && op_may_follow(c)) st = eval_infix(c, sub, start_top);
+        return st;
+      }
+    }
+  }
+  return eval_expression(c, false, sub);
+}
+
 [[gnu::always_inline]] inline uint32_t eval_paren_inline(const Cell& paren, bool sub) {
   BlockScope scope(paren);
   Cursor c = cursor_of(paren);
@@ -364,7 +387,7 @@ inline Cursor cursor_of(const Cell& block) {
     for (;;) {
       interp_state.blocks[current].data1 = c.index;
       Cell* start = stack::top();
-      if (uint32_t st = eval_expression(c, false, sub)) return st;
+      if (uint32_t st = paren_expression(c, sub)) return st;
       if (!at(c)) return EXIT_NONE;
       stack_state.top = start;
     }
