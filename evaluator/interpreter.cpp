@@ -411,7 +411,7 @@ uint32_t eval_paren(const Cell& paren, bool sub) { return eval_paren_inline(pare
 //   refinement: the refinement! with its 1-based number in data3 (`/local` excepted);
 //   function! or routine! with /local: an integer!, the slots from /local to the end;
 //   native!, action!, op!: a final integer!, the number of refinements.
-
+// The block! cell holding it keeps the value's call shape in its third word (see kShapeUsable).
 
 // The mandatory arguments at the start of the entries: their count, or -1 when one is not
 // evaluated; `untyped` is cleared when one has a type block. `i` ends at the first other entry
