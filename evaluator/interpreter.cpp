@@ -1251,12 +1251,24 @@ namespace {
   std::optional<trace::BodyScope> traced;
   if (__builtin_expect(trace_state.enabled, 0)) traced.emplace(fn);
   uint32_t st = EXIT_NONE;
-  if (!body.is(TYPE_BLOCK))
+  if (!body.is(TYPE_BLOCK)) {
     stack::set_single_result(shared_cells.unset);
-  else
-    st = traced ? run_block(body, true) : run_body_values(body);
+  } else if (!traced) {
+    st = run_body_values(body);
+  } else {
+    // The epilog comes however the body ends.
+    try {
+      st = run_block(body, true);
+    } catch (const Unwind&) {
+      traced->epilog_exit(fn);
+      throw;
+    }
+  }
   if (st) {
-    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) return st;
+    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) {
+      if (traced) traced->epilog_exit(fn);
+      return st;
+    }
     stack::take_exit_value();
   }
   if (traced) traced->epilog(fn, *stack::base());

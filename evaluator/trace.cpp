@@ -1,6 +1,7 @@
 #include "evaluator/trace.h"
 
 #include <array>
+#include <exception>
 #include <string_view>
 
 #include "datatypes/integer.h"
@@ -81,6 +82,11 @@ class KeepExit {
     clear_pending_exit();
   }
   ~KeepExit() {
+    // An exit the tracer raised goes on in place of the one kept.
+    if (std::uncaught_exceptions() > exceptions_) {
+      trace_state.kept = PendingExit{};
+      return;
+    }
     pending_exit() = trace_state.kept;
     trace_state.kept = PendingExit{};
     stack_state.exit_target = target_;
@@ -92,6 +98,7 @@ class KeepExit {
  private:
   uint32_t target_;
   int64_t throw_position_;
+  int exceptions_ = std::uncaught_exceptions();
 };
 
 // Calls the tracer above the current top with its six arguments, tracing off while it runs. The
@@ -242,8 +249,9 @@ void BodyScope::begin(const Cell& fn) {
     t.active = false;
   else if (fn.header & kFunctionTrace)
     t.active = t.enabled;
+  name_ = frame_name(fn);
   if (t.active) {
-    Cell ref = frame_name(fn);
+    Cell ref = name_;
     fire_here(TRACE_PROLOG, fn, &ref);
   }
 }
@@ -251,6 +259,25 @@ void BodyScope::begin(const Cell& fn) {
 void BodyScope::end(const Cell& fn, const Cell& result) {
   Cell v = result, ref = frame_name(fn);
   fire_here(TRACE_EPILOG, v, &ref);
+}
+
+// Nothing has run since the frame went, so the word's context is still there: once passed to
+// the tracer the word is rooted by its frame. `fn` may lie where the tracer's frame goes.
+void BodyScope::end_exit(const Cell& fn) {
+  Cell ref = name_or_function(name_, fn);
+  KeepExit keep;
+  // The stacks are already cut back to where the passing exit stops, so an exit of the tracer's
+  // own could not find its catcher: it ends at a try/all frame here and the passing one goes on.
+  stack::Mark m = stack::mark();
+  uint32_t frame = stack::depth();
+  stack::push_try_all_frame(make_word_cell(stack_state.body_symbol, 0));
+  try {
+    fire_here(TRACE_EPILOG, shared_cells.none, &ref);
+  } catch (const Unwind&) {
+    if (!stack::exit_stops_at(frame)) throw;
+    trace_state.active = false;  // as after any error in the tracer
+  }
+  stack::restore(m);
 }
 
 void error_raised(PendingExit& p) {

@@ -97,12 +97,19 @@ class BodyScope {
   void epilog(const Cell& fn, const Cell& result) {
     if (__builtin_expect(switched_, 0) && trace_state.active) end(fn, result);
   }
+  // The body was left by an exit or error that goes on past the function (its frame is gone):
+  // the epilog with no value, the exit set aside while the tracer runs.
+  void epilog_exit(const Cell& fn) {
+    if (__builtin_expect(switched_, 0) && trace_state.active) end_exit(fn);
+  }
 
  private:
   [[gnu::cold]] void begin(const Cell& fn);
   [[gnu::cold]] void end(const Cell& fn, const Cell& result);
+  [[gnu::cold]] void end_exit(const Cell& fn);
   bool switched_ = false;
   bool saved_ = false;
+  Cell name_{};  // the function's frame's word, taken while the frame was there
 };
 
 // An error being raised, its value made (stack-overflow is never reported).
