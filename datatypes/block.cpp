@@ -179,12 +179,20 @@ void insert_cell(const Cell& block, const Cell& value) {
 
 void insert_cells_at_head(const Cell& target, const Cell& source) {
   uint32_t n = length(source);
-  Cell at = target;
-  for (uint32_t i = 0; i < n; i++) {
-    Cell value = *(head_of(source) + i);
-    insert_cell(at, value);
-    at.data1++;
-  }
+  if (n == 0) return;
+  NodeId node = target.node();
+  // The target's own cells are copied out first: the move below shifts them.
+  std::vector<Cell> own;
+  if (source.node() == node) own.assign(head_of(source), head_of(source) + n);
+  SeriesBuffer* b = reserve(node, n);
+  const Cell* from = own.empty() ? head_of(source) : own.data();
+  uint32_t len = b->length();
+  uint32_t at = std::min(target.data1, len);
+  Cell* p = b->cells_head() + at;
+  std::memmove(p + n, p, static_cast<size_t>(len - at) * kCell);
+  std::memcpy(p, from, static_cast<size_t>(n) * kCell);
+  b->tail += n * kCell;
+  if (target.is(TYPE_HASH)) hooks().hash_inserted(target, at, n);
 }
 
 void clear_at_head(const Cell& block) {

@@ -89,7 +89,8 @@ void append_cells(const Cell& block, const Cell* first, uint32_t n);
 void append_cells_from(const Cell& target, const Cell& source);
 // Inserts one cell at the head, moving the rest up; a hash! is kept current.
 void insert_cell(const Cell& block, const Cell& value);
-// Inserts the source's cells at the target's head, in order.
+// Inserts the source's cells at the target's head, in order, with one move of the rest; the
+// source may be the target's own buffer. A hash! learns them.
 void insert_cells_at_head(const Cell& target, const Cell& source);
 // Tail := head cell.
 void clear_at_head(const Cell& block);

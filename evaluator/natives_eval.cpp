@@ -165,59 +165,93 @@ namespace {
 
 // Where reduce and compose put their values: a new block, or /into a block at its position
 // (appending at its tail, inserting elsewhere). The result is as if the values were all made
-// first and then put into the target: a walk about to read the target's own buffer (`reads`)
-// takes back what it wrote there and goes on in a block of its own, put into the target at the
-// end, so it never reads its own output.
+// first and then put into the target. An insert gathers the values in a pending block of its own
+// and puts them in with one move at the end, so the rest of the target moves once. An append
+// writes into the target directly; a walk about to read the target's own buffer (`reads`) takes
+// back what it wrote there and goes on in a block of its own, put into the target at the end, so
+// it never reads its own output.
+//
+// The walk stops on an error or other exit with the values made so far in the target, at its
+// position or tail, as an append leaves them; the owner is not told of that partial change.
 struct Output {
-  Cell* target;          // rooted stack cell written to; an insert moves its position on
-  bool inserting;
-  const Cell* into;      // /into: the rooted argument, as given (clamped); null for a new block
+  Cell* slot;            // rooted stack cell holding `out`
+  Cell out;              // the block add() appends to
+  Cell into;             // /into: the target as given (clamped); kept here too, for the stop path
+  bool has_into;
   bool insert_mode;      // /into a position before the target's tail
-  uint32_t added = 0;    // values written into `target`
+  bool staged = false;   // the walk read the target's buffer: the insert action puts the values in
+  uint32_t added = 0;
+  uint32_t put_at = 0;   // where the values went, once put in by put()
 
-  bool staged() const { return into && target->node() != into->node(); }
+  // The values wait in a block of their own (an insert, or an append that was staged).
+  bool pending() const { return has_into && out.node() != into.node(); }
 
   void add(const Cell& v) {
-    if (inserting) {
-      block::insert_cell(*target, v);
-      target->data1 += 1;
-    } else {
-      block::append_cell(*target, v);
-    }
+    block::append_cell(out, v);
     ++added;
   }
 
   void reads(const Cell& series) {
-    if (!into || staged() || series.node() != into->node()) return;
-    // The values written so far lie from the target's position on.
-    uint32_t at = std::min(into->data1, natives::series_tail(*into));
-    uint32_t n = std::min(added, natives::series_tail(*into) - at);
+    if (!has_into || staged || series.node() != into.node()) return;
+    staged = true;
+    if (insert_mode) return;  // nothing of ours is in the target yet
+    // The values appended so far lie from the target's position (its old tail) on.
+    uint32_t at = std::min(into.data1, natives::series_tail(into));
+    uint32_t n = std::min(added, natives::series_tail(into) - at);
     Cell values = block::make(n + 8);
-    block::append_cells(values, block::cell_at_index(*into, at), n);
-    *target = values;  // rooted before the removal, which may notify an owner
-    inserting = false;
-    natives::remove_at(*into, at, n);
+    block::append_cells(values, block::cell_at_index(into, at), n);
+    out = *slot = values;  // rooted before the removal, which may notify an owner
+    natives::remove_at(into, at, n);
+  }
+
+  // Runs the walk; when it stops early, the values it made are put in as they are.
+  template <class Walk>
+  uint32_t fill(Walk&& walk) {
+    uint32_t st;
+    try {
+      st = walk();
+    } catch (const Unwind&) {
+      // The stacks are already cut back, but nothing has collected since: `out` and `into` live.
+      if (pending()) put();
+      throw;
+    }
+    if (st && pending()) put();
+    return st;
+  }
+
+  // Moves the pending values into the target in one go: at its position, or its tail after an
+  // append. A hash! learns them; the owner is not told.
+  void put() {
+    Cell at = clamped(into);
+    if (!insert_mode) at.data1 = natives::series_tail(at);
+    put_at = at.data1;
+    block::insert_cells_at_head(at, out);
   }
 
   // reduce/into: the target's owner hears of the values added in place (a staged walk puts them
   // in with the insert action, which tells the owner itself).
   void notify_owner() const {
-    if (!into || staged() || !added || !ownership::is_owned(*into)) return;
-    int32_t at = static_cast<int32_t>(insert_mode ? into->data1
-                                                  : natives::series_tail(*into) - added);
-    ownership::check(*into, insert_mode ? ownership::Change::inserted : ownership::Change::appended,
+    if (!has_into || staged || !added || !ownership::is_owned(into)) return;
+    int32_t at = static_cast<int32_t>(insert_mode ? put_at : natives::series_tail(into) - added);
+    ownership::check(into, insert_mode ? ownership::Change::inserted : ownership::Change::appended,
                      nullptr, at, static_cast<int32_t>(added));
   }
 
-  // The answer: the new block; an /into target at its position as given after an append, past
-  // the inserted values after an insert.
-  Cell result() {
-    if (!into) return *target;
-    if (!staged()) return insert_mode ? *target : *into;
-    Cell at = clamped(*into);
-    if (!insert_mode) at.data1 = natives::series_tail(at);
-    Cell past = natives::run_action(ActionIndex::insert, {at, *target}, {});
-    return insert_mode ? past : *into;
+  // Puts the values in (when they wait) and answers the new block; an /into target at its
+  // position as given after an append, past the inserted values after an insert.
+  Cell finish() {
+    if (!has_into) return out;
+    if (staged) {
+      Cell at = clamped(into);
+      if (!insert_mode) at.data1 = natives::series_tail(at);
+      Cell past = natives::run_action(ActionIndex::insert, {at, out}, {});
+      return insert_mode ? past : into;
+    }
+    if (!insert_mode) return into;
+    put();
+    Cell past = into;
+    past.data1 = std::min(put_at + block::length(out), natives::series_tail(into));
+    return past;
   }
 };
 
@@ -226,9 +260,11 @@ Output make_output(Cell* into, uint32_t capacity) {
   if (into) {
     *into = clamped(*into);
     bool insert = into->data1 < natives::series_tail(*into);
-    return {stack::push_value(*into), insert, into, insert};
+    Cell out = insert ? block::make(capacity) : *into;
+    return {stack::push_value(out), out, *into, true, insert};
   }
-  return {stack::push_value(block::make(capacity)), false, nullptr, false};
+  Cell out = block::make(capacity);
+  return {stack::push_value(out), out, Cell{}, false, false};
 }
 
 Cell* into_arg(const int32_t refinement) {
@@ -250,22 +286,28 @@ uint32_t native_reduce(int32_t check, const int32_t* r) {
     if (r[0] < 0) return answer(value);
     Output out = make_output(stack::push_value(target), 1);
     out.add(value);
+    Cell result = out.finish();
     out.notify_owner();
-    return answer(out.result());
+    return answer(result);
   }
   Cell block = clamped(value);
   Output out = make_output(into_arg(r[0]), natives::series_tail(block) - block.head_index());
   out.reads(block);
-  uint32_t index = block.head_index();
-  while (index < natives::series_tail(block)) {
-    if (uint32_t st = interp::eval_next(block, index, true)) return st;
-    Cell v = *stack::last_value();
-    stack::drop_values(1);
-    v.set_new_line(false);
-    out.add(v);
-  }
+  uint32_t st = out.fill([&]() -> uint32_t {
+    uint32_t index = block.head_index();
+    while (index < natives::series_tail(block)) {
+      if (uint32_t code = interp::eval_next(block, index, true)) return code;
+      Cell v = *stack::last_value();
+      stack::drop_values(1);
+      v.set_new_line(false);
+      out.add(v);
+    }
+    return EXIT_NONE;
+  });
+  if (st) return st;
+  Cell result = out.finish();
   out.notify_owner();
-  return answer(out.result());
+  return answer(result);
 }
 
 namespace {
@@ -279,7 +321,7 @@ uint32_t compose_walk(const Cell& block, bool deep, bool only, Output& out, Outp
     if (v.is(TYPE_BLOCK) && deep) {
       Output inner = make_output(nullptr, natives::series_tail(v));
       if (uint32_t st = compose_walk(clamped(v), deep, only, inner, top)) return st;
-      Cell made = *inner.target;
+      Cell made = inner.out;
       made.header = (made.header & ~kTypeMask) | (v.header & kNewLineFlag) | TYPE_BLOCK;
       stack::drop_values(1);
       out.add(made);
@@ -317,8 +359,9 @@ uint32_t native_compose(int32_t check, const int32_t* r) {
   }
   Cell block = clamped(value);
   Output out = make_output(into_arg(r[2]), natives::series_tail(block) - block.head_index());
-  if (uint32_t st = compose_walk(block, r[0] >= 0, r[1] >= 0, out, out)) return st;
-  return answer(out.result());
+  if (uint32_t st = out.fill([&] { return compose_walk(block, r[0] >= 0, r[1] >= 0, out, out); }))
+    return st;
+  return answer(out.finish());
 }
 
 // ---- apply -------------------------------------------------------------------------------------

@@ -50,6 +50,11 @@ TEST_F(BlockHelpers, AppendInsertAndTruncate) {
   block::append_cell(src, int_cell(8));
   block::insert_cells_at_head(at, src);
   EXPECT_EQ(ints(b), (std::vector<int32_t>{1, 7, 8, 9, 2, 3}));
+  // The block's own cells, inserted before themselves.
+  Cell own = b;
+  own.data1 = 3;
+  block::insert_cells_at_head(at, own);
+  EXPECT_EQ(ints(b), (std::vector<int32_t>{1, 9, 2, 3, 7, 8, 9, 2, 3}));
   block::clear_at_head(at);
   EXPECT_EQ(ints(b), (std::vector<int32_t>{1}));
 }
