@@ -1,9 +1,14 @@
 #include "datatypes/native.h"
 
+#include <array>
+#include <vector>
+
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "runtime/boot_state.h"
 #include "runtime/memory.h"
 
 namespace zem {
@@ -31,6 +36,56 @@ bool canonical_is(uint32_t sym, std::string_view name) {
   fire(Err::script_bad_make_arg, &type, &s);
 }
 
+// What an entry reads from its frame: the accepted types of the plain arguments (group 0), then
+// of each refinement's arguments, one group per refinement in spec order.
+using Shape = std::vector<std::vector<Cell>>;
+
+// The action specs of the boot library, by slot: an action made later must fit its slot's.
+std::array<Shape, kActionCount + 1> g_action_shapes;
+
+// The shape that a call of the value reads, from its argument cache (built here if needed).
+Shape shape_of_value(const Cell& v) {
+  NodeId cache = interp::arg_cache(v);
+  Shape shape(1);
+  uint32_t n = series_buffer(cache)->used() / sizeof(Cell);
+  for (uint32_t i = 0; i < n; i++) {
+    const Cell e = block_head(cache)[i];
+    if (e.is(TYPE_TYPESET)) {
+      if (((e.header >> kFetchShift) & 3) != FETCH_RETURN) shape.back().push_back(e);
+      i++;  // the argument's word
+    } else if (e.is(TYPE_REFINEMENT)) {
+      shape.emplace_back();
+    }
+  }
+  return shape;
+}
+
+Shape shape_of_native(uint32_t number) {
+  const NativeSpec& spec = natives::spec(number);
+  Shape shape(1);
+  for (uint32_t i = 0; i < spec.plain_args; i++) shape[0].push_back(spec.args[i].types);
+  for (const NativeRefinement& r : spec.refinements) {
+    shape.emplace_back();
+    for (uint32_t k = 0; k < r.arg_count; k++) shape.back().push_back(spec.args[r.first_arg + k].types);
+  }
+  return shape;
+}
+
+// The entries read their arguments by position and trust their types: a value whose spec asks
+// for other arguments (fewer, more, or of other types) would have them read stale cells.
+bool fits(const Shape& given, const Shape& entry) {
+  if (given.size() != entry.size()) return false;
+  for (size_t g = 0; g < given.size(); g++) {
+    if (given[g].size() != entry[g].size()) return false;
+    for (size_t k = 0; k < given[g].size(); k++) {
+      const Cell& a = given[g][k];
+      const Cell& b = entry[g][k];
+      if ((a.data1 & ~b.data1) || (a.data2 & ~b.data2) || (a.data3 & ~b.data3)) return false;
+    }
+  }
+  return true;
+}
+
 Cell* native_make(ActionCall& call) {
   TypeId t = call.arg(0).is(TYPE_DATATYPE) ? static_cast<TypeId>(call.arg(0).data1)
                                            : call.arg(0).type();
@@ -49,7 +104,17 @@ Cell* native_make(ActionCall& call) {
                 : n >= 1 && n <= static_cast<int32_t>(kNativeSlots) && natives_table.entries[n - 1];
   if (!ok) bad_make(t, spec);
   NodeId ctx = context_access.make_from_spec(fspec.node(), true, false, 1);
-  call.result() = make_value(t, static_cast<uint32_t>(n - 1), fspec.node(), ctx);
+  Cell v = make_value(t, static_cast<uint32_t>(n - 1), fspec.node(), ctx);
+  call.result() = v;
+  // The boot library's action specs are the actions' shapes; natives have theirs in the list.
+  Shape shape = shape_of_value(v);
+  if (t == TYPE_ACTION) {
+    Shape& known = g_action_shapes[n];
+    if (boot_state.loading && known.empty()) known = shape;
+    else if (!known.empty() && !fits(shape, known)) bad_make(t, spec);
+  } else if (static_cast<uint32_t>(n) <= kNativeCount && !natives::spec(n).word.empty()) {
+    if (!fits(shape, shape_of_native(static_cast<uint32_t>(n)))) bad_make(t, spec);
+  }
   return &call.result();
 }
 
@@ -129,6 +194,7 @@ int32_t op_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, 
     Cell body = block_head(v.data3)[MORE_BODY];
     if (body.is(TYPE_BLOCK)) {
       MoldHandler h = mold_handler(TYPE_BLOCK);
+      flags.only = false;
       if (h) limit = h(body, out, flags, part, limit, indent);
     }
     return limit;
@@ -140,6 +206,22 @@ int32_t op_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, 
 
 int32_t native_compare(const Cell& a, const Cell& b, CompareOp op) {
   if (a.type() != b.type()) return kCannotCompare;
+  // Ops keep indexes of different tables (natives, actions, function contexts): an op of `at`
+  // and one of `not-equal?` share an index but not an entry.
+  if (a.is(TYPE_OP) && op_source_type(a) != op_source_type(b)) {
+    switch (op) {
+      case COMP_EQUAL:
+      case COMP_NOT_EQUAL:
+      case COMP_STRICT_EQUAL:
+      case COMP_SORT:
+      case COMP_CASE_SORT:
+      case COMP_SAME:
+      case COMP_FIND:
+        return op_source_type(a) < op_source_type(b) ? -1 : 1;
+      default:
+        return kCannotCompare;
+    }
+  }
   switch (op) {
     case COMP_EQUAL:
     case COMP_NOT_EQUAL:
