@@ -179,7 +179,7 @@ Cell* reflect_handler(ActionCall& call) {
   } else if (is(fixed.sym.events_q)) {
     result = make_logic(obj.data3 != 0);
   } else {
-    fire(Err::internal_not_done);
+    fire(Err::internal_not_done, &field);
   }
   call.result() = result;
   return &call.result();
@@ -526,6 +526,8 @@ int32_t form_value(const Cell& value, TextOut& out, int32_t limit) {
 }
 
 int32_t mold_fields(NodeId ctx, TextOut& out, MoldFlags flags, int32_t limit, int32_t indent, bool form) {
+  // /only drops the brackets of the value molded, not those of its fields' values.
+  flags.only = false;
   uint32_t n = context::word_count(ctx);
   bool first = true;
   for (uint32_t i = 0; i < n && limit > 0; i++) {
