@@ -408,9 +408,15 @@ Cell make(const Cell& prototype, const Cell& spec, TypeId type) {
     uint32_t n = context::word_count(sctx);
     for (uint32_t i = 0; i < n; i++) {
       Cell w = *context::word_at(sctx, i);
+      context::set_or_add_word(ctx, w, context::values(sctx)[i]);
+    }
+    // Functions are rebound once every word is in, so that they see the fields after them too.
+    for (uint32_t i = 0; i < n; i++) {
       Cell v = context::values(sctx)[i];
-      if (v.is(TYPE_FUNCTION)) v = rebuild_function(v, ctx);
-      context::set_or_add_word(ctx, w, v);
+      if (!v.is(TYPE_FUNCTION)) continue;
+      int32_t f = field_index(held[0], context::word_at(sctx, i)->data2);
+      Cell rebuilt = rebuild_function(v, ctx);
+      context::values(ctx)[f] = rebuilt;
     }
     bool added = context::word_count(ctx) != before;
     if (added || !has_proto) held[0].data2 = added ? new_class_id() : 0;
