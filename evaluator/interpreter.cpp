@@ -1251,18 +1251,20 @@ namespace {
   std::optional<trace::BodyScope> traced;
   if (__builtin_expect(trace_state.enabled, 0)) traced.emplace(fn);
   uint32_t st = EXIT_NONE;
-  if (!body.is(TYPE_BLOCK)) {
-    stack::set_single_result(shared_cells.unset);
-  } else if (!traced) {
-    st = run_body_values(body);
-  } else {
-    // The epilog comes however the body ends.
-    try {
-      st = run_block(body, true);
-    } catch (const Unwind&) {
-      traced->epilog_exit(fn);
+  try {
+    if (!body.is(TYPE_BLOCK))
+      stack::set_single_result(shared_cells.unset);
+    else
+      st = traced ? run_block(body, true) : run_body_values(body);
+  } catch (const Unwind& u) {
+    // return or exit from code that cannot pass a status on (object construction) arrives
+    // as the exception.
+    if ((u.code != EXIT_RETURN && u.code != EXIT_EXIT) || !stack::exit_stops_at(frame)) {
+      // The epilog comes however the body ends.
+      if (traced) traced->epilog_exit(fn);
       throw;
     }
+    st = u.code;
   }
   if (st) {
     if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) {

@@ -147,9 +147,12 @@ uint32_t native_do(int32_t check, const int32_t* r) {
   try {
     if (started) trace::fire(TRACE_INIT, 0, 0, shared_cells.none);
     st = do_value(r);
-  } catch (const Unwind&) {
+  } catch (const Unwind& u) {
     if (started) trace::stop();
-    throw;
+    // return or exit from code that cannot pass a status on arrives as the exception.
+    if ((u.code != EXIT_RETURN && u.code != EXIT_EXIT) || !stack::exit_stops_at(frame)) throw;
+    stack::take_exit_value();
+    return EXIT_NONE;
   }
   if (started) trace::stop();
   if ((st == EXIT_RETURN || st == EXIT_EXIT) && stack::exit_stops_at(frame)) {
