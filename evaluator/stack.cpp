@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "datatypes/context.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "evaluator/trace.h"
@@ -57,6 +58,21 @@ Cell* error_field(const Cell& error, uint32_t field) {
 
 bool fixed_name(uint32_t symbol) {
   return symbol == stack_state.body_symbol || symbol == stack_state.anon_symbol;
+}
+
+// The word of a frame's symbol as `ctx` holds it (case-insensitively, in the frame's spelling),
+// else the global word, added when absent: a word that can be looked up again.
+Cell word_in(uint32_t symbol, NodeId ctx) {
+  if (ctx && series_length(ctx) > 0 && context::cell(ctx).is(TYPE_CONTEXT)) {
+    int32_t i = context::find_symbol_index(ctx, symbol, true);
+    if (i >= 0) {
+      Cell w = context::word_cell(TYPE_WORD, ctx, symbol,
+                                  static_cast<int32_t>(context::word_at(ctx, i)->data3));
+      return w;
+    }
+  }
+  if (!context::global()) return make_word_cell(symbol, 0);
+  return context::find_or_add_global(symbol, true, true);
 }
 
 // Sets the pending exit after the stacks were cut back to the frame at depth `target`.
@@ -498,7 +514,7 @@ Cell current_call_word() {
   s.throw_position = -1;
   while (--i >= 0) {
     const CallFrame& f = s.call_bottom[i];
-    if (!fixed_name(f.symbol())) return make_word_cell(f.symbol(), f.word_context);
+    if (!fixed_name(f.symbol())) return word_in(f.symbol(), f.word_context);
   }
   return make_word_cell(s.not_found_symbol, 0);
 }
@@ -544,7 +560,7 @@ std::vector<Cell> collect_calls() {
   for (uint32_t i = depth(); i-- > 1;) {
     const CallFrame& f = s.call_bottom[i];
     if (fixed_name(f.symbol())) continue;
-    out.push_back(make_word_cell(f.symbol(), f.function_context ? f.function_context : 0));
+    out.push_back(word_in(f.symbol(), f.function_context));
     Cell base{};
     base.set_header(TYPE_INTEGER);
     base.data2 = f.caller_base;
