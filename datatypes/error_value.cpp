@@ -1,6 +1,7 @@
 #include "datatypes/error_value.h"
 
 #include <string_view>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -329,6 +330,15 @@ Cell* field(const Cell& error, ErrorField f) { return context::values(error.data
 
 void set_where(const Cell& error, const Cell& value) {
   if (field(error, ERR_WHERE)->is(TYPE_NONE)) *field(error, ERR_WHERE) = value;
+}
+
+void set_stack_info(const Cell& error) {
+  if (S.trace_level <= 0 || !field(error, ERR_STACK)->is(TYPE_INTEGER)) return;
+  std::vector<Cell> words =
+      stack::trace_words(S.trace_level, static_cast<uint32_t>(field(error, ERR_STACK)->int_value()));
+  Cell calls = block::make(static_cast<uint32_t>(words.size()));
+  for (const Cell& w : words) block::append_cell(calls, context::find_or_add_global(w.data2, true, true));
+  *field(error, ERR_STACK) = calls;
 }
 
 Cell create(Err code, const Cell* arg1, const Cell* arg2, const Cell* arg3) {

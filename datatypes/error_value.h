@@ -59,6 +59,9 @@ Cell* field(const Cell& error, ErrorField f);
 // Stores the value into `where` when `where` is still none.
 void set_where(const Cell& error, const Cell& value);
 constexpr uint32_t stack_field_index() { return ERR_STACK; }
+// With the trace level above 0: the raise position in `stack` becomes the block of the named
+// calls there, which stays true after the stack has moved on.
+void set_stack_info(const Cell& error);
 
 // The "*** " message of an error, as the console prints it.
 int32_t form(const Cell& error, TextOut& out, const Cell* part, int32_t limit);

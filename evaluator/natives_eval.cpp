@@ -794,7 +794,7 @@ uint32_t native_try(int32_t check, const int32_t* r) {
   } catch (const Unwind& u) {
     if (u.code != EXIT_ERROR || !stack::exit_stops_at(frame)) throw;
     stack::take_exit_value();
-    if (r[1] >= 0) stack::attach_call(*stack::base());
+    if (r[1] >= 0) error_value::set_stack_info(*stack::base());
     return EXIT_NONE;
   }
   if (st) return st;

@@ -20,7 +20,6 @@ namespace {
 
 struct StackHooks {
   void (*build_error_value)(PendingExit&) = nullptr;
-  bool (*refers_to_function)(const Cell& word) = nullptr;
   std::string_view (*symbol_name)(uint32_t symbol) = nullptr;
   Cell (*near_code)() = nullptr;
 };
@@ -60,10 +59,28 @@ bool fixed_name(uint32_t symbol) {
   return symbol == stack_state.body_symbol || symbol == stack_state.anon_symbol;
 }
 
+bool is_context(NodeId ctx) {
+  return ctx && series_length(ctx) > 0 && context::cell(ctx).is(TYPE_CONTEXT);
+}
+
+// The value of the symbol in `ctx`, else in the global context; null when neither holds it.
+const Cell* value_in(uint32_t symbol, NodeId ctx) {
+  for (NodeId c : {ctx, context::global()}) {
+    if (!is_context(c)) continue;
+    int32_t i = context::find_symbol_index(c, symbol, true);
+    if (i < 0) continue;
+    uint32_t slot = context::word_at(c, static_cast<uint32_t>(i))->data3;
+    if (!context::on_stack(c) && slot >= series_length(context::values_block(c))) return nullptr;
+    Cell* v = context::values(c);
+    return v ? v + slot : nullptr;
+  }
+  return nullptr;
+}
+
 // The word of a frame's symbol as `ctx` holds it (case-insensitively, in the frame's spelling),
 // else the global word, added when absent: a word that can be looked up again.
 Cell word_in(uint32_t symbol, NodeId ctx) {
-  if (ctx && series_length(ctx) > 0 && context::cell(ctx).is(TYPE_CONTEXT)) {
+  if (is_context(ctx)) {
     int32_t i = context::find_symbol_index(ctx, symbol, true);
     if (i >= 0) {
       Cell w = context::word_cell(TYPE_WORD, ctx, symbol,
@@ -89,7 +106,6 @@ void set_pending(uint32_t code, const Cell* value, uint32_t target) {
 }  // namespace
 
 void set_error_value_builder(void (*fn)(PendingExit&)) { g_hooks.build_error_value = fn; }
-void set_function_word_test(bool (*fn)(const Cell& word)) { g_hooks.refers_to_function = fn; }
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol)) { g_hooks.symbol_name = fn; }
 void set_near_source(Cell (*fn)()) { g_hooks.near_code = fn; }
 std::string_view symbol_text(uint32_t symbol) {
@@ -125,6 +141,7 @@ void reset() {
   s.call_end = s.call_bottom + kCallStackFrames;
   s.call_limit = s.call_end - kCallHeadroomFrames;
   s.throw_position = -1;
+  s.raise_depth = 0;
   s.exit_target = 0;
   s.raising_overflow = false;
 }
@@ -520,6 +537,8 @@ Cell current_call_word() {
 }
 
 void attach_call(Cell& error) {
+  stack_state.raise_depth = depth();
+  stack_state.raise_collections = gc::collector_state.series_cycles;
   if (Cell* st = error_field(error, kErrorFieldStack)) {
     Cell c{};
     c.set_header(TYPE_INTEGER);
@@ -531,12 +550,18 @@ void attach_call(Cell& error) {
 std::vector<Cell> trace_words(int32_t level, uint32_t end_depth) {
   StackState& s = stack_state;
   std::vector<Cell> words;
-  if (end_depth > depth()) end_depth = depth();
+  // Frames above the top still name what they referred to at the raise until a collection.
+  uint32_t readable = depth();
+  if (gc::collector_state.series_cycles == s.raise_collections && s.raise_depth > readable)
+    readable = s.raise_depth;
+  if (end_depth > readable) end_depth = readable;
   for (uint32_t i = 0; i < end_depth; i++) {
     const CallFrame& f = s.call_bottom[i];
     if (fixed_name(f.symbol())) continue;
-    Cell w = make_word_cell(f.symbol(), f.word_context);
-    if (level == 1 && !(g_hooks.refers_to_function && g_hooks.refers_to_function(w))) continue;
+    if (level == 1) {
+      const Cell* v = value_in(f.symbol(), f.word_context);
+      if (!v || !v->is(TYPE_FUNCTION)) continue;
+    }
     words.push_back(make_word_cell(f.symbol(), 0));
   }
   return words;

@@ -86,6 +86,10 @@ struct StackState {
   uint32_t self_symbol = 0;       // self
   uint32_t part_symbol = 0;       // part (errors about /part arguments)
   int64_t throw_position = -1;    // call-stack depth recorded by a throw, until read
+  // The last error raise: its call-stack depth and the collection count then. Until the next
+  // collection the frames up to that depth can be read, those that unwinding passed included.
+  uint32_t raise_depth = 0;
+  uint32_t raise_collections = 0;
   uint32_t exit_target = 0;       // call-stack depth the pending exit was cut back to
   uintptr_t machine_limit = 0;    // lowest machine stack address evaluation may reach
   bool raising_overflow = false;
@@ -255,9 +259,8 @@ void take_exit_value();
 // matching throw-category message. Written to stderr by the program's entry.
 std::string uncaught_message();
 
-// Installed by the modules that know error values, function words and symbol names.
+// Installed by the modules that know error values and symbol names.
 void set_error_value_builder(void (*fn)(PendingExit&));
-void set_function_word_test(bool (*fn)(const Cell& word));
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol));
 // The code being evaluated, at the expression being evaluated (unset: none), for an error's `near`.
 void set_near_source(Cell (*fn)());
@@ -271,6 +274,8 @@ Cell current_call_word();
 // Records the call-stack depth into an error value's `stack` field.
 void attach_call(Cell& error);
 // The named calls from the bottom up to `end_depth`: level 1 only calls of function! values.
+// Words of the symbols only (context 0). Frames above the top are read while the last raise's
+// are still intact (no collection since).
 std::vector<Cell> trace_words(int32_t level, uint32_t end_depth);
 // Forms the same words, each followed by one space, into `out`; answers the remaining budget.
 int32_t form_trace(int32_t level, const Cell& stack_field, TextOut& out, int32_t budget);
