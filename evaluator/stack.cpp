@@ -279,14 +279,14 @@ void cut_to(uint32_t i) {
 }
 
 // Index of the nearest frame below the top one (or from the top one with `from_top`) that
-// `stops` accepts; -1 when none. A try/all frame met first raises `err`.
+// `stops` accepts; -1 when none. A try/all frame met first raises `err` (with `arg`).
 template <class Stops>
-int64_t find_stop(bool from_top, Stops stops, Err err) {
+int64_t find_stop(bool from_top, Stops stops, Err err, const Cell* arg = nullptr) {
   int64_t i = static_cast<int64_t>(depth()) - 1;
   if (i < 0) return -1;
   if (from_top && stops(stack_state.call_bottom[i])) return i;
   for (;;) {
-    if (stack_state.call_bottom[i].kind() == FRAME_TRY_ALL) fire(err);
+    if (stack_state.call_bottom[i].kind() == FRAME_TRY_ALL) fire(err, arg);
     if (--i < 0) return -1;
     if (stops(stack_state.call_bottom[i])) return i;
   }
@@ -337,7 +337,7 @@ uint32_t unwind_throw(uint32_t code) {
   Cell name = s.top > s.base + 1 ? s.base[1] : make_unset_cell();
   if (s.throw_position < 0) s.throw_position = depth();
   int64_t i = find_stop(false, [](const CallFrame& f) { return f.kind() == FRAME_CATCH; },
-                        Err::throw_throw);
+                        Err::throw_throw, &value);
   if (i < 0) fire(Err::throw_throw, &value);
   cut_to(static_cast<uint32_t>(i));
   set_pending(code, &value, static_cast<uint32_t>(i));
