@@ -233,9 +233,10 @@ CallFrame* mark_caller_frame() {
 }
 
 bool is_eval(CallFrame* start, bool once) {
+  if (!start && depth() == 0) return false;
   CallFrame* f = start ? start : stack_state.call_top - 1;
   if (once) return f > stack_state.call_bottom && (f - 1)->interpreted();
-  for (; f >= stack_state.call_bottom; f--)
+  while (--f >= stack_state.call_bottom)
     if (f->interpreted()) return true;
   return false;
 }

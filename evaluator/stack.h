@@ -191,8 +191,8 @@ void set_body_flag(bool on);
 void set_interp_flag();
 // On the frame below the top: null when its body flag is already set, else sets it and answers it.
 CallFrame* mark_caller_frame();
-// Walks down from `start` (null: the top frame): true at the first interpreted frame; with `once`
-// only the first frame below the start is looked at.
+// Walks down from `start` (null: the top frame): true at the first interpreted frame below it;
+// with `once` only the first frame below the start is looked at.
 bool is_eval(CallFrame* start, bool once);
 
 // ---- Cells --------------------------------------------------------------------------------------

@@ -231,6 +231,24 @@ TEST_F(StackTest, ErrorsStopAtTryFrames) {
   EXPECT_NE(stack::uncaught_message().find("Script Error"), std::string::npos);
 }
 
+// Whether an interpreted frame lies below a frame (the frame itself does not count).
+TEST_F(StackTest, InterpretedFrameBelow) {
+  const uint32_t nat = FRAME_NATIVE, interp = kInterpNativeFrame;
+  const struct {
+    std::vector<uint32_t> frames;
+    bool once, expect;
+  } cases[] = {
+      {{interp, nat, nat}, false, true},   {{interp, nat, nat}, true, false},
+      {{nat, interp, nat}, true, true},    {{nat, nat, interp}, false, false},
+      {{interp}, false, false},            {{}, false, false},
+  };
+  for (const auto& c : cases) {
+    stack::reset();
+    for (uint32_t k : c.frames) stack::push_frame(k, word(kFoo));
+    EXPECT_EQ(stack::is_eval(nullptr, c.once), c.expect) << c.frames.size() << c.once;
+  }
+}
+
 TEST_F(StackTest, CurrentCallWordSkipsFixedNames) {
   EXPECT_EQ(stack::current_call_word().data2, kNotFound);
   stack::push_native_frame(word(kFoo));
