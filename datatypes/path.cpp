@@ -55,7 +55,11 @@ Cell* path_make(ActionCall& call) {
 Cell* path_to(ActionCall& call) {
   TypeId t = target_type(call.arg(0));
   const Cell value = call.arg(1);
-  call.result() = block_kind(value.type()) ? copy_as(value, t) : single(value, t);
+  // Everything else converts as for a block (text is loaded), the target kind kept.
+  ActionHandler as_block = action_handler(TYPE_BLOCK, ActionIndex::to);
+  if (as_block && !value.is(TYPE_OBJECT) && !value.is(TYPE_TYPESET) && !value.is(TYPE_MAP))
+    return as_block(call);
+  call.result() = single(value, t);
   return &call.result();
 }
 
