@@ -89,6 +89,7 @@ struct BlockScope {
 
 void mark_blocks(void*) {
   for (const Cell& b : interp_state.blocks) gc::mark_value(b);
+  for (const Cell& p : interp_state.paths) gc::mark_value(p);
 }
 
 Cell make_integer(int32_t n) {
@@ -1374,12 +1375,28 @@ uint32_t exec_function_body(const Cell& fn, NodeId object) { return run_function
 namespace {
 uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
                     const Cell* set_value, PathResume* resume);
+
+// Keeps a path rooted while it is evaluated.
+struct PathScope {
+  explicit PathScope(const Cell& path) { interp_state.paths.push_back(path); }
+  ~PathScope() { interp_state.paths.pop_back(); }
+  PathScope(const PathScope&) = delete;
+  PathScope& operator=(const PathScope&) = delete;
+};
+
+void check_not_empty(const Cell& path) {
+  if (path.head_index() < length_of(path.node())) return;
+  Cell p = path;
+  fire(Err::script_empty_path, &p);
+}
 }  // namespace
 
 uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
                    const Cell* set_value, PathResume* resume) {
+  PathScope scope(path);
   if (!tracing()) return path_steps(path, c, set, get, sub, set_value, resume);
   Cell p = path;
+  check_not_empty(p);
   trace::fire_in(TRACE_ENTER, p, shared_cells.none);
   if (uint32_t st = path_steps(p, c, set, get, sub, set_value, resume)) return st;
   if (tracing()) trace::fire_in(TRACE_EXIT, p, placed(sub));
@@ -1433,13 +1450,10 @@ Cell resumed_value(const PathResume& where, const Cell& path, uint32_t element, 
 
 uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
                     const Cell* set_value, PathResume* resume) {
+  check_not_empty(path);
   NodeId node = path.node();
   uint32_t len = length_of(node);
   uint32_t first = path.head_index();
-  if (first >= len) {
-    Cell p = path;
-    fire(Err::script_empty_path, &p);
-  }
   uint32_t start = first + 1;
   if (resume && resume->holder != PathResume::Holder::none) {
     if (resume->element > first && resume->element < len) {
@@ -1451,6 +1465,7 @@ uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
     resume->holder = PathResume::Holder::none;
   }
   Cell head = block_head(node)[first];
+  if (tracing()) trace::fire_in(TRACE_FETCH, path, head);
   if (!head.is(TYPE_WORD)) {
     Cell p = path;
     fire(Err::script_word_first, &p);
@@ -1470,6 +1485,12 @@ uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
     info.path_index = first + 1;
     return call_function(value, c, sub, info);
   }
+  if (set && start >= len) {
+    // A set-path of its head alone has nothing to store through.
+    Cell p = path;
+    fire(Err::script_invalid_path_set, &p);
+  }
+  if (tracing()) trace::fire_in(TRACE_PUSH, path, value);
   if (resume) {
     resume->holder = PathResume::Holder::stack;
     if (head.data3 != kNoIndex && head.data1 && !context::on_stack(head.data1))
@@ -1483,7 +1504,6 @@ uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
                    const Cell* set_value, PathResume* resume, const Cell& value, uint32_t start,
                    bool resumed) {
   NodeId node = path.node();
-  uint32_t len = length_of(node);
   uint32_t first = path.head_index();
   // The current value and the one before it live on the stack while elements are evaluated.
   stack::push_frame_sym(kInterpNativeFrame, stack_state.body_symbol, 0);
@@ -1492,9 +1512,12 @@ uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
   Cell* elem = stack::push_value(shared_cells.none);
   Cell* prev_elem = stack::push_value(block_head(node)[start - 1]);
   Cell* store = stack::push_value(set_value ? *set_value : shared_cells.none);
+  Cell* original = stack::push_value(shared_cells.none);
   Cell p = path;
-  for (uint32_t i = start; i < len; i++) {
+  // The length is read again at each element: a paren element may have changed the path.
+  for (uint32_t i = start; i < length_of(node); i++) {
     *elem = block_head(node)[i];
+    *original = *elem;
     if (resume && elem->is(TYPE_PAREN) && !(resumed && i == start)) {
       // Stop before the paren: the record keeps where the value is and where to go on.
       resume->element = i;
@@ -1515,10 +1538,10 @@ uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
       stack::drop_values(1);
     }
     if (elem->is(TYPE_UNSET)) {
-      Cell e = block_head(node)[i];
+      Cell e = *original;
       fire(Err::script_invalid_path, &p, &e);
     }
-    bool last = i + 1 >= len;
+    bool last = i + 1 >= length_of(node);
     PathHandler h = actions::handler_by_type(*cur, &p, *elem, static_cast<int32_t>(i - first));
     PathStep step;
     step.value = cur;

@@ -55,6 +55,9 @@ struct InterpState {
   // The blocks being evaluated, innermost last: errors read the position of the expression from
   // the last one (its index is kept at the expression being evaluated). Rooted.
   std::vector<Cell> blocks;
+  // The paths being evaluated: the code that held one may drop it while its parens or the
+  // arguments of a function it names are evaluated. Rooted.
+  std::vector<Cell> paths;
 };
 extern InterpState interp_state;
 
