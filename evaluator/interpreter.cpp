@@ -160,27 +160,31 @@ uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& n
 enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
                              lesser_equal, greater_equal };
 
+// The quick operation of each native and action slot (fn.data1), read on every operator.
+struct QuickTables {
+  std::array<Quick, kNativeSlots> natives{};
+  std::array<Quick, kActionCount> actions{};
+};
+constexpr QuickTables kQuick = [] {
+  QuickTables t{};
+  auto action = [&](ActionIndex a, Quick q) { t.actions[static_cast<uint32_t>(a) - 1] = q; };
+  action(ActionIndex::add, Quick::add);
+  action(ActionIndex::subtract, Quick::subtract);
+  action(ActionIndex::multiply, Quick::multiply);
+  auto native = [&](uint32_t n, Quick q) { t.natives[n - 1] = q; };
+  native(NATIVE_equal_q, Quick::equal);
+  native(NATIVE_strict_equal_q, Quick::equal);
+  native(NATIVE_not_equal_q, Quick::not_equal);
+  native(NATIVE_lesser_q, Quick::lesser);
+  native(NATIVE_greater_q, Quick::greater);
+  native(NATIVE_lesser_or_equal_q, Quick::lesser_equal);
+  native(NATIVE_greater_or_equal_q, Quick::greater_equal);
+  return t;
+}();
+
 inline Quick quick_of(const Cell& fn) {
-  if (fn.is(TYPE_ACTION)) {
-    switch (static_cast<ActionIndex>(fn.data1 + 1)) {
-      case ActionIndex::add: return Quick::add;
-      case ActionIndex::subtract: return Quick::subtract;
-      case ActionIndex::multiply: return Quick::multiply;
-      default: return Quick::none;
-    }
-  }
-  if (fn.is(TYPE_NATIVE)) {
-    switch (fn.data1 + 1) {
-      case NATIVE_equal_q:
-      case NATIVE_strict_equal_q: return Quick::equal;
-      case NATIVE_not_equal_q: return Quick::not_equal;
-      case NATIVE_lesser_q: return Quick::lesser;
-      case NATIVE_greater_q: return Quick::greater;
-      case NATIVE_lesser_or_equal_q: return Quick::lesser_equal;
-      case NATIVE_greater_or_equal_q: return Quick::greater_equal;
-      default: return Quick::none;
-    }
-  }
+  if (fn.is(TYPE_ACTION)) return fn.data1 < kActionCount ? kQuick.actions[fn.data1] : Quick::none;
+  if (fn.is(TYPE_NATIVE)) return fn.data1 < kNativeSlots ? kQuick.natives[fn.data1] : Quick::none;
   return Quick::none;
 }
 
