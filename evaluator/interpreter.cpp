@@ -234,6 +234,23 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
   return true;
 }
 
+// The op! value of the word at `index` of the view, or null when no operator stands there.
+[[gnu::always_inline]] inline const Cell* op_at(const View& w, uint32_t index) {
+  if (index >= w.limit || !w.head[index].is(TYPE_WORD)) return nullptr;
+  const Cell* v = peek_word_value(w.head[index]);
+  return v && v->is(TYPE_OP) ? v : nullptr;
+}
+
+// The quick operation of the function an op! wraps.
+inline Quick quick_of_op(const Cell& op) {
+  TypeId source = native::op_source_type(op);
+  if (source == TYPE_ACTION)
+    return op.data1 < kActionCount ? kQuick.actions[op.data1] : Quick::none;
+  if (source == TYPE_NATIVE)
+    return op.data1 < kNativeSlots ? kQuick.natives[op.data1] : Quick::none;
+  return Quick::none;
+}
+
 // One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
 // is pushed here, the full evaluation takes the rest.
 [[gnu::always_inline]] inline uint32_t eval_pushed(Cursor& c, const Cell* v, bool no_infix) {
@@ -1059,6 +1076,60 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   return EXIT_NONE;
 }
 
+// A set-word and the expression that gives its value. A value made of a plain term, perhaps
+// joined to another by a quick operator, is set without the set-word's frame when the word
+// needs no change notification: nothing can raise or run while that frame would stand. When an
+// operator follows what was read, the frame is pushed with that value as the left operand.
+[[gnu::noinline]] uint32_t eval_set_word(const Cell& word, Cursor& c, bool sub) {
+  Cell val = word;
+  Cell* left = nullptr;
+  const Cell* op = nullptr;
+  if (!tracing()) {
+    View w = view_of(c);
+    const Cell* term = c.index < w.limit ? plain_term(w.head[c.index]) : nullptr;
+    if (term) {
+      Cell value = *term;
+      uint32_t next = c.index + 1;
+      op = op_at(w, next);
+      if (op && is_number(value) && next + 1 < w.limit) {
+        const Cell* right = plain_term(w.head[next + 1]);
+        Quick q = right && is_number(*right) ? quick_of_op(*op) : Quick::none;
+        if (q != Quick::none && quick_numbers(q, value, *right)) {
+          next += 2;
+          op = op_at(w, next);
+        }
+      }
+      if (!op && assign_direct(val, value)) {
+        c.index = next;
+        place(value, sub);
+        return EXIT_NONE;
+      }
+      if (op) {
+        stack::push_frame(kInterpNativeFrame, val);
+        stack::push_value(val);
+        left = stack::push_value(value);
+        c.index = next;
+      }
+    }
+  }
+  if (!left) {
+    stack::push_frame(kInterpNativeFrame, val);
+    stack::push_value(val);
+    uint32_t st;
+    if (!eval_argument(c, false, st)) fire(Err::script_need_value, &val);
+    if (st) return st;
+  } else if (uint32_t st = eval_infix(c, true, left)) {
+    return st;
+  }
+  if (tracing()) trace::fire_here(TRACE_SET, stack::base()[1], &val);
+  Cell result = stack::base()[1];
+  if (result.is(TYPE_UNSET) || !assign_direct(stack::base()[0], result))
+    set_word(stack::base()[0], result);
+  drop_frame();
+  place(result, sub);
+  return EXIT_NONE;
+}
+
 // The terms that are not words, literals or function calls.
 [[gnu::noinline]] uint32_t eval_other_term(Cell val, Cursor& c, bool sub) {
   switch (val.type()) {
@@ -1122,20 +1193,9 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
   if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, val);
   c.index++;
   switch (val.type()) {
-    case TYPE_SET_WORD: {
-      stack::push_frame(kInterpNativeFrame, val);
-      stack::push_value(val);
-      uint32_t st;
-      if (!eval_argument(c, false, st)) fire(Err::script_need_value, &val);
-      if (st) return st;
-      if (tracing()) trace::fire_here(TRACE_SET, stack::base()[1], &val);
-      Cell result = stack::base()[1];
-      if (result.is(TYPE_UNSET) || !assign_direct(stack::base()[0], result))
-        set_word(stack::base()[0], result);
-      drop_frame();
-      place(result, sub);
+    case TYPE_SET_WORD:
+      if (uint32_t st = eval_set_word(val, c, sub)) return st;
       break;
-    }
     case TYPE_WORD: {
       const Cell* w = word_value(val);
       switch (w->type()) {
