@@ -87,6 +87,14 @@ struct BlockScope {
   BlockScope& operator=(const BlockScope&) = delete;
 };
 
+// Keeps a path rooted while it is evaluated.
+struct PathScope {
+  explicit PathScope(const Cell& path) { interp_state.paths.push_back(path); }
+  ~PathScope() { interp_state.paths.pop_back(); }
+  PathScope(const PathScope&) = delete;
+  PathScope& operator=(const PathScope&) = delete;
+};
+
 void mark_blocks(void*) {
   for (const Cell& b : interp_state.blocks) gc::mark_value(b);
   for (const Cell& p : interp_state.paths) gc::mark_value(p);
@@ -1137,6 +1145,8 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
       return eval_paren(val, sub);
     case TYPE_SET_PATH: {
       if (!at(c)) fire(Err::script_need_value, &val);
+      // The value is made first: the code that held the path may drop it meanwhile.
+      PathScope scope(val);
       stack::push_frame_sym(kInterpNativeFrame, g_symbols.set_path, 0);
       if (uint32_t st = eval_expression(c, false, true)) return st;
       if (tracing()) trace::fire_here(TRACE_SET, stack::base()[0], &val);
@@ -1440,13 +1450,6 @@ namespace {
 uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
                     const Cell* set_value, PathResume* resume);
 
-// Keeps a path rooted while it is evaluated.
-struct PathScope {
-  explicit PathScope(const Cell& path) { interp_state.paths.push_back(path); }
-  ~PathScope() { interp_state.paths.pop_back(); }
-  PathScope(const PathScope&) = delete;
-  PathScope& operator=(const PathScope&) = delete;
-};
 
 void check_not_empty(const Cell& path) {
   if (path.head_index() < length_of(path.node())) return;
