@@ -210,16 +210,24 @@ struct Output {
   // Runs the walk; when it stops early, the values it made are put in as they are.
   template <class Walk>
   uint32_t fill(Walk&& walk) {
+    // An exit cuts the stacks back below `slot` and the target's argument cell, and a tracer
+    // may run (and collect) before the walk sees it: both blocks stay rooted here until then.
+    gc::ScopedRoot root(&Output::mark, this);
     uint32_t st;
     try {
       st = walk();
     } catch (const Unwind&) {
-      // The stacks are already cut back, but nothing has collected since: `out` and `into` live.
       if (pending()) put();
       throw;
     }
     if (st && pending()) put();
     return st;
+  }
+
+  static void mark(void* self) {
+    const Output& o = *static_cast<const Output*>(self);
+    gc::mark_value(o.out);
+    if (o.has_into) gc::mark_value(o.into);
   }
 
   // Moves the pending values into the target in one go: at its position, or its tail after an
