@@ -10,9 +10,10 @@
 // as the one exception type `Unwind`. Either way the unwinder has already cut both stacks back to
 // the frame that stops the exit and left the payload in the pending-exit record; the C++ code in
 // between only passes the code on (returning it, or letting the exception through) and never
-// touches the stacks again. The catcher checks `exit_stops_at(its frame)`, takes the payload with
-// `take_exit_value` and goes on. Code that runs user code but cannot return a status turns it
-// into the exception with `raise_status`.
+// touches the stacks again, but for a tracer's epilog event: it runs above the cut-back top with
+// the exit set aside, and puts back what it covered (trace::KeepExit). The catcher checks
+// `exit_stops_at(its frame)`, takes the payload with `take_exit_value` and goes on. Code that runs
+// user code but cannot return a status turns it into the exception with `raise_status`.
 #pragma once
 
 #include <cstdint>

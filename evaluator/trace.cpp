@@ -1,8 +1,10 @@
 #include "evaluator/trace.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <string_view>
+#include <vector>
 
 #include "datatypes/integer.h"
 #include "datatypes/symbol.h"
@@ -77,9 +79,18 @@ Cell frame_name(const Cell& fn) {
 // exits inside the tracer cannot disturb it.
 class KeepExit {
  public:
-  KeepExit() : target_(stack_state.exit_target), throw_position_(stack_state.throw_position) {
+  KeepExit()
+      : target_(stack_state.exit_target),
+        throw_position_(stack_state.throw_position),
+        raise_depth_(stack_state.raise_depth),
+        raise_collections_(stack_state.raise_collections),
+        depth_(stack::depth()) {
     trace_state.kept = pending_exit();
     clear_pending_exit();
+    // The frames an error's stack trace still reads above the top (stack::trace_words): the
+    // tracer's own frames go there while it runs.
+    if (raise_depth_ > depth_)
+      frames_.assign(stack::frame_at(depth_), stack::frame_at(raise_depth_));
   }
   ~KeepExit() {
     // An exit the tracer raised goes on in place of the one kept.
@@ -91,6 +102,9 @@ class KeepExit {
     trace_state.kept = PendingExit{};
     stack_state.exit_target = target_;
     stack_state.throw_position = throw_position_;
+    stack_state.raise_depth = raise_depth_;
+    stack_state.raise_collections = raise_collections_;
+    std::copy(frames_.begin(), frames_.end(), stack::frame_at(depth_));
   }
   KeepExit(const KeepExit&) = delete;
   KeepExit& operator=(const KeepExit&) = delete;
@@ -98,6 +112,8 @@ class KeepExit {
  private:
   uint32_t target_;
   int64_t throw_position_;
+  uint32_t raise_depth_, raise_collections_, depth_;
+  std::vector<CallFrame> frames_;
   int exceptions_ = std::uncaught_exceptions();
 };
 

@@ -50,6 +50,16 @@ TEST_F(StackTrace, KeepRecordsTheNamedCallsOfTheRaise) {
       {2, "e: try/keep [h] e/stack", "[e try try h f loop g /]"},
       // The recorded words still name the calls after the stack moved on.
       {1, "e: try/keep [h] loop 3 [1] get pick e/stack 2", "func [][loop 1 [g]]"},
+      // A tracer that calls a function, or raises and catches an error of its own, at the
+      // epilogs the error passes leaves the recorded calls as they were.
+      {1,
+       "k: func [] [1] tr: func [event code offset value ref frame] [[epilog] k] "
+       "e: do/trace [try/keep [h]] :tr e/stack",
+       "[h f g]"},
+      {1,
+       "tr: func [event code offset value ref frame] [[epilog] try [1 / 0]] "
+       "e: do/trace [try/keep [h]] :tr e/stack",
+       "[h f g]"},
   };
   for (const auto& c : cases) {
     error_value_state.trace_level = c.level;
