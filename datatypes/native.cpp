@@ -98,9 +98,11 @@ Cell* native_make(ActionCall& call) {
   Cell index = b->cells_head()[spec.head_index() + 1];
   if (!fspec.is(TYPE_BLOCK) || !index.is(TYPE_INTEGER)) bad_make(t, spec);
   int32_t n = index.int_value();
-  // An index must name a slot that holds an entry (slot 8 of the actions has none).
+  // An index must name a slot that holds an entry; an action slot also needs an action word
+  // (slots 7 to 9 are the dispatcher's own: no spec says what a call of them must pass).
   bool ok = t == TYPE_ACTION
-                ? n >= 1 && n <= kActionCount && actions::entry(static_cast<uint32_t>(n))
+                ? n >= 1 && n <= kActionCount && actions::entry(static_cast<uint32_t>(n)) &&
+                      !action_word(static_cast<ActionIndex>(n)).empty()
                 : n >= 1 && n <= static_cast<int32_t>(kNativeSlots) && natives_table.entries[n - 1];
   if (!ok) bad_make(t, spec);
   NodeId ctx = context_access.make_from_spec(fspec.node(), true, false, 1);
