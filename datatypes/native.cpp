@@ -208,22 +208,6 @@ int32_t op_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, 
 
 int32_t native_compare(const Cell& a, const Cell& b, CompareOp op) {
   if (a.type() != b.type()) return kCannotCompare;
-  // Ops keep indexes of different tables (natives, actions, function contexts): an op of `at`
-  // and one of `not-equal?` share an index but not an entry.
-  if (a.is(TYPE_OP) && op_source_type(a) != op_source_type(b)) {
-    switch (op) {
-      case COMP_EQUAL:
-      case COMP_NOT_EQUAL:
-      case COMP_STRICT_EQUAL:
-      case COMP_SORT:
-      case COMP_CASE_SORT:
-      case COMP_SAME:
-      case COMP_FIND:
-        return op_source_type(a) < op_source_type(b) ? -1 : 1;
-      default:
-        return kCannotCompare;
-    }
-  }
   switch (op) {
     case COMP_EQUAL:
     case COMP_NOT_EQUAL:
@@ -232,10 +216,15 @@ int32_t native_compare(const Cell& a, const Cell& b, CompareOp op) {
     case COMP_CASE_SORT:
     case COMP_SAME:
     case COMP_FIND:
-      return a.data1 == b.data1 ? 0 : (a.data1 < b.data1 ? -1 : 1);
+      break;
     default:
       return kCannotCompare;
   }
+  // Ops keep indexes of different tables (natives, actions, function contexts): an op of `at`
+  // and one of `not-equal?` share an index but not an entry, so the table orders first.
+  if (a.is(TYPE_OP) && op_source_type(a) != op_source_type(b))
+    return op_source_type(a) < op_source_type(b) ? -1 : 1;
+  return a.data1 == b.data1 ? 0 : (a.data1 < b.data1 ? -1 : 1);
 }
 
 Cell* op_make(ActionCall& call) {

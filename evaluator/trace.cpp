@@ -291,7 +291,9 @@ void BodyScope::end_exit(const Cell& fn) {
     fire_here(TRACE_EPILOG, shared_cells.none, &ref);
   } catch (const Unwind&) {
     if (!stack::exit_stops_at(frame)) throw;
-    trace_state.active = false;  // as after any error in the tracer
+    // As after any error in the tracer, tracing is off until a body scope puts back what its
+    // caller had: this body's, right after this.
+    trace_state.active = false;
   }
   stack::restore(m);
 }
