@@ -601,18 +601,21 @@ void mark_frames() {
   gc::mark_node(s.arg_node);
   gc::mark_node(s.call_node);
   gc::mark_values(s.bottom, s.top);
-  for (CallFrame* f = s.call_bottom; f < s.call_top; f++) {
-    if (f->word_context) {
-      if (f->symbol() == s.self_symbol && s.self_symbol)
-        gc::mark_block(f->word_context);
-      else
-        gc::mark_context(f->word_context);
-    }
-    if (f->function_context) {
-      gc::mark_context(f->function_context);
-      if (f->saved_values && !(context_cell(f->function_context).header & gc::kContextOnStack))
-        gc::mark_block(f->saved_values);
-    }
+  for (CallFrame* f = s.call_bottom; f < s.call_top; f++) mark_frame(*f);
+}
+
+void mark_frame(const CallFrame& f) {
+  StackState& s = stack_state;
+  if (f.word_context) {
+    if (f.symbol() == s.self_symbol && s.self_symbol)
+      gc::mark_block(f.word_context);
+    else
+      gc::mark_context(f.word_context);
+  }
+  if (f.function_context) {
+    gc::mark_context(f.function_context);
+    if (f.saved_values && !(context_cell(f.function_context).header & gc::kContextOnStack))
+      gc::mark_block(f.saved_values);
   }
 }
 

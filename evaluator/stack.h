@@ -295,6 +295,8 @@ inline void check_machine_stack() {
 
 // Collector: marks the stacks' cells and what the live frames refer to.
 void mark_frames();
+// Marks what one frame refers to (a frame kept aside off the stack).
+void mark_frame(const CallFrame& f);
 
 }  // namespace stack
 

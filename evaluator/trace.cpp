@@ -87,9 +87,9 @@ class KeepExit {
         depth_(stack::depth()) {
     trace_state.kept = pending_exit();
     clear_pending_exit();
-    // The frames an error's stack trace still reads above the top (stack::trace_words): the
-    // tracer's own frames go there while it runs.
-    if (raise_depth_ > depth_)
+    // The frames an error's stack trace still reads above the top (stack::trace_words) are
+    // kept aside, and what they name kept alive, while the tracer's own frames go there.
+    if (raise_depth_ > depth_ && raise_collections_ == gc::collector_state.series_cycles)
       frames_.assign(stack::frame_at(depth_), stack::frame_at(raise_depth_));
   }
   ~KeepExit() {
@@ -103,17 +103,24 @@ class KeepExit {
     stack_state.exit_target = target_;
     stack_state.throw_position = throw_position_;
     stack_state.raise_depth = raise_depth_;
-    stack_state.raise_collections = raise_collections_;
+    // The frames kept aside stay readable after a collection the tracer made.
+    stack_state.raise_collections =
+        frames_.empty() ? raise_collections_ : gc::collector_state.series_cycles;
     std::copy(frames_.begin(), frames_.end(), stack::frame_at(depth_));
   }
   KeepExit(const KeepExit&) = delete;
   KeepExit& operator=(const KeepExit&) = delete;
 
  private:
+  static void mark(void* self) {
+    for (const CallFrame& f : static_cast<KeepExit*>(self)->frames_) stack::mark_frame(f);
+  }
+
   uint32_t target_;
   int64_t throw_position_;
   uint32_t raise_depth_, raise_collections_, depth_;
   std::vector<CallFrame> frames_;
+  gc::ScopedRoot root_{&KeepExit::mark, this};
   int exceptions_ = std::uncaught_exceptions();
 };
 
