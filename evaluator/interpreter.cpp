@@ -98,7 +98,23 @@ struct PathScope {
 void mark_blocks(void*) {
   for (const Cell& b : interp_state.blocks) gc::mark_value(b);
   for (const Cell& p : interp_state.paths) gc::mark_value(p);
+  for (const Cell& h : interp_state.held) gc::mark_value(h);
 }
+
+// Keeps a called value rooted for the call (when `on`).
+struct HeldScope {
+  HeldScope(const Cell& value, bool on) : on_(on) {
+    if (on) interp_state.held.push_back(value);
+  }
+  ~HeldScope() {
+    if (on_) interp_state.held.pop_back();
+  }
+  HeldScope(const HeldScope&) = delete;
+  HeldScope& operator=(const HeldScope&) = delete;
+
+ private:
+  bool on_;
+};
 
 Cell make_integer(int32_t n) {
   Cell c{};
@@ -928,6 +944,7 @@ namespace {
 [[gnu::noinline]] uint32_t quick_infix_call(const Cell& fn, Quick q, const Cell& word, Cursor& c,
                                             bool sub) {
   stack::check_machine_stack();
+  HeldScope held(fn, true);
   stack::push_frame_sym(kInterpNativeFrame, word.data2, word.data1);
   stack_state.top = stack_state.base + 1;
   CallContext cc{&word, &c, true};
@@ -1408,6 +1425,7 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
   stack::check_machine_stack();
   Cell fn = fn_in;
   Cell* holder = info.infix ? nullptr : stack::push_value(fn);
+  HeldScope held(fn, info.infix);
   const Cell* name = info.name && word_kind(info.name->type()) ? info.name : nullptr;
   uint32_t kind;
   switch (fn.type()) {

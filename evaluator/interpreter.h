@@ -58,6 +58,9 @@ struct InterpState {
   // The paths being evaluated: the code that held one may drop it while its parens or the
   // arguments of a function it names are evaluated. Rooted.
   std::vector<Cell> paths;
+  // Called values that no stack cell holds (an operator's function: its left operand takes the
+  // holder's place). Rooted.
+  std::vector<Cell> held;
 };
 extern InterpState interp_state;
 

@@ -101,9 +101,10 @@ uint32_t do_value(const int32_t* r) {
       Cell block = clamped(value);
       if (uint32_t st = expand(block, r)) return st;
       if (r[2] < 0) return eval_block_result(block);
+      // The arguments stay in the frame while the expression runs: the word's cell keeps its
+      // context alive.
       Cell word = *stack::arg(static_cast<uint32_t>(r[2]));
       uint32_t index = block.head_index();
-      stack::keep_one_result();
       if (uint32_t st = interp::eval_next(block, index, false)) return st;
       block.data1 = index;
       natives::set_word_any(word, block);
@@ -330,11 +331,13 @@ uint32_t compose_walk(const Cell& block, bool deep, bool only, Output& out, Outp
   for (uint32_t i = block.head_index(); i < natives::series_tail(block); ++i) {
     Cell v = *block::cell_at_index(block, i);
     if (v.is(TYPE_BLOCK) && deep) {
+      // Held on the stack: a paren inside may drop it from the block that held it.
+      const Cell* nested = stack::push_value(clamped(v));
       Output inner = make_output(nullptr, natives::series_tail(v));
-      if (uint32_t st = compose_walk(clamped(v), deep, only, inner, top)) return st;
+      if (uint32_t st = compose_walk(*nested, deep, only, inner, top)) return st;
       Cell made = inner.out;
       made.header = (made.header & ~kTypeMask) | (v.header & kNewLineFlag) | TYPE_BLOCK;
-      stack::drop_values(1);
+      stack::drop_values(2);
       out.add(made);
     } else if (v.is(TYPE_PAREN)) {
       if (natives::series_tail(v) <= v.head_index()) continue;

@@ -95,7 +95,9 @@ uint32_t native_set(int32_t check, const int32_t* r) {
     }
   } else {
     stack::keep_one_result();
-    if (uint32_t st = interp::eval_path(target, nullptr, true, false, false, &value)) return st;
+    // Held on the stack: a tracer may collect while the path is walked.
+    const Cell* held = stack::push_value(value);
+    if (uint32_t st = interp::eval_path(target, nullptr, true, false, false, held)) return st;
   }
   return answer(value);
 }

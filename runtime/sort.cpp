@@ -203,11 +203,17 @@ void swap(uint8_t* a, uint8_t* b, size_t size, bool bytewise) {
 
 void merge_sort(uint8_t* base, size_t n, size_t size, void* user1, intptr_t user2, Compare cmp) {
   if (n < 2) return;
-  Ctx c{size, size % 4 != 0, user1, user2, cmp};
   uint64_t bytes = static_cast<uint64_t>(n / 2) * size;
   if (bytes > 0xFFFFFFFFu) fire(Err::script_invalid_arg);
   std::unique_ptr<uint8_t, FreeDeleter> tmp(static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1)));
   if (!tmp) fire(Err::internal_no_memory);
+  merge_sort_into(base, n, size, tmp.get(), user1, user2, cmp);
+}
+
+void merge_sort_into(uint8_t* base, size_t n, size_t size, uint8_t* tmp, void* user1,
+                     intptr_t user2, Compare cmp) {
+  if (n < 2) return;
+  Ctx c{size, size % 4 != 0, user1, user2, cmp};
 
   struct Run {
     size_t start;
@@ -220,7 +226,7 @@ void merge_sort(uint8_t* base, size_t n, size_t size, void* user1, intptr_t user
     size_t e = count_run(base, prev_end, n, c);
     int p = boundary_power(prev_start, prev_end, e, n);
     while (!stack.empty() && stack.back().power >= p) {
-      merge_runs(base, stack.back().start, prev_start, prev_end, tmp.get(), c);
+      merge_runs(base, stack.back().start, prev_start, prev_end, tmp, c);
       prev_start = stack.back().start;
       stack.pop_back();
     }
@@ -229,7 +235,7 @@ void merge_sort(uint8_t* base, size_t n, size_t size, void* user1, intptr_t user
     prev_end = e;
   }
   while (!stack.empty()) {
-    merge_runs(base, stack.back().start, prev_start, prev_end, tmp.get(), c);
+    merge_runs(base, stack.back().start, prev_start, prev_end, tmp, c);
     prev_start = stack.back().start;
     stack.pop_back();
   }
@@ -247,13 +253,17 @@ void quick_sort(uint8_t* base, size_t n, size_t size, void* user1, intptr_t user
 
 namespace {
 
+// The records and, for a stable sort, the merge's scratch records: while a merge runs, some
+// records are only there.
 struct RootedCopy {
   std::vector<Cell> cells;
+  std::vector<Cell> scratch;
 };
 
 void mark_copy(void* context) {
   const auto* copy = static_cast<const RootedCopy*>(context);
-  if (!copy->cells.empty()) gc::mark_values(copy->cells.data(), copy->cells.data() + copy->cells.size());
+  for (const std::vector<Cell>* v : {&copy->cells, &copy->scratch})
+    if (!v->empty()) gc::mark_values(v->data(), v->data() + v->size());
 }
 
 struct CellCtx {
@@ -278,8 +288,11 @@ void sort_cells_rooted(NodeId node, uint32_t start, uint32_t records, uint32_t s
   gc::ScopedRoot root(&mark_copy, &copy);
   CellCtx ctx{&cmp};
   uint8_t* base = reinterpret_cast<uint8_t*>(copy.cells.data());
-  if (stable)
-    merge_sort(base, records, skip * sizeof(Cell), &ctx, 0, &call_cell_compare);
+  if (stable) {
+    copy.scratch.assign(static_cast<size_t>(records / 2) * skip, Cell{});
+    merge_sort_into(base, records, skip * sizeof(Cell),
+                    reinterpret_cast<uint8_t*>(copy.scratch.data()), &ctx, 0, &call_cell_compare);
+  }
   else
     quick_sort(base, records, skip * sizeof(Cell), &ctx, 0, &call_cell_compare);
   SeriesBuffer* nb = series_buffer(node);

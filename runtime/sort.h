@@ -21,6 +21,9 @@ using Compare = int32_t (*)(const uint8_t* a, const uint8_t* b, void* user1, int
 // records: a size beyond 32 bits raises script `invalid-arg`, a refused allocation internal
 // `no-memory`.
 void merge_sort(uint8_t* base, size_t n, size_t size, void* user1, intptr_t user2, Compare cmp);
+// The same with the caller's buffer of n / 2 records for the merges.
+void merge_sort_into(uint8_t* base, size_t n, size_t size, uint8_t* tmp, void* user1,
+                     intptr_t user2, Compare cmp);
 // Unstable, in place, no extra memory; recursion depth bounded (deep ranges fall back to a heap
 // sort).
 void quick_sort(uint8_t* base, size_t n, size_t size, void* user1, intptr_t user2, Compare cmp);
