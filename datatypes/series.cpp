@@ -14,6 +14,7 @@
 #include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
@@ -386,6 +387,8 @@ Cell take_core(ActionCall& call) {
   len = units_in_buffer(s.node());
   if (start + n > len) n = start < len ? len - start : 0;  // the handler shortened the series
   Cell taken = copy_range(s, start, n);
+  // The owner's handler runs user code: the new series is held only here until it returns.
+  gc::ScopedRoot root([](void* cell) { gc::mark_value(*static_cast<const Cell*>(cell)); }, &taken);
   cut_units(s, start, n);
   notice.done(s, nullptr, static_cast<int32_t>(start), static_cast<int32_t>(n));
   return taken;

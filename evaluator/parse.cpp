@@ -248,7 +248,8 @@ void Engine::event(const Cell& word) {
   args[2] = *rules_;
   args[2].data1 = uint32_t(rules_head() + rule_index());
   args[3] = *in_;
-  args[4] = block::value_of(rs(), TYPE_BLOCK, parse_state.rule_base);
+  // A copy: the engine reads its own stack's frames by position after the callback returns.
+  args[4] = block::copy_cells(block::value_of(rs(), TYPE_BLOCK, parse_state.rule_base), false);
   bool answer = true;
   uint32_t code;
   {
