@@ -1173,8 +1173,9 @@ void Engine::complete_keep(int32_t code, uint32_t start) {
   if (code == CMD_KEEP_PAREN) {
     const Cell v = *scratch_;
     if (pick && block::is_block_kind(v.type())) {
-      const uint32_t n = block::length(v);
-      for (uint32_t i = 0; i < n; i++) keep_value(*block::cell_at_index(v, v.head_index() + i));
+      // Each keep may run an owner's handler that shortens the block: read up to its tail now.
+      for (uint32_t i = v.head_index(); i < block::buffer_length(v.node()); i++)
+        keep_value(*block::cell_at_index(v, i));
     } else {
       keep_value(v);
     }
@@ -1186,7 +1187,7 @@ void Engine::complete_keep(int32_t code, uint32_t start) {
   }
   if (p <= start) return;
   if (pick) {
-    for (uint32_t i = start; i < p; i++) keep_value(unit_value(i));
+    for (uint32_t i = start; i < p && i < tail(); i++) keep_value(unit_value(i));
   } else if (p - start == 1) {
     keep_value(unit_value(start));
   } else {
