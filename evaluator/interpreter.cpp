@@ -206,11 +206,14 @@ constexpr QuickTables kQuick = [] {
   return t;
 }();
 
-inline Quick quick_of(const Cell& fn) {
-  if (fn.is(TYPE_ACTION)) return fn.data1 < kActionCount ? kQuick.actions[fn.data1] : Quick::none;
-  if (fn.is(TYPE_NATIVE)) return fn.data1 < kNativeSlots ? kQuick.natives[fn.data1] : Quick::none;
+// The quick operation of slot `slot` of a native! or action! (of type `type`).
+inline Quick quick_for(TypeId type, uint32_t slot) {
+  if (type == TYPE_ACTION) return slot < kActionCount ? kQuick.actions[slot] : Quick::none;
+  if (type == TYPE_NATIVE) return slot < kNativeSlots ? kQuick.natives[slot] : Quick::none;
   return Quick::none;
 }
+
+inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.data1); }
 
 // `left op right` for two integers, written over `left`.
 [[gnu::always_inline]] inline void quick_apply(Quick q, Cell& left, int32_t y) {
@@ -266,14 +269,7 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
 }
 
 // The quick operation of the function an op! wraps.
-inline Quick quick_of_op(const Cell& op) {
-  TypeId source = native::op_source_type(op);
-  if (source == TYPE_ACTION)
-    return op.data1 < kActionCount ? kQuick.actions[op.data1] : Quick::none;
-  if (source == TYPE_NATIVE)
-    return op.data1 < kNativeSlots ? kQuick.natives[op.data1] : Quick::none;
-  return Quick::none;
-}
+inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_type(op), op.data1); }
 
 // One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
 // is pushed here, the full evaluation takes the rest.
