@@ -1101,8 +1101,7 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 // joined to another by a quick operator, is set without the set-word's frame when the word
 // needs no change notification: nothing can raise or run while that frame would stand. When an
 // operator follows what was read, the frame is pushed with that value as the left operand.
-[[gnu::noinline]] uint32_t eval_set_word(const Cell& word, Cursor& c, bool sub) {
-  Cell val = word;
+[[gnu::noinline]] uint32_t eval_set_word(const Cell& val, Cursor& c, bool sub) {
   Cell* left = nullptr;
   const Cell* op = nullptr;
   if (!tracing()) {
