@@ -63,7 +63,7 @@ inline View view_of(const Cursor& c) {
 inline const Cell& placed(bool sub) { return sub ? *(stack::top() - 1) : *stack::base(); }
 
 // Puts a result where the expression's caller wants it.
-inline void place(const Cell& v, bool sub) {
+[[gnu::always_inline]] inline void place(const Cell& v, bool sub) {
   if (sub)
     stack::push_value(v);
   else
@@ -81,7 +81,9 @@ inline void drop_frame() {
 
 // Keeps a block rooted and current while it is evaluated.
 struct BlockScope {
-  explicit BlockScope(const Cell& block) { interp_state.blocks.push_back(block); }
+  [[gnu::always_inline]] explicit BlockScope(const Cell& block) {
+    interp_state.blocks.push_back(block);
+  }
   ~BlockScope() { interp_state.blocks.pop_back(); }
   BlockScope(const BlockScope&) = delete;
   BlockScope& operator=(const BlockScope&) = delete;
@@ -144,7 +146,7 @@ constexpr std::array<bool, 256> kActiveTypes = [] {
 
 // The value of a term that needs no call: a value that evaluates to itself, or a word whose value
 // is neither unset nor a function; null for anything else (the full evaluation handles it).
-inline const Cell* plain_term(const Cell& v) {
+[[gnu::always_inline]] inline const Cell* plain_term(const Cell& v) {
   TypeId t = v.type();
   if (t == TYPE_WORD) {
     const Cell* w = peek_word_value(v);
@@ -156,6 +158,9 @@ inline const Cell* plain_term(const Cell& v) {
   }
   return kActiveTypes[t] ? nullptr : &v;
 }
+
+// The same, as a call: where inlining it costs the caller registers (set-words).
+[[gnu::noinline]] const Cell* plain_term_outlined(const Cell& v) { return plain_term(v); }
 
 inline bool op_may_follow(const Cursor& c) {
   const Cell* next = at(c);
@@ -270,6 +275,32 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
 
 // The quick operation of the function an op! wraps.
 inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_type(op), op.data1); }
+
+// A value read without a call: a plain term, perhaps joined to a plain number by one quick
+// operator. `next` is the index after it; `op` the operator value that follows it (null: none),
+// of which the value is then only the left operand.
+struct PlainValue {
+  Cell value;
+  uint32_t next;
+  const Cell* op;
+};
+[[gnu::always_inline]] inline bool read_plain_value(const View& w, uint32_t index,
+                                                    PlainValue& out) {
+  const Cell* term = index < w.limit ? plain_term(w.head[index]) : nullptr;
+  if (!term) return false;
+  out.value = *term;
+  out.next = index + 1;
+  out.op = op_at(w, out.next);
+  if (out.op && is_number(out.value) && out.next + 1 < w.limit) {
+    const Cell* right = plain_term(w.head[out.next + 1]);
+    Quick q = right && is_number(*right) ? quick_of_op(*out.op) : Quick::none;
+    if (q != Quick::none && quick_numbers(q, out.value, *right)) {
+      out.next += 2;
+      out.op = op_at(w, out.next);
+    }
+  }
+  return true;
+}
 
 // One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
 // is pushed here, the full evaluation takes the rest.
@@ -1026,34 +1057,73 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 // from here without the native's entry.
 [[gnu::noinline]] uint32_t eval_conditional(const Cell& fn, Cursor& c, const Cell& name, bool sub,
                                             bool is_either) {
+  // The usual shape, `cond [...] [...]` with nothing infix after the branches: the branch blocks
+  // are taken as they stand. A condition read without a call is known before the frame is
+  // pushed: when the branch it picks is empty or one plain term (or `if` picks none), nothing can
+  // raise or run, and the call needs no frame.
+  PlainValue cond;
+  bool known = false, in_place = false;
+  uint32_t n = is_either ? 2 : 1;
+  View w{nullptr, 0};
+  if (!tracing()) {
+    gc::safe_point();  // the condition's expression starts here
+    w = view_of(c);
+    if (read_plain_value(w, c.index, cond) && !cond.op && !cond.value.is(TYPE_UNSET)) {
+      known = true;
+      uint32_t after = cond.next + n;
+      in_place = after <= w.limit && w.head[cond.next].is(TYPE_BLOCK) &&
+                 (n == 1 || w.head[cond.next + 1].is(TYPE_BLOCK)) && !op_at(w, after);
+      if (in_place) {
+        bool yes = is_true(cond.value);
+        const Cell* picked = nullptr;
+        if (!yes && !is_either) {
+          picked = &shared_cells.none;
+        } else {
+          Cursor bc = cursor_of(w.head[cond.next + (yes ? 0 : 1)]);
+          if (bc.index >= bc.end)
+            picked = &shared_cells.unset;
+          else if (bc.index + 1 == bc.end)
+            picked = plain_term(block_head(bc.node)[bc.index]);
+        }
+        if (picked) {
+          Cell result = *picked;
+          c.index = after;
+          place(result, sub);
+          return EXIT_NONE;
+        }
+      }
+    }
+  }
   stack::check_machine_stack();
   Cell* holder = stack::push_value(fn);
   stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
   CallContext cc{&name, &c, false};
-  uint32_t i = 0, count = is_either ? 6 : 4;
-  {
-    // The usual shape, `cond [...] [...]` with nothing infix after the branches: the branch
-    // blocks are taken as they stand.
+  uint32_t i = 2, count = is_either ? 6 : 4;
+  if (known) {
+    // Nothing that moves buffers ran since the view was taken.
+    stack::push_value(cond.value);
+    c.index = cond.next;
+  } else {
     uint32_t st;
     if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), 0);
     if (st) return st;
-    i = 2;
-    View w = view_of(c);
-    uint32_t n = is_either ? 2 : 1, after = c.index + n;
+    w = view_of(c);
+    uint32_t after = c.index + n;
     if (after <= w.limit && w.head[c.index].is(TYPE_BLOCK) &&
         (n == 1 || w.head[c.index + 1].is(TYPE_BLOCK))) {
       const Cell* next = after < w.limit ? w.head + after : nullptr;
       const Cell* op = next && next->is(TYPE_WORD) ? peek_word_value(*next) : nullptr;
-      if (!op || !op->is(TYPE_OP)) {
-        Cell* dst = stack_state.top;
-        if (dst + n >= stack_state.limit) stack::overflow();
-        dst[0] = w.head[c.index];
-        if (n == 2) dst[1] = w.head[c.index + 1];
-        stack_state.top = dst + n;
-        c.index = after;
-        i = count;
-      }
+      in_place = !op || !op->is(TYPE_OP);
     }
+  }
+  if (in_place) {
+    Cell* dst = stack_state.top;
+    if (dst + n >= stack_state.limit) stack::overflow();
+    dst[0] = w.head[c.index];
+    if (n == 2) dst[1] = w.head[c.index + 1];
+    stack_state.top = dst + n;
+    c.index += n;
+    i = count;
   }
   for (; i < count; i += 2) {
     uint32_t st;
@@ -1106,20 +1176,20 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   const Cell* op = nullptr;
   if (!tracing()) {
     View w = view_of(c);
-    const Cell* term = c.index < w.limit ? plain_term(w.head[c.index]) : nullptr;
+    const Cell* term = c.index < w.limit ? plain_term_outlined(w.head[c.index]) : nullptr;
     if (term) {
       Cell value = *term;
       uint32_t next = c.index + 1;
       op = op_at(w, next);
       if (op && is_number(value) && next + 1 < w.limit) {
-        const Cell* right = plain_term(w.head[next + 1]);
+        const Cell* right = plain_term_outlined(w.head[next + 1]);
         Quick q = right && is_number(*right) ? quick_of_op(*op) : Quick::none;
         if (q != Quick::none && quick_numbers(q, value, *right)) {
           next += 2;
           op = op_at(w, next);
         }
       }
-      if (!op && assign_direct(val, value)) {
+      if (!op && !value.is(TYPE_UNSET) && assign_direct(val, value)) {
         c.index = next;
         place(value, sub);
         return EXIT_NONE;

@@ -98,7 +98,7 @@ struct CallValues {
 extern CallValues call_values;
 
 // The cached value cell of a word, or null.
-inline Cell* cached_word_value(const Cell& word) {
+[[gnu::always_inline]] inline Cell* cached_word_value(const Cell& word) {
   const CallValues& c = call_values;
   if (word.data1 == c.context && word.data3 < c.count) return c.values + word.data3;
   const ValuesCache& v = values_cache;
