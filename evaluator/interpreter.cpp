@@ -159,9 +159,6 @@ constexpr std::array<bool, 256> kActiveTypes = [] {
   return kActiveTypes[t] ? nullptr : &v;
 }
 
-// The same, as a call: where inlining it costs the caller registers (set-words).
-[[gnu::noinline]] const Cell* plain_term_outlined(const Cell& v) { return plain_term(v); }
-
 inline bool op_may_follow(const Cursor& c) {
   const Cell* next = at(c);
   return next && next->is(TYPE_WORD);
@@ -1063,6 +1060,8 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   // raise or run, and the call needs no frame.
   PlainValue cond;
   bool known = false, in_place = false;
+  Cell branch;  // known and in place: the branch picked, code to run at `bc`
+  Cursor bc;
   uint32_t n = is_either ? 2 : 1;
   View w{nullptr, 0};
   if (!tracing()) {
@@ -1079,15 +1078,16 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
         if (!yes && !is_either) {
           picked = &shared_cells.none;
         } else {
-          Cursor bc = cursor_of(w.head[cond.next + (yes ? 0 : 1)]);
+          branch = w.head[cond.next + (yes ? 0 : 1)];
+          bc = cursor_of(branch);
           if (bc.index >= bc.end)
             picked = &shared_cells.unset;
           else if (bc.index + 1 == bc.end)
             picked = plain_term(block_head(bc.node)[bc.index]);
         }
+        c.index = after;
         if (picked) {
           Cell result = *picked;
-          c.index = after;
           place(result, sub);
           return EXIT_NONE;
         }
@@ -1097,10 +1097,19 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   stack::check_machine_stack();
   Cell* holder = stack::push_value(fn);
   stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
+  if (known && in_place) {
+    // The branch's values are made in this frame; the block scope keeps the branch alive.
+    BlockScope scope(branch);
+    if (uint32_t st = run_values_inline(bc)) return st;
+    Cell result = *stack::base();
+    drop_frame();
+    stack_state.top = holder;
+    place(result, sub);
+    return EXIT_NONE;
+  }
   CallContext cc{&name, &c, false};
   uint32_t i = 2, count = is_either ? 6 : 4;
   if (known) {
-    // Nothing that moves buffers ran since the view was taken.
     stack::push_value(cond.value);
     c.index = cond.next;
   } else {
@@ -1176,13 +1185,13 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   const Cell* op = nullptr;
   if (!tracing()) {
     View w = view_of(c);
-    const Cell* term = c.index < w.limit ? plain_term_outlined(w.head[c.index]) : nullptr;
+    const Cell* term = c.index < w.limit ? plain_term(w.head[c.index]) : nullptr;
     if (term) {
       Cell value = *term;
       uint32_t next = c.index + 1;
       op = op_at(w, next);
       if (op && is_number(value) && next + 1 < w.limit) {
-        const Cell* right = plain_term_outlined(w.head[next + 1]);
+        const Cell* right = plain_term(w.head[next + 1]);
         Quick q = right && is_number(*right) ? quick_of_op(*op) : Quick::none;
         if (q != Quick::none && quick_numbers(q, value, *right)) {
           next += 2;
