@@ -274,26 +274,21 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
 inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_type(op), op.data1); }
 
 // A value read without a call: a plain term, perhaps joined to a plain number by one quick
-// operator. `next` is the index after it; `op` the operator value that follows it (null: none),
-// of which the value is then only the left operand.
-struct PlainValue {
-  Cell value;
-  uint32_t next;
-  const Cell* op;
-};
-[[gnu::always_inline]] inline bool read_plain_value(const View& w, uint32_t index,
-                                                    PlainValue& out) {
+// operator, read into `value`; `next` becomes the index after it and `op` the operator value that
+// follows it (null: none), of which the value is then only the left operand.
+[[gnu::always_inline]] inline bool read_plain_value(const View& w, uint32_t index, Cell& value,
+                                                    uint32_t& next, const Cell*& op) {
   const Cell* term = index < w.limit ? plain_term(w.head[index]) : nullptr;
   if (!term) return false;
-  out.value = *term;
-  out.next = index + 1;
-  out.op = op_at(w, out.next);
-  if (out.op && is_number(out.value) && out.next + 1 < w.limit) {
-    const Cell* right = plain_term(w.head[out.next + 1]);
-    Quick q = right && is_number(*right) ? quick_of_op(*out.op) : Quick::none;
-    if (q != Quick::none && quick_numbers(q, out.value, *right)) {
-      out.next += 2;
-      out.op = op_at(w, out.next);
+  value = *term;
+  next = index + 1;
+  op = op_at(w, next);
+  if (op && is_number(value) && next + 1 < w.limit) {
+    const Cell* right = plain_term(w.head[next + 1]);
+    Quick q = right && is_number(*right) ? quick_of_op(*op) : Quick::none;
+    if (q != Quick::none && quick_numbers(q, value, *right)) {
+      next += 2;
+      op = op_at(w, next);
     }
   }
   return true;
@@ -1058,7 +1053,9 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   // are taken as they stand. A condition read without a call is known before the frame is
   // pushed: when the branch it picks is empty or one plain term (or `if` picks none), nothing can
   // raise or run, and the call needs no frame.
-  PlainValue cond;
+  Cell cond;
+  uint32_t cond_next;
+  const Cell* cond_op;
   bool known = false, in_place = false;
   Cell branch;  // known and in place: the branch picked, code to run at `bc`
   Cursor bc;
@@ -1067,18 +1064,19 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   if (!tracing()) {
     gc::safe_point();  // the condition's expression starts here
     w = view_of(c);
-    if (read_plain_value(w, c.index, cond) && !cond.op && !cond.value.is(TYPE_UNSET)) {
+    if (read_plain_value(w, c.index, cond, cond_next, cond_op) && !cond_op &&
+        !cond.is(TYPE_UNSET)) {
       known = true;
-      uint32_t after = cond.next + n;
-      in_place = after <= w.limit && w.head[cond.next].is(TYPE_BLOCK) &&
-                 (n == 1 || w.head[cond.next + 1].is(TYPE_BLOCK)) && !op_at(w, after);
+      uint32_t after = cond_next + n;
+      in_place = after <= w.limit && w.head[cond_next].is(TYPE_BLOCK) &&
+                 (n == 1 || w.head[cond_next + 1].is(TYPE_BLOCK)) && !op_at(w, after);
       if (in_place) {
-        bool yes = is_true(cond.value);
+        bool yes = is_true(cond);
         const Cell* picked = nullptr;
         if (!yes && !is_either) {
           picked = &shared_cells.none;
         } else {
-          branch = w.head[cond.next + (yes ? 0 : 1)];
+          branch = w.head[cond_next + (yes ? 0 : 1)];
           bc = cursor_of(branch);
           if (bc.index >= bc.end)
             picked = &shared_cells.unset;
@@ -1110,8 +1108,8 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   CallContext cc{&name, &c, false};
   uint32_t i = 2, count = is_either ? 6 : 4;
   if (known) {
-    stack::push_value(cond.value);
-    c.index = cond.next;
+    stack::push_value(cond);
+    c.index = cond_next;
   } else {
     uint32_t st;
     if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), 0);
@@ -1182,33 +1180,20 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 // operator follows what was read, the frame is pushed with that value as the left operand.
 [[gnu::noinline]] uint32_t eval_set_word(const Cell& val, Cursor& c, bool sub) {
   Cell* left = nullptr;
-  const Cell* op = nullptr;
-  if (!tracing()) {
-    View w = view_of(c);
-    const Cell* term = c.index < w.limit ? plain_term(w.head[c.index]) : nullptr;
-    if (term) {
-      Cell value = *term;
-      uint32_t next = c.index + 1;
-      op = op_at(w, next);
-      if (op && is_number(value) && next + 1 < w.limit) {
-        const Cell* right = plain_term(w.head[next + 1]);
-        Quick q = right && is_number(*right) ? quick_of_op(*op) : Quick::none;
-        if (q != Quick::none && quick_numbers(q, value, *right)) {
-          next += 2;
-          op = op_at(w, next);
-        }
-      }
-      if (!op && !value.is(TYPE_UNSET) && assign_direct(val, value)) {
-        c.index = next;
-        place(value, sub);
-        return EXIT_NONE;
-      }
-      if (op) {
-        stack::push_frame(kInterpNativeFrame, val);
-        stack::push_value(val);
-        left = stack::push_value(value);
-        c.index = next;
-      }
+  Cell value;
+  uint32_t next;
+  const Cell* op;
+  if (!tracing() && read_plain_value(view_of(c), c.index, value, next, op)) {
+    if (!op && !value.is(TYPE_UNSET) && assign_direct(val, value)) {
+      c.index = next;
+      place(value, sub);
+      return EXIT_NONE;
+    }
+    if (op) {
+      stack::push_frame(kInterpNativeFrame, val);
+      stack::push_value(val);
+      left = stack::push_value(value);
+      c.index = next;
     }
   }
   if (!left) {
