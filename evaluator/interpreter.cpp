@@ -1103,6 +1103,8 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
     drop_frame();
     stack_state.top = holder;
     place(result, sub);
+    // The branch may have turned tracing on.
+    if (tracing()) trace::returned(placed(sub), name);
     return EXIT_NONE;
   }
   CallContext cc{&name, &c, false};
