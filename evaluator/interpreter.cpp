@@ -1045,8 +1045,12 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   return kBodyReturned;
 }
 
+// The status of an expression after which no operator stands, seen with nothing run since: the
+// caller's infix check is already done.
+constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
+
 // `if` and `either`: the call's frame and arguments as call_function makes them, the branch run
-// from here without the native's entry.
+// from here without the native's entry. Answers kNoOperatorNext where it saw what stands next.
 [[gnu::noinline]] uint32_t eval_conditional(const Cell& fn, Cursor& c, const Cell& name, bool sub,
                                             bool is_either) {
   // The usual shape, `cond [...] [...]` with nothing infix after the branches: the branch blocks
@@ -1087,7 +1091,7 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
         if (picked) {
           Cell result = *picked;
           place(result, sub);
-          return EXIT_NONE;
+          return kNoOperatorNext;
         }
       }
     }
@@ -1178,8 +1182,9 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 
 // A set-word and the expression that gives its value. A value made of a plain term, perhaps
 // joined to another by a quick operator, is set without the set-word's frame when the word
-// needs no change notification: nothing can raise or run while that frame would stand. When an
-// operator follows what was read, the frame is pushed with that value as the left operand.
+// needs no change notification: nothing can raise or run while that frame would stand (and it
+// answers kNoOperatorNext). When an operator follows what was read, the frame is pushed with that
+// value as the left operand.
 [[gnu::noinline]] uint32_t eval_set_word(const Cell& val, Cursor& c, bool sub) {
   Cell* left = nullptr;
   Cell value;
@@ -1189,7 +1194,7 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
     if (!op && !value.is(TYPE_UNSET) && assign_direct(val, value)) {
       c.index = next;
       place(value, sub);
-      return EXIT_NONE;
+      return kNoOperatorNext;
     }
     if (op) {
       stack::push_frame(kInterpNativeFrame, val);
@@ -1282,7 +1287,10 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
   c.index++;
   switch (val.type()) {
     case TYPE_SET_WORD:
-      if (uint32_t st = eval_set_word(val, c, sub)) return st;
+      if (uint32_t st = eval_set_word(val, c, sub)) {
+        if (st != kNoOperatorNext) return st;
+        goto no_operator;
+      }
       break;
     case TYPE_WORD: {
       const Cell* w = word_value(val);
@@ -1301,8 +1309,13 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
             NativeEntry entry = w->data1 < kNativeSlots ? natives_table.entries[w->data1] : nullptr;
             if (entry == &native_if || entry == &native_either) {
               Cell fn = *w;
-              if (uint32_t st = eval_conditional(fn, c, val, sub, entry == &native_either))
-                return st;
+              if (uint32_t st = eval_conditional(fn, c, val, sub, entry == &native_either)) {
+                if (st != kNoOperatorNext) return st;
+                goto no_operator;
+              }
+              // A branch may have made the next word an operator: looked at here, as the
+              // infix loop's call costs more than the look.
+              if (!op_at(view_of(c), c.index)) goto no_operator;
               break;
             }
           }
@@ -1353,6 +1366,7 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
   }
   if (!no_infix && op_may_follow(c))
     if (uint32_t st = eval_infix(c, sub, start_top)) return st;
+no_operator:
   if (tracing() && !sub) trace::fire_here(TRACE_EXPR, *stack::base());
   return EXIT_NONE;
 }
