@@ -1190,7 +1190,8 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   Cell value;
   uint32_t next;
   const Cell* op;
-  if (!tracing() && read_plain_value(view_of(c), c.index, value, next, op)) {
+  View w{nullptr, 0};
+  if (!tracing() && read_plain_value(w = view_of(c), c.index, value, next, op)) {
     if (!op && !value.is(TYPE_UNSET) && assign_direct(val, value)) {
       c.index = next;
       place(value, sub);
@@ -1201,6 +1202,17 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
       stack::push_value(val);
       left = stack::push_value(value);
       c.index = next;
+      // A number and a quick operator whose right operand needs evaluating (`x: x + f y`): the
+      // operator's call as the infix loop would make it, without the loop's looks before it.
+      Quick q = is_number(value) && next + 1 < w.limit ? quick_of_op(*op) : Quick::none;
+      if (q != Quick::none) {
+        Cell fn = *op;
+        fn.set_type(native::op_source_type(*op));
+        Cell word = w.head[next];  // nothing moved buffers since the view was taken
+        c.index = next + 1;
+        stack_state.top = left;
+        if (uint32_t st = quick_infix_call(fn, q, word, c, true)) return st;
+      }
     }
   }
   if (!left) {
