@@ -1221,8 +1221,8 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     uint32_t st;
     if (!eval_argument(c, false, st)) fire(Err::script_need_value, &val);
     if (st) return st;
-  } else if (uint32_t st = eval_infix(c, true, left)) {
-    return st;
+  } else if (op_may_follow(c)) {
+    if (uint32_t st = eval_infix(c, true, left)) return st;
   }
   if (tracing()) trace::fire_here(TRACE_SET, stack::base()[1], &val);
   Cell result = stack::base()[1];
