@@ -738,8 +738,9 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
     if (uint32_t st = fetch_entry(cache, i, kind, cc, cc.infix)) return st;
   }
   if (is_function) {
+    const Cell* entries = block_head(cache);  // pushes move no buffer
     for (; i < n; i++) {
-      const Cell& e = block_head(cache)[i];
+      const Cell& e = entries[i];
       TypeId t = e.type();
       if (t == TYPE_TYPESET) {
         if (((e.header >> kFetchShift) & 3) != FETCH_RETURN) stack::push_value(shared_cells.none);
@@ -799,16 +800,18 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
         uint32_t slot = flag_slot[number - 1];
         stack::base()[slot] = shared_cells.true_value;
         uint32_t arg = slot + 1;
-        for (uint32_t j = k + 1; j < n && block_head(cache)[j].is(TYPE_TYPESET); j += 2) {
-          uint32_t kind = (block_head(cache)[j].header >> kFetchShift) & 3;
-          if (uint32_t st = fetch_entry(cache, j, kind, cc, false)) return st;
+        for (uint32_t j = k + 1; j < n; j += 2) {
+          uint32_t header = block_head(cache)[j].header;
+          if ((header & kTypeMask) != TYPE_TYPESET) break;
+          if (uint32_t st = fetch_entry(cache, j, (header >> kFetchShift) & 3, cc, false)) return st;
           stack::base()[arg++] = *--stack_state.top;
         }
       } else {
         refs[number - 1] = static_cast<int32_t>(stack::top() - stack::base());
-        for (uint32_t j = k + 1; j < n && block_head(cache)[j].is(TYPE_TYPESET); j += 2) {
-          uint32_t kind = (block_head(cache)[j].header >> kFetchShift) & 3;
-          if (uint32_t st = fetch_entry(cache, j, kind, cc, false)) return st;
+        for (uint32_t j = k + 1; j < n; j += 2) {
+          uint32_t header = block_head(cache)[j].header;
+          if ((header & kTypeMask) != TYPE_TYPESET) break;
+          if (uint32_t st = fetch_entry(cache, j, (header >> kFetchShift) & 3, cc, false)) return st;
         }
       }
     }
