@@ -923,7 +923,7 @@ namespace {
   stack::push_body_frame(kEvalFrame);
   Cursor c = cursor_of(block);
   if (tracing()) trace::fire(TRACE_ENTER, c.node, c.index, shared_cells.none);
-  if (uint32_t st = run_values(c)) return st;
+  if (uint32_t st = run_values_inline(c)) return st;
   if (tracing()) trace::fire(TRACE_EXIT, c.node, c.end, *stack::base());
   if (keep)
     stack::pop_frame_keep_result();
@@ -1437,7 +1437,7 @@ namespace {
     if (!body.is(TYPE_BLOCK))
       stack::set_single_result(shared_cells.unset);
     else
-      st = traced ? run_block(body, true) : run_body_values(body);
+      st = traced ? eval_block(body, true) : run_body_values(body);
   } catch (const Unwind& u) {
     // return or exit from code that cannot pass a status on (object construction) arrives
     // as the exception.
