@@ -1412,6 +1412,44 @@ namespace {
   return EXIT_NONE;
 }
 
+// A function body's run and the exits that end it. Traced, the body gets a frame of its own, as
+// its enter and exit events show it.
+template <bool traced>
+[[gnu::always_inline]] inline uint32_t run_body(const Cell& fn, const Cell& body, uint32_t frame) {
+  std::optional<trace::BodyScope> scope;
+  if constexpr (traced) scope.emplace(fn);
+  uint32_t st = EXIT_NONE;
+  try {
+    if (!body.is(TYPE_BLOCK))
+      stack::set_single_result(shared_cells.unset);
+    else
+      st = traced ? eval_block(body, true) : run_body_values(body);
+  } catch (const Unwind& u) {
+    // return or exit from code that cannot pass a status on (object construction) arrives
+    // as the exception.
+    if ((u.code != EXIT_RETURN && u.code != EXIT_EXIT) || !stack::exit_stops_at(frame)) {
+      // The epilog comes however the body ends.
+      if constexpr (traced) scope->epilog_exit(fn);
+      throw;
+    }
+    st = u.code;
+  }
+  if (st) {
+    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) {
+      if constexpr (traced) scope->epilog_exit(fn);
+      return st;
+    }
+    stack::take_exit_value();
+  }
+  if constexpr (traced) scope->epilog(fn, *stack::base());
+  return EXIT_NONE;
+}
+
+// Out of line: the calls that run untraced stay small.
+[[gnu::noinline]] uint32_t run_traced_body(const Cell& fn, const Cell& body, uint32_t frame) {
+  return run_body<true>(fn, body, frame);
+}
+
 [[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn, NodeId) {
   NodeId ctx = fn.data1;
   uint32_t frame = stack::depth() - 1;
@@ -1429,34 +1467,8 @@ namespace {
   call_values = CallValues{ctx, static_cast<uint32_t>(stack::top() - stack::base()), stack::base()};
   stack::top_frame()->flags |= kFrameBodyFlag;
   Cell body = block_head(fn.data3)[MORE_BODY];
-  // Traced, the body gets a frame of its own, as its enter and exit events show it.
-  std::optional<trace::BodyScope> traced;
-  if (__builtin_expect(trace_state.enabled, 0)) traced.emplace(fn);
-  uint32_t st = EXIT_NONE;
-  try {
-    if (!body.is(TYPE_BLOCK))
-      stack::set_single_result(shared_cells.unset);
-    else
-      st = traced ? eval_block(body, true) : run_body_values(body);
-  } catch (const Unwind& u) {
-    // return or exit from code that cannot pass a status on (object construction) arrives
-    // as the exception.
-    if ((u.code != EXIT_RETURN && u.code != EXIT_EXIT) || !stack::exit_stops_at(frame)) {
-      // The epilog comes however the body ends.
-      if (traced) traced->epilog_exit(fn);
-      throw;
-    }
-    st = u.code;
-  }
-  if (st) {
-    if ((st != EXIT_RETURN && st != EXIT_EXIT) || !stack::exit_stops_at(frame)) {
-      if (traced) traced->epilog_exit(fn);
-      return st;
-    }
-    stack::take_exit_value();
-  }
-  if (traced) traced->epilog(fn, *stack::base());
-  return EXIT_NONE;
+  if (__builtin_expect(trace_state.enabled, 0)) return run_traced_body(fn, body, frame);
+  return run_body<false>(fn, body, frame);
 }
 }  // namespace
 
