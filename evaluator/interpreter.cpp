@@ -1052,68 +1052,14 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 // caller's infix check is already done.
 constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
 
-// `if` and `either`: the call's frame and arguments as call_function makes them, the branch run
-// from here without the native's entry. Answers kNoOperatorNext where it saw what stands next.
-[[gnu::noinline]] uint32_t eval_conditional(const Cell& fn, Cursor& c, const Cell& name, bool sub,
-                                            bool is_either) {
-  // The usual shape, `cond [...] [...]` with nothing infix after the branches: the branch blocks
-  // are taken as they stand. A condition read without a call is known before the frame is
-  // pushed: when the branch it picks is empty or one plain term (or `if` picks none), nothing can
-  // raise or run, and the call needs no frame.
-  Cell cond;
-  uint32_t cond_next;
-  const Cell* cond_op;
-  bool known = false, in_place = false;
-  Cell branch;  // known and in place: the branch picked, code to run at `bc`
-  Cursor bc;
+// The rest of an if/either call once its frame stands: the arguments taken from the cursor (the
+// condition given when `known`), checked, and the branch run.
+[[gnu::noinline]] uint32_t conditional_call(const Cell& fn, Cursor& c, const Cell& name, bool sub,
+                                            bool is_either, Cell* holder, bool known,
+                                            const Cell& cond, uint32_t cond_next) {
   uint32_t n = is_either ? 2 : 1;
+  bool in_place = false;
   View w{nullptr, 0};
-  if (!tracing()) {
-    gc::safe_point();  // the condition's expression starts here
-    w = view_of(c);
-    if (read_plain_value(w, c.index, cond, cond_next, cond_op) && !cond_op &&
-        !cond.is(TYPE_UNSET)) {
-      known = true;
-      uint32_t after = cond_next + n;
-      in_place = after <= w.limit && w.head[cond_next].is(TYPE_BLOCK) &&
-                 (n == 1 || w.head[cond_next + 1].is(TYPE_BLOCK)) && !op_at(w, after);
-      if (in_place) {
-        bool yes = is_true(cond);
-        const Cell* picked = nullptr;
-        if (!yes && !is_either) {
-          picked = &shared_cells.none;
-        } else {
-          branch = w.head[cond_next + (yes ? 0 : 1)];
-          bc = cursor_of(branch);
-          if (bc.index >= bc.end)
-            picked = &shared_cells.unset;
-          else if (bc.index + 1 == bc.end)
-            picked = plain_term(block_head(bc.node)[bc.index]);
-        }
-        c.index = after;
-        if (picked) {
-          Cell result = *picked;
-          place(result, sub);
-          return kNoOperatorNext;
-        }
-      }
-    }
-  }
-  stack::check_machine_stack();
-  Cell* holder = stack::push_value(fn);
-  stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
-  if (known && in_place) {
-    // The branch's values are made in this frame; the block scope keeps the branch alive.
-    BlockScope scope(branch);
-    if (uint32_t st = run_values_inline(bc)) return st;
-    Cell result = *stack::base();
-    drop_frame();
-    stack_state.top = holder;
-    place(result, sub);
-    // The branch may have turned tracing on.
-    if (tracing()) trace::returned(placed(sub), name);
-    return EXIT_NONE;
-  }
   CallContext cc{&name, &c, false};
   uint32_t i = 2, count = is_either ? 6 : 4;
   if (known) {
@@ -1123,6 +1069,8 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     uint32_t st;
     if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), 0);
     if (st) return st;
+  }
+  {
     w = view_of(c);
     uint32_t after = c.index + n;
     if (after <= w.limit && w.head[c.index].is(TYPE_BLOCK) &&
@@ -1181,6 +1129,71 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   place(result, sub);
   if (tracing()) trace::returned(placed(sub), name);
   return EXIT_NONE;
+}
+
+// `if` and `either`: the call's frame and arguments as call_function makes them, the branch run
+// from here without the native's entry. Answers kNoOperatorNext where it saw what stands next.
+[[gnu::noinline]] uint32_t eval_conditional(const Cell& fn, Cursor& c, const Cell& name, bool sub,
+                                            bool is_either) {
+  // The usual shape, `cond [...] [...]` with nothing infix after the branches: the branch blocks
+  // are taken as they stand. A condition read without a call is known before the frame is
+  // pushed: when the branch it picks is empty or one plain term (or `if` picks none), nothing can
+  // raise or run, and the call needs no frame.
+  Cell cond;
+  uint32_t cond_next = 0;
+  const Cell* cond_op;
+  bool known = false, in_place = false;
+  Cell branch;  // known and in place: the branch picked, code to run at `bc`
+  Cursor bc;
+  uint32_t n = is_either ? 2 : 1;
+  View w{nullptr, 0};
+  if (!tracing()) {
+    gc::safe_point();  // the condition's expression starts here
+    w = view_of(c);
+    if (read_plain_value(w, c.index, cond, cond_next, cond_op) && !cond_op &&
+        !cond.is(TYPE_UNSET)) {
+      known = true;
+      uint32_t after = cond_next + n;
+      in_place = after <= w.limit && w.head[cond_next].is(TYPE_BLOCK) &&
+                 (n == 1 || w.head[cond_next + 1].is(TYPE_BLOCK)) && !op_at(w, after);
+      if (in_place) {
+        bool yes = is_true(cond);
+        const Cell* picked = nullptr;
+        if (!yes && !is_either) {
+          picked = &shared_cells.none;
+        } else {
+          branch = w.head[cond_next + (yes ? 0 : 1)];
+          bc = cursor_of(branch);
+          if (bc.index >= bc.end)
+            picked = &shared_cells.unset;
+          else if (bc.index + 1 == bc.end)
+            picked = plain_term(block_head(bc.node)[bc.index]);
+        }
+        c.index = after;
+        if (picked) {
+          Cell result = *picked;
+          place(result, sub);
+          return kNoOperatorNext;
+        }
+      }
+    }
+  }
+  stack::check_machine_stack();
+  Cell* holder = stack::push_value(fn);
+  stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
+  if (known && in_place) {
+    // The branch's values are made in this frame; the block scope keeps the branch alive.
+    BlockScope scope(branch);
+    if (uint32_t st = run_values_inline(bc)) return st;
+    Cell result = *stack::base();
+    drop_frame();
+    stack_state.top = holder;
+    place(result, sub);
+    // The branch may have turned tracing on.
+    if (tracing()) trace::returned(placed(sub), name);
+    return EXIT_NONE;
+  }
+  return conditional_call(fn, c, name, sub, is_either, holder, known, cond, cond_next);
 }
 
 // A set-word and the expression that gives its value. A value made of a plain term, perhaps
