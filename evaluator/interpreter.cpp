@@ -1052,6 +1052,16 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 // caller's infix check is already done.
 constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
 
+// Ends an if/either call: its result (slot 0) goes where the caller wants it, the frame and the
+// holder cell below it go.
+[[gnu::always_inline]] inline void end_conditional(Cell* holder, bool sub, const Cell& name) {
+  Cell result = *stack::base();
+  drop_frame();
+  stack_state.top = holder;
+  place(result, sub);
+  if (tracing()) trace::returned(placed(sub), name);
+}
+
 // The rest of an if/either call once its frame stands: the arguments taken from the cursor (the
 // condition given when `known`), checked, and the branch run.
 [[gnu::noinline]] uint32_t conditional_call(const Cell& fn, Cursor& c, const Cell& name, bool sub,
@@ -1123,11 +1133,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     }
     stack::keep_one_result();
   }
-  Cell result = *stack::base();
-  drop_frame();
-  stack_state.top = holder;
-  place(result, sub);
-  if (tracing()) trace::returned(placed(sub), name);
+  end_conditional(holder, sub, name);
   return EXIT_NONE;
 }
 
@@ -1185,12 +1191,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     // The branch's values are made in this frame; the block scope keeps the branch alive.
     BlockScope scope(branch);
     if (uint32_t st = run_values_inline(bc)) return st;
-    Cell result = *stack::base();
-    drop_frame();
-    stack_state.top = holder;
-    place(result, sub);
-    // The branch may have turned tracing on.
-    if (tracing()) trace::returned(placed(sub), name);
+    end_conditional(holder, sub, name);  // the branch may have turned tracing on
     return EXIT_NONE;
   }
   return conditional_call(fn, c, name, sub, is_either, holder, known, cond, cond_next);
