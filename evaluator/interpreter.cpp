@@ -1068,8 +1068,6 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
                                             bool is_either, Cell* holder, bool known,
                                             const Cell& cond, uint32_t cond_next) {
   uint32_t n = is_either ? 2 : 1;
-  bool in_place = false;
-  View w{nullptr, 0};
   CallContext cc{&name, &c, false};
   uint32_t i = 2, count = is_either ? 6 : 4;
   if (known) {
@@ -1080,16 +1078,10 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), 0);
     if (st) return st;
   }
-  {
-    w = view_of(c);
-    uint32_t after = c.index + n;
-    if (after <= w.limit && w.head[c.index].is(TYPE_BLOCK) &&
-        (n == 1 || w.head[c.index + 1].is(TYPE_BLOCK))) {
-      const Cell* next = after < w.limit ? w.head + after : nullptr;
-      const Cell* op = next && next->is(TYPE_WORD) ? peek_word_value(*next) : nullptr;
-      in_place = !op || !op->is(TYPE_OP);
-    }
-  }
+  View w = view_of(c);
+  uint32_t after = c.index + n;
+  bool in_place = after <= w.limit && w.head[c.index].is(TYPE_BLOCK) &&
+                  (n == 1 || w.head[c.index + 1].is(TYPE_BLOCK)) && !op_at(w, after);
   if (in_place) {
     Cell* dst = stack_state.top;
     if (dst + n >= stack_state.limit) stack::overflow();
