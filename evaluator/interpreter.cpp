@@ -316,7 +316,7 @@ inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_ty
   View w = view_of(c);
   if (c.index >= w.limit) return false;
   const Cell* v = w.head + c.index;
-  if (__builtin_expect(!tracing(), 1)) {
+  if (!tracing()) [[likely]] {
     const Cell* term = nullptr;
     TypeId t = v->type();
     if (t == TYPE_WORD) {
@@ -1473,7 +1473,8 @@ template <bool traced>
   call_values = CallValues{ctx, static_cast<uint32_t>(stack::top() - stack::base()), stack::base()};
   stack::top_frame()->flags |= kFrameBodyFlag;
   Cell body = block_head(fn.data3)[MORE_BODY];
-  if (__builtin_expect(trace_state.enabled, 0)) return run_traced_body(fn, body, frame);
+  if (trace_state.enabled) [[unlikely]]
+    return run_traced_body(fn, body, frame);
   return run_body<false>(fn, body, frame);
 }
 }  // namespace

@@ -1,5 +1,6 @@
 // The natives over the lexer and the url coders: transcode (with the language-level lexer
 // callback of /trace), dehex, enhex and to-local-file.
+#include <bit>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -58,7 +59,7 @@ class Callback final : public lexer::Observer {
 
   bool on_event(lexer::State& st, lexer::EventInfo& ev) override {
     Cell args[5];
-    args[0] = word_named(kEventNames[__builtin_ctz(ev.event)]);
+    args[0] = word_named(kEventNames[std::countr_zero(static_cast<uint32_t>(ev.event))]);
     args[1] = src_;
     args[1].data1 = src_.data1 + position(st, ev.cursor);
     if (ev.type != TYPE_NONE_ID) {

@@ -285,6 +285,7 @@ int32_t form_trace(int32_t level, const Cell& stack_field, TextOut& out, int32_t
 std::vector<Cell> collect_calls();
 
 // ---- Machine stack -------------------------------------------------------------------------------
+// The frame address, not a local's: a sanitizer may keep locals on a fake stack in the heap.
 inline bool machine_stack_low() {
   return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_state.machine_limit;
 }

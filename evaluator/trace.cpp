@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <exception>
 #include <string_view>
 #include <vector>
@@ -51,7 +52,7 @@ void intern_symbols() {
 }
 
 uint32_t event_symbol(uint32_t event) {
-  return engine.event_symbols[static_cast<size_t>(__builtin_ctz(event))];
+  return engine.event_symbols[static_cast<size_t>(std::countr_zero(event))];
 }
 
 Cell pair(uint32_t x, uint32_t y) {

@@ -86,21 +86,25 @@ void stop();
 class BodyScope {
  public:
   explicit BodyScope(const Cell& fn) {
-    if (__builtin_expect(trace_state.enabled, 0)) begin(fn);
+    if (trace_state.enabled) [[unlikely]]
+      begin(fn);
   }
   ~BodyScope() {
-    if (__builtin_expect(switched_, 0)) trace_state.active = saved_;
+    if (switched_) [[unlikely]]
+      trace_state.active = saved_;
   }
   BodyScope(const BodyScope&) = delete;
   BodyScope& operator=(const BodyScope&) = delete;
   // The body ended with `result` in its frame's slot 0.
   void epilog(const Cell& fn, const Cell& result) {
-    if (__builtin_expect(switched_, 0) && trace_state.active) end(fn, result);
+    if (switched_ && trace_state.active) [[unlikely]]
+      end(fn, result);
   }
   // The body was left by an exit or error that goes on past the function (its frame is gone):
   // the epilog with no value, the exit set aside while the tracer runs.
   void epilog_exit(const Cell& fn) {
-    if (__builtin_expect(switched_, 0) && trace_state.active) end_exit(fn);
+    if (switched_ && trace_state.active) [[unlikely]]
+      end_exit(fn);
   }
 
  private:
@@ -118,6 +122,6 @@ class BodyScope {
 }  // namespace trace
 
 // The test every event site makes.
-inline bool tracing() { return __builtin_expect(trace_state.active, 0); }
+inline bool tracing() { return trace_state.active; }
 
 }  // namespace zem

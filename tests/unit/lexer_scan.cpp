@@ -2,6 +2,7 @@
 // their positions, events and nested scans.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <functional>
 #include <string>
 #include <vector>
@@ -187,7 +188,7 @@ struct Recorder : Observer {
   uint32_t mask() const override { return wanted; }
   bool on_event(State& st, EventInfo& ev) override {
     const char* names[] = {"prescan", "scan", "load", "open", "close", "error"};
-    int bit = __builtin_ctz(ev.event);
+    int bit = std::countr_zero(static_cast<uint32_t>(ev.event));
     seen.push_back(std::string(names[bit]) + " " + std::to_string(ev.type) + " " +
                    text.substr(ev.start, ev.end - ev.start) + " @" + std::to_string(ev.line));
     return hook ? hook(st, ev) : true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "services/random.h"
@@ -140,7 +141,7 @@ TEST_F(Logic, MakeAndTo) {
       {"make 7", ActionIndex::make, int_cell(7), true},
       {"make 0.0", ActionIndex::make, float_cell(0.0), false},
       {"make -0.0", ActionIndex::make, float_cell(-0.0), false},
-      {"make NaN", ActionIndex::make, float_cell(__builtin_nan("")), true},
+      {"make NaN", ActionIndex::make, float_cell(std::numeric_limits<double>::quiet_NaN()), true},
       {"make 0%", ActionIndex::make, pct, false},
       {"make none", ActionIndex::make, make_none(), false},
       {"make string", ActionIndex::make, str, true},
