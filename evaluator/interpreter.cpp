@@ -24,6 +24,10 @@ InterpState interp_state;
 namespace interp {
 
 ValuesCache values_cache;
+namespace {
+// Registered before anything runs, so every move empties the cache, whoever started the runtime.
+[[maybe_unused]] const bool values_cache_watched = (watch_moves(&values_cache.length), true);
+}  // namespace
 CallValues call_values;
 
 namespace {

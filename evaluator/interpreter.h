@@ -81,8 +81,7 @@ inline bool any_function(TypeId t) {
 // of that context again costs no walk through the node table while no buffer has moved.
 struct ValuesCache {
   NodeId context = 0;
-  uint32_t moves = 0;
-  uint32_t length = 0;
+  uint32_t length = 0;  // zeroed by the memory manager when buffers move (the cache is empty)
   bool object = false;  // an object's fields: set through change notification
   Cell* values = nullptr;
 };
@@ -102,7 +101,7 @@ extern CallValues call_values;
   const CallValues& c = call_values;
   if (word.data1 == c.context && word.data3 < c.count) return c.values + word.data3;
   const ValuesCache& v = values_cache;
-  if (word.data1 == v.context && v.moves == memory_state.moves && word.data3 < v.length)
+  if (word.data1 == v.context && word.data3 < v.length)
     return v.values + word.data3;
   return nullptr;
 }
@@ -116,7 +115,7 @@ inline Cell* series_word_value(const Cell& word) {
   SeriesBuffer* b = series_buffer(ctx.data2);
   uint32_t length = b->used() / sizeof(Cell);
   if (word.data3 >= length) return nullptr;
-  values_cache = ValuesCache{word.data1, memory_state.moves, length,
+  values_cache = ValuesCache{word.data1, length,
                              (ctx.header & kContextKindMask) == (2u << kContextKindShift),
                              b->cells_head()};
   return b->cells_head() + word.data3;

@@ -26,6 +26,12 @@ MemoryState memory_state;
 namespace {
 
 MemoryState& M = memory_state;
+// Outside MemoryState: the registration outlives a release and a new init.
+uint32_t* move_watch = nullptr;
+
+inline void note_move() {
+  if (move_watch) *move_watch = 0;
+}
 
 constexpr size_t kPageSize = 4096;
 constexpr uint64_t kMinCollectThreshold = 4u << 20;
@@ -205,7 +211,7 @@ SeriesBuffer* replace_buffer(NodeId node, int64_t new_capacity, SeriesBuffer** o
   b->node = node;
   b->tail = used;
   M.nodes[node] = b;
-  ++M.moves;
+  note_move();
   old->node = 0;
   old->flags &= ~kSeriesLive;
   if (old->is_heap()) {
@@ -241,6 +247,11 @@ bool node_live(NodeId node) {
   return slot != nullptr && !is_free_link(slot);
 }
 
+void watch_moves(uint32_t* word) {
+  move_watch = word;
+  note_move();
+}
+
 namespace alloc {
 
 void init() {
@@ -264,6 +275,7 @@ void release_all() {
   for (SeriesBuffer* b : M.heap_retired) cheap::free(b);
   munmap(M.nodes, size_t{kMaxNodes} * sizeof(SeriesBuffer*));
   M = MemoryState{};
+  note_move();
 }
 
 NodeId take_node() {
@@ -284,7 +296,7 @@ NodeId take_node() {
 }
 
 void free_node(NodeId node) {
-  ++M.moves;
+  note_move();
   NodeFrame& f = M.node_frames[node / kNodeFrameCapacity];
   M.nodes[node] = free_link(f.free_head);
   f.free_head = node;
@@ -525,7 +537,7 @@ void release_node_frames() {
 }  // namespace
 
 void reclaim(bool move_all) {
-  ++M.moves;
+  note_move();
   M.live_bytes = 0;
   if (move_all) {
     evacuate_frames();

@@ -121,9 +121,6 @@ struct MemoryState {
   uint64_t bytes_since_collect = 0;  // bytes carved since the last collection
   uint64_t collect_threshold = 0;    // carving this many bytes asks for a collection
   uint64_t live_bytes = 0;           // frame and big-series bytes kept by the last collection
-  // Bumped whenever a buffer may have moved or a node was freed: an address taken from the node
-  // table stays good while this is unchanged.
-  uint32_t moves = 0;
   bool initialised = false;
 };
 extern MemoryState memory_state;
@@ -131,6 +128,10 @@ extern MemoryState memory_state;
 // ---- Node access -------------------------------------------------------------------------------
 
 inline SeriesBuffer* series_buffer(NodeId node) { return memory_state.nodes[node]; }
+// A cache of addresses taken from the node table registers one of its words here. The word is
+// zeroed whenever a buffer may have moved or a node was freed, and when memory is released, so
+// the cache stays good while the word is not zero: its users test no counter on each read.
+void watch_moves(uint32_t* word);
 // True when the node is handed out (its slot holds a buffer, not a free-list link).
 bool node_live(NodeId node);
 

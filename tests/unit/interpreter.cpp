@@ -531,6 +531,21 @@ TEST_F(InterpTest, GarbageAcrossEvaluation) {
   EXPECT_EQ(run(blk({path({"keep", 3})})).int_value(), 3);
 }
 
+TEST_F(InterpTest, WordsFollowTheirContextWhenItsValuesMove) {
+  // Reading and setting x leaves the interpreter holding where the global values are; new words
+  // then grow the context until its values move. Both ways in must see the new place.
+  Cell read = blk({"x"}), set = blk({"x:", 2});
+  run(blk({"x:", 1}));
+  EXPECT_EQ(run(read).int_value(), 1);
+  const Cell* before = global_value("x");
+  for (int i = 0; global_value("x") == before; i++)
+    global_word(("grow-" + std::to_string(i)).c_str());
+  run(set);
+  EXPECT_EQ(global_value("x")->int_value(), 2);
+  *global_value("x") = int_cell(3);
+  EXPECT_EQ(run(read).int_value(), 3);
+}
+
 // ---- Objects made from a block, and their change handlers ----------------------------------------
 
 // The arguments handlers passed to `record`, in order.
