@@ -1041,6 +1041,19 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 // any value), so that ending a function with it costs little.
 [[gnu::noinline]] uint32_t eval_return(Cursor& c, const Cell* arg, const Cell& name,
                                        bool in_body) {
+  if (in_body) {
+    // A value that needs no call, with no operator after it: nothing can raise or run while the
+    // frame would stand, so the body ends here without it.
+    gc::safe_point();
+    View w = view_of(c);
+    arg = w.head + c.index;  // a collection keeps the cell but may move its block
+    const Cell* term = plain_term(*arg);
+    if (term && !op_at(w, c.index + 1)) {
+      stack::push_value(*term);
+      c.index++;
+      return kBodyReturned;
+    }
+  }
   stack::check_machine_stack();
   stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
   if (uint32_t st = eval_pushed(c, arg, false)) return st;
