@@ -1037,23 +1037,24 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   }
 }
 
+// `return` standing in a function's body with a value that needs no call and no operator after
+// it: nothing can raise or run while its frame would stand, so the body ends here without one.
+// Answers false, having run only the expression's safe point, when the value needs more.
+[[gnu::noinline]] bool return_plain(Cursor& c) {
+  gc::safe_point();
+  View w = view_of(c);
+  if (c.index >= w.limit) return false;
+  const Cell* term = plain_term(w.head[c.index]);
+  if (!term || op_at(w, c.index + 1)) return false;
+  stack::push_value(*term);
+  c.index++;
+  return true;
+}
+
 // `return` with its value at `arg`: the call without the argument walk (the one argument takes
 // any value), so that ending a function with it costs little.
 [[gnu::noinline]] uint32_t eval_return(Cursor& c, const Cell* arg, const Cell& name,
                                        bool in_body) {
-  if (in_body) {
-    // A value that needs no call, with no operator after it: nothing can raise or run while the
-    // frame would stand, so the body ends here without it.
-    gc::safe_point();
-    View w = view_of(c);
-    arg = w.head + c.index;  // a collection keeps the cell but may move its block
-    const Cell* term = plain_term(*arg);
-    if (term && !op_at(w, c.index + 1)) {
-      stack::push_value(*term);
-      c.index++;
-      return kBodyReturned;
-    }
-  }
   stack::check_machine_stack();
   stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
   if (uint32_t st = eval_pushed(c, arg, false)) return st;
@@ -1341,6 +1342,7 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
         case TYPE_ROUTINE: {
           if (w->is(TYPE_NATIVE) && !tracing()) {
             if (w->data1 + 1 == NATIVE_return) {
+              if (in_body && sub && return_plain(c)) return kBodyReturned;
               const Cell* arg = at(c);
               if (arg) return eval_return(c, arg, val, in_body && sub);
             }
