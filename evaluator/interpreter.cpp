@@ -1039,11 +1039,11 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 
 // `return` standing in a function's body with a value that needs no call and no operator after
 // it: nothing can raise or run while its frame would stand, so the body ends here without one.
-// Answers false, having run only the expression's safe point, when the value needs more.
+// Answers false, having run only the expression's safe point, when the value needs more. The
+// cursor stands on the value.
 [[gnu::noinline]] bool return_plain(Cursor& c) {
   gc::safe_point();
-  View w = view_of(c);
-  if (c.index >= w.limit) return false;
+  View w = view_of(c);  // a collection keeps the block's cells but may move them
   const Cell* term = plain_term(w.head[c.index]);
   if (!term || op_at(w, c.index + 1)) return false;
   stack::push_value(*term);
@@ -1341,10 +1341,10 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
         case TYPE_FUNCTION:
         case TYPE_ROUTINE: {
           if (w->is(TYPE_NATIVE) && !tracing()) {
-            if (w->data1 + 1 == NATIVE_return) {
+            if (w->data1 + 1 == NATIVE_return && at(c)) {
+              // `w` is not read again: the frameless try runs a safe point.
               if (in_body && sub && return_plain(c)) return kBodyReturned;
-              const Cell* arg = at(c);
-              if (arg) return eval_return(c, arg, val, in_body && sub);
+              return eval_return(c, at(c), val, in_body && sub);
             }
             NativeEntry entry = w->data1 < kNativeSlots ? natives_table.entries[w->data1] : nullptr;
             if (entry == &native_if || entry == &native_either) {
