@@ -274,6 +274,14 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
   return v && v->is(TYPE_OP) ? v : nullptr;
 }
 
+// True when the `n` branches of an if/either stand as blocks from `index` and no operator follows
+// them: they can be taken as they stand.
+[[gnu::always_inline]] inline bool branches_in_place(const View& w, uint32_t index, uint32_t n) {
+  uint32_t after = index + n;
+  return after <= w.limit && w.head[index].is(TYPE_BLOCK) &&
+         (n == 1 || w.head[index + 1].is(TYPE_BLOCK)) && !op_at(w, after);
+}
+
 // The quick operation of the function an op! wraps.
 inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_type(op), op.data1); }
 
@@ -1097,10 +1105,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     if (st) return st;
   }
   View w = view_of(c);
-  uint32_t after = c.index + n;
-  bool in_place = after <= w.limit && w.head[c.index].is(TYPE_BLOCK) &&
-                  (n == 1 || w.head[c.index + 1].is(TYPE_BLOCK)) && !op_at(w, after);
-  if (in_place) {
+  if (branches_in_place(w, c.index, n)) {
     Cell* dst = stack_state.top;
     if (dst + n >= stack_state.limit) stack::overflow();
     dst[0] = w.head[c.index];
@@ -1169,9 +1174,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     if (read_plain_value(w, c.index, cond, cond_next, cond_op) && !cond_op &&
         !cond.is(TYPE_UNSET)) {
       known = true;
-      uint32_t after = cond_next + n;
-      in_place = after <= w.limit && w.head[cond_next].is(TYPE_BLOCK) &&
-                 (n == 1 || w.head[cond_next + 1].is(TYPE_BLOCK)) && !op_at(w, after);
+      in_place = branches_in_place(w, cond_next, n);
       if (in_place) {
         bool yes = is_true(cond);
         const Cell* picked = nullptr;
@@ -1185,7 +1188,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
           else if (bc.index + 1 == bc.end)
             picked = plain_term(block_head(bc.node)[bc.index]);
         }
-        c.index = after;
+        c.index = cond_next + n;
         if (picked) {
           Cell result = *picked;
           place(result, sub);
