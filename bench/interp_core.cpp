@@ -128,7 +128,7 @@ void define_native(uint32_t number, const char* name, std::initializer_list<V> s
 void define_op(const char* name, TypeId type, uint32_t index) {
   Cell s = blk({"value1", "value2"});
   Cell op = native::make_value(type, index, s.node(), 0);
-  op.header = TYPE_OP | (static_cast<uint32_t>(type) << native::kOpSourceShift);
+  op.header = TYPE_OP | (static_cast<uint32_t>(type) << kOpSourceShift);
   *context::word_value_cell(word(name)) = op;
 }
 

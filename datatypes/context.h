@@ -27,14 +27,6 @@ enum ContextKind : uint32_t {
   CONTEXT_OBJECT = 2,
 };
 
-constexpr uint32_t kContextKindShift = 11;
-constexpr uint32_t kContextKindMask = 3u << kContextKindShift;
-constexpr uint32_t kContextOnStack = gc::kContextOnStack;  // 0x400000
-constexpr uint32_t kContextSelf = 0x1000000;
-constexpr uint32_t kContextOwned = 0x10000;  // the object owns its series
-// Header flag of a word in an object's word table: the field was assigned.
-constexpr uint32_t kWordSetMark = 0x2000;
-
 constexpr uint32_t kGlobalContextSize = 4000;
 
 struct ContextState {

@@ -48,10 +48,7 @@ void set_entry(uint32_t number, NativeEntry entry);
 // Adds a routine; answers its index.
 uint32_t add_routine(const char* name, RoutineEntry entry);
 
-constexpr uint32_t kOpSourceShift = 16;
-inline TypeId op_source_type(const Cell& op) {
-  return static_cast<TypeId>((op.header >> kOpSourceShift) & 0xFF);
-}
+inline TypeId op_source_type(const Cell& op) { return op.op_source(); }
 
 // Spec check of op!: exactly two arguments, the first a plain word.
 bool op_spec_ok(NodeId spec);

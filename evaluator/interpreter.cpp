@@ -134,7 +134,7 @@ Cell make_integer(int32_t n) {
   if (const Cell* v = cached_word_value(word)) return v;
   if (word.data3 == kNoIndex || !word.data1) return nullptr;
   const Cell& ctx = *block_head(word.data1);
-  if (!(ctx.header & kValuesOnStack)) return series_word_value(word);
+  if (!(ctx.header & kContextOnStack)) return series_word_value(word);
   return ctx.data2 ? stack::values_of_ref(ctx.data2) + word.data3 : nullptr;
 }
 
@@ -393,7 +393,7 @@ inline bool assign_direct(const Cell& word, const Cell& value) {
   }
   if (word.data3 == kNoIndex || !word.data1) return false;
   const Cell& ctx = *block_head(word.data1);
-  if (ctx.header & kValuesOnStack) {
+  if (ctx.header & kContextOnStack) {
     if (!ctx.data2) return false;
     stack::values_of_ref(ctx.data2)[word.data3] = value;
     return true;

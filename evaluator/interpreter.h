@@ -38,14 +38,7 @@ struct ContextAccess {
 };
 extern ContextAccess context_access;
 
-constexpr uint32_t kValuesOnStack = kContextOnStack;
-
-// Header flags of function values.
-constexpr uint32_t kFunctionTrace = 0x400;
-constexpr uint32_t kFunctionNoTrace = 0x200;
-constexpr uint32_t kRoutineCellConvention = 0x8000;
-// Fetch kinds of argument entries, in header bits 20-21 of the argument cache's typesets.
-constexpr uint32_t kFetchShift = 20;
+// Fetch kinds of argument entries (Cell::fetch_kind of the argument cache's typesets).
 enum FetchKind : uint32_t { FETCH_EVAL = 0, FETCH_GET = 1, FETCH_LIT = 2, FETCH_RETURN = 3 };
 
 // FunctionMore cells.
@@ -111,7 +104,7 @@ extern CallValues call_values;
 inline Cell* series_word_value(const Cell& word) {
   if (word.data3 == 0xFFFFFFFFu || !word.data1) return nullptr;
   const Cell& ctx = *block_head(word.data1);
-  if (ctx.header & kValuesOnStack) return nullptr;
+  if (ctx.header & kContextOnStack) return nullptr;
   SeriesBuffer* b = series_buffer(ctx.data2);
   uint32_t length = b->used() / sizeof(Cell);
   if (word.data3 >= length) return nullptr;
@@ -126,7 +119,7 @@ inline Cell* series_word_value(const Cell& word) {
   if (Cell* v = cached_word_value(word)) return v;
   if (word.data3 != 0xFFFFFFFFu && word.data1) {
     const Cell& ctx = *block_head(word.data1);
-    if (!(ctx.header & kValuesOnStack)) {
+    if (!(ctx.header & kContextOnStack)) {
       if (Cell* v = series_word_value(word)) return v;
       return block_head(ctx.data2) + word.data3;
     }

@@ -15,8 +15,6 @@
 namespace zem::lexer {
 namespace {
 
-// Marker cells of open containers carry this header bit beside their triple! type.
-constexpr uint32_t kMarkerFlag = 1u << 29;
 constexpr uint32_t kInitialCells = 1000;
 constexpr size_t kNearBytes = 30;
 constexpr size_t kScratchBytes = 100000;

@@ -614,7 +614,7 @@ void mark_frame(const CallFrame& f) {
   }
   if (f.function_context) {
     gc::mark_context(f.function_context);
-    if (f.saved_values && !(context_cell(f.function_context).header & gc::kContextOnStack))
+    if (f.saved_values && !(context_cell(f.function_context).header & kContextOnStack))
       gc::mark_block(f.saved_values);
   }
 }

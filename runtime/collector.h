@@ -140,7 +140,4 @@ void mark_values(const Cell* first, const Cell* end);
 void drain();
 bool is_marked(NodeId node);
 
-constexpr uint32_t kContextOnStack = 0x400000;
-constexpr uint32_t kEventHasBlock = 0x1000;
-
 }  // namespace zem::gc

@@ -11,7 +11,6 @@ namespace zem::ownership {
 namespace {
 
 // The fields of an image! cell header and of an object's context that mark ownership.
-constexpr uint32_t kImageOwnedFlag = 0x10000;
 
 struct Record {
   Cell value;  // the owned value as it was when ownership was set

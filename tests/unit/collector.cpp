@@ -144,7 +144,7 @@ TEST_F(CollectorTest, ContextValuesOnTheStackAreNotABlock) {
   gc::collect();
   EXPECT_TRUE(node_live(values));
   EXPECT_TRUE(node_live(owner.data2));  // the owner cell after the context cell
-  block_head(ctx)->header |= gc::kContextOnStack;
+  block_head(ctx)->header |= kContextOnStack;
   gc::collect();
   EXPECT_FALSE(node_live(values));
   EXPECT_TRUE(node_live(ctx));

@@ -272,7 +272,7 @@ class InterpTest : public testing::MemoryTest {
     for (auto [name, action] : {std::pair{"+", ActionIndex::add}, {"*", ActionIndex::multiply}}) {
       Cell spec = blk({"value1", "value2"});
       Cell op = native::make_value(TYPE_ACTION, static_cast<uint32_t>(action) - 1, spec.node(), 0);
-      op.header = TYPE_OP | (TYPE_ACTION << native::kOpSourceShift);
+      op.header = TYPE_OP | (TYPE_ACTION << kOpSourceShift);
       *global_value(name) = op;
     }
     gc::set_enabled(true);

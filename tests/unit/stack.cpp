@@ -99,7 +99,7 @@ TEST_F(StackTest, FunctionFrameRestoresContext) {
   series_buffer(ctx)->set_length(2);
   Cell& cc = *block_head(ctx);
   cc.set_header(TYPE_CONTEXT);
-  cc.header |= gc::kContextOnStack;
+  cc.header |= kContextOnStack;
   cc.data2 = 0;
   stack::push_function_frame(word(kFoo), ctx);
   cc.data2 = stack::values_ref(stack::base());
