@@ -9,6 +9,7 @@
 #include "runtime/c_heap.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "services/os/services.h"
 
 #if defined(ZEM_SANITIZE)
 #include <sanitizer/asan_interface.h>
@@ -50,8 +51,8 @@ inline uint32_t free_link_next(const SeriesBuffer* slot) {
 }
 
 uint8_t* os_alloc(size_t size) {
-  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) fire(Err::internal_no_memory);
+  void* p = os::virtual_alloc(size, false);
+  if (!p) fire(Err::internal_no_memory);
   M.os_bytes += size;
   return static_cast<uint8_t*>(p);
 }
@@ -59,7 +60,7 @@ uint8_t* os_alloc(size_t size) {
 void os_free(uint8_t* block, size_t size) {
   M.os_bytes -= size;
   ZEM_UNPOISON(block, size);
-  if (munmap(block, size) != 0) fire(Err::internal_wrong_mem);
+  if (!os::virtual_free(block, size)) fire(Err::internal_wrong_mem);
 }
 
 // Stress mode: memory that live buffers left stays mapped but inaccessible (and costs no physical

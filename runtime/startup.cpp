@@ -26,18 +26,10 @@
 #include "runtime/resources.h"
 #include "runtime/slot_pool.h"
 #include "runtime/support.h"
-#include "services/output.h"
+#include "services/os/services.h"
 #include "services/random.h"
 
 namespace zem {
-
-namespace {
-
-// The platform services: the secure source needs no set-up (the library seeds itself), so this
-// is the output writer.
-void platform_services_init() { stdio::init(); }
-
-}  // namespace
 
 void runtime_init(int argc, char** argv) {
   // Platform start-up.
@@ -49,7 +41,7 @@ void runtime_init(int argc, char** argv) {
   // Module initialisation, in this order:
   support_init();  // the pointer stack
   hooks::init();
-  platform_services_init();
+  os::init();  // platform services: the output writer
   random::init();  // before the memory manager: hash tables use the hash seed
   alloc::init();  // memory manager
   gc::init();

@@ -1,0 +1,28 @@
+// The runtime's platform start-up and the process-level services beside the clock.
+//
+// Linux decisions: there is no imaging start-up, no component apartment and no crypto context to
+// acquire (libcrypto needs none), so start-up is the output writer with the numeric locale kept at
+// "C". A GUI program started from a terminal already has its standard handles, so no console is
+// ever attached or detached. Memory pages are never executable: no code is generated at run time.
+// No thread services: the system runs on one thread.
+#pragma once
+
+#include <cstddef>
+
+namespace zem::os {
+
+// Platform start-up, once, before random numbers, memory and datatypes.
+void init();
+
+// Always false: the standard handles are the process's own.
+bool alloc_console();
+// Nothing to do.
+void free_console();
+
+// Read-write pages, zero-filled; null when the system has none or when executable pages are
+// asked for.
+void* virtual_alloc(size_t bytes, bool executable);
+// Gives back pages of virtual_alloc; false when the system refuses.
+bool virtual_free(void* pages, size_t bytes);
+
+}  // namespace zem::os

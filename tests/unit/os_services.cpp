@@ -1,0 +1,29 @@
+// Process-level services: memory pages and the console hand-off.
+#include "services/os/services.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace zem::os {
+namespace {
+
+TEST(OsServices, PagesAreWritableZeroedAndNeverExecutable) {
+  EXPECT_EQ(virtual_alloc(1 << 16, true), nullptr);
+  EXPECT_EQ(virtual_alloc(0, false), nullptr);
+  auto* p = static_cast<unsigned char*>(virtual_alloc(1 << 16, false));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[(1 << 16) - 1], 0);
+  std::memset(p, 0xAB, 1 << 16);
+  EXPECT_TRUE(virtual_free(p, 1 << 16));
+  EXPECT_EQ(virtual_alloc(size_t{1} << 62, false), nullptr);  // more than the system has
+}
+
+TEST(OsServices, NoConsoleIsAttached) {
+  EXPECT_FALSE(alloc_console());
+  free_console();
+}
+
+}  // namespace
+}  // namespace zem::os
