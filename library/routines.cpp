@@ -32,6 +32,7 @@
 #include "runtime/error.h"
 #include "runtime/startup.h"
 #include "runtime/unicode.h"
+#include "services/os/command_line.h"
 
 namespace zem {
 extern const char* const kVersion;
@@ -276,6 +277,26 @@ const Cell* os_info(Cell*, uint32_t) {
   return &rs.result;
 }
 
+// The process's command line as one string, and its arguments (the program path first) as a
+// block of strings.
+const Cell* get_command_line(Cell*, uint32_t) {
+  rs.result = str::make_from_utf8(os::command_line());
+  return &rs.result;
+}
+
+const Cell* get_command_args(Cell*, uint32_t) {
+  std::vector<std::string_view> args = os::arguments();
+  Cell blk = block::make(static_cast<uint32_t>(args.size()));
+  stack::push_value(blk);  // rooted while its strings are made
+  for (std::string_view arg : args) {
+    Cell text = str::make_from_utf8(arg);
+    block::append_cell(blk, text);
+  }
+  rs.result = blk;
+  stack::drop_values(1);
+  return &rs.result;
+}
+
 // Standard output straight through its handle, after whatever the print writer has flushed.
 const Cell* write_stdout(Cell* args, uint32_t) {
   Cell value = args[0];
@@ -379,6 +400,8 @@ constexpr Entry kRoutines[] = {
     {"create-dir", &create_dir},
     {"exists?", &exists_q},
     {"os-info", &os_info},
+    {"get-command-line", &get_command_line},
+    {"get-command-args", &get_command_args},
     {"write-stdout", &write_stdout},
     {"make-global-context-object", &global_context_object},
     {"runtime-version", &runtime_version},

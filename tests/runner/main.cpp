@@ -1,4 +1,5 @@
-// zem-run: boots the runtime without the GUI and runs one script file (or "-" for stdin).
+// zem-run: boots the runtime without the GUI and runs one script file (or "-" for stdin), with
+// any further arguments left on the command line for the script.
 // Printed output goes to stdout; the exit status is the script's (0 at its end, 254 after an
 // uncaught error, whose "*** " message goes to stderr).
 #include <fcntl.h>
@@ -44,9 +45,10 @@ void say(int fd, const std::string& text) {
 int main(int argc, char** argv) {
   zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
   zem::runtime_init(argc, argv);
-  bool check = argc == 3 && std::strcmp(argv[1], "--check") == 0;
-  if (!(argc == 2 && std::strcmp(argv[1], "--check") != 0) && !check) {
-    say(2, "usage: zem-run FILE | - | --check FILE\n");
+  // Arguments after the script are the script's own (see get-command-args).
+  bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
+  if (argc < (check ? 3 : 2)) {
+    say(2, "usage: zem-run FILE|- [ARG...] | --check FILE [ARG...]\n");
     zem::runtime_exit(2);
   }
 
