@@ -7,10 +7,12 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
 
 #include "runtime/hooks.h"
 #include "runtime/platform.h"
 #include "runtime/unicode.h"
+#include "services/escape.h"
 
 namespace zem::stdio {
 
@@ -19,6 +21,7 @@ OutputState output_state;
 namespace {
 
 OutputState& st = output_state;
+escape::Terminal screen;  // what the escape interpreter keeps between sequences
 
 void write_fd(const char* p, size_t n) {
   while (n > 0 && !st.broken) {
@@ -52,14 +55,48 @@ void put_code_point(uint32_t cp, bool echo) {
       unicode::encode_utf8_char(cp, reinterpret_cast<uint8_t*>(st.buffer + st.pos)));
 }
 
+void write_units(const void* text, size_t bytes, int unit, bool line_feed, bool echo);
+
+// An ESC "[" sequence carried out on the terminal: the text before it is out first; the sequence's
+// own bytes are never printed nor echoed. Answers the bytes consumed (0: ESC is an ordinary
+// character).
+size_t carry_out_escape(const uint8_t* p, size_t remaining, int unit, bool echo) {
+  escape::Parsed parsed = escape::parse(p, remaining, unit);
+  if (parsed.consumed == 0) return 0;
+  flush(echo);
+  if (parsed.op) {
+    escape::OpKind kind = parsed.op->kind;
+    if (kind == escape::OpKind::Report || kind == escape::OpKind::Position)
+      escape::read_size(st.fd, screen);
+    if (kind == escape::OpKind::Report) {
+      std::string report = escape::report_text(screen);
+      write_units(report.data(), report.size(), 1, false, echo);
+    } else {
+      std::string ansi = escape::ansi_text(*parsed.op, screen);
+      write_fd(ansi.data(), ansi.size());
+    }
+  }
+  return parsed.consumed;
+}
+
 void write_units(const void* text, size_t bytes, int unit, bool line_feed, bool echo) {
   if (unit != 1 && unit != 2 && unit != 4) crash_report(CRASH_NO_CASE_MATCH, 0);
   const auto* p = static_cast<const uint8_t*>(text);
+  const bool escapes = st.terminal && unit != 4;
   size_t n = bytes / static_cast<size_t>(unit);
   for (size_t i = 0; i < n; ++i, p += unit) {
     uint32_t cp = p[0];
     if (unit >= 2) cp |= static_cast<uint32_t>(p[1]) << 8;
     if (unit == 4) cp |= static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    if (cp == 0x1B && escapes) {
+      size_t used = carry_out_escape(p, (n - i) * static_cast<size_t>(unit), unit, echo);
+      if (used > 0) {
+        size_t skip = used / static_cast<size_t>(unit) - 1;
+        i += skip;
+        p += skip * static_cast<size_t>(unit);
+        continue;
+      }
+    }
     put_code_point(cp, echo);
   }
   if (line_feed) put_code_point('\n', echo);
@@ -91,12 +128,16 @@ void init() {
   st.fd = platform_state.std_out;
   st.broken = false;
   st.pos = 0;
+  st.terminal = ::isatty(st.fd) == 1;
+  screen = escape::Terminal{};
+  if (st.terminal) escape::read_size(st.fd, screen);
   st.initialized = true;
 }
 
 void set_handle(int fd) {
   st.fd = fd;
   st.broken = false;
+  st.terminal = ::isatty(fd) == 1;
 }
 
 int handle() { return st.fd; }

@@ -1,7 +1,10 @@
 // The standard output writer: the runtime's lowest text output. Text goes to the standard output
-// handle as UTF-8 with LF line ends, whatever the handle is (a terminal interprets ESC sequences
-// itself). Each write operation ends with a flush; every flush is echoed to hook list 2 so that a
-// console also sees the runtime's low-level printing.
+// handle as UTF-8 with LF line ends, whatever the handle is. When the handle is a terminal, an
+// ESC "[" sequence in text of 1 or 2 bytes per code point is carried out by the escape interpreter
+// (services/escape.h), which writes its own ANSI text for it; anywhere else ESC and the rest of
+// the sequence go out as text. Each write operation ends with a flush; every flush is echoed to
+// hook list 2 so that a console also sees the runtime's low-level printing (never the ANSI text of
+// a sequence).
 #pragma once
 
 #include <cstddef>
@@ -18,15 +21,18 @@ struct OutputState {
   bool initialized = false;
   int fd = 1;
   bool broken = false;  // a write failed (closed pipe, ...): printing ends quietly
+  bool terminal = false;  // the handle is a terminal: escape sequences are interpreted
   size_t pos = 0;
   char buffer[kOutputBufferSize];
   char numbers[64];
 };
 extern OutputState output_state;
 
-// Sets up the writer on the standard output handle; SIGPIPE is ignored from here on.
+// Sets up the writer on the standard output handle, deciding once whether it is a terminal;
+// SIGPIPE is ignored from here on.
 void init();
-// Replaces the standard output handle (a redirection); printing works again after a failure.
+// Replaces the standard output handle (a redirection): printing works again after a failure, and
+// whether it is a terminal is decided anew.
 void set_handle(int fd);
 int handle();
 
