@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -18,6 +19,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/text_kinds.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
@@ -160,7 +162,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_SERIES, TYPE_NONE_ID, "series!", &series::register_series_type},
     {TYPE_BLOCK, TYPE_SERIES, "block!", &block::register_block_type},
     {TYPE_STRING, TYPE_SERIES, "string!", &strings::register_string_type},
-    {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
+    {TYPE_BINARY, TYPE_STRING, "binary!", &binary::register_binary_type},
     {TYPE_INTEGER, TYPE_NONE_ID, "integer!", &register_integer},
     {TYPE_SYMBOL, TYPE_NONE_ID, "symbol!", &symbol::register_symbol_type},
     {TYPE_CONTEXT, TYPE_NONE_ID, "context!", &register_context_type},
@@ -196,13 +198,13 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_PERCENT, TYPE_FLOAT, "percent!", nullptr},
     {TYPE_TUPLE, TYPE_NONE_ID, "tuple!", nullptr},
     {TYPE_TIME, TYPE_FLOAT, "time!", nullptr},
-    {TYPE_TAG, TYPE_STRING, "tag!", nullptr},
-    {TYPE_EMAIL, TYPE_STRING, "email!", nullptr},
+    {TYPE_TAG, TYPE_STRING, "tag!", &text_kinds::register_tag_type},
+    {TYPE_EMAIL, TYPE_STRING, "email!", &text_kinds::register_email_type},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", nullptr},
     {TYPE_DATE, TYPE_NONE_ID, "date!", nullptr},
     {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
     {TYPE_MONEY, TYPE_NONE_ID, "money!", nullptr},
-    {TYPE_REF, TYPE_STRING, "ref!", nullptr},
+    {TYPE_REF, TYPE_STRING, "ref!", &text_kinds::register_ref_type},
     {TYPE_POINT2D, TYPE_NONE_ID, "point2D!", nullptr},
     {TYPE_POINT3D, TYPE_NONE_ID, "point3D!", nullptr},
     {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},

@@ -15,9 +15,6 @@ ZEM_PENDING(as_pair)
 ZEM_PENDING(as_point2d)
 ZEM_PENDING(as_point3d)
 ZEM_PENDING(as_money)
-// binary! and its base coders
-ZEM_PENDING(debase)
-ZEM_PENDING(enbase)
 // checksums and digests; deflate
 ZEM_PENDING(checksum)
 ZEM_PENDING(compress)

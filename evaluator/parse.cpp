@@ -381,10 +381,9 @@ void Engine::by_type() {
       return;
     case TYPE_DATATYPE:
     case TYPE_TYPESET: {
-      if (kind() == InputKind::text) error(Err::script_parse_unsupported);
+      if (kind() != InputKind::block) error(Err::script_parse_unsupported);
       bool ok = false;
       if (!end_) {
-        if (kind() == InputKind::binary) fire_not_done(TYPE_BINARY);
         TypeId t = block::cell_at_index(*in_, pos())->type();
         ok = value_.is(TYPE_DATATYPE) ? value_.data1 == t : typeset_has(value_, t);
       }
@@ -1156,6 +1155,10 @@ void Engine::keep_value(const Cell& value) {
   if (t == TYPE_BINARY) {
     Cell b = target;
     further_type_hooks().binary_append(b, *mark, -1, true, 1, after);
+    if (!after) {  // the word follows the position past the inserted bytes
+      w.set_type(TYPE_WORD);
+      context::set_word_value(w, b);
+    }
   } else {
     const int32_t refs[3] = {-1, 0, -1};
     Cell result = call_action(after ? ActionIndex::append : ActionIndex::insert, {target, *mark}, refs);

@@ -1,5 +1,7 @@
 #include "evaluator/parse_match.h"
 
+#include <algorithm>
+
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/series.h"
@@ -8,6 +10,7 @@
 #include "runtime/casefold.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace zem::parse {
 
@@ -66,15 +69,29 @@ uint32_t value_length(const Cell& value) {
   return str::count_from_head(v);
 }
 
-// A binary! input matched through the binary! module.
+// Bytes a text or binary value stands for against binary input: its UTF-8 bytes or its bytes.
+uint32_t byte_length(const Cell& value) {
+  SeriesBuffer* b = series_buffer(value.node());
+  uint32_t len = b->length();
+  uint32_t h = std::min(value.head_index(), len);
+  if (value.is(TYPE_BINARY)) return len - h;
+  uint32_t unit = b->unit();
+  return uint32_t(unicode::utf8_size_of_units(b->head_ptr() + size_t(h) * unit,
+                                              b->head_ptr() + size_t(len) * unit, int(unit)));
+}
+
+// A binary! input matched through the binary! module; bytes are never case-folded.
 int32_t match_binary_at(const Cell& input, const Cell& value, int32_t mode) {
-  uint32_t pos = input.head_index();
-  if (pos >= input_tail(input)) return -1;
-  if (value.is(TYPE_BITSET)) {
-    return further_type_hooks().binary_byte_in_bitset(input, value) ? 1 : -1;
+  const uint32_t pos = input.head_index();
+  const TypeId t = value.type();
+  if (t == TYPE_BINARY || str::is_text_type(t)) {
+    if (further_type_hooks().binary_match_series(input, value, mode, true) != 0) return -1;
+    return int32_t(byte_length(value));
   }
-  if (value.is(TYPE_CHAR)) return same_char(unit_at(input, pos), value.data2, mode) ? 1 : -1;
-  return further_type_hooks().binary_match_series(input, value, mode, true);
+  if (pos >= input_tail(input)) return -1;
+  if (t == TYPE_BITSET) return further_type_hooks().binary_byte_in_bitset(input, value) ? 1 : -1;
+  if (t == TYPE_CHAR) return unit_at(input, pos) == value.char_value() ? 1 : -1;
+  return -1;
 }
 
 }  // namespace
@@ -128,7 +145,9 @@ bool search_value(const Cell& input, const Cell& value, int32_t mode, int32_t li
       if (t == TYPE_CHAR || t == TYPE_BITSET) {
         for (uint32_t i = pos; i < end; i++) {
           uint32_t cp = unit_at(input, i);
-          bool hit = t == TYPE_CHAR ? same_char(cp, value.data2, mode) : in_bitset(value, cp);
+          bool hit = t != TYPE_CHAR                ? in_bitset(value, cp)
+                     : input.is(TYPE_BINARY) ? cp == value.char_value()
+                                             : same_char(cp, value.data2, mode);
           if (hit) {
             found = {i, 1};
             return true;
