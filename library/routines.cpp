@@ -4,12 +4,14 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/float.h"
@@ -155,8 +157,8 @@ const Cell* count_chars(Cell* args, uint32_t) {
   SeriesBuffer* b = series_buffer(args[0].node());
   const uint8_t* data = b->data() + b->head;
   uint32_t used = b->used();
-  uint32_t from = args[0].head_index(), to = args[1].head_index();
-  if (to > used) to = used;
+  // Both positions are clamped to the tail, so no byte past it is read.
+  uint32_t from = std::min(args[0].head_index(), used), to = std::min(args[1].head_index(), used);
   int32_t count = 0;
   for (uint32_t off = from; off < to; ++count) {
     uint8_t lead = data[off];
@@ -307,6 +309,9 @@ const Cell* write_stdout(Cell* args, uint32_t) {
     int32_t length = -1;
     bytes = unicode::string_to_utf8(value, &length);
     size = static_cast<size_t>(length);
+  } else if (value.is(TYPE_BINARY)) {  // the bytes as they are
+    size = binary::rs_length(value);
+    bytes = size ? reinterpret_cast<const char*>(binary::rs_head(value)) : "";
   } else {
     molded = actions::mold_text(value);
     bytes = molded.data();
