@@ -1,8 +1,8 @@
 // block!: the list of values that is both data and code, and the helpers every module uses to build
 // and walk blocks.
 //
-// A block value holds its head index in cells in data1 and the node of a buffer of 16-byte cells in
-// data2. Cell addresses answered here stay valid only until the next allocation into the same block
+// A block value holds its head index in cells and the node of a buffer of 16-byte cells (see
+// runtime/layout.h). Cell addresses answered here stay valid only until the next allocation into the same block
 // or the next safe point; keep nodes (or rooted cells) across anything that may grow or collect.
 #pragma once
 
@@ -51,8 +51,7 @@ Cell* make_big_in_parent(const Cell* parent, uint32_t capacity);
 inline Cell value_of(NodeId node, TypeId type = TYPE_BLOCK, uint32_t head = 0) {
   Cell c{};
   c.set_header(type);
-  c.data1 = head;
-  c.data2 = node;
+  c.set_series(head, node);
   return c;
 }
 

@@ -15,7 +15,7 @@ constexpr uint32_t kCharMax = 0x10FFFF;
 inline Cell make_char(uint32_t cp) {
   Cell c{};
   c.set_header(TYPE_CHAR);
-  c.data2 = cp;
+  c.set_char_value(cp);
   return c;
 }
 

@@ -17,7 +17,11 @@ namespace context {
 
 namespace {
 
-Cell unset_cell() { return Cell{TYPE_UNSET, 0, 0, 0}; }
+Cell unset_cell() {
+  Cell c{};
+  c.set_header(TYPE_UNSET);
+  return c;
+}
 
 Cell* append_raw(NodeId block, const Cell& value) { return block::append_cell(block, value); }
 
@@ -32,7 +36,7 @@ int32_t append_word(NodeId ctx, uint32_t sym) {
 }
 
 void append_value(NodeId ctx, const Cell& value) {
-  if (!on_stack(ctx)) append_raw(cell(ctx).data2, value);
+  if (!on_stack(ctx)) append_raw(cell(ctx).context_values(), value);
 }
 
 bool is_bindable_word(TypeId t) {
@@ -60,10 +64,10 @@ Cell* word_at(NodeId ctx, uint32_t i) { return block_head(words_block(ctx)) + i;
 
 Cell* values(NodeId ctx) {
   const Cell& c = cell(ctx);
-  if (c.header & kContextOnStack) {
-    return stack::values_of_ref(c.data2);
+  if (c.has_flag(kContextOnStack)) {
+    return stack::values_of_ref(c.context_values());
   }
-  return block_head(c.data2);
+  return block_head(c.context_values());
 }
 
 Cell* value_at(NodeId ctx, uint32_t n) {
@@ -84,7 +88,7 @@ NodeId allocate(uint32_t slots, bool stack, bool self, NodeId source, ContextKin
     table = hashtab::copy(word_table(source));
     words = series_length(hashtab::data_block(table));
     Cell* w = block_head(hashtab::data_block(table));
-    for (uint32_t i = 0; i < words; i++) w[i].data1 = ctx;
+    for (uint32_t i = 0; i < words; i++) w[i].set_word_context(ctx);
   } else {
     table = hashtab::create(slots, 0, hashtab::KIND_WORDS);
   }
@@ -94,11 +98,13 @@ NodeId allocate(uint32_t slots, bool stack, bool self, NodeId source, ContextKin
     series_buffer(values_node)->set_length(words);
   }
   Cell& c = block_head(ctx)[0];
-  c.header = TYPE_CONTEXT | (static_cast<uint32_t>(kind) << kContextKindShift) |
-             (stack ? kContextOnStack : 0) | (self ? kContextSelf : 0);
-  c.data1 = table;
-  c.data2 = values_node;
-  c.data3 = 0;
+  c.set_header(TYPE_CONTEXT);
+  c.set_context_kind(kind);
+  c.set_flag(kContextOnStack, stack);
+  c.set_flag(kContextSelf, self);
+  c.set_raw_words(0, 0, 0);  // the third word is unused
+  c.set_context_words(table);
+  c.set_context_values(values_node);
   return ctx;
 }
 
@@ -110,17 +116,17 @@ NodeId make_from_spec(const Cell& spec, bool stack, bool self, ContextKind kind)
     const Cell item = block_head(spec_node)[i];
     TypeId t = item.type();
     if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT)
-      add_symbol(ctx, item.data2);
+      add_symbol(ctx, item.word_symbol());
   }
   return ctx;
 }
 
 NodeId clone_for_function(Cell& value, ContextKind kind) {
-  NodeId source = value.data1;
+  NodeId source = value.fn_context();
   const Cell& sc = cell(source);
-  NodeId ctx = allocate(word_count(source), (sc.header & kContextOnStack) != 0,
-                        (sc.header & kContextSelf) != 0, source, kind);
-  value.data1 = ctx;
+  NodeId ctx = allocate(word_count(source), sc.has_flag(kContextOnStack), sc.has_flag(kContextSelf),
+                        source, kind);
+  value.set_fn_context(ctx);
   return ctx;
 }
 
@@ -144,9 +150,9 @@ int32_t add_symbol(NodeId ctx, uint32_t sym) {
 }
 
 Cell* add_word_if_absent(NodeId ctx, const Cell& word, const Cell& value) {
-  if (find_symbol_index(ctx, word.data2, true) >= 0) return nullptr;
+  if (find_symbol_index(ctx, word.word_symbol(), true) >= 0) return nullptr;
   Cell copy = value;
-  int32_t i = add_symbol(ctx, word.data2);
+  int32_t i = add_symbol(ctx, word.word_symbol());
   Cell* slot = value_at(ctx, static_cast<uint32_t>(i));
   if (slot) *slot = copy;
   return slot;
@@ -154,7 +160,7 @@ Cell* add_word_if_absent(NodeId ctx, const Cell& word, const Cell& value) {
 
 void set_or_add_word(NodeId ctx, const Cell& word, const Cell& value) {
   Cell copy = value;
-  int32_t i = add_symbol(ctx, word.data2);
+  int32_t i = add_symbol(ctx, word.word_symbol());
   Cell* slot = value_at(ctx, static_cast<uint32_t>(i));
   if (slot) *slot = copy;
 }
@@ -171,16 +177,17 @@ Cell find_or_add_global(uint32_t sym, bool case_insensitive, bool copy_variant) 
   int32_t i = find_symbol_index_ex(g, sym, case_insensitive, &added);
   if (i >= 0) {
     Cell found = *word_at(g, static_cast<uint32_t>(i));
-    if (case_insensitive && copy_variant && found.data2 != sym) {
+    if (case_insensitive && copy_variant && found.word_symbol() != sym) {
       // A case variant matched: the asked spelling, sharing the found word's slot.
-      found.data2 = sym;
+      found.set_word_symbol(sym);
       record_root_copy(found);
     }
     return found;
   }
   if (symbol::alias_of(sym) > 0) {
     int32_t first = find_symbol_index(g, sym, true);
-    if (first >= 0 && first != added) word_at(g, static_cast<uint32_t>(added))->data3 = static_cast<uint32_t>(first);
+    if (first >= 0 && first != added)
+      word_at(g, static_cast<uint32_t>(added))->set_word_index(static_cast<uint32_t>(first));
   }
   append_value(g, unset_cell());
   return *word_at(g, static_cast<uint32_t>(added));
@@ -196,19 +203,19 @@ Cell* symbol_value_cell(uint32_t sym, NodeId ctx) {
   if (on_stack(ctx)) ctx = context_state.global;
   int32_t i = find_symbol_index(ctx, sym, true);
   if (i < 0) return nullptr;
-  return value_at(ctx, static_cast<uint32_t>(word_at(ctx, static_cast<uint32_t>(i))->data3));
+  return value_at(ctx, static_cast<uint32_t>(word_at(ctx, static_cast<uint32_t>(i))->word_index()));
 }
 
 Cell* word_value_cell(const Cell& word) {
   int32_t index = word_index(word);
-  NodeId ctx = word.data1;
+  NodeId ctx = word.word_context();
   if (index < 0 || ctx == 0) {
-    if (ctx != 0 && word.data2 == context_state.self_symbol) return &owner(ctx);
+    if (ctx != 0 && word.word_symbol() == context_state.self_symbol) return &owner(ctx);
     fire(Err::script_no_value, &word);
   }
   Cell* v = values(ctx);
   if (v == nullptr) fire(Err::script_not_in_context, &word);
-  if (!on_stack(ctx) && static_cast<uint32_t>(index) >= series_length(cell(ctx).data2))
+  if (!on_stack(ctx) && static_cast<uint32_t>(index) >= series_length(cell(ctx).context_values()))
     fire(Err::script_no_value, &word);
   return v + index;
 }
@@ -218,17 +225,18 @@ Cell* set_in(Cell& word, const Cell& value, NodeId ctx, bool notify) {
   if (ctx == 0) fire(Err::script_not_defined, &word);  // a word bound to no context
   int32_t index = word_index(word);
   if (index < 0) {
-    int32_t pos = find_symbol_index(ctx, word.data2, false);
-    index = pos >= 0 ? word_index(*word_at(ctx, static_cast<uint32_t>(pos))) : add_symbol(ctx, word.data2);
-    word.data3 = static_cast<uint32_t>(index);
+    int32_t pos = find_symbol_index(ctx, word.word_symbol(), false);
+    index = pos >= 0 ? word_index(*word_at(ctx, static_cast<uint32_t>(pos)))
+                     : add_symbol(ctx, word.word_symbol());
+    word.set_word_index(static_cast<uint32_t>(index));
   }
   Cell* v = values(ctx);
   if (v == nullptr) fire(Err::script_not_defined, &word);
   if (on_stack(ctx)) return &(v[index] = new_value);
   if (kind(ctx) == CONTEXT_OBJECT) {
-    word_at(ctx, static_cast<uint32_t>(index))->header |= kWordSetMark;
+    word_at(ctx, static_cast<uint32_t>(index))->set_flag(kWordSetMark, true);
     const Cell own = owner(ctx);
-    if (notify && own.data3 != 0 && context_state.change_notifier) {
+    if (notify && own.object_record() != 0 && context_state.change_notifier) {
       const Cell old_value = v[index];
       const Cell w = word;
       v[index] = new_value;
@@ -245,16 +253,16 @@ bool collect_set_words(NodeId ctx, const Cell& block) {
   uint32_t len = series_length(node);
   for (uint32_t i = block.head_index() < len ? block.head_index() : len; i < len; i++) {
     const Cell item = block_head(node)[i];
-    if (item.is(TYPE_SET_WORD)) add_symbol(ctx, item.data2);
+    if (item.is(TYPE_SET_WORD)) add_symbol(ctx, item.word_symbol());
   }
   return word_count(ctx) != before;
 }
 
 int32_t bind_word(NodeId ctx, Cell& word) {
-  int32_t i = find_symbol_index(ctx, word.data2, true);
+  int32_t i = find_symbol_index(ctx, word.word_symbol(), true);
   if (i >= 0) {
-    word.data1 = ctx;
-    word.data3 = static_cast<uint32_t>(i);
+    word.set_word_context(ctx);
+    word.set_word_index(static_cast<uint32_t>(i));
   }
   return i;
 }
@@ -269,9 +277,9 @@ void bind_block(const Cell& block, NodeId ctx, bool self) {
   for (Cell* c = b->cells_head() + block.head_index(); c < end; c++) {
     TypeId t = c->type();
     if (is_bindable_word(t)) {
-      if (self && t == TYPE_WORD && c->data2 == context_state.self_symbol) {
-        c->data1 = ctx;
-        c->data3 = 0xFFFFFFFFu;
+      if (self && t == TYPE_WORD && c->word_symbol() == context_state.self_symbol) {
+        c->set_word_context(ctx);
+        c->set_word_index(0xFFFFFFFFu);
       } else {
         bind_word(ctx, *c);
       }

@@ -1,10 +1,10 @@
 // Contexts and binding.
 //
 // A context is the node of a two-cell series:
-//   cell 0, the context! cell: header flags bits 11-12 the kind, kContextOnStack when the values
-//     live on the argument stack, kContextSelf when words named `self` mean the owning object;
-//     data1 the word table (a kind-2 hash table whose data block holds one word! cell per word, in
-//     insertion order, each bound to this context at its own position); data2 the values block
+//   cell 0, the context! cell (layout in runtime/layout.h): the kind, kContextOnStack when the
+//     values live on the argument stack, kContextSelf when words named `self` mean the owning
+//     object; the word table (a kind-2 hash table whose data block holds one word! cell per word,
+//     in insertion order, each bound to this context at its own position); the values block
 //     (value i belongs to word i) or, for an on-stack context, the values reference of the running
 //     call (0 when no call runs);
 //   cell 1, the owner: the object (or function) value that owns the context, unset! until set.
@@ -49,18 +49,18 @@ namespace context {
 inline Cell& cell(NodeId ctx) { return *block_head(ctx); }
 inline Cell& owner(NodeId ctx) { return block_head(ctx)[1]; }
 inline ContextKind kind(NodeId ctx) {
-  return static_cast<ContextKind>((cell(ctx).header & kContextKindMask) >> kContextKindShift);
+  return static_cast<ContextKind>(cell(ctx).context_kind());
 }
-inline bool on_stack(NodeId ctx) { return (cell(ctx).header & kContextOnStack) != 0; }
-inline bool has_self(NodeId ctx) { return (cell(ctx).header & kContextSelf) != 0; }
-inline NodeId word_table(NodeId ctx) { return cell(ctx).data1; }
+inline bool on_stack(NodeId ctx) { return cell(ctx).has_flag(kContextOnStack); }
+inline bool has_self(NodeId ctx) { return cell(ctx).has_flag(kContextSelf); }
+inline NodeId word_table(NodeId ctx) { return cell(ctx).context_words(); }
 // The word table's data block.
 NodeId words_block(NodeId ctx);
 uint32_t word_count(NodeId ctx);
 // Word i of the table, in place (valid until the table grows).
 Cell* word_at(NodeId ctx, uint32_t i);
 // The values block of a heap context (0 for an on-stack one).
-inline NodeId values_block(NodeId ctx) { return on_stack(ctx) ? 0 : cell(ctx).data2; }
+inline NodeId values_block(NodeId ctx) { return on_stack(ctx) ? 0 : cell(ctx).context_values(); }
 // First value cell: the values block's head, the running call's cells, or null when an on-stack
 // context has no call running.
 Cell* values(NodeId ctx);
@@ -74,8 +74,8 @@ NodeId allocate(uint32_t slots, bool on_stack, bool self, NodeId source, Context
 // lit-word! and refinement! of the spec's series (set-words, strings, blocks skipped). A heap
 // context gets one unset! value per word.
 NodeId make_from_spec(const Cell& spec, bool on_stack, bool self, ContextKind kind);
-// A copy of the context of a function-like value (data1): same flags, given kind, copied word
-// table rebound to the copy; the value's data1 then names the copy.
+// A copy of the context of a function-like value: same flags, given kind, copied word table
+// rebound to the copy; the value then names the copy.
 NodeId clone_for_function(Cell& value, ContextKind kind);
 
 // ---- Look-up and insertion ----------------------------------------------------------------------
@@ -87,7 +87,7 @@ int32_t find_symbol_index(NodeId ctx, uint32_t sym, bool case_insensitive);
 int32_t find_symbol_index_ex(NodeId ctx, uint32_t sym, bool case_insensitive, int32_t* added);
 // Find-or-add case-insensitively; a heap context gets an unset! value for a new word.
 int32_t add_symbol(NodeId ctx, uint32_t sym);
-inline int32_t add_word(NodeId ctx, const Cell& word) { return add_symbol(ctx, word.data2); }
+inline int32_t add_word(NodeId ctx, const Cell& word) { return add_symbol(ctx, word.word_symbol()); }
 // Adds the word with a copy of value and answers the new slot, or null when the word is present.
 Cell* add_word_if_absent(NodeId ctx, const Cell& word, const Cell& value);
 void set_or_add_word(NodeId ctx, const Cell& word, const Cell& value);
@@ -115,7 +115,7 @@ Cell* word_value_cell(const Cell& word);
 // In an object context the word gets the set mark and, with notify and a change record, the
 // object's `on-change*` runs.
 Cell* set_in(Cell& word, const Cell& value, NodeId ctx, bool notify);
-inline Cell* set_word_value(Cell& word, const Cell& value) { return set_in(word, value, word.data1, true); }
+inline Cell* set_word_value(Cell& word, const Cell& value) { return set_in(word, value, word.word_context(), true); }
 // Value slot n of a context; null for an on-stack context with no call running.
 Cell* value_at(NodeId ctx, uint32_t n);
 
@@ -132,9 +132,12 @@ void bind_block(const Cell& block, NodeId ctx, bool self);
 
 // A word cell of a symbol bound to a context at an index.
 inline Cell word_cell(TypeId type, NodeId ctx, uint32_t sym, int32_t index) {
-  return Cell{type, ctx, sym, static_cast<uint32_t>(index)};
+  Cell c{};
+  c.set_header(type);
+  c.set_word(ctx, sym, static_cast<uint32_t>(index));
+  return c;
 }
-inline int32_t word_index(const Cell& word) { return static_cast<int32_t>(word.data3); }
+inline int32_t word_index(const Cell& word) { return static_cast<int32_t>(word.word_index()); }
 
 // Makes the global context and roots it.
 void init();

@@ -35,7 +35,7 @@ bool name_is(uint32_t sym, std::string_view name) {
 Cell block_cell(NodeId node, TypeId t = TYPE_BLOCK) {
   Cell c{};
   c.set_header(t);
-  c.data2 = node;
+  c.set_node(node);
   return c;
 }
 
@@ -57,8 +57,7 @@ Cell copy_deep(const Cell& v, uint32_t depth = 0) {
   for (size_t i = 0; i < cells.size(); i++) b->cells_head()[i] = cells[i];
   b->set_length(static_cast<uint32_t>(cells.size()));
   Cell r = v;
-  r.data1 = 0;
-  r.data2 = copy;
+  r.set_series(0, copy);
   return r;
 }
 
@@ -98,18 +97,18 @@ Cell* function_make(ActionCall& call) {
 Cell* function_reflect(ActionCall& call) {
   Cell value = call.arg(0);
   Cell field = call.arg(1);
-  if (field.is(TYPE_WORD) && name_is(field.data2, "spec")) {
-    call.result() = block_cell(value.data2);
-  } else if (field.is(TYPE_WORD) && name_is(field.data2, "body")) {
-    call.result() = block_head(value.data3)[MORE_BODY];
-  } else if (field.is(TYPE_WORD) && name_is(field.data2, "words")) {
+  if (field.is(TYPE_WORD) && name_is(field.word_symbol(), "spec")) {
+    call.result() = block_cell(value.fn_spec());
+  } else if (field.is(TYPE_WORD) && name_is(field.word_symbol(), "body")) {
+    call.result() = block_head(value.fn_more())[MORE_BODY];
+  } else if (field.is(TYPE_WORD) && name_is(field.word_symbol(), "words")) {
     // The table's words are bound to the function's context at their own positions already.
-    NodeId ctx = value.data1;
+    NodeId ctx = value.fn_context();
     uint32_t n = context::word_count(ctx);
     Cell words = block::make(n);
     for (uint32_t i = 0; i < n; i++) {
       Cell w = *context::word_at(ctx, i);
-      w.header = TYPE_WORD;
+      w.set_header(TYPE_WORD);
       block::append_cell(words, w);
     }
     call.result() = words;
@@ -136,8 +135,8 @@ int32_t mold_as(const Cell& v, std::string_view head, TextOut& out, MoldFlags fl
   limit = ascii(out, head, limit);
   MoldHandler h = mold_handler(TYPE_BLOCK);
   flags.only = false;
-  if (h) limit = h(block_cell(v.data2), out, flags, part, limit, indent);
-  Cell body = block_head(v.data3)[MORE_BODY];
+  if (h) limit = h(block_cell(v.fn_spec()), out, flags, part, limit, indent);
+  Cell body = block_head(v.fn_more())[MORE_BODY];
   if (!body.is(TYPE_BLOCK)) return ascii(out, " none", limit);
   if (h) limit = h(body, out, flags, part, limit, indent);
   return limit;
@@ -162,7 +161,7 @@ int32_t function_compare(const Cell& a, const Cell& b, CompareOp op) {
     case COMP_CASE_SORT:
     case COMP_SAME:
     case COMP_FIND:
-      return a.data3 == b.data3 ? 0 : (a.data3 < b.data3 ? -1 : 1);
+      return a.fn_more() == b.fn_more() ? 0 : (a.fn_more() < b.fn_more() ? -1 : 1);
     default:
       return kCannotCompare;
   }
@@ -176,11 +175,11 @@ NodeId make_more(const Cell& body, int32_t entry, int32_t object) {
   m[MORE_BODY] = body;
   if (entry >= 0) {
     m[MORE_ENTRY].set_header(TYPE_INTEGER);
-    m[MORE_ENTRY].data2 = static_cast<uint32_t>(entry);
+    m[MORE_ENTRY].set_int_value(entry);
   }
   if (object) {
     m[MORE_CONTEXT].set_header(TYPE_INTEGER);
-    m[MORE_CONTEXT].data2 = static_cast<uint32_t>(object);
+    m[MORE_CONTEXT].set_int_value(object);
   }
   b->set_length(5);
   return more;
@@ -199,8 +198,8 @@ uint32_t check_spec(const Cell& spec) {
     for (uint32_t k = attrs.head_index(); k < len_of(attrs.node()); k++) {
       Cell a = block_head(attrs.node())[k];
       if (!a.is(TYPE_WORD)) bad_def(spec);
-      if (name_is(a.data2, "trace")) flags |= kFunctionTrace;
-      if (name_is(a.data2, "no-trace")) flags |= kFunctionNoTrace;
+      if (name_is(a.word_symbol(), "trace")) flags |= kFunctionTrace;
+      if (name_is(a.word_symbol(), "no-trace")) flags |= kFunctionNoTrace;
     }
     i++;
   }
@@ -220,7 +219,7 @@ uint32_t check_spec(const Cell& spec) {
         }
         break;
       case TYPE_SET_WORD: {
-        if (!name_is(v.data2, "return") || after_return || in_locals) bad_def(spec);
+        if (!name_is(v.word_symbol(), "return") || after_return || in_locals) bad_def(spec);
         if (i + 1 >= n || !cell(i + 1).is(TYPE_BLOCK)) bad_def(spec);
         if (i + 2 < n && !cell(i + 2).is(TYPE_REFINEMENT) && !cell(i + 2).is(TYPE_STRING))
           bad_def(spec);
@@ -229,7 +228,7 @@ uint32_t check_spec(const Cell& spec) {
         break;
       }
       case TYPE_REFINEMENT: {
-        if (name_is(v.data2, "local")) {
+        if (name_is(v.word_symbol(), "local")) {
           in_locals = true;
           break;
         }
@@ -253,7 +252,8 @@ uint32_t check_spec(const Cell& spec) {
     if (!word_like(x.type()) && !x.is(TYPE_REFINEMENT)) continue;
     for (uint32_t b = a + 1; b < n; b++) {
       Cell y = cell(b);
-      if ((word_like(y.type()) || y.is(TYPE_REFINEMENT)) && canonical(x.data2) == canonical(y.data2))
+      if ((word_like(y.type()) || y.is(TYPE_REFINEMENT)) &&
+          canonical(x.word_symbol()) == canonical(y.word_symbol()))
         fire(Err::script_dup_vars, &y);
     }
   }
@@ -268,10 +268,9 @@ Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32
   if (made) context = context_access.make_from_spec(spec.node(), true, false, 1);
   Cell body = body_in.is(TYPE_BLOCK) ? copy_deep(body_in) : shared_cells.none;
   Cell v{};
-  v.header = TYPE_FUNCTION | flags | (boot_state.loading ? kFunctionLibrary : 0);
-  v.data1 = context;
-  v.data2 = spec.node();
-  v.data3 = make_more(body, entry, static_cast<int32_t>(object));
+  v.set_header(TYPE_FUNCTION);
+  v.set_flag(flags | (boot_state.loading ? kFunctionLibrary : 0), true);
+  v.set_fn(context, spec.node(), make_more(body, entry, static_cast<int32_t>(object)));
   if (len_of(context) > 1) block_head(context)[1] = v;
   if (made && body.is(TYPE_BLOCK)) context_access.bind_block(body, context, false);
   stack::push_value(v);
@@ -281,17 +280,16 @@ Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32
 Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cell_convention) {
   NodeId context = context_access.make_from_spec(spec.node(), true, false, 1);
   Cell v{};
-  v.header = TYPE_ROUTINE | (cell_convention ? kRoutineCellConvention : 0);
-  v.data1 = context;
-  v.data2 = spec.node();
-  v.data3 = make_more(shared_cells.none, entry, 0);
-  Cell* more = block_head(v.data3);
+  v.set_header(TYPE_ROUTINE);
+  v.set_flag(kRoutineCellConvention, cell_convention);
+  v.set_fn(context, spec.node(), make_more(shared_cells.none, entry, 0));
+  Cell* more = block_head(v.fn_more());
   more[MORE_CONTEXT].set_header(TYPE_INTEGER);
-  more[MORE_CONTEXT].data2 = static_cast<uint32_t>(result_type);
+  more[MORE_CONTEXT].set_int_value(result_type);
   uint32_t words = 0;
   for (uint32_t i = 0; i < len_of(spec.node()); i++)
     if (block_head(spec.node())[i].is(TYPE_WORD)) words++;
-  v.header |= (words & 0x1F) << 25;
+  v.set_routine_words(words);
   stack::push_value(v);
   return v;
 }
@@ -309,12 +307,12 @@ struct LocalsWalk {
     return false;
   }
   void add(const Cell& w) {
-    if (known(w.data2)) return;
-    names.push_back(symbol::canonical_id(w.data2));
+    if (known(w.word_symbol())) return;
+    names.push_back(symbol::canonical_id(w.word_symbol()));
     Cell word = w;
     word.set_header(TYPE_WORD);
-    word.data1 = 0;
-    word.data3 = 0xFFFFFFFFu;
+    word.set_word_context(0);
+    word.set_word_index(0xFFFFFFFFu);
     found.push_back(word);
   }
   void walk(const Cell& block, uint32_t depth) {
@@ -326,9 +324,9 @@ struct LocalsWalk {
         add(v);
       } else if (v.is(TYPE_WORD) && i + 1 < len_of(node)) {
         Cell next = block_head(node)[i + 1];
-        if (name_is(v.data2, "repeat") && next.is(TYPE_WORD)) {
+        if (name_is(v.word_symbol(), "repeat") && next.is(TYPE_WORD)) {
           add(next);
-        } else if (name_is(v.data2, "foreach") || name_is(v.data2, "remove-each")) {
+        } else if (name_is(v.word_symbol(), "foreach") || name_is(v.word_symbol(), "remove-each")) {
           if (next.is(TYPE_WORD)) {
             add(next);
           } else if (next.is(TYPE_BLOCK)) {
@@ -361,9 +359,9 @@ void collect_locals(const Cell& spec, const Cell& body) {
       case TYPE_LIT_WORD:
       case TYPE_GET_WORD:
       case TYPE_REFINEMENT:
-        walk.names.push_back(symbol::canonical_id(v.data2));
-        if (v.is(TYPE_REFINEMENT) && name_is(v.data2, "extern") && cut == n) cut = i;
-        if (v.is(TYPE_REFINEMENT) && name_is(v.data2, "local") && cut == n) has_local = true;
+        walk.names.push_back(symbol::canonical_id(v.word_symbol()));
+        if (v.is(TYPE_REFINEMENT) && name_is(v.word_symbol(), "extern") && cut == n) cut = i;
+        if (v.is(TYPE_REFINEMENT) && name_is(v.word_symbol(), "local") && cut == n) has_local = true;
         break;
       case TYPE_BLOCK:
       case TYPE_STRING:
@@ -376,7 +374,7 @@ void collect_locals(const Cell& spec, const Cell& body) {
   walk.walk(body, 0);
   std::vector<Cell> add;
   for (const Cell& w : walk.found)
-    if (!name_is(w.data2, "local")) add.push_back(w);
+    if (!name_is(w.word_symbol(), "local")) add.push_back(w);
   if (add.empty()) return;
   if (!has_local) {
     Cell local = make_word_cell(symbol::intern("local"), 0, TYPE_REFINEMENT);
@@ -389,7 +387,7 @@ int32_t count_locals(NodeId spec, uint32_t start, bool require) {
   uint32_t n = len_of(spec);
   for (uint32_t i = start; i < n; i++) {
     Cell v = block_head(spec)[i];
-    if (v.is(TYPE_REFINEMENT) && name_is(v.data2, "local")) {
+    if (v.is(TYPE_REFINEMENT) && name_is(v.word_symbol(), "local")) {
       int32_t count = 1;
       for (uint32_t k = i + 1; k < n; k++)
         if (block_head(spec)[k].is(TYPE_WORD)) count++;

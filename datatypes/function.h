@@ -1,10 +1,10 @@
 // function! and routine!: functions with a spec block and a body block (function!) or a routine
 // registry entry (routine!).
 //
-// function! cell: data1 the function's context (values on the argument stack while a call runs),
-// data2 the spec block's node, data3 the node of the five-cell FunctionMore block (body copy,
-// argument cache, compiled entry, op copy, enclosing object context). The context's cell 1 holds
-// a copy of the function value.
+// function! cell (layout in runtime/layout.h): the function's context (values on the argument
+// stack while a call runs), the spec block's node and the node of the five-cell FunctionMore block
+// (body copy, argument cache, compiled entry, op copy, enclosing object context). The context's
+// cell 1 holds a copy of the function value.
 #pragma once
 
 #include <cstdint>

@@ -69,13 +69,13 @@ bool integer_from_hex_name(const void* units, size_t length, int unit, int32_t& 
 inline Cell make_integer(int32_t v) {
   Cell c{};
   c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
+  c.set_int_value(v);
   return c;
 }
 // The cell becomes an integer! keeping its flag bits.
 inline Cell& set_integer(Cell& c, int32_t v) {
   c.set_type(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
+  c.set_int_value(v);
   return c;
 }
 

@@ -51,7 +51,7 @@ Shape shape_of_value(const Cell& v) {
   for (uint32_t i = 0; i < n; i++) {
     const Cell e = block_head(cache)[i];
     if (e.is(TYPE_TYPESET)) {
-      if (((e.header >> kFetchShift) & 3) != FETCH_RETURN) shape.back().push_back(e);
+      if (e.fetch_kind() != FETCH_RETURN) shape.back().push_back(e);
       i++;  // the argument's word
     } else if (e.is(TYPE_REFINEMENT)) {
       shape.emplace_back();
@@ -80,14 +80,15 @@ bool fits(const Shape& given, const Shape& entry) {
     for (size_t k = 0; k < given[g].size(); k++) {
       const Cell& a = given[g][k];
       const Cell& b = entry[g][k];
-      if ((a.data1 & ~b.data1) || (a.data2 & ~b.data2) || (a.data3 & ~b.data3)) return false;
+      for (uint32_t w = 0; w < 3; w++)
+        if (a.typeset_word(w) & ~b.typeset_word(w)) return false;
     }
   }
   return true;
 }
 
 Cell* native_make(ActionCall& call) {
-  TypeId t = call.arg(0).is(TYPE_DATATYPE) ? static_cast<TypeId>(call.arg(0).data1)
+  TypeId t = call.arg(0).is(TYPE_DATATYPE) ? call.arg(0).datatype_id()
                                            : call.arg(0).type();
   const Cell spec = call.arg(1);
   if (!spec.is(TYPE_BLOCK)) bad_make(t, spec);
@@ -123,21 +124,21 @@ Cell* native_make(ActionCall& call) {
 Cell* native_reflect(ActionCall& call) {
   Cell value = call.arg(0);
   const Cell& field = call.arg(1);
-  if (field.is(TYPE_WORD) && canonical_is(field.data2, "spec")) {
+  if (field.is(TYPE_WORD) && canonical_is(field.word_symbol(), "spec")) {
     Cell spec{};
     spec.set_header(TYPE_BLOCK);
-    spec.data2 = value.data2;
+    spec.set_node(value.fn_spec());
     call.result() = spec;
     return &call.result();
   }
-  if (field.is(TYPE_WORD) && canonical_is(field.data2, "body")) {
+  if (field.is(TYPE_WORD) && canonical_is(field.word_symbol(), "body")) {
     TypeId source = value.is(TYPE_OP) ? op_source_type(value) : value.type();
     if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) {
-      call.result() = block_head(value.data3)[MORE_BODY];
+      call.result() = block_head(value.fn_more())[MORE_BODY];
     } else {
       Cell n{};
       n.set_header(TYPE_INTEGER);
-      n.data2 = value.data1 + 1;
+      n.set_int_value(static_cast<int32_t>(value.fn_entry() + 1));
       call.result() = n;
     }
     return &call.result();
@@ -165,7 +166,7 @@ int32_t mold_block_node(NodeId node, TextOut& out, MoldFlags flags, const Cell* 
                         int32_t indent) {
   Cell b{};
   b.set_header(TYPE_BLOCK);
-  b.data2 = node;
+  b.set_node(node);
   MoldHandler h = mold_handler(TYPE_BLOCK);
   if (!h) return write_ascii(out, "[]", limit);
   flags.only = false;
@@ -175,7 +176,7 @@ int32_t mold_block_node(NodeId node, TextOut& out, MoldFlags flags, const Cell* 
 int32_t native_mold_as(const Cell& v, std::string_view head, TextOut& out, MoldFlags flags,
                        const Cell* part, int32_t limit, int32_t indent) {
   limit = write_ascii(out, head, limit);
-  limit = mold_block_node(v.data2, out, flags, part, limit, indent);
+  limit = mold_block_node(v.fn_spec(), out, flags, part, limit, indent);
   return write_ascii(out, "]", limit);
 }
 
@@ -192,8 +193,8 @@ int32_t op_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, 
   limit = write_ascii(out, "make op! ", limit);
   if (op_source_type(v) == TYPE_FUNCTION) {
     limit = write_ascii(out, "func ", limit);
-    limit = mold_block_node(v.data2, out, flags, part, limit, indent);
-    Cell body = block_head(v.data3)[MORE_BODY];
+    limit = mold_block_node(v.fn_spec(), out, flags, part, limit, indent);
+    Cell body = block_head(v.fn_more())[MORE_BODY];
     if (body.is(TYPE_BLOCK)) {
       MoldHandler h = mold_handler(TYPE_BLOCK);
       flags.only = false;
@@ -202,7 +203,7 @@ int32_t op_mold(const Cell& v, TextOut& out, MoldFlags flags, const Cell* part, 
     return limit;
   }
   limit = write_ascii(out, "[", limit);
-  limit = mold_block_node(v.data2, out, flags, part, limit, indent);
+  limit = mold_block_node(v.fn_spec(), out, flags, part, limit, indent);
   return write_ascii(out, "]", limit);
 }
 
@@ -224,7 +225,7 @@ int32_t native_compare(const Cell& a, const Cell& b, CompareOp op) {
   // and one of `not-equal?` share an index but not an entry, so the table orders first.
   if (a.is(TYPE_OP) && op_source_type(a) != op_source_type(b))
     return op_source_type(a) < op_source_type(b) ? -1 : 1;
-  return a.data1 == b.data1 ? 0 : (a.data1 < b.data1 ? -1 : 1);
+  return a.fn_entry() == b.fn_entry() ? 0 : (a.fn_entry() < b.fn_entry() ? -1 : 1);
 }
 
 Cell* op_make(ActionCall& call) {
@@ -234,13 +235,14 @@ Cell* op_make(ActionCall& call) {
     Cell type = datatype_cell(t);
     fire(Err::script_invalid_type, &type);
   }
-  if (!op_spec_ok(spec.data2)) fire(Err::script_bad_op_spec);
+  if (!op_spec_ok(spec.fn_spec())) fire(Err::script_bad_op_spec);
   Cell op = spec;
   // Keep the source's own flags (a routine's result kind and calling convention): the infix
   // call turns the op back into its source type and calls it with them.
-  constexpr uint32_t kOwnBits = kTypeMask | kNewLineFlag | (0xFFu << kOpSourceShift);
-  op.header = (spec.header & ~kOwnBits) | TYPE_OP | (static_cast<uint32_t>(t) << kOpSourceShift);
-  if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) block_head(spec.data3)[MORE_OP] = op;
+  op.set_type(TYPE_OP);
+  op.set_new_line(false);
+  op.set_op_source(t);
+  if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) block_head(spec.fn_more())[MORE_OP] = op;
   call.result() = op;
   return &call.result();
 }
@@ -279,7 +281,7 @@ bool op_spec_ok(NodeId spec) {
       case TYPE_SET_WORD:
         return args == 2;
       case TYPE_REFINEMENT:
-        return (canonical_is(c[i].data2, "local") || canonical_is(c[i].data2, "extern")) &&
+        return (canonical_is(c[i].word_symbol(), "local") || canonical_is(c[i].word_symbol(), "extern")) &&
                args == 2;
       default:
         break;  // doc strings and type blocks
@@ -296,9 +298,7 @@ Cell make_value(TypeId type, uint32_t index, NodeId spec, NodeId context) {
   b->set_length(2);
   Cell v{};
   v.set_header(type);
-  v.data1 = index;
-  v.data2 = spec;
-  v.data3 = more;
+  v.set_fn(index, spec, more);
   return v;
 }
 

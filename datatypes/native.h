@@ -1,10 +1,10 @@
 // native!, action! and op!: function values whose bodies are runtime entries, and the tables those
 // entries live in (natives by number, routines by index).
 //
-// Cells: data1 the 0-based entry index (natives table or action entry table), data2 the spec
-// block's node, data3 the node of a two-cell block: the spec's argument context (a context cell)
-// and the argument cache (none until the first interpreted call). An op! keeps the type id of the
-// value it was made from in header bits 16-23 and that value's payload.
+// Cells (layout in runtime/layout.h): the 0-based entry index (natives table or action entry
+// table), the spec block's node and the node of a two-cell block: the spec's argument context (a
+// context cell) and the argument cache (none until the first interpreted call). An op! keeps the
+// type id of the value it was made from in its header and that value's payload.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
@@ -23,7 +24,7 @@ namespace {
 
 constexpr bool is_object_kind(TypeId t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
 
-Cell int_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
+Cell int_cell(int32_t n) { return make_integer(n); }
 
 bool same_name(uint32_t a, uint32_t b) { return symbol::canonical_id(a) == symbol::canonical_id(b); }
 
@@ -40,7 +41,7 @@ uint32_t count_locals(NodeId spec) {
   for (uint32_t i = 0; i < n; i++) {
     const Cell& c = block_head(spec)[i];
     if (!in_locals) {
-      in_locals = c.is(TYPE_REFINEMENT) && same_name(c.data2, fixed.ref.local.data2);
+      in_locals = c.is(TYPE_REFINEMENT) && same_name(c.word_symbol(), fixed.ref.local.word_symbol());
       count = in_locals ? 1 : 0;
     } else if (c.is(TYPE_WORD)) {
       count++;
@@ -50,14 +51,19 @@ uint32_t count_locals(NodeId spec) {
 }
 
 Cell record_entry(int32_t index, const Cell* handler) {
-  if (index < 0) return Cell{TYPE_PAIR, 0, kNoHandler << 16, 0};
-  uint32_t locals = count_locals(handler->data2);
-  return Cell{TYPE_PAIR, 0, (static_cast<uint32_t>(index) << 16) | (locals & 0xFFFF), handler->data2};
+  Cell entry{};
+  entry.set_header(TYPE_PAIR);
+  if (index < 0) {
+    entry.set_handler(kNoHandler, 0, 0);
+  } else {
+    entry.set_handler(static_cast<uint32_t>(index), count_locals(handler->fn_spec()), handler->fn_spec());
+  }
+  return entry;
 }
 
 void clear_set_marks(NodeId ctx) {
   uint32_t n = context::word_count(ctx);
-  for (uint32_t i = 0; i < n; i++) context::word_at(ctx, i)->header &= ~kWordSetMark;
+  for (uint32_t i = 0; i < n; i++) context::word_at(ctx, i)->set_flag(kWordSetMark, false);
 }
 
 bool copies_deeply(TypeId t) {
@@ -83,7 +89,7 @@ Cell copy_series_value(const Cell& value) {
 // A function field rebuilt for the object of `ctx`: its body copied, bound to the object and then
 // to a copy of the function's own context.
 Cell rebuild_function(const Cell& fn, NodeId ctx) {
-  NodeId more = fn.data3;
+  NodeId more = fn.fn_more();
   Cell body = block_head(more)[0];
   if (!block::is_block_kind(body.type())) fire(Err::script_bad_func_def, &fn);
   std::vector<Cell> held = {fn, copy_series_value(body)};
@@ -95,20 +101,20 @@ Cell rebuild_function(const Cell& fn, NodeId ctx) {
   NodeId new_more = alloc::copy_series(more);
   block_head(new_more)[0] = held[1];
   block_head(new_more)[4] = int_cell(static_cast<int32_t>(ctx));
-  result.data3 = new_more;
+  result.set_fn_more(new_more);
   context::owner(fn_ctx) = result;
   return result;
 }
 
 void own_fields(const Cell& object) {
-  NodeId ctx = object.data1;
+  NodeId ctx = object.object_context();
   uint32_t n = context::word_count(ctx);
   for (uint32_t i = 0; i < n; i++) {
     Cell value = context::values(ctx)[i];
     Cell word = *context::word_at(ctx, i);
     ownership::set_owner(value, object, word);
   }
-  context::cell(ctx).header |= kContextOwned;
+  context::cell(ctx).set_flag(kContextOwned, true);
 }
 
 const Cell& check_key_word(const Cell& key) {
@@ -123,7 +129,7 @@ const Cell& check_key_word(const Cell& key) {
 
 Cell* make_handler(ActionCall& call) {
   const Cell& proto = call.arg(0);
-  TypeId type = proto.is(TYPE_DATATYPE) ? static_cast<TypeId>(proto.data1) : proto.type();
+  TypeId type = proto.is(TYPE_DATATYPE) ? proto.datatype_id() : proto.type();
   Cell result = make(proto, call.arg(1), type);
   call.result() = result;
   return &call.result();
@@ -138,16 +144,16 @@ Cell* copy_handler(ActionCall& call) {
 Cell* reflect_handler(ActionCall& call) {
   const Cell obj = call.arg(0);
   const Cell& field = call.arg(1);
-  NodeId ctx = obj.data1;
+  NodeId ctx = obj.object_context();
   uint32_t n = context::word_count(ctx);
-  uint32_t sym = field.data2;
+  uint32_t sym = field.word_symbol();
   auto is = [&](uint32_t s) { return word::is_any_word(field.type()) && same_name(sym, s); };
   Cell result;
   if (is(fixed.sym.words)) {
     result = block::make(n);
     for (uint32_t i = 0; i < n; i++) {
       Cell w = *context::word_at(ctx, i);
-      w.header = TYPE_WORD;
+      w.set_header(TYPE_WORD);
       block::append_cell(result, w);
     }
   } else if (is(fixed.sym.values)) {
@@ -157,7 +163,7 @@ Cell* reflect_handler(ActionCall& call) {
     result = block::make(n * 2);
     for (uint32_t i = 0; i < n; i++) {
       Cell w = *context::word_at(ctx, i);
-      w.header = TYPE_SET_WORD;
+      w.set_header(TYPE_SET_WORD);
       Cell v = context::values(ctx)[i];
       if (v.is(TYPE_WORD)) v.set_type(TYPE_LIT_WORD);
       if (v.is(TYPE_PATH)) v.set_type(TYPE_LIT_PATH);
@@ -165,19 +171,19 @@ Cell* reflect_handler(ActionCall& call) {
       block::append_cell(result, v);
     }
   } else if (is(fixed.sym.class_)) {
-    result = int_cell(static_cast<int32_t>(obj.data2));
-  } else if (is(fixed.word.changed.data2)) {
+    result = int_cell(static_cast<int32_t>(obj.object_class()));
+  } else if (is(fixed.word.changed.word_symbol())) {
     result = block::make(n);
     for (uint32_t i = 0; i < n; i++) {
       Cell w = *context::word_at(ctx, i);
-      if (!(w.header & kWordSetMark)) continue;
-      w.header = TYPE_WORD;
+      if (!w.has_flag(kWordSetMark)) continue;
+      w.set_header(TYPE_WORD);
       block::append_cell(result, w);
     }
   } else if (is(fixed.sym.owner)) {
-    result = make_logic((context::cell(ctx).header & kContextOwned) != 0);
+    result = make_logic(context::cell(ctx).has_flag(kContextOwned));
   } else if (is(fixed.sym.events_q)) {
-    result = make_logic(obj.data3 != 0);
+    result = make_logic(obj.object_record() != 0);
   } else {
     fire(Err::internal_not_done, &field);
   }
@@ -214,29 +220,29 @@ Cell* modify_handler(ActionCall& call) {
   const Cell obj = call.arg(0);
   const Cell field = call.arg(1);
   const Cell value = call.arg(2);
-  NodeId ctx = obj.data1;
+  NodeId ctx = obj.object_context();
   bool named = word::is_any_word(field.type());
-  if (named && same_name(field.data2, fixed.word.changed.data2)) {
+  if (named && same_name(field.word_symbol(), fixed.word.changed.word_symbol())) {
     if (!value.is(TYPE_NONE)) fire(Err::script_invalid_arg, &value);
     clear_set_marks(ctx);
-  } else if (named && same_name(field.data2, fixed.sym.owner)) {
+  } else if (named && same_name(field.word_symbol(), fixed.sym.owner)) {
     own_fields(obj);
-  } else if (named && same_name(field.data2, fixed.sym.owned)) {
+  } else if (named && same_name(field.word_symbol(), fixed.sym.owned)) {
     if (value.is(TYPE_NONE)) {
       uint32_t n = context::word_count(ctx);
       for (uint32_t i = 0; i < n; i++) ownership::unbind(context::values(ctx)[i]);
-      context::cell(ctx).header &= ~kContextOwned;
+      context::cell(ctx).set_flag(kContextOwned, false);
     } else if (value.is(TYPE_BLOCK)) {
       uint32_t n = block::length(value);
       for (uint32_t i = 0; i < n; i++) {
         Cell w = block::head_of(value)[i];
         if (!word::is_any_word(w.type())) continue;
-        int32_t f = field_index(obj, w.data2);
+        int32_t f = field_index(obj, w.word_symbol());
         if (f < 0) continue;
         Cell fw = *context::word_at(ctx, static_cast<uint32_t>(f));
         ownership::set_owner(context::values(ctx)[f], obj, fw);
       }
-      context::cell(ctx).header |= kContextOwned;
+      context::cell(ctx).set_flag(kContextOwned, true);
     } else {
       fire(Err::script_invalid_arg, &value);
     }
@@ -249,17 +255,17 @@ Cell* modify_handler(ActionCall& call) {
 
 int32_t form_handler(const Cell& value, TextOut& out, const Cell*, int32_t limit) {
   if (mold_cycle_guard(value, out, limit, false)) return limit;
-  PointerStackGuard guard(value.data1);
-  return mold_fields(value.data1, out, MoldFlags{}, limit, 0, true);
+  PointerStackGuard guard(value.object_context());
+  return mold_fields(value.object_context(), out, MoldFlags{}, limit, 0, true);
 }
 
 int32_t mold_handler(const Cell& value, TextOut& out, MoldFlags flags, const Cell*, int32_t limit,
                      int32_t indent) {
   if (mold_cycle_guard(value, out, limit, true)) return limit;
-  PointerStackGuard guard(value.data1);
+  PointerStackGuard guard(value.object_context());
   out.append_ascii("make object! [");
   limit -= 14;
-  limit = mold_fields(value.data1, out, flags, limit, indent, false);
+  limit = mold_fields(value.object_context(), out, flags, limit, indent, false);
   if (!flags.flat) {
     out.append_ascii("\n");
     limit = mold_indent(out, indent, limit - 1);
@@ -296,19 +302,19 @@ Cell from_context(NodeId ctx, uint32_t class_id, TypeId type) {
 }
 
 int32_t field_index(const Cell& object, uint32_t sym) {
-  return context::find_symbol_index(object.data1, sym, true);
+  return context::find_symbol_index(object.object_context(), sym, true);
 }
 
 const Cell* find_field_value(const Cell& object, const Cell& word) {
-  int32_t i = field_index(object, word.data2);
-  return i < 0 ? &shared_cells.none : context::values(object.data1) + i;
+  int32_t i = field_index(object, word.word_symbol());
+  return i < 0 ? &shared_cells.none : context::values(object.object_context()) + i;
 }
 
 void build_change_record(Cell& object) {
-  NodeId ctx = object.data1;
-  int32_t idx[2] = {field_index(object, fixed.word.on_change_star.data2),
-                    field_index(object, fixed.word.on_deep_change_star.data2)};
-  object.data3 = 0;
+  NodeId ctx = object.object_context();
+  int32_t idx[2] = {field_index(object, fixed.word.on_change_star.word_symbol()),
+                    field_index(object, fixed.word.on_deep_change_star.word_symbol())};
+  object.set_object_record(0);
   if (idx[0] >= 0 || idx[1] >= 0) {
     for (int32_t i : idx) {
       if (i < 0) continue;
@@ -325,7 +331,7 @@ void build_change_record(Cell& object) {
     NodeId record = alloc::make_cells(2);
     block::append_cell(record, entries[0]);
     block::append_cell(record, entries[1]);
-    object.data3 = record;
+    object.set_object_record(record);
   }
   context::owner(ctx) = object;
   if (idx[1] >= 0) own_fields(object);
@@ -333,19 +339,19 @@ void build_change_record(Cell& object) {
 
 void call_change_handler(const Cell& object, const Cell& word, const Cell& old_value,
                          const Cell& new_value) {
-  if (object.data3 == 0) return;
-  Cell* entry = block_head(object.data3);
-  uint32_t index = entry->data2 >> 16;
+  if (object.object_record() == 0) return;
+  Cell* entry = block_head(object.object_record());
+  uint32_t index = entry->handler_field();
   if (index == kNoHandler) return;
-  NodeId ctx = object.data1;
+  NodeId ctx = object.object_context();
   const Cell fn = context::values(ctx)[index];
   if (!fn.is(TYPE_FUNCTION)) fire(Err::script_invalid_obj_evt, &fn);
-  if (fn.data2 != entry->data3) *entry = record_entry(static_cast<int32_t>(index), &fn);
-  uint32_t locals = entry->data2 & 0xFFFF;
+  if (fn.fn_spec() != entry->handler_spec()) *entry = record_entry(static_cast<int32_t>(index), &fn);
+  uint32_t locals = entry->handler_locals();
   Cell args[3] = {word, old_value, new_value};
-  if (args[0].data1 != ctx) {
-    args[0].data1 = ctx;
-    args[0].data3 = static_cast<uint32_t>(field_index(object, word.data2));
+  if (args[0].word_context() != ctx) {
+    args[0].set_word_context(ctx);
+    args[0].set_word_index(static_cast<uint32_t>(field_index(object, word.word_symbol())));
   }
   if (!object_hooks.run_handler) fire_not_done(TYPE_FUNCTION);
   object_hooks.run_handler(fn, fixed.word.on_change_star, args, 3, locals);
@@ -354,14 +360,14 @@ void call_change_handler(const Cell& object, const Cell& word, const Cell& old_v
 void call_deep_change_handler(const Cell& owner, const Cell& word, const Cell& target,
                               const Cell& action, const Cell* new_value, int32_t index, int32_t part) {
   if (!is_object_kind(owner.type())) fire(Err::script_invalid_obj_evt, &owner);
-  if (owner.data3 == 0) return;
-  Cell* entry = block_head(owner.data3) + 1;
-  uint32_t field = entry->data2 >> 16;
+  if (owner.object_record() == 0) return;
+  Cell* entry = block_head(owner.object_record()) + 1;
+  uint32_t field = entry->handler_field();
   if (field == kNoHandler) return;
-  const Cell fn = context::values(owner.data1)[field];
+  const Cell fn = context::values(owner.object_context())[field];
   if (!fn.is(TYPE_FUNCTION)) fire(Err::script_invalid_obj_evt, &fn);
-  if (fn.data2 != entry->data3) *entry = record_entry(static_cast<int32_t>(field), &fn);
-  uint32_t locals = entry->data2 & 0xFFFF;
+  if (fn.fn_spec() != entry->handler_spec()) *entry = record_entry(static_cast<int32_t>(field), &fn);
+  uint32_t locals = entry->handler_locals();
   Cell args[7] = {owner, word, target, action, new_value ? *new_value : make_none(), int_cell(index),
                   int_cell(part)};
   if (!object_hooks.run_handler) fire_not_done(TYPE_FUNCTION);
@@ -369,15 +375,15 @@ void call_deep_change_handler(const Cell& owner, const Cell& word, const Cell& t
 }
 
 Cell copy(const Cell& object, bool deep, TypeId type) {
-  NodeId source = object.data1;
+  NodeId source = object.object_context();
   uint32_t n = context::word_count(source);
   std::vector<Cell> held = {object, Cell{}};
   gc::ScopedRoot root(&mark_cell_vector, &held);
   NodeId ctx = context::allocate(n, false, true, source, CONTEXT_OBJECT);
-  held[1] = value_of(ctx, object.data2, 0, type);
+  held[1] = value_of(ctx, object.object_class(), 0, type);
   context::owner(ctx) = held[1];
   // The values as they are first, so that the copy is complete before anything can collect.
-  for (uint32_t i = 0; i < n; i++) context::values(ctx)[i] = context::values(held[0].data1)[i];
+  for (uint32_t i = 0; i < n; i++) context::values(ctx)[i] = context::values(held[0].object_context())[i];
   {
     PointerStackGuard guard(source);
     for (uint32_t i = 0; i < n; i++) {
@@ -401,10 +407,10 @@ Cell make(const Cell& prototype, const Cell& spec, TypeId type) {
   if (!spec.is(TYPE_OBJECT) && !spec.is(TYPE_BLOCK)) fire(Err::syntax_malconstruct, &spec);
   std::vector<Cell> held = {has_proto ? copy(prototype, false, type) : make_empty(4, type), spec};
   gc::ScopedRoot root(&mark_cell_vector, &held);
-  NodeId ctx = held[0].data1;
+  NodeId ctx = held[0].object_context();
   uint32_t before = context::word_count(ctx);
   if (spec.is(TYPE_OBJECT)) {
-    NodeId sctx = spec.data1;
+    NodeId sctx = spec.object_context();
     uint32_t n = context::word_count(sctx);
     for (uint32_t i = 0; i < n; i++) {
       Cell w = *context::word_at(sctx, i);
@@ -414,12 +420,12 @@ Cell make(const Cell& prototype, const Cell& spec, TypeId type) {
     for (uint32_t i = 0; i < n; i++) {
       Cell v = context::values(sctx)[i];
       if (!v.is(TYPE_FUNCTION)) continue;
-      int32_t f = field_index(held[0], context::word_at(sctx, i)->data2);
+      int32_t f = field_index(held[0], context::word_at(sctx, i)->word_symbol());
       Cell rebuilt = rebuild_function(v, ctx);
       context::values(ctx)[f] = rebuilt;
     }
     bool added = context::word_count(ctx) != before;
-    if (added || !has_proto) held[0].data2 = added ? new_class_id() : 0;
+    if (added || !has_proto) held[0].set_object_class(added ? new_class_id() : 0);
   } else {
     bool added = context::collect_set_words(ctx, spec);
     context::bind_block(spec, ctx, true);
@@ -438,7 +444,7 @@ Cell make(const Cell& prototype, const Cell& spec, TypeId type) {
     clear_set_marks(ctx);
     uint32_t n = context::word_count(ctx);
     for (uint32_t i = 0; i < n; i++) context::values(ctx)[i].set_new_line(false);
-    if (added || !has_proto) held[0].data2 = new_class_id();
+    if (added || !has_proto) held[0].set_object_class(new_class_id());
   }
   Cell result = held[0];
   build_change_record(result);
@@ -448,16 +454,16 @@ Cell make(const Cell& prototype, const Cell& spec, TypeId type) {
 Cell construct(const Cell* prototype, const Cell& spec) {
   std::vector<Cell> held = {prototype ? copy(*prototype, false) : make_empty(4), spec};
   gc::ScopedRoot root(&mark_cell_vector, &held);
-  NodeId ctx = held[0].data1;
+  NodeId ctx = held[0].object_context();
   bool added = context::collect_set_words(ctx, spec);
-  if (added || !prototype) held[0].data2 = new_class_id();
+  if (added || !prototype) held[0].set_object_class(new_class_id());
   // Each run of set-words takes the next value, unevaluated.
   uint32_t n = block::length(spec);
   std::vector<uint32_t> pending;
   for (uint32_t i = 0; i < n; i++) {
     Cell c = block::head_of(spec)[i];
     if (c.is(TYPE_SET_WORD)) {
-      pending.push_back(static_cast<uint32_t>(field_index(held[0], c.data2)));
+      pending.push_back(static_cast<uint32_t>(field_index(held[0], c.word_symbol())));
       continue;
     }
     for (uint32_t f : pending) context::values(ctx)[f] = c;
@@ -469,7 +475,7 @@ Cell construct(const Cell* prototype, const Cell& spec) {
 }
 
 void set_from_value(const Cell& object, const Cell& value, bool any, bool only, bool some) {
-  NodeId ctx = object.data1;
+  NodeId ctx = object.object_context();
   uint32_t n = context::word_count(ctx);
   bool spread = !only && (value.is(TYPE_BLOCK) || is_object_kind(value.type()));
   std::vector<Cell> held = {object, value};
@@ -485,7 +491,7 @@ void set_from_value(const Cell& object, const Cell& value, bool any, bool only, 
       return true;
     }
     const Cell* v = find_field_value(held[1], *context::word_at(ctx, i));
-    if (field_index(held[1], context::word_at(ctx, i)->data2) < 0) return false;
+    if (field_index(held[1], context::word_at(ctx, i)->word_symbol()) < 0) return false;
     out = *v;
     return true;
   };
@@ -503,10 +509,10 @@ void set_from_value(const Cell& object, const Cell& value, bool any, bool only, 
     if (!source(i, v)) continue;
     if (some && v.is(TYPE_NONE)) continue;
     Cell w = *context::word_at(ctx, i);
-    context::word_at(ctx, i)->header |= kWordSetMark;
-    bool handler_field = same_name(w.data2, fixed.word.on_change_star.data2) ||
-                         same_name(w.data2, fixed.word.on_deep_change_star.data2);
-    if (held[0].data3 != 0 && !handler_field) {
+    context::word_at(ctx, i)->set_flag(kWordSetMark, true);
+    bool handler_field = same_name(w.word_symbol(), fixed.word.on_change_star.word_symbol()) ||
+                         same_name(w.word_symbol(), fixed.word.on_deep_change_star.word_symbol());
+    if (held[0].object_record() != 0 && !handler_field) {
       held.push_back(context::values(ctx)[i]);  // the old value, kept for the call
       context::values(ctx)[i] = v;
       call_change_handler(held[0], w, held.back(), v);
@@ -538,8 +544,8 @@ int32_t mold_fields(NodeId ctx, TextOut& out, MoldFlags flags, int32_t limit, in
   bool first = true;
   for (uint32_t i = 0; i < n && limit > 0; i++) {
     Cell w = *context::word_at(ctx, i);
-    if (!flags.all && (same_name(w.data2, fixed.word.on_change_star.data2) ||
-                       same_name(w.data2, fixed.word.on_deep_change_star.data2)))
+    if (!flags.all && (same_name(w.word_symbol(), fixed.word.on_change_star.word_symbol()) ||
+                       same_name(w.word_symbol(), fixed.word.on_deep_change_star.word_symbol())))
       continue;
     if (form) {
       if (!first) {
@@ -556,7 +562,7 @@ int32_t mold_fields(NodeId ctx, TextOut& out, MoldFlags flags, int32_t limit, in
       limit = mold_indent(out, indent + 1, limit - 1);
     }
     first = false;
-    limit = word::write_name(w.data2, out, limit);
+    limit = word::write_name(w.word_symbol(), out, limit);
     out.append_ascii(": ");
     limit -= 2;
     Cell v = context::values(ctx)[i];
@@ -571,7 +577,7 @@ int32_t mold_fields(NodeId ctx, TextOut& out, MoldFlags flags, int32_t limit, in
 
 int32_t compare(const Cell& a, const Cell& b, CompareOp op) {
   if (b.type() != a.type()) return kCannotCompare;
-  NodeId x = a.data1, y = b.data1;
+  NodeId x = a.object_context(), y = b.object_context();
   if (x == y) return 0;
   if (op == COMP_SAME) return -1;
   if (ptrstack::contains(x) || ptrstack::contains(y)) return 0;
@@ -581,8 +587,8 @@ int32_t compare(const Cell& a, const Cell& b, CompareOp op) {
   PointerStackGuard gy(y);
   auto is_number = [](TypeId t) { return t == TYPE_INTEGER || t == TYPE_FLOAT || t == TYPE_PERCENT; };
   for (uint32_t i = 0; i < n; i++) {
-    uint32_t s1 = symbol::canonical_id(context::word_at(x, i)->data2);
-    uint32_t s2 = symbol::canonical_id(context::word_at(y, i)->data2);
+    uint32_t s1 = symbol::canonical_id(context::word_at(x, i)->word_symbol());
+    uint32_t s2 = symbol::canonical_id(context::word_at(y, i)->word_symbol());
     if (s1 != s2) return s1 < s2 ? -1 : 1;
     Cell v1 = context::values(x)[i], v2 = context::values(y)[i];
     TypeId t1 = v1.type(), t2 = v2.type();
@@ -598,14 +604,14 @@ Cell* eval_path(PathStep& step) {
   const Cell obj = *step.value;
   const Cell& element = *step.element;
   if (!word::is_plain_kind(element.type())) fire(Err::script_invalid_path, step.path, &element);
-  NodeId ctx = obj.data1;
+  NodeId ctx = obj.object_context();
   int32_t index = context::word_index(element);
-  if (element.data1 != ctx || index < 0) {
-    index = field_index(obj, element.data2);
+  if (element.word_context() != ctx || index < 0) {
+    index = field_index(obj, element.word_symbol());
     if (index >= 0) {
       Cell& e = const_cast<Cell&>(element);  // the path keeps the resolved binding
-      e.data1 = ctx;
-      e.data3 = static_cast<uint32_t>(index);
+      e.set_word_context(ctx);
+      e.set_word_index(static_cast<uint32_t>(index));
     }
   }
   bool absent = index < 0 || (!step.set_value && context::values(ctx)[index].is(TYPE_UNSET));
@@ -616,8 +622,8 @@ Cell* eval_path(PathStep& step) {
   }
   if (!step.set_value) return context::values(ctx) + index;
   const Cell new_value = *step.set_value;
-  Cell word = context::word_cell(TYPE_WORD, ctx, element.data2, index);
-  if (obj.data3 == 0) return context::set_in(word, new_value, ctx, false);
+  Cell word = context::word_cell(TYPE_WORD, ctx, element.word_symbol(), index);
+  if (obj.object_record() == 0) return context::set_in(word, new_value, ctx, false);
   std::vector<Cell> held = {obj, context::values(ctx)[index], new_value};
   gc::ScopedRoot root(&mark_cell_vector, &held);
   context::set_in(word, new_value, ctx, false);
@@ -629,14 +635,13 @@ void init() {
   context_state.change_notifier = &notify_from_context;
   ownership::set_deep_change_handler(&deep_change_from_owner);
   ownership::ObjectAccess access;
-  access.context_node = [](const Cell& o) -> NodeId { return o.data1; };
-  access.flagged = [](const Cell& o) { return (context::cell(o.data1).header & kContextOwned) != 0; };
+  access.context_node = [](const Cell& o) -> NodeId { return o.object_context(); };
+  access.flagged = [](const Cell& o) { return context::cell(o.object_context()).has_flag(kContextOwned); };
   access.set_flag = [](const Cell& o, bool on) {
-    uint32_t& h = context::cell(o.data1).header;
-    h = on ? (h | kContextOwned) : (h & ~kContextOwned);
+    context::cell(o.object_context()).set_flag(kContextOwned, on);
   };
   access.for_each_field = [](const Cell& o, void (*fn)(Cell&, const Cell&, void*), void* user) {
-    NodeId ctx = o.data1;
+    NodeId ctx = o.object_context();
     uint32_t n = context::word_count(ctx);
     for (uint32_t i = 0; i < n; i++) {
       Cell w = *context::word_at(ctx, i);

@@ -1,12 +1,11 @@
 // object!: a context whose values live in a block (kind 2, with self), a class id and an optional
-// change-notification record. error! and port! share the payload:
-//   data1 the context node, data2 the class id (0: a plain empty object), data3 the node of the
-//   change record or 0.
+// change-notification record. error! and port! share the payload (runtime/layout.h): the context
+// node, the class id (0: a plain empty object) and the node of the change record or 0.
 // The context's owner cell holds a copy of the object value.
 //
 // The change record is a block of two pair! cells, [0] for `on-change*` and [1] for
-// `on-deep-change*`: data2 = field index (0xFFFF: absent) << 16 | the handler's /local slot count,
-// data3 = the handler's spec node (to notice that the field was given another function).
+// `on-deep-change*`, each holding the handler's field index (0xFFFF: absent), its /local slot count
+// and its spec node (to notice that the field was given another function); see Cell::set_handler.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +35,10 @@ namespace object {
 constexpr uint32_t kNoHandler = 0xFFFF;
 
 inline Cell value_of(NodeId ctx, uint32_t class_id, NodeId record = 0, TypeId type = TYPE_OBJECT) {
-  return Cell{type, ctx, class_id, record};
+  Cell c{};
+  c.set_header(type);
+  c.set_object(ctx, class_id, record);
+  return c;
 }
 uint32_t new_class_id();
 

@@ -246,11 +246,11 @@ MoldHandler mold_handler(TypeId t);
 CompareHandler compare_handler(TypeId t);
 PathHandler path_handler(TypeId t);
 
-// Values of datatype!: data1 holds the type id.
+// Values of datatype!: the cell holds the type id.
 inline Cell datatype_cell(TypeId t) {
   Cell c{};
   c.set_header(TYPE_DATATYPE);
-  c.data1 = t;
+  c.set_datatype_id(t);
   return c;
 }
 

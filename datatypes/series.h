@@ -2,8 +2,8 @@
 // tail?, index?, length?, pick, poke, clear, remove, take, move, reverse, copy, random, reflect,
 // modify), written once over any unit size: cells, bytes and 1-, 2- or 4-byte code points.
 //
-// A series value holds its head index in units in data1 and its buffer's node in data2. Positions
-// are clamped, never faulted, for at, skip, back, next, length? and copy.
+// A series value holds its head index in units and its buffer's node (see runtime/layout.h).
+// Positions are clamped, never faulted, for at, skip, back, next, length? and copy.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,8 @@ uint32_t count_from_head(Cell& series, bool from_start = false);
 
 // A new series of the value's type holding `count` units from absolute unit `start` (both already
 // clamped by the caller), head 0, the source buffer's flags (unit and datatype bits; not the owned
-// flag), the new-line marker and data3 of the source cell kept.
+// flag), the new-line marker and the source cell's third payload word (a string's conversion
+// cache, a vector's element type) kept.
 Cell copy_range(const Cell& source, uint32_t start, uint32_t count);
 // The units a /part argument covers from the head: an integer! count (negative: before the head) or
 // a position in the same series (same type and buffer, else script `invalid-refine-arg` naming the

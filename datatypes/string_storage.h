@@ -1,8 +1,8 @@
 // String storage: one code point per unit of 1, 2 or 4 bytes in an ordinary series buffer.
 //
-// A string value (string!, file!, url!, tag!, email!, ref!) holds its head index in code points in
-// data1, its buffer's node in data2 and the node of a cached conversion buffer in data3 (0 until a
-// conversion makes one; see runtime/unicode.h).
+// A string value (string!, file!, url!, tag!, email!, ref!) holds its head index in code points,
+// its buffer's node and the node of a cached conversion buffer (0 until a conversion makes one; see
+// runtime/unicode.h); runtime/layout.h has the layout.
 //
 // Unit rules: a buffer is widened as a whole when a code point does not fit, and never narrowed
 // except when it is reset. Appending keeps unit 1 only up to 0x7F (so appended Latin-1 text widens),

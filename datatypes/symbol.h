@@ -2,10 +2,10 @@
 // canonical symbol (the first form of the name, ignoring ASCII case, ever interned). Words name their
 // text by symbol id; case-insensitive comparisons compare canonical ids.
 //
-// Symbol id i is cell i - 1 of the symbol block, a symbol! cell:
-//   data1: alias, -1 for a canonical symbol, else the canonical symbol's id;
-//   data2: node of the name as a string! (0 until first asked for);
-//   data3: node of a byte series with the name's UTF-8 bytes and a NUL after the tail.
+// Symbol id i is cell i - 1 of the symbol block, a symbol! cell (layout in runtime/layout.h): the
+// alias (-1 for a canonical symbol, else the canonical symbol's id), the node of the name as a
+// string! (0 until first asked for) and the node of a byte series with the name's UTF-8 bytes and
+// a NUL after the tail.
 // The name index is a kind-2 hash table over the symbol block, hashed on the name with ASCII A-Z
 // lowered, so every ASCII case variant of a name shares one probe walk.
 #pragma once
@@ -60,7 +60,7 @@ int32_t alias_of(uint32_t id);
 // The name's UTF-8 bytes (valid until the next collection).
 std::string_view name(uint32_t id);
 // The name as text in string storage (code points in 1-, 2- or 4-byte units), decoded on first use
-// and kept in data2; answers its node.
+// and kept in the symbol's cell; answers its node.
 NodeId ensure_name_string(uint32_t id);
 // The symbol's cell with its name string made.
 Cell* cell_for_id(uint32_t id);

@@ -1,5 +1,5 @@
 // typeset!: a set of datatypes held in one cell as a 96-bit mask. Type id n is bit (0x80 >> (n &
-// 7)) of mask byte n >> 3, the bytes in memory order of data1, data2, data3.
+// 7)) of mask byte n >> 3, the bytes in memory order of the three mask words (runtime/layout.h).
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,7 @@ namespace zem {
 inline Cell make_typeset(uint32_t w1 = 0, uint32_t w2 = 0, uint32_t w3 = 0) {
   Cell c{};
   c.set_header(TYPE_TYPESET);
-  c.data1 = w1;
-  c.data2 = w2;
-  c.data3 = w3;
+  c.set_typeset_words(w1, w2, w3);
   return c;
 }
 
@@ -24,7 +22,7 @@ void typeset_set_bit(Cell& ts, uint32_t n);
 // Inline: argument type checks run on every call.
 inline bool typeset_has(const Cell& ts, TypeId t) {
   uint32_t n = t;
-  uint32_t w = n < 32 ? ts.data1 : n < 64 ? ts.data2 : n < 96 ? ts.data3 : 0;
+  uint32_t w = n < 96 ? ts.typeset_word(n >> 5) : 0;
   return (w >> (((n >> 3) & 3) * 8)) & (0x80u >> (n & 7));
 }
 // Every bit but unset!'s.

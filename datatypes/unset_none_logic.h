@@ -28,11 +28,11 @@ inline Cell make_none() {
 inline Cell make_logic(bool flag) {
   Cell c{};
   c.set_header(TYPE_LOGIC);
-  c.data1 = flag ? 1 : 0;
+  c.set_logic_value(flag);
   return c;
 }
-// Only data1 = 1 is true, whatever else a logic cell holds.
-inline bool logic_flag(const Cell& c) { return c.data1 == 1; }
+// Only a logic word of exactly 1 is true, whatever else a logic cell holds.
+inline bool logic_flag(const Cell& c) { return c.logic_value(); }
 
 // The truth rule: none! and logic! other than true are false; every other value, unset! included,
 // is true.

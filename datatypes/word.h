@@ -1,6 +1,6 @@
-// The word kinds (word!, set-word!, lit-word!, get-word!, refinement!) and issue!: one payload,
-// data1 the binding context (0: unbound), data2 the symbol id, data3 the index in the context (-1
-// until resolved). Converting between the kinds keeps the binding.
+// The word kinds (word!, set-word!, lit-word!, get-word!, refinement!) and issue!: one payload, the
+// binding context (0: unbound), the symbol id and the index in the context (-1 until resolved); see
+// runtime/layout.h. Converting between the kinds keeps the binding.
 #pragma once
 
 #include <cstdint>

@@ -314,6 +314,11 @@ struct Cell {
   uint32_t context_values() const { return data2; }
   void set_context_words(NodeId n) { data1 = n; }
   void set_context_values(uint32_t v) { data2 = v; }
+  // The kind (global, function, object), header bits 11-12.
+  uint32_t context_kind() const { return (header & kContextKindMask) >> kContextKindShift; }
+  void set_context_kind(uint32_t k) {
+    header = (header & ~kContextKindMask) | ((k << kContextKindShift) & kContextKindMask);
+  }
 
   // object!, error!, port!.
   NodeId object_context() const { return data1; }
@@ -327,11 +332,13 @@ struct Cell {
   void set_object_context(NodeId ctx) { data1 = ctx; }
   void set_object_class(uint32_t class_id) { data2 = class_id; }
   void set_object_record(NodeId record) { data3 = record; }
-  // A change record's entry: the field index and /local slot count of a handler, and its spec.
-  uint32_t handler_slots() const { return data2; }
+  // A change record's entry (a pair! cell): the handler's field index (high 16 bits of w2; 0xFFFF
+  // for none) and /local slot count (low 16 bits), and in w3 its spec node.
+  uint32_t handler_field() const { return data2 >> 16; }
+  uint32_t handler_locals() const { return data2 & 0xFFFF; }
   NodeId handler_spec() const { return data3; }
-  void set_handler(uint32_t slots, NodeId spec) {
-    data2 = slots;
+  void set_handler(uint32_t field, uint32_t locals, NodeId spec) {
+    data2 = (field << 16) | (locals & 0xFFFF);
     data3 = spec;
   }
 
@@ -350,6 +357,9 @@ struct Cell {
   void set_fn_more(NodeId more) { data3 = more; }
   // op!: the type of its source; its payload is the source's.
   TypeId op_source() const { return static_cast<TypeId>((header & kOpSourceMask) >> kOpSourceShift); }
+  void set_op_source(TypeId t) {
+    header = (header & ~kOpSourceMask) | (static_cast<uint32_t>(t) << kOpSourceShift);
+  }
   // routine!: word! entries of the spec.
   uint32_t routine_words() const { return (header & kRoutineWordsMask) >> kRoutineWordsShift; }
   void set_routine_words(uint32_t n) {
