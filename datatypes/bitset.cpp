@@ -109,7 +109,7 @@ namespace {
 Cell bitset_cell(NodeId node) {
   Cell c{};
   c.set_header(TYPE_BITSET);
-  c.data2 = node;
+  c.set_node(node);
   return c;
 }
 
@@ -135,7 +135,7 @@ void grow_to(const Cell& bitset, uint32_t n) {
 
 bool word_named(const Cell& c, std::string_view name) {
   if (!c.is(TYPE_WORD)) return false;
-  std::string_view n = symbol::name(c.data2);
+  std::string_view n = symbol::name(c.word_symbol());
   return std::equal(n.begin(), n.end(), name.begin(), name.end(), [](char a, char b) {
     return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b;
   });
@@ -263,7 +263,7 @@ Cell bitset_make_from_spec(const Cell& spec_in, bool to) {
     if (items.length > 0 && word_named(items.cells[0], "not")) {
       complemented = true;
       if (items.length > 1 && items.cells[1].is(TYPE_BINARY)) spec = items.cells[1];
-      else spec.data1 += 1;  // the rest of the block
+      else spec.set_head_index(spec.head_index() + 1);  // the rest of the block
     }
   }
   switch (spec.type()) {

@@ -81,29 +81,29 @@ Cell* make_big_in_parent(const Cell* parent, uint32_t capacity) { return make_in
 
 uint32_t length(const Cell& block) {
   uint32_t len = series_buffer(block.node())->length();
-  return block.data1 >= len ? 0 : len - block.data1;
+  return block.head_index() >= len ? 0 : len - block.head_index();
 }
 
 Cell* head(Cell& block) {
   SeriesBuffer* b = series_buffer(block.node());
   uint32_t len = b->length();
-  if (block.data1 > len) block.data1 = len;
-  return b->cells_head() + block.data1;
+  if (block.head_index() > len) block.set_head_index(len);
+  return b->cells_head() + block.head_index();
 }
 
 Cell* head_of(const Cell& block) {
   SeriesBuffer* b = series_buffer(block.node());
-  return b->cells_head() + std::min(block.data1, b->length());
+  return b->cells_head() + std::min(block.head_index(), b->length());
 }
 
 Cell* tail_cell(const Cell& block) { return series_buffer(block.node())->cells_tail(); }
 
-bool at_tail(const Cell& block) { return block.data1 >= series_buffer(block.node())->length(); }
+bool at_tail(const Cell& block) { return block.head_index() >= series_buffer(block.node())->length(); }
 
 bool step_head(Cell& block) {
   uint32_t len = series_buffer(block.node())->length();
-  if (block.data1 < len) block.data1++;
-  return block.data1 >= len;
+  if (block.head_index() < len) block.set_head_index(block.head_index() + 1);
+  return block.head_index() >= len;
 }
 
 // ---- Writing -----------------------------------------------------------------------------------
@@ -169,7 +169,7 @@ void insert_cell(const Cell& block, const Cell& value) {
   NodeId node = block.node();
   SeriesBuffer* b = reserve(node, 1);
   uint32_t len = b->length();
-  uint32_t at = std::min(block.data1, len);
+  uint32_t at = std::min(block.head_index(), len);
   Cell* p = b->cells_head() + at;
   std::memmove(p + 1, p, static_cast<size_t>(len - at) * kCell);
   *p = copy;
@@ -187,7 +187,7 @@ void insert_cells_at_head(const Cell& target, const Cell& source) {
   SeriesBuffer* b = reserve(node, n);
   const Cell* from = own.empty() ? head_of(source) : own.data();
   uint32_t len = b->length();
-  uint32_t at = std::min(target.data1, len);
+  uint32_t at = std::min(target.head_index(), len);
   Cell* p = b->cells_head() + at;
   std::memmove(p + n, p, static_cast<size_t>(len - at) * kCell);
   std::memcpy(p, from, static_cast<size_t>(n) * kCell);
@@ -197,7 +197,7 @@ void insert_cells_at_head(const Cell& target, const Cell& source) {
 
 void clear_at_head(const Cell& block) {
   SeriesBuffer* b = series_buffer(block.node());
-  if (block.data1 < b->length()) b->set_length(block.data1);
+  if (block.head_index() < b->length()) b->set_length(block.head_index());
 }
 
 void truncate_at(NodeId node, uint32_t index) {
@@ -248,7 +248,7 @@ const Cell* select_equal(const Cell& block, const Cell& value) {
 bool remove_equal(const Cell& block, const Cell& value, bool from_start) {
   SeriesBuffer* b = series_buffer(block.node());
   uint32_t len = b->length();
-  uint32_t start = from_start ? 0 : std::min(block.data1, len);
+  uint32_t start = from_start ? 0 : std::min(block.head_index(), len);
   for (uint32_t i = start; i < len; i++) {
     if (!find_equal(b->cells_head()[i], value)) continue;
     b = series_buffer(block.node());
@@ -292,13 +292,13 @@ void (*load_text)(const Cell& text, Cell& result) = [](const Cell& text, Cell& r
 int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b) {
   // The frame is exactly the function's context: the two arguments, then every further slot as an
   // unused refinement. A function that does not take exactly two arguments cannot be called so.
-  if (!native::op_spec_ok(fn.data2)) fire(Err::script_invalid_arg, &fn);
+  if (!native::op_spec_ok(fn.fn_spec())) fire(Err::script_invalid_arg, &fn);
   stack::check_machine_stack();
   Cell* holder = stack::push_value(fn);
   stack::push_anon_frame(kInterpFunctionFrame);
   stack::push_value(b);
   stack::push_value(a);
-  uint32_t slots = context::word_count(fn.data1);
+  uint32_t slots = context::word_count(fn.fn_context());
   if (slots > 2) function::push_unused_refinement(slots - 2);
   if (uint32_t st = interp::exec_function_body(*holder, 0)) stack::raise_status(st);
   Cell r = *stack::base();
@@ -327,7 +327,7 @@ int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b) = &c
 void (*object_body)(const Cell& object, Cell& result) = [](const Cell& object, Cell& result) {
   ActionHandler reflect = action_handler(object.type(), ActionIndex::reflect);
   if (!reflect) fire_not_done(object.type());
-  Cell frame[2] = {object, Cell{TYPE_WORD, 0, symbol::intern("body"), 0xFFFFFFFFu}};
+  Cell frame[2] = {object, context::word_cell(TYPE_WORD, 0, symbol::intern("body"), -1)};
   ActionCall call;
   call.args = frame;
   call.arg_count = 2;
@@ -340,7 +340,7 @@ namespace {
 Cell int_value(int32_t v) {
   Cell c{};
   c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
+  c.set_int_value(v);
   return c;
 }
 
@@ -480,7 +480,7 @@ int32_t compare_handler_fn(const Cell& a, const Cell& b, CompareOp op) {
     bool paths = (a.is(TYPE_PATH) || a.is(TYPE_LIT_PATH)) && (b.is(TYPE_PATH) || b.is(TYPE_LIT_PATH));
     if (!(paths && (op == COMP_PARSE_CASE || op == COMP_PARSE))) return kCannotCompare;
   }
-  bool same = a.node() == b.node() && a.data1 == b.data1;
+  bool same = a.node() == b.node() && a.head_index() == b.head_index();
   if (op == COMP_SAME) return same ? 0 : -1;
   if (same) return 0;
   if (ptrstack::contains(a.node())) return ptrstack::contains(b.node()) ? 0 : -1;
@@ -532,7 +532,7 @@ FindSpec find_spec(ActionCall& call, bool with_tail_match) {
 // Whether the cell at absolute index p of the series matches the value (a single cell).
 bool cell_matches(const Cell& cell, const Cell& value, const FindSpec& f) {
   if (!f.only) {
-    if (value.is(TYPE_DATATYPE)) return cell.type() == static_cast<TypeId>(value.data1);
+    if (value.is(TYPE_DATATYPE)) return cell.type() == value.datatype_id();
     if (value.is(TYPE_TYPESET)) return typeset_has(value, cell.type());
   }
   return cell_compare(cell, value, f.op) == 0;
@@ -542,7 +542,7 @@ bool cell_matches(const Cell& cell, const Cell& value, const FindSpec& f) {
 int64_t find_position(ActionCall& call, const Cell& s, const Cell& value, const FindSpec& f,
                       uint32_t* match_len) {
   uint32_t len = series_buffer(s.node())->length();
-  uint32_t h = std::min(s.data1, len);
+  uint32_t h = std::min(s.head_index(), len);
   if (!f.reverse && h >= len) return -1;
   uint32_t end = len;  // one past the last cell searched
   if (f.part) {
@@ -550,7 +550,7 @@ int64_t find_position(ActionCall& call, const Cell& s, const Cell& value, const 
       if (f.part->int_value() < 1) return -1;
       end = static_cast<uint32_t>(std::min<int64_t>(static_cast<int64_t>(h) + f.part->int_value(), len));
     } else if (same_buffer(*f.part, s)) {
-      end = std::min(f.part->data1, len);
+      end = std::min(f.part->head_index(), len);
     } else {
       bad_refine_arg(call, FIND_PART, *f.part);
     }
@@ -601,7 +601,7 @@ Cell* find_handler_fn(ActionCall& call) {
   uint32_t k = 1;
   int64_t p = find_position(call, s, call.arg(1), f, &k);
   if (p < 0) return answer(call, shared_cells.none);
-  s.data1 = static_cast<uint32_t>(p + ((f.tail || f.match) ? k : 0));
+  s.set_head_index(static_cast<uint32_t>(p + ((f.tail || f.match) ? k : 0)));
   return answer(call, s);
 }
 
@@ -649,7 +649,7 @@ Cell* eval_path_fn(PathStep& step) {
   uint32_t len = series_buffer(blk.node())->length();
   if (el.is(TYPE_INTEGER)) {
     int32_t n = el.int_value();
-    int64_t p = n == 0 ? -1 : static_cast<int64_t>(blk.data1) + (n > 0 ? n - 1 : n);
+    int64_t p = n == 0 ? -1 : static_cast<int64_t>(blk.head_index()) + (n > 0 ? n - 1 : n);
     bool inside = p >= 0 && p < len;
     if (!step.set_value) return inside ? cell_at_index(blk, static_cast<uint32_t>(p)) : &shared_cells.none;
     if (!inside) fire(Err::script_out_of_range, &el);
@@ -677,7 +677,7 @@ Cell* eval_path_fn(PathStep& step) {
   int64_t p = find_position(none, blk, el, f, &k);
   if (p < 0) fire(Err::script_bad_path_set, step.path, &el);
   if (p + 1 >= len) {
-    Cell idx = int_value(static_cast<int32_t>(p + 2 - blk.data1));
+    Cell idx = int_value(static_cast<int32_t>(p + 2 - blk.head_index()));
     fire(Err::script_out_of_range, &idx);
   }
   Cell value = *step.set_value;
@@ -726,8 +726,8 @@ int64_t insert_part(ActionCall& call, const Cell& value, const Cell& part) {
   if (part.is(TYPE_INTEGER)) return part.int_value();
   if (!is_nested_series(value.type())) fire(Err::script_invalid_part, &part);
   if (!same_buffer(part, value)) bad_refine_arg(call, INSERT_PART, part);
-  return static_cast<int64_t>(std::min(part.data1, buffer_length(value.node()))) -
-         std::min(value.data1, buffer_length(value.node()));
+  return static_cast<int64_t>(std::min(part.head_index(), buffer_length(value.node()))) -
+         std::min(value.head_index(), buffer_length(value.node()));
 }
 
 Cell* insert_common(ActionCall& call, bool append) {
@@ -747,13 +747,13 @@ Cell* insert_common(ActionCall& call, bool append) {
     if (n > 0) cells.shrink_to(static_cast<size_t>(n));
   }
   if (dup < 1 || cells.empty()) {
-    if (append) s.data1 = 0;
+    if (append) s.set_head_index(0);
     return &s;
   }
   uint32_t total = checked_cells(static_cast<uint64_t>(cells.size()) * static_cast<uint64_t>(dup));
   Cell target = s;
   ChangeNotice notice(target, append ? Change::append : Change::insert, &value,
-                      static_cast<int32_t>(append ? buffer_length(target.node()) : target.data1),
+                      static_cast<int32_t>(append ? buffer_length(target.node()) : target.head_index()),
                       static_cast<int32_t>(total));
   if (notice.reached()) {
     // The handler ran code: the cells are read again from the value, which the stack keeps alive.
@@ -771,7 +771,7 @@ Cell* insert_common(ActionCall& call, bool append) {
     b = alloc::expand_copy(node, static_cast<int64_t>((dup < 5 ? need * 2 : need) * kCell));
   }
   uint32_t len = b->length();
-  uint32_t at = append ? len : std::min(target.data1, len);
+  uint32_t at = append ? len : std::min(target.head_index(), len);
   Cell* p = b->cells_head() + at;
   std::memmove(p + total, p, static_cast<size_t>(len - at) * kCell);
   std::memcpy(p, cells.data(), cells.size() * kCell);
@@ -780,7 +780,7 @@ Cell* insert_common(ActionCall& call, bool append) {
   b->tail += total * kCell;
   if (target.is(TYPE_HASH)) further_type_hooks().hash_inserted(target, at, total);
   notice.done(target, &value, static_cast<int32_t>(at), static_cast<int32_t>(total));
-  s.data1 = append ? 0 : std::min(at + total, buffer_length(node));
+  s.set_head_index(append ? 0 : std::min(at + total, buffer_length(node)));
   return &s;
 }
 
@@ -805,13 +805,13 @@ Cell* change_handler_fn(ActionCall& call) {
     if (part->is(TYPE_INTEGER))
       replaced = part->int_value();
     else if (same_buffer(*part, s))
-      replaced = static_cast<int64_t>(std::min(part->data1, buffer_length(s.node()))) - s.data1;
+      replaced = static_cast<int64_t>(std::min(part->head_index(), buffer_length(s.node()))) - s.head_index();
     else
       bad_refine_arg(call, INSERT_PART, *part);
   }
   replaced = std::clamp<int64_t>(replaced, 0, from_head);
   Cell target = s;
-  ChangeNotice notice(target, Change::change, &value, static_cast<int32_t>(target.data1),
+  ChangeNotice notice(target, Change::change, &value, static_cast<int32_t>(target.head_index()),
                       static_cast<int32_t>(replaced));
   if (notice.reached()) {  // the handler ran code: read the cells again (see insert)
     cells.read(value, only);
@@ -820,7 +820,7 @@ Cell* change_handler_fn(ActionCall& call) {
   NodeId node = target.node();
   SeriesBuffer* b = series_buffer(node);
   uint32_t len = b->length();
-  uint32_t at = std::min(target.data1, len);
+  uint32_t at = std::min(target.head_index(), len);
   replaced = std::min<int64_t>(replaced, len - at);
   uint32_t new_len = checked_cells(static_cast<uint64_t>(len) + written - static_cast<uint64_t>(replaced));
   if (new_len > len && b->room() < static_cast<uint64_t>(new_len - len) * kCell)
@@ -838,7 +838,7 @@ Cell* change_handler_fn(ActionCall& call) {
     further_type_hooks().hash_inserted(target, at, written);
   }
   notice.done(target, &value, static_cast<int32_t>(at), static_cast<int32_t>(replaced));
-  s.data1 = std::min(at + written, buffer_length(node));
+  s.set_head_index(std::min(at + written, buffer_length(node)));
   return &s;
 }
 
@@ -846,7 +846,7 @@ Cell* change_handler_fn(ActionCall& call) {
 
 bool type_selected(const Cell* types, TypeId t) {
   if (!types) return true;
-  if (types->is(TYPE_DATATYPE)) return static_cast<TypeId>(types->data1) == t;
+  if (types->is(TYPE_DATATYPE)) return types->datatype_id() == t;
   if (types->is(TYPE_TYPESET)) return typeset_has(*types, t);
   return true;
 }
@@ -863,7 +863,7 @@ Cell copy_deep(const Cell& source, uint32_t start, uint32_t count, const Cell* t
     TypeId t = c.type();
     if (!is_nested_series(t) || !type_selected(types, t)) continue;
     uint32_t len = series_buffer(c.node())->length();
-    uint32_t h = std::min(c.data1, len);
+    uint32_t h = std::min(c.head_index(), len);
     Cell copy = is_block_kind(t) ? copy_deep(c, h, len - h, types) : series::copy_range(c, h, len - h);
     copy.header = c.header;
     *cell_at_index(out, i) = copy;
@@ -875,7 +875,7 @@ Cell copy_deep(const Cell& source, uint32_t start, uint32_t count, const Cell* t
 
 Cell copy_cells(const Cell& block, bool deep, const Cell* types) {
   uint32_t len = series_buffer(block.node())->length();
-  uint32_t h = std::min(block.data1, len);
+  uint32_t h = std::min(block.head_index(), len);
   if (!deep) return series::copy_range(block, h, len - h);
   ptrstack::reset();
   return copy_deep(block, h, len - h, types);
@@ -884,12 +884,12 @@ Cell copy_cells(const Cell& block, bool deep, const Cell* types) {
 void deep_copy_nested(const Cell& block, const Cell* types) {
   PointerStackGuard guard(block.node());
   uint32_t len = series_buffer(block.node())->length();
-  for (uint32_t i = std::min(block.data1, len); i < len; i++) {
+  for (uint32_t i = std::min(block.head_index(), len); i < len; i++) {
     Cell c = *cell_at_index(block, i);
     TypeId t = c.type();
     if (!is_nested_series(t) || !type_selected(types, t)) continue;
     uint32_t clen = series_buffer(c.node())->length();
-    uint32_t h = std::min(c.data1, clen);
+    uint32_t h = std::min(c.head_index(), clen);
     Cell copy = is_block_kind(t) ? copy_deep(c, h, clen - h, types) : series::copy_range(c, h, clen - h);
     copy.header = c.header;
     *cell_at_index(block, i) = copy;
@@ -904,7 +904,7 @@ Cell* copy_handler_fn(ActionCall& call) {
   if (!call.has(series::COPY_DEEP)) return series::copy_handler(call);
   Cell s = call.result();
   uint32_t len = series_buffer(s.node())->length();
-  series::Span span{std::min(s.data1, len), len - std::min(s.data1, len)};
+  series::Span span{std::min(s.head_index(), len), len - std::min(s.head_index(), len)};
   if (const Cell* part = call.refinement_arg(series::COPY_PART)) span = series::part_span(call, s, *part, series::COPY_PART);
   ptrstack::reset();
   return answer(call, copy_deep(s, span.start, span.count, types));
@@ -926,23 +926,23 @@ Cell* swap_handler_fn(ActionCall& call) {
   Cell b = call.arg(1);
   if (!is_block_kind(b.type())) fire(Err::script_invalid_arg, &b);
   if (at_tail(a) || at_tail(b)) return &call.result();
-  ChangeNotice na(a, Change::swap, &b, static_cast<int32_t>(a.data1), 1);
-  ChangeNotice nb(b, Change::swap, &a, static_cast<int32_t>(b.data1), 1);
+  ChangeNotice na(a, Change::swap, &b, static_cast<int32_t>(a.head_index()), 1);
+  ChangeNotice nb(b, Change::swap, &a, static_cast<int32_t>(b.head_index()), 1);
   if (at_tail(a) || at_tail(b)) return &call.result();
   std::swap(*head_of(a), *head_of(b));
-  if (a.is(TYPE_HASH)) further_type_hooks().hash_changed(a, a.data1, 1);
-  if (b.is(TYPE_HASH)) further_type_hooks().hash_changed(b, b.data1, 1);
-  na.done(a, &b, static_cast<int32_t>(a.data1), 1);
-  nb.done(b, &a, static_cast<int32_t>(b.data1), 1);
+  if (a.is(TYPE_HASH)) further_type_hooks().hash_changed(a, a.head_index(), 1);
+  if (b.is(TYPE_HASH)) further_type_hooks().hash_changed(b, b.head_index(), 1);
+  na.done(a, &b, static_cast<int32_t>(a.head_index()), 1);
+  nb.done(b, &a, static_cast<int32_t>(b.head_index()), 1);
   return &call.result();
 }
 
 Cell* trim_handler_fn(ActionCall& call) {
   Cell s = call.result();
-  ChangeNotice notice(s, Change::trim, nullptr, static_cast<int32_t>(s.data1), -1);
+  ChangeNotice notice(s, Change::trim, nullptr, static_cast<int32_t>(s.head_index()), -1);
   SeriesBuffer* b = series_buffer(s.node());
   uint32_t len = b->length();
-  uint32_t h = std::min(s.data1, len);
+  uint32_t h = std::min(s.head_index(), len);
   Cell* cells = b->cells_head();
   uint32_t w = h;
   for (uint32_t r = h; r < len; r++)
@@ -951,14 +951,14 @@ Cell* trim_handler_fn(ActionCall& call) {
     b->set_length(w);
     if (s.is(TYPE_HASH)) further_type_hooks().hash_changed(s, h, len - h);
   }
-  notice.done(s, nullptr, static_cast<int32_t>(s.data1), -1);
+  notice.done(s, nullptr, static_cast<int32_t>(s.head_index()), -1);
   return &call.result();
 }
 
 // ---- make, to ------------------------------------------------------------------------------------
 
 TypeId target_type(const Cell& proto) {
-  return proto.is(TYPE_DATATYPE) ? static_cast<TypeId>(proto.data1) : proto.type();
+  return proto.is(TYPE_DATATYPE) ? proto.datatype_id() : proto.type();
 }
 
 Cell typeset_block(const Cell& ts) {
@@ -987,8 +987,8 @@ Cell* make_handler_fn(ActionCall& call) {
     Cell dt = datatype_cell(t);
     fire(Err::script_bad_make_arg, &dt, &spec);
   }
-  out.header = t;
-  out.data3 = 0;
+  out.set_header(t);
+  out.set_hash_table(0);  // a new hash! gets its index below
   if (t == TYPE_HASH) further_type_hooks().hash_new_index(out);
   return answer(call, out);
 }
@@ -1015,8 +1015,8 @@ Cell* to_handler_fn(ActionCall& call) {
     v.set_new_line(false);
     append_cell(out, v);
   }
-  out.header = t;
-  out.data3 = 0;
+  out.set_header(t);
+  out.set_hash_table(0);  // a new hash! gets its index below
   if (t == TYPE_HASH) further_type_hooks().hash_new_index(out);
   return answer(call, out);
 }
@@ -1087,7 +1087,7 @@ bool sort_texts(Cell* first, uint32_t records, uint32_t skip, bool stable, const
     const SeriesBuffer* b = series_buffer(c.node());
     uint32_t unit = b->unit();
     uint32_t len = b->length();
-    uint32_t h = std::min(c.data1, len);
+    uint32_t h = std::min(c.head_index(), len);
     keys[i] = {b->head_ptr() + static_cast<size_t>(h) * unit, len - h, unit, i};
   }
   auto compare = [](const uint8_t* x, const uint8_t* y, void* user, intptr_t) -> int32_t {
@@ -1134,14 +1134,14 @@ bool sort_by_keys(NodeId node, uint32_t start, uint32_t records, uint32_t skip, 
 Cell* sort_handler_fn(ActionCall& call) {
   Cell s = call.result();
   uint32_t len = series_buffer(s.node())->length();
-  uint32_t h = std::min(s.data1, len);
+  uint32_t h = std::min(s.head_index(), len);
   int64_t start = h, count = len - h;
   if (const Cell* part = call.refinement_arg(SORT_PART)) {
     int64_t n;
     if (part->is(TYPE_INTEGER))
       n = part->int_value();
     else if (same_buffer(*part, s))
-      n = static_cast<int64_t>(std::min(part->data1, len)) - h;
+      n = static_cast<int64_t>(std::min(part->head_index(), len)) - h;
     else
       bad_refine_arg(call, SORT_PART, *part);
     if (n < 0) {

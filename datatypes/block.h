@@ -2,8 +2,9 @@
 // and walk blocks.
 //
 // A block value holds its head index in cells and the node of a buffer of 16-byte cells (see
-// runtime/layout.h). Cell addresses answered here stay valid only until the next allocation into the same block
-// or the next safe point; keep nodes (or rooted cells) across anything that may grow or collect.
+// runtime/layout.h). Cell addresses answered here stay valid only until the next allocation into
+// the same block or the next safe point; keep nodes (or rooted cells) across anything that may
+// grow or collect.
 #pragma once
 
 #include <cstdint>

@@ -94,9 +94,9 @@ Cell* chr_do_math(ActionCall& call, MathOp op) {
     }
   }
   NumFault fault = NumFault::none;
-  uint32_t cp = char_apply(left.data2, r, op, fault);
+  uint32_t cp = char_apply(left.char_value(), r, op, fault);
   if (fault != NumFault::none) fire_num_fault(fault);
-  left.data2 = cp;
+  left.set_char_value(cp);
   return &left;
 }
 
@@ -147,13 +147,13 @@ Cell* chr_make(ActionCall& call) {
 }
 
 int32_t chr_form(const Cell& value, TextOut& out, const Cell*, int32_t limit) {
-  out.append_code_point(value.data2);
+  out.append_code_point(value.char_value());
   return limit - 1;
 }
 
 int32_t chr_mold(const Cell& value, TextOut& out, MoldFlags flags, const Cell*, int32_t limit, int32_t) {
   out.append_ascii("#\"");
-  append_escaped_char(out, value.data2, flags.all);
+  append_escaped_char(out, value.char_value(), flags.all);
   out.append_ascii("\"");
   return limit - 4;
 }

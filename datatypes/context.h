@@ -115,7 +115,9 @@ Cell* word_value_cell(const Cell& word);
 // In an object context the word gets the set mark and, with notify and a change record, the
 // object's `on-change*` runs.
 Cell* set_in(Cell& word, const Cell& value, NodeId ctx, bool notify);
-inline Cell* set_word_value(Cell& word, const Cell& value) { return set_in(word, value, word.word_context(), true); }
+inline Cell* set_word_value(Cell& word, const Cell& value) {
+  return set_in(word, value, word.word_context(), true);
+}
 // Value slot n of a context; null for an on-stack context with no call running.
 Cell* value_at(NodeId ctx, uint32_t n);
 

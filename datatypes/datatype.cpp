@@ -1,4 +1,4 @@
-// datatype!: a value naming a type (data1 holds its id).
+// datatype!: a value naming a type (the cell holds its id).
 #include "datatypes/registry.h"
 
 namespace zem {
@@ -6,14 +6,14 @@ namespace zem {
 namespace {
 
 int32_t datatype_form(const Cell& value, TextOut& out, const Cell*, int32_t limit) {
-  std::string_view name = type_name_bare(static_cast<TypeId>(value.data1));
+  std::string_view name = type_name_bare(value.datatype_id());
   out.append_ascii(name);
   return limit - static_cast<int32_t>(name.size());
 }
 
 int32_t datatype_mold(const Cell& value, TextOut& out, MoldFlags flags, const Cell*, int32_t limit,
                       int32_t) {
-  std::string_view name = type_name(static_cast<TypeId>(value.data1));
+  std::string_view name = type_name(value.datatype_id());
   if (flags.all) out.append_ascii("#(");
   out.append_ascii(name);
   if (flags.all) out.append_ascii(")");
@@ -22,7 +22,7 @@ int32_t datatype_mold(const Cell& value, TextOut& out, MoldFlags flags, const Ce
 
 int32_t datatype_compare(const Cell& a, const Cell& b, CompareOp op) {
   if (!is_value_equality_op(op)) return kCannotCompare;
-  return b.is(TYPE_DATATYPE) && b.data1 == a.data1 ? 0 : 1;
+  return b.is(TYPE_DATATYPE) && b.datatype_id() == a.datatype_id() ? 0 : 1;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
@@ -62,7 +63,7 @@ constexpr const char* kFieldNames[ERR_FIELD_COUNT] = {"code", "type", "id",  "ar
 
 ErrorValueState& S = error_value_state;
 
-Cell int_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
+Cell int_cell(int32_t n) { return make_integer(n); }
 
 void mark_catalogue(void*) {
   if (S.errors) gc::mark_context(S.errors);
@@ -116,7 +117,7 @@ struct TemplateReader {
 
 void add_field(const Cell& object, std::string_view name, const Cell& value) {
   Cell w = word::make_from_name(name);
-  context::set_or_add_word(object.data1, w, value);
+  context::set_or_add_word(object.object_context(), w, value);
 }
 
 Cell make_catalogue() {
@@ -141,14 +142,14 @@ NodeId category_context(uint32_t n) { return n < kErrCategoryCount ? S.categorie
 // The category number named by a word, or -1.
 int32_t category_of_word(const Cell& w) {
   if (!word::is_any_word(w.type())) return -1;
-  int32_t i = context::find_symbol_index(S.errors, w.data2, true);
+  int32_t i = context::find_symbol_index(S.errors, w.word_symbol(), true);
   return i >= 0 && i < static_cast<int32_t>(kErrCategoryCount) ? i : -1;
 }
 
 // The position of an id word in a category object (2 and up), or -1.
 int32_t position_of_id(uint32_t category, const Cell& w) {
   if (!word::is_any_word(w.type())) return -1;
-  int32_t i = context::find_symbol_index(category_context(category), w.data2, true);
+  int32_t i = context::find_symbol_index(category_context(category), w.word_symbol(), true);
   return i >= 2 ? i : -1;
 }
 
@@ -156,13 +157,14 @@ int32_t position_of_id(uint32_t category, const Cell& w) {
 void set_identity(const Cell& error, uint32_t category, uint32_t position) {
   Cell type = *context::word_at(S.errors, category);
   Cell id = *context::word_at(category_context(category), position);
-  type.header = id.header = TYPE_WORD;
+  type.set_header(TYPE_WORD);
+  id.set_header(TYPE_WORD);
   *field(error, ERR_CODE) = int_cell(static_cast<int32_t>(category * 100 + position));
   *field(error, ERR_TYPE) = type;
   *field(error, ERR_ID) = id;
 }
 
-Cell new_error() { return object::copy(Cell{TYPE_OBJECT, S.prototype, 0, 0}, false, TYPE_ERROR); }
+Cell new_error() { return object::copy(object::value_of(S.prototype, 0), false, TYPE_ERROR); }
 
 void build_pending_error(PendingExit& p) {
   const Cell* args[3];
@@ -225,8 +227,8 @@ void write_formed(const Cell& v, TextOut& out, int32_t cap) {
 
 // The value of the error field a word names, or none.
 Cell field_named(const Cell& error, const Cell& w) {
-  int32_t i = context::find_symbol_index(error.data1, w.data2, true);
-  return i < 0 ? make_none() : context::values(error.data1)[i];
+  int32_t i = context::find_symbol_index(error.object_context(), w.word_symbol(), true);
+  return i < 0 ? make_none() : context::values(error.object_context())[i];
 }
 
 void write_message(const Cell& error, const Cell& message, uint32_t category, const Cell* arg1_override,
@@ -248,7 +250,8 @@ void write_message(const Cell& error, const Cell& message, uint32_t category, co
       continue;
     }
     Cell v = field_named(error, item);
-    if (arg1_override && symbol::canonical_id(item.data2) == symbol::canonical_id(symbol::intern("arg1")))
+    if (arg1_override &&
+        symbol::canonical_id(item.word_symbol()) == symbol::canonical_id(symbol::intern("arg1")))
       v = *arg1_override;
     if (category == 2) write_formed(v, out, 80);
     else write_molded(v, out, 80);
@@ -270,9 +273,9 @@ int32_t form_handler(const Cell& value, TextOut& out, const Cell* part, int32_t 
 int32_t mold_handler(const Cell& value, TextOut& out, MoldFlags flags, const Cell*, int32_t limit,
                      int32_t indent) {
   if (mold_cycle_guard(value, out, limit, true)) return limit;
-  PointerStackGuard guard(value.data1);
+  PointerStackGuard guard(value.object_context());
   out.append_ascii("make error! [");
-  limit = object::mold_fields(value.data1, out, flags, limit - 13, indent, false);
+  limit = object::mold_fields(value.object_context(), out, flags, limit - 13, indent, false);
   if (!flags.flat) {
     out.append_ascii("\n");
     limit = mold_indent(out, indent, limit - 1);
@@ -291,11 +294,12 @@ int32_t compare_handler(const Cell& a, const Cell& b, CompareOp op) {
 void init() {
   Cell errors = make_catalogue();
   S = ErrorValueState{};
-  S.errors = errors.data1;
-  for (uint32_t i = 0; i < kErrCategoryCount; i++) S.categories[i] = context::values(S.errors)[i].data1;
+  S.errors = errors.object_context();
+  for (uint32_t i = 0; i < kErrCategoryCount; i++)
+    S.categories[i] = context::values(S.errors)[i].object_context();
   Cell proto = object::make_empty(ERR_FIELD_COUNT);
   for (const char* name : kFieldNames) add_field(proto, name, make_none());
-  S.prototype = proto.data1;
+  S.prototype = proto.object_context();
   gc::remove_root(&mark_catalogue);
   gc::add_root(&mark_catalogue);
   stack::set_error_value_builder(&build_pending_error);
@@ -303,19 +307,20 @@ void init() {
 
 bool install_catalogue(const Cell& errors) {
   if (!errors.is(TYPE_OBJECT)) return false;
-  NodeId ctx = errors.data1;
+  NodeId ctx = errors.object_context();
   if (context::word_count(ctx) != kErrCategoryCount) return false;
   size_t k = 0;
   NodeId categories[kErrCategoryCount];
   for (uint32_t c = 0; c < kErrCategoryCount; c++) {
     const Cell cat = context::values(ctx)[c];
-    if (!cat.is(TYPE_OBJECT) || symbol::name(context::word_at(ctx, c)->data2) != kCatalogue[k].word) return false;
-    categories[c] = cat.data1;
-    uint32_t n = context::word_count(cat.data1);
+    if (!cat.is(TYPE_OBJECT) || symbol::name(context::word_at(ctx, c)->word_symbol()) != kCatalogue[k].word)
+      return false;
+    categories[c] = cat.object_context();
+    uint32_t n = context::word_count(cat.object_context());
     k++;
     for (uint32_t i = 2; i < n; i++, k++)
       if (k >= std::size(kCatalogue) || kCatalogue[k].category ||
-          symbol::name(context::word_at(cat.data1, i)->data2) != kCatalogue[k].word)
+          symbol::name(context::word_at(cat.object_context(), i)->word_symbol()) != kCatalogue[k].word)
         return false;
   }
   if (k != std::size(kCatalogue)) return false;
@@ -326,7 +331,7 @@ bool install_catalogue(const Cell& errors) {
 
 Cell catalogue() { return context::owner(S.errors); }
 
-Cell* field(const Cell& error, ErrorField f) { return context::values(error.data1) + f; }
+Cell* field(const Cell& error, ErrorField f) { return context::values(error.object_context()) + f; }
 
 void set_where(const Cell& error, const Cell& value) {
   if (field(error, ERR_WHERE)->is(TYPE_NONE)) *field(error, ERR_WHERE) = value;
@@ -337,7 +342,8 @@ void set_stack_info(const Cell& error) {
   std::vector<Cell> words =
       stack::trace_words(S.trace_level, static_cast<uint32_t>(field(error, ERR_STACK)->int_value()));
   Cell calls = block::make(static_cast<uint32_t>(words.size()));
-  for (const Cell& w : words) block::append_cell(calls, context::find_or_add_global(w.data2, true, true));
+  for (const Cell& w : words)
+    block::append_cell(calls, context::find_or_add_global(w.word_symbol(), true, true));
   *field(error, ERR_STACK) = calls;
 }
 
@@ -371,7 +377,7 @@ Cell make(const Cell& spec) {
   uint32_t n = block::length(spec);
   Cell first = n ? block::head_of(spec)[0] : make_none();
   if (first.is(TYPE_SET_WORD)) {
-    Cell error = object::make(Cell{TYPE_ERROR, S.prototype, 0, 0}, spec, TYPE_ERROR);
+    Cell error = object::make(object::value_of(S.prototype, 0, 0, TYPE_ERROR), spec, TYPE_ERROR);
     int32_t category = category_of_word(*field(error, ERR_TYPE));
     int32_t position = category < 0 ? -1 : position_of_id(static_cast<uint32_t>(category), *field(error, ERR_ID));
     if (position >= 0) set_identity(error, static_cast<uint32_t>(category), static_cast<uint32_t>(position));
@@ -430,7 +436,7 @@ int32_t form(const Cell& error, TextOut& target, const Cell*, int32_t limit) {
 
   out.append_ascii("\n*** Where: ");
   Cell where = *field(error, ERR_WHERE);
-  if (word::is_any_word(where.type())) word::write_name(where.data2, out, kNoLimit);
+  if (word::is_any_word(where.type())) word::write_name(where.word_symbol(), out, kNoLimit);
   else if (where.is(TYPE_STRING)) write_string(where, out);
   else out.append_ascii("???");
 

@@ -351,7 +351,7 @@ namespace {
 Cell* flt_random(ActionCall& call) {
   Cell& v = call.result();
   if (call.has(0)) {  // /seed
-    random::seed(int32_t(v.data2 ^ v.data3));
+    random::seed(int32_t(v.float_low_word() ^ v.float_high_word()));
     v = make_unset();
     return &v;
   }
@@ -440,7 +440,7 @@ double float_from_spec(const Cell& spec, TypeId requested) {
 Cell* flt_make(ActionCall& call) {
   Cell& result = call.result();
   const Cell& spec = call.arg(1);
-  TypeId requested = result.is(TYPE_DATATYPE) ? TypeId(result.data1) : result.type();
+  TypeId requested = result.is(TYPE_DATATYPE) ? result.datatype_id() : result.type();
   if (spec.is(TYPE_FLOAT) || spec.is(TYPE_PERCENT)) {
     result = spec;
     result.set_type(requested);

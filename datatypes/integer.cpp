@@ -162,7 +162,7 @@ Cell* integer_do_math(ActionCall& call, MathOp op) {
       IntResult r = integer_apply(left.int_value(), right.int_value(), op);
       if (r.fault != NumFault::none) fire_num_fault(r.fault);
       if (r.promoted) set_float(left, r.real);
-      else left.data2 = static_cast<uint32_t>(r.value);  // a char! left operand stays a char!
+      else left.set_int_value(r.value);  // a char! left operand stays a char!
       return &left;
     }
     case TYPE_FLOAT:
@@ -246,7 +246,7 @@ Cell* int_random(ActionCall& call) {
     return &v;
   }
   // The type byte stays: random of a char! is a char!.
-  v.data2 = static_cast<uint32_t>(random::integer_upto(call.has(RANDOM_SECURE), v.int_value()));
+  v.set_int_value(static_cast<int32_t>(random::integer_upto(call.has(RANDOM_SECURE), v.int_value())));
   return &v;
 }
 
@@ -349,14 +349,14 @@ int32_t int_compare(const Cell& a, const Cell& b, CompareOp op) {
 Cell* int_absolute(ActionCall& call) {
   Cell& v = call.result();
   if (v.int_value() == INT32_MIN) fire(Err::math_overflow);
-  v.data2 = static_cast<uint32_t>(std::abs(v.int_value()));
+  v.set_int_value(static_cast<int32_t>(std::abs(v.int_value())));
   return &v;
 }
 
 Cell* int_negate(ActionCall& call) {
   Cell& v = call.result();
   if (v.int_value() == INT32_MIN) fire(Err::math_overflow);
-  v.data2 = static_cast<uint32_t>(-v.int_value());
+  v.set_int_value(static_cast<int32_t>(-v.int_value()));
   return &v;
 }
 
@@ -375,7 +375,7 @@ Cell* int_power(ActionCall& call) {
   }
   IntResult r = integer_power(base.int_value(), exponent.int_value());
   if (r.promoted) set_float(base, r.real);
-  else base.data2 = static_cast<uint32_t>(r.value);
+  else base.set_int_value(r.value);
   return &base;
 }
 
@@ -392,15 +392,15 @@ Cell* int_round(ActionCall& call) {
   }
   IntResult r = integer_round(v.int_value(), scale ? scale->int_value() : 1, round_flags(call));
   if (r.fault != NumFault::none) fire_num_fault(r.fault);
-  v.data2 = static_cast<uint32_t>(r.value);
+  v.set_int_value(r.value);
   return &v;
 }
 
-Cell* int_even(ActionCall& call) { return answer_logic((call.result().data2 & 1) == 0); }
-Cell* int_odd(ActionCall& call) { return answer_logic((call.result().data2 & 1) != 0); }
+Cell* int_even(ActionCall& call) { return answer_logic((call.result().int_value() & 1) == 0); }
+Cell* int_odd(ActionCall& call) { return answer_logic((call.result().int_value() & 1) != 0); }
 
 Cell* int_complement(ActionCall& call) {
-  call.result().data2 = ~call.result().data2;
+  call.result().set_int_value(~call.result().int_value());
   return &call.result();
 }
 

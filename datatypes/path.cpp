@@ -18,7 +18,7 @@ bool block_kind(TypeId t) {
 }
 
 TypeId target_type(const Cell& proto) {
-  return proto.is(TYPE_DATATYPE) ? static_cast<TypeId>(proto.data1) : proto.type();
+  return proto.is(TYPE_DATATYPE) ? proto.datatype_id() : proto.type();
 }
 
 // A one-value path of type t.

@@ -30,7 +30,7 @@ namespace {
 bool word_named(const Cell& word, std::string_view name) {
   if (!block::is_word_kind(word.type())) return false;
   uint32_t id = symbol::find(name);
-  return id != 0 && symbol::canonical_id(word.data2) == symbol::canonical_id(id);
+  return id != 0 && symbol::canonical_id(word.word_symbol()) == symbol::canonical_id(id);
 }
 }  // namespace
 
@@ -63,7 +63,7 @@ int32_t index_arg(const Cell& v) {
 // The absolute position of pick and poke, or -1 outside the buffer.
 int64_t pick_position(const Cell& s, int32_t n) {
   if (n == 0) return -1;
-  int64_t p = static_cast<int64_t>(s.data1) + (n > 0 ? n - 1 : n);
+  int64_t p = static_cast<int64_t>(s.head_index()) + (n > 0 ? n - 1 : n);
   if (p < 0 || p >= units_in_buffer(s.node())) return -1;
   return p;
 }
@@ -131,23 +131,23 @@ void bad_refine_arg(const ActionCall& call, uint32_t r, const Cell& value) {
 
 uint32_t units_in_buffer(NodeId node) { return series_buffer(node)->length(); }
 
-bool head_past_tail(const Cell& series) { return series.data1 >= units_in_buffer(series.node()); }
+bool head_past_tail(const Cell& series) { return series.head_index() >= units_in_buffer(series.node()); }
 
 bool advance_head(Cell& series, int32_t n) {
   uint32_t len = units_in_buffer(series.node());
-  int64_t h = static_cast<int64_t>(series.data1) + n;
-  if (h >= 0 && h <= len) series.data1 = static_cast<uint32_t>(h);
-  return series.data1 >= len;
+  int64_t h = static_cast<int64_t>(series.head_index()) + n;
+  if (h >= 0 && h <= len) series.set_head_index(static_cast<uint32_t>(h));
+  return series.head_index() >= len;
 }
 
 uint32_t count_from_head(Cell& series, bool from_start) {
   uint32_t len = units_in_buffer(series.node());
   if (from_start) return len;
-  if (series.data1 >= len) {
-    series.data1 = len;
+  if (series.head_index() >= len) {
+    series.set_head_index(len);
     return 0;
   }
-  return len - series.data1;
+  return len - series.head_index();
 }
 
 Cell copy_range(const Cell& source, uint32_t start, uint32_t count) {
@@ -160,23 +160,25 @@ Cell copy_range(const Cell& source, uint32_t start, uint32_t count) {
   std::memcpy(nb->head_ptr(), sb->head_ptr() + static_cast<size_t>(start) * unit,
               static_cast<size_t>(count) * unit);
   nb->tail = nb->head + count * unit;
-  Cell c = source;
-  c.header = source.header & (kTypeMask | kNewLineFlag);
-  c.data1 = 0;
-  c.data2 = node;
-  c.data3 = (source.is(TYPE_VECTOR) || source.is(TYPE_HASH)) ? source.data3 : 0;
+  Cell c{};
+  c.set_header(source.type());
+  c.set_new_line(source.new_line());
+  c.set_series(0, node);
+  // A vector keeps its element type; a hash! its source's index until hash_new_index replaces it.
+  if (source.is(TYPE_VECTOR)) c.set_vector_type(source.vector_type());
+  if (source.is(TYPE_HASH)) c.set_hash_table(source.hash_table());
   if (source.is(TYPE_HASH)) hooks().hash_new_index(c);
   return c;
 }
 
 Span part_span(const ActionCall& call, const Cell& series, const Cell& part, uint32_t refinement) {
   uint32_t len = units_in_buffer(series.node());
-  int64_t h = std::min(series.data1, len);
+  int64_t h = std::min(series.head_index(), len);
   int64_t count;
   if (part.is(TYPE_INTEGER)) {
     count = part.int_value();
   } else if (same_series(part, series)) {
-    count = static_cast<int64_t>(std::min(part.data1, len)) - h;
+    count = static_cast<int64_t>(std::min(part.head_index(), len)) - h;
   } else {
     bad_refine_arg(call, refinement, part);
   }
@@ -197,47 +199,47 @@ Cell* at_handler(ActionCall& call) {
   Cell& s = call.result();
   if (!call.arg(1).is(TYPE_INTEGER)) fire(Err::script_invalid_arg, &call.arg(1));
   int64_t n = call.arg(1).int_value();
-  int64_t h = static_cast<int64_t>(s.data1) + (n > 0 ? n - 1 : n);
-  s.data1 = static_cast<uint32_t>(std::clamp<int64_t>(h, 0, units_in_buffer(s.node())));
+  int64_t h = static_cast<int64_t>(s.head_index()) + (n > 0 ? n - 1 : n);
+  s.set_head_index(static_cast<uint32_t>(std::clamp<int64_t>(h, 0, units_in_buffer(s.node()))));
   return &s;
 }
 
 Cell* skip_handler(ActionCall& call) {
   Cell& s = call.result();
   if (!call.arg(1).is(TYPE_INTEGER)) fire(Err::script_invalid_arg, &call.arg(1));
-  int64_t h = static_cast<int64_t>(s.data1) + call.arg(1).int_value();
-  s.data1 = static_cast<uint32_t>(std::clamp<int64_t>(h, 0, units_in_buffer(s.node())));
+  int64_t h = static_cast<int64_t>(s.head_index()) + call.arg(1).int_value();
+  s.set_head_index(static_cast<uint32_t>(std::clamp<int64_t>(h, 0, units_in_buffer(s.node()))));
   return &s;
 }
 
 Cell* back_handler(ActionCall& call) {
   Cell& s = call.result();
-  if (s.data1 > 0) s.data1 = std::min(s.data1, units_in_buffer(s.node()) + 1) - 1;
+  if (s.head_index() > 0) s.set_head_index(std::min(s.head_index(), units_in_buffer(s.node()) + 1) - 1);
   return &s;
 }
 
 Cell* next_handler(ActionCall& call) {
   Cell& s = call.result();
-  if (s.data1 + 1 <= units_in_buffer(s.node())) s.data1++;
+  if (s.head_index() + 1 <= units_in_buffer(s.node())) s.set_head_index(s.head_index() + 1);
   return &s;
 }
 
 Cell* head_handler(ActionCall& call) {
-  call.result().data1 = 0;
+  call.result().set_head_index(0);
   return &call.result();
 }
 
 Cell* tail_handler(ActionCall& call) {
-  call.result().data1 = units_in_buffer(call.result().node());
+  call.result().set_head_index(units_in_buffer(call.result().node()));
   return &call.result();
 }
 
-Cell* head_q_handler(ActionCall& call) { return answer(call, make_logic(call.result().data1 == 0)); }
+Cell* head_q_handler(ActionCall& call) { return answer(call, make_logic(call.result().head_index() == 0)); }
 
 Cell* tail_q_handler(ActionCall& call) { return answer(call, make_logic(head_past_tail(call.result()))); }
 
 Cell* index_q_handler(ActionCall& call) {
-  return answer(call, make_integer(static_cast<int32_t>(call.result().data1 + 1)));
+  return answer(call, make_integer(static_cast<int32_t>(call.result().head_index() + 1)));
 }
 
 Cell* length_q_handler(ActionCall& call) {
@@ -274,7 +276,7 @@ Cell* poke_handler(ActionCall& call) {
     *block::cell_at_index(s, at) = value;
     if (t == TYPE_HASH) hooks().hash_changed(s, at, 1);
   } else if (str::is_text_type(t)) {
-    str::overwrite_code_point(s.node(), at, value.data2);
+    str::overwrite_code_point(s.node(), at, value.char_value());
   } else if (t == TYPE_BINARY) {
     uint8_t byte = hooks().binary_byte_of_arg(value);
     *unit_ptr(s, at) = byte;
@@ -292,13 +294,13 @@ Cell* poke_handler(ActionCall& call) {
 Cell* clear_handler(ActionCall& call) {
   Cell s = call.result();
   if (head_past_tail(s)) return &call.result();
-  ChangeNotice notice(s, Change::clear, nullptr, static_cast<int32_t>(s.data1), -1);
+  ChangeNotice notice(s, Change::clear, nullptr, static_cast<int32_t>(s.head_index()), -1);
   uint32_t len = units_in_buffer(s.node());
-  if (s.data1 < len) {
-    if (s.is(TYPE_HASH)) hooks().hash_removed(s, s.data1, len - s.data1);
-    series_buffer(s.node())->set_length(s.data1);
+  if (s.head_index() < len) {
+    if (s.is(TYPE_HASH)) hooks().hash_removed(s, s.head_index(), len - s.head_index());
+    series_buffer(s.node())->set_length(s.head_index());
   }
-  notice.done(s, nullptr, static_cast<int32_t>(s.data1), -1);
+  notice.done(s, nullptr, static_cast<int32_t>(s.head_index()), -1);
   return &call.result();
 }
 
@@ -321,7 +323,7 @@ Cell* remove_handler(ActionCall& call) {
     if (part->is(TYPE_INTEGER)) {
       count = part->int_value();
     } else if (same_series(*part, s)) {
-      count = static_cast<int64_t>(part->data1) - s.data1;
+      count = static_cast<int64_t>(part->head_index()) - s.head_index();
     } else {
       bad_refine_arg(call, REMOVE_PART, *part);
     }
@@ -330,20 +332,21 @@ Cell* remove_handler(ActionCall& call) {
   if (Cell* key = call.refinement_arg(REMOVE_KEY)) {
     Cell found = find_key(s, *key);
     if (found.is(TYPE_NONE)) return answer(call, shared_cells.none);
-    s.data1 = found.data1;
+    s.set_head_index(found.head_index());
     count += 1;
     call.result() = s;
   }
   uint32_t len = units_in_buffer(s.node());
-  if (s.data1 >= len) return &call.result();
-  ChangeNotice notice(s, Change::remove, nullptr, static_cast<int32_t>(s.data1),
+  if (s.head_index() >= len) return &call.result();
+  ChangeNotice notice(s, Change::remove, nullptr, static_cast<int32_t>(s.head_index()),
                       static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX)));
   len = units_in_buffer(s.node());
-  if (s.data1 < len) {
-    uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, len - s.data1));
-    cut_units(s, s.data1, n);
+  if (s.head_index() < len) {
+    uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, len - s.head_index()));
+    cut_units(s, s.head_index(), n);
   }
-  notice.done(s, nullptr, static_cast<int32_t>(s.data1), static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX)));
+  notice.done(s, nullptr, static_cast<int32_t>(s.head_index()),
+              static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX)));
   return &call.result();
 }
 
@@ -354,14 +357,14 @@ Cell take_core(ActionCall& call) {
   bool last = call.has(TAKE_LAST);
   Cell* part = call.refinement_arg(TAKE_PART);
   uint32_t len = units_in_buffer(s.node());
-  uint32_t h = std::min(s.data1, len);
+  uint32_t h = std::min(s.head_index(), len);
   if (h >= len) return shared_cells.none;
   int64_t c = 1;
   if (part) {
     if (part->is(TYPE_INTEGER)) {
       c = part->int_value();
     } else if (same_series(*part, s)) {
-      uint32_t ph = std::min(part->data1, len);
+      uint32_t ph = std::min(part->head_index(), len);
       if (last)
         c = len - ph;
       else
@@ -399,7 +402,7 @@ Cell* take_handler(ActionCall& call) { return answer(call, take_core(call)); }
 Cell* copy_handler(ActionCall& call) {
   Cell s = call.result();
   uint32_t len = units_in_buffer(s.node());
-  Span span{std::min(s.data1, len), len - std::min(s.data1, len)};
+  Span span{std::min(s.head_index(), len), len - std::min(s.head_index(), len)};
   if (Cell* part = call.refinement_arg(COPY_PART)) span = part_span(call, s, *part, COPY_PART);
   return answer(call, copy_range(s, span.start, span.count));
 }
@@ -415,18 +418,18 @@ Cell* move_handler(ActionCall& call) {
   if (!is_series(origin.type())) fire_expect_arg(call, 0);
   if (!is_series(target.type())) fire_expect_arg(call, 1);
   uint32_t olen = units_in_buffer(origin.node());
-  if (origin.data1 >= olen) return answer(call, target);
+  if (origin.head_index() >= olen) return answer(call, target);
   int64_t count = 1;
   if (Cell* part = call.refinement_arg(MOVE_PART)) {
     if (!part->is(TYPE_INTEGER)) bad_refine_arg(call, MOVE_PART, *part);
     count = part->int_value();
   }
   if (count < 1) return answer(call, target);
-  uint32_t o = origin.data1;
+  uint32_t o = origin.head_index();
   uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, olen - o));
 
   if (origin.node() == target.node()) {
-    uint32_t t = std::min(target.data1, olen);
+    uint32_t t = std::min(target.head_index(), olen);
     if (t >= o && t <= o + n) return answer(call, t == o ? target : origin);  // onto itself
     ChangeNotice notice(origin, Change::move, nullptr, static_cast<int32_t>(o), static_cast<int32_t>(n));
     olen = units_in_buffer(origin.node());
@@ -454,7 +457,7 @@ Cell* move_handler(ActionCall& call) {
   if (ounit != tunit && !(otext && ttext)) fire(Err::script_move_bad, &ot_dt, &tt_dt);
 
   ChangeNotice onotice(origin, Change::move, nullptr, static_cast<int32_t>(o), static_cast<int32_t>(n));
-  ChangeNotice tnotice(target, Change::move, nullptr, static_cast<int32_t>(target.data1),
+  ChangeNotice tnotice(target, Change::move, nullptr, static_cast<int32_t>(target.head_index()),
                        static_cast<int32_t>(n));
   olen = units_in_buffer(origin.node());
   if (o >= olen) return answer(call, target);
@@ -466,7 +469,7 @@ Cell* move_handler(ActionCall& call) {
     uint32_t unit = ounit;
     SeriesBuffer* tb = str::reserve_bytes(target.node(), static_cast<uint64_t>(n) * unit);
     uint32_t tlen = tb->length();
-    uint32_t t = std::min(target.data1, tlen);
+    uint32_t t = std::min(target.head_index(), tlen);
     uint8_t* at = tb->head_ptr() + static_cast<size_t>(t) * unit;
     std::memmove(at + static_cast<size_t>(n) * unit, at, static_cast<size_t>(tlen - t) * unit);
     std::memcpy(at, unit_ptr(origin, o), static_cast<size_t>(n) * unit);
@@ -475,20 +478,20 @@ Cell* move_handler(ActionCall& call) {
     cut_units(origin, o, n);
   }
   onotice.done(origin, nullptr, static_cast<int32_t>(o), static_cast<int32_t>(n));
-  tnotice.done(target, nullptr, static_cast<int32_t>(target.data1), static_cast<int32_t>(n));
+  tnotice.done(target, nullptr, static_cast<int32_t>(target.head_index()), static_cast<int32_t>(n));
   return answer(call, target);
 }
 
 Cell* reverse_handler(ActionCall& call) {
   Cell s = call.result();
   uint32_t len = units_in_buffer(s.node());
-  uint32_t h = std::min(s.data1, len);
+  uint32_t h = std::min(s.head_index(), len);
   int64_t count = len - h;
   if (Cell* part = call.refinement_arg(REVERSE_PART)) {
     if (part->is(TYPE_INTEGER))
       count = std::min<int64_t>(part->int_value(), len - h);
     else if (same_series(*part, s))
-      count = static_cast<int64_t>(std::min(part->data1, len)) - h;
+      count = static_cast<int64_t>(std::min(part->head_index(), len)) - h;
     else
       bad_refine_arg(call, REVERSE_PART, *part);
   }
@@ -520,7 +523,7 @@ Cell* random_handler(ActionCall& call) {
   bool secure = call.has(RANDOM_SECURE);
   if (call.has(RANDOM_SEED)) {
     uint32_t len = units_in_buffer(s.node());
-    uint32_t h = std::min(s.data1, len);
+    uint32_t h = std::min(s.head_index(), len);
     uint32_t unit = unit_of(s);
     random::seed(static_cast<int32_t>(hash_of_bytes(unit_ptr(s, h), static_cast<size_t>(len - h) * unit)));
     return answer(call, shared_cells.unset);
@@ -529,17 +532,17 @@ Cell* random_handler(ActionCall& call) {
     uint32_t n = count_from_head(s);
     if (n < 1) return answer(call, shared_cells.none);
     uint32_t i = static_cast<uint32_t>(random::integer_upto(secure, static_cast<int32_t>(n))) - 1;
-    return answer(call, element_at(s, s.data1 + i));
+    return answer(call, element_at(s, s.head_index() + i));
   }
-  ChangeNotice notice(s, Change::random, nullptr, static_cast<int32_t>(s.data1), -1);
+  ChangeNotice notice(s, Change::random, nullptr, static_cast<int32_t>(s.head_index()), -1);
   uint32_t len = units_in_buffer(s.node());
   uint32_t unit = unit_of(s);
-  for (uint32_t i = s.data1; i + 1 < len; i++) {
+  for (uint32_t i = s.head_index(); i + 1 < len; i++) {
     uint32_t j = i + static_cast<uint32_t>(random::integer_upto(secure, static_cast<int32_t>(len - i))) - 1;
     if (j != i) swap_units(unit_ptr(s, i), unit_ptr(s, j), unit);
   }
-  if (s.is(TYPE_HASH) && s.data1 < len) hooks().hash_changed(s, s.data1, len - s.data1);
-  notice.done(s, nullptr, static_cast<int32_t>(s.data1), -1);
+  if (s.is(TYPE_HASH) && s.head_index() < len) hooks().hash_changed(s, s.head_index(), len - s.head_index());
+  notice.done(s, nullptr, static_cast<int32_t>(s.head_index()), -1);
   return &call.result();
 }
 

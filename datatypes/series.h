@@ -35,8 +35,7 @@ uint32_t count_from_head(Cell& series, bool from_start = false);
 
 // A new series of the value's type holding `count` units from absolute unit `start` (both already
 // clamped by the caller), head 0, the source buffer's flags (unit and datatype bits; not the owned
-// flag), the new-line marker and the source cell's third payload word (a string's conversion
-// cache, a vector's element type) kept.
+// flag), the new-line marker and a vector's element type kept.
 Cell copy_range(const Cell& source, uint32_t start, uint32_t count);
 // The units a /part argument covers from the head: an integer! count (negative: before the head) or
 // a position in the same series (same type and buffer, else script `invalid-refine-arg` naming the

@@ -28,14 +28,14 @@ namespace {
 Cell int_cell(int32_t v) {
   Cell c{};
   c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
+  c.set_int_value(v);
   return c;
 }
 
 Cell char_cell(uint32_t cp) {
   Cell c{};
   c.set_header(TYPE_CHAR);
-  c.data2 = cp;
+  c.set_char_value(cp);
   return c;
 }
 
@@ -80,8 +80,7 @@ Cell refinement_word(std::string_view name) {
   if (symbol_state.block == 0) return shared_cells.none;
   Cell w{};
   w.set_header(TYPE_WORD);
-  w.data2 = symbol::intern(name);
-  w.data3 = 0xFFFFFFFFu;
+  w.set_word(0, symbol::intern(name), Cell::kNoIndex);
   return w;
 }
 
@@ -122,7 +121,7 @@ void decode_name(std::string_view utf8, std::vector<uint32_t>& out) {
 void view_of(const Cell& v, TextView& view) {
   if (block::is_word_kind(v.type())) {
     view.own.clear();
-    decode_name(symbol::name(v.data2), view.own);
+    decode_name(symbol::name(v.word_symbol()), view.own);
     view.p = reinterpret_cast<const uint8_t*>(view.own.data());
     view.unit = 4;
     view.n = static_cast<uint32_t>(view.own.size());
@@ -131,7 +130,7 @@ void view_of(const Cell& v, TextView& view) {
   SeriesBuffer* b = series_buffer(v.node());
   view.unit = b->unit();
   view.n = str::count_from_head(v);
-  view.p = b->head_ptr() + static_cast<size_t>(std::min(v.data1, b->length())) * view.unit;
+  view.p = b->head_ptr() + static_cast<size_t>(std::min(v.head_index(), b->length())) * view.unit;
 }
 
 bool is_exact(CompareOp op) {
@@ -140,7 +139,7 @@ bool is_exact(CompareOp op) {
 
 int32_t compare_handler(const Cell& a, const Cell& b, CompareOp op) {
   if (op == COMP_SAME)
-    return a.type() == b.type() && a.node() == b.node() && a.data1 == b.data1 ? 0 : -1;
+    return a.type() == b.type() && a.node() == b.node() && a.head_index() == b.head_index() ? 0 : -1;
   if (a.type() != b.type()) {
     if (!(is_string_family(a.type()) && is_string_family(b.type()))) return kCannotCompare;
     if (op != COMP_EQUAL && op != COMP_NOT_EQUAL) return kCannotCompare;
@@ -156,10 +155,10 @@ int32_t compare_values(const Cell& a, const Cell& b, CompareOp op, bool match_at
     Cell nb = b.is(TYPE_SYMBOL) ? symbol::name_string_of(b) : b;
     return compare_values(na, nb, op, match_at_head);
   }
-  if (op == COMP_SAME) return a.node() == b.node() && a.data1 == b.data1 ? 0 : -1;
+  if (op == COMP_SAME) return a.node() == b.node() && a.head_index() == b.head_index() ? 0 : -1;
   bool equality = is_equality_op(op);
   if (equality && !block::is_word_kind(a.type()) && !block::is_word_kind(b.type()) &&
-      a.node() == b.node() && a.data1 == b.data1)
+      a.node() == b.node() && a.head_index() == b.head_index())
     return 0;
   TextView va, vb;
   view_of(a, va);
@@ -202,7 +201,7 @@ int32_t form(const Cell& value, TextOut& out, const Cell* part, int32_t limit) {
   if (auto* so = dynamic_cast<str::StringOut*>(&out)) {
     Cell target{};
     target.set_header(TYPE_STRING);
-    target.data2 = so->node();
+    target.set_node(so->node());
     str::concatenate(target, value, static_cast<int32_t>(n), 0, true, str::ConcatMode::append);
   } else {
     for (uint32_t i = 0; i < n; i++) out.append_code_point(str::code_point_at(value, i));
@@ -337,7 +336,7 @@ void append_text(const Cell& series, const Cell& value, int32_t part, int32_t du
     Cell target = series;
     str::concatenate(target, value, part, 0, true, str::ConcatMode::append);
   } else if (t == TYPE_CHAR) {
-    str::append_code_point(node, value.data2);
+    str::append_code_point(node, value.char_value());
   } else if (t == TYPE_TAG) {
     int64_t budget = part < 0 ? INT64_MAX : part;
     if (budget-- > 0) str::append_code_point(node, '<');
@@ -402,7 +401,7 @@ Cell* append_handler(ActionCall& call) {
     append_text(s, value, a.part, a.dup);
     notice.done(s, &value, at, static_cast<int32_t>(units(s.node())) - at);
   }
-  call.result().data1 = 0;
+  call.result().set_head_index(0);
   return &call.result();
 }
 
@@ -412,7 +411,7 @@ Cell* insert_handler(ActionCall& call) {
   Cell value = call.arg(1);
   if (a.dup < 1 || a.part == 0) return &call.result();
   NodeId node = s.node();
-  uint32_t h = std::min(s.data1, units(node));
+  uint32_t h = std::min(s.head_index(), units(node));
   ChangeNotice notice(s, Change::insert, &value, static_cast<int32_t>(h), -1);
   uint32_t len = units(node);
   h = std::min(h, len);
@@ -425,7 +424,7 @@ Cell* insert_handler(ActionCall& call) {
                       static_cast<size_t>(len - h) * unit, static_cast<size_t>(added) * unit);
   }
   notice.done(s, &value, static_cast<int32_t>(h), static_cast<int32_t>(added));
-  call.result().data1 = std::min(h + added, units(node));
+  call.result().set_head_index(std::min(h + added, units(node)));
   return &call.result();
 }
 
@@ -448,7 +447,7 @@ Cell* take_handler(ActionCall& call) {
 namespace {
 
 TypeId target_type(const Cell& c) {
-  return c.is(TYPE_DATATYPE) ? static_cast<TypeId>(c.data1) : c.type();
+  return c.is(TYPE_DATATYPE) ? c.datatype_id() : c.type();
 }
 
 Cell to_value(TypeId target, const Cell& source) {
@@ -462,11 +461,11 @@ Cell to_value(TypeId target, const Cell& source) {
     append_text(result, source, -1, 1);
   } else if (is_string_family(t)) {
     uint32_t len = units(source.node());
-    uint32_t h = std::min(source.data1, len);
+    uint32_t h = std::min(source.head_index(), len);
     result = series::copy_range(source, h, len - h);
   } else if (t == TYPE_BINARY) {
     SeriesBuffer* b = series_buffer(source.node());
-    uint32_t h = std::min(source.data1, b->length());
+    uint32_t h = std::min(source.head_index(), b->length());
     result = str::load_utf8_bytes(b->head_ptr() + h, b->length() - h);
   } else if (t == TYPE_REFINEMENT && target != TYPE_STRING) {
     result = str::make_string(16);
@@ -505,7 +504,7 @@ namespace {
 uint32_t change_text(Cell& s, const Cell& value, int32_t part, int32_t dup) {
   NodeId node = s.node();
   uint32_t total = units(node);
-  uint32_t h = std::min(s.data1, total);
+  uint32_t h = std::min(s.head_index(), total);
   uint32_t avail = total - h;
   TypeId t = value.type();
 
@@ -527,8 +526,8 @@ uint32_t change_text(Cell& s, const Cell& value, int32_t part, int32_t dup) {
     L = units(node) - total;
     value_unit = unit_of(node);
   } else if (t == TYPE_CHAR) {
-    gathered.push_back(value.data2);
-    value_unit = unit_for_char(value.data2);
+    gathered.push_back(value.char_value());
+    value_unit = unit_for_char(value.char_value());
     L = 1;
   } else {
     uint32_t n = str::count_from_head(value);
@@ -549,7 +548,10 @@ uint32_t change_text(Cell& s, const Cell& value, int32_t part, int32_t dup) {
   checked_size(new_units * unit);
   if (L == 0) {  // nothing to write: the replaced units go
     if (formed) series_buffer(node)->set_length(total);
-    str::remove_units(Cell{s.header, h, node, 0}, 0, R);
+    Cell at = s;
+    at.set_series(h, node);
+    at.set_text_cache(0);
+    str::remove_units(at, 0, R);
     return 0;
   }
 
@@ -591,8 +593,8 @@ Cell* change_handler(ActionCall& call) {
   Cell* part_cell = call.refinement_arg(APPEND_PART);
   int32_t part = part_cell ? a.part : -1;
   uint32_t len = units(s.node());
-  s.data1 = std::min(s.data1, len);
-  uint32_t avail = len - s.data1;
+  s.set_head_index(std::min(s.head_index(), len));
+  uint32_t avail = len - s.head_index();
   if (part >= 0) part = std::min<int32_t>(part, static_cast<int32_t>(avail));
   int64_t announced = part;
   if (part < 0) {
@@ -600,14 +602,14 @@ Cell* change_handler(ActionCall& call) {
     announced = std::min<int64_t>(values * a.dup, avail);
   }
   Cell target = s;
-  ChangeNotice notice(target, Change::change, &value, static_cast<int32_t>(target.data1),
+  ChangeNotice notice(target, Change::change, &value, static_cast<int32_t>(target.head_index()),
                       static_cast<int32_t>(announced));
   uint32_t I = change_text(target, value, part, a.dup);
-  uint32_t h = std::min(target.data1, units(target.node()));
+  uint32_t h = std::min(target.head_index(), units(target.node()));
   notice.done(target, &value, static_cast<int32_t>(h), static_cast<int32_t>(I));
   Cell& result = call.result();
   result = target;
-  result.data1 = std::min(h + I, units(target.node()));
+  result.set_head_index(std::min(h + I, units(target.node())));
   return &result;
 }
 
@@ -618,15 +620,15 @@ Cell* swap_handler(ActionCall& call) {
   Cell s2 = call.arg(1);
   if (!str::is_text_type(s2.type()) && !s2.is(TYPE_BINARY)) fire(Err::script_invalid_arg, &s2);
   if (series::head_past_tail(s1) || series::head_past_tail(s2)) return &call.result();
-  ChangeNotice n1(s1, Change::swap, nullptr, static_cast<int32_t>(s1.data1), 1);
-  ChangeNotice n2(s2, Change::swap, nullptr, static_cast<int32_t>(s2.data1), 1);
+  ChangeNotice n1(s1, Change::swap, nullptr, static_cast<int32_t>(s1.head_index()), 1);
+  ChangeNotice n2(s2, Change::swap, nullptr, static_cast<int32_t>(s2.head_index()), 1);
   if (series::head_past_tail(s1) || series::head_past_tail(s2)) return &call.result();
-  uint32_t c1 = cp_at(s1.node(), s1.data1);
-  uint32_t c2 = cp_at(s2.node(), s2.data1);
-  str::overwrite_code_point(s1.node(), s1.data1, c2);
-  str::overwrite_code_point(s2.node(), s2.data1, c1);
-  n1.done(s1, nullptr, static_cast<int32_t>(s1.data1), 1);
-  n2.done(s2, nullptr, static_cast<int32_t>(s2.data1), 1);
+  uint32_t c1 = cp_at(s1.node(), s1.head_index());
+  uint32_t c2 = cp_at(s2.node(), s2.head_index());
+  str::overwrite_code_point(s1.node(), s1.head_index(), c2);
+  str::overwrite_code_point(s2.node(), s2.head_index(), c1);
+  n1.done(s1, nullptr, static_cast<int32_t>(s1.head_index()), 1);
+  n2.done(s2, nullptr, static_cast<int32_t>(s2.head_index()), 1);
   return &call.result();
 }
 
@@ -652,13 +654,13 @@ struct Window {
 
 Window window_of(const Cell& s) {
   SeriesBuffer* b = series_buffer(s.node());
-  uint32_t h = std::min(s.data1, b->length());
+  uint32_t h = std::min(s.head_index(), b->length());
   return {b->head_ptr() + static_cast<size_t>(h) * b->unit(), b->unit(), b->length() - h};
 }
 
 void set_length_from_head(const Cell& s, uint32_t n) {
   SeriesBuffer* b = series_buffer(s.node());
-  b->set_length(std::min(s.data1, b->length()) + n);
+  b->set_length(std::min(s.head_index(), b->length()) + n);
 }
 
 }  // namespace
@@ -669,11 +671,11 @@ void trim_chars(const Cell& s, const Cell* with) {
     set = {'\t', '\n', '\r', ' '};
   } else if (str::is_text_type(with->type()) || with->is(TYPE_BINARY)) {
     SeriesBuffer* b = series_buffer(with->node());
-    uint32_t h = std::min(with->data1, b->length());
+    uint32_t h = std::min(with->head_index(), b->length());
     for (uint32_t i = h; i < b->length(); i++)
       set.push_back(str::get_char(b->head_ptr() + static_cast<size_t>(i) * b->unit(), b->unit()));
   } else if (with->is(TYPE_CHAR) || with->is(TYPE_INTEGER)) {
-    set.push_back(with->data2);
+    set.push_back(with->char_value());  // an integer's value as the code point
   } else {
     fire(Err::script_invalid_arg, with);
   }
@@ -754,7 +756,7 @@ namespace {
 
 Cell* trim_handler(ActionCall& call) {
   Cell s = call.result();
-  ChangeNotice notice(s, Change::trim, nullptr, static_cast<int32_t>(s.data1), 0);
+  ChangeNotice notice(s, Change::trim, nullptr, static_cast<int32_t>(s.head_index()), 0);
   if (call.has(TRIM_ALL) || call.has(TRIM_WITH)) {
     trim_chars(s, call.refinement_arg(TRIM_WITH));
   } else if (call.has(TRIM_AUTO)) {
@@ -764,7 +766,7 @@ Cell* trim_handler(ActionCall& call) {
   } else {
     trim_ends(s, call.has(TRIM_HEAD), call.has(TRIM_TAIL));
   }
-  notice.done(s, nullptr, static_cast<int32_t>(s.data1), 0);
+  notice.done(s, nullptr, static_cast<int32_t>(s.head_index()), 0);
   return &call.result();
 }
 
@@ -783,8 +785,8 @@ Cell set_operation(MathOp op, const Cell& set1_in, const Cell& set2_in, bool cas
     }
   }
   Cell set1 = set1_in, set2 = set2_in;
-  set1.data1 = std::min(set1.data1, units(set1.node()));
-  if (op != OP_UNIQUE) set2.data1 = std::min(set2.data1, units(set2.node()));
+  set1.set_head_index(std::min(set1.head_index(), units(set1.node())));
+  if (op != OP_UNIQUE) set2.set_head_index(std::min(set2.head_index(), units(set2.node())));
   uint64_t capacity = str::count_from_head(set1);
   if (op == OP_UNION) capacity += str::count_from_head(set2);
   Cell result = str::make_string(checked_size(capacity));
@@ -920,22 +922,22 @@ Cell* sort_handler(ActionCall& call) {
   Cell& s = call.result();
   NodeId node = s.node();
   uint32_t len = units(node);
-  s.data1 = std::min(s.data1, len);
-  int64_t count = len - s.data1;
+  s.set_head_index(std::min(s.head_index(), len));
+  int64_t count = len - s.head_index();
   if (Cell* part = call.refinement_arg(SORT_PART)) {
     int64_t p;
     if (part->is(TYPE_INTEGER))
       p = part->int_value();
     else if (part->type() == s.type() && part->node() == node)
-      p = static_cast<int64_t>(std::min(part->data1, len)) - s.data1;
+      p = static_cast<int64_t>(std::min(part->head_index(), len)) - s.head_index();
     else
       fire_refine_arg("part", *part);
     if (p < 0) {
-      if (static_cast<int64_t>(s.data1) + p < 0) {
-        s.data1 = 0;
+      if (static_cast<int64_t>(s.head_index()) + p < 0) {
+        s.set_head_index(0);
         return &s;
       }
-      s.data1 = static_cast<uint32_t>(s.data1 + p);
+      s.set_head_index(static_cast<uint32_t>(s.head_index() + p));
       count = -p;
     } else if (p < count) {
       count = p;
@@ -977,7 +979,7 @@ Cell* sort_handler(ActionCall& call) {
     codes.flags |= 2u | static_cast<uint32_t>(r) << 2;
   }
   bool stable = call.has(SORT_STABLE);
-  uint32_t start = s.data1;
+  uint32_t start = s.head_index();
   uint32_t record_bytes = static_cast<uint32_t>(r) * unit;
   ChangeNotice notice(s, Change::sort, nullptr, static_cast<int32_t>(start), 0);
   if (static_cast<uint64_t>(start) + static_cast<uint64_t>(count) * r > units(node))

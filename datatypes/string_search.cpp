@@ -51,7 +51,7 @@ void prepare(Pattern& pat, const Cell& series, const Cell& value) {
   bool element_series = st == TYPE_BINARY || st == TYPE_VECTOR;
   if (t == TYPE_CHAR) {
     pat.kind = Pattern::code_point;
-    pat.cp = value.data2;
+    pat.cp = value.char_value();
   } else if (t == TYPE_BITSET) {
     pat.kind = Pattern::bitset;
     pat.value = value;
@@ -68,7 +68,7 @@ void prepare(Pattern& pat, const Cell& series, const Cell& value) {
   } else if (str::is_text_type(t) || t == TYPE_BINARY) {
     pat.formed = value;
   } else if (t == TYPE_WORD) {
-    std::string_view name = symbol::name(value.data2);
+    std::string_view name = symbol::name(value.word_symbol());
     const uint8_t* p = reinterpret_cast<const uint8_t*>(name.data());
     const uint8_t* end = p + name.size();
     while (p < end) {
@@ -85,7 +85,7 @@ void prepare(Pattern& pat, const Cell& series, const Cell& value) {
   if (pat.kind != Pattern::text) return;
   if (pat.formed.header != 0) {
     SeriesBuffer* b = series_buffer(pat.formed.node());
-    uint32_t h = std::min(pat.formed.data1, b->length());
+    uint32_t h = std::min(pat.formed.head_index(), b->length());
     pat.unit = b->unit();
     pat.p = b->head_ptr() + static_cast<size_t>(h) * pat.unit;
     pat.m = b->length() - h;
@@ -218,7 +218,7 @@ int64_t search(const Cell& series, const Cell& value, const FindOptions& o, uint
   SeriesBuffer* b = series_buffer(series.node());
   uint32_t len = b->length();
   if (len == 0) return -1;
-  uint32_t head = series.data1;
+  uint32_t head = series.head_index();
   if (head >= len && !o.reverse) return -1;
   head = std::min(head, len);
   if (o.wildcard) fire(Err::internal_not_done);
@@ -233,7 +233,7 @@ int64_t search(const Cell& series, const Cell& value, const FindOptions& o, uint
     if (o.part->is(TYPE_INTEGER))
       count = o.part->int_value();
     else if (o.part->type() == series.type() && o.part->node() == series.node())
-      count = static_cast<int64_t>(o.part->data1) - head;
+      count = static_cast<int64_t>(o.part->head_index()) - head;
     else
       fire_refine_arg("part", *o.part);
     if (count < 1) return -1;
@@ -311,7 +311,8 @@ Cell find(const Cell& series, const Cell& value, const FindOptions& options, con
   int64_t at = search(series, value, options, &matched);
   if (at < 0) return shared_cells.none;
   Cell result = series;
-  result.data1 = static_cast<uint32_t>(std::min<int64_t>(at, series_buffer(series.node())->length()));
+  uint32_t len = series_buffer(series.node())->length();
+  result.set_head_index(static_cast<uint32_t>(std::min<int64_t>(at, len)));
   return result;
 }
 
@@ -329,12 +330,12 @@ Cell select(const Cell& series, const Cell& value, const FindOptions& options, c
   Cell c{};
   if (series.is(TYPE_BINARY)) {
     c.set_header(TYPE_INTEGER);
-    c.data2 = *p;
+    c.set_int_value(*p);
   } else if (series.is(TYPE_VECTOR)) {
     c = further_type_hooks().vector_element(series, p);
   } else {
     c.set_header(TYPE_CHAR);
-    c.data2 = str::get_char(p, b->unit());
+    c.set_char_value(str::get_char(p, b->unit()));
   }
   return c;
 }
@@ -366,12 +367,13 @@ bool matches_at_head(const Cell& s, const Cell& value, CompareOp op) {
   TypeId t = value.type();
   if (t == TYPE_CHAR) {
     uint32_t c = str::code_point_at(s, 0);
-    return c == value.data2 || (op != COMP_STRICT_EQUAL && fold(c) == fold(value.data2));
+    uint32_t v = value.char_value();
+    return c == v || (op != COMP_STRICT_EQUAL && fold(c) == fold(v));
   }
   if (t == TYPE_TAG) {
     if (!matches_tag_brackets(s, value)) return false;
     Cell inner = s;
-    inner.data1++;
+    inner.set_head_index(inner.head_index() + 1);
     return compare_values(inner, value, op, true) == 0;
   }
   if (str::is_text_type(t)) return compare_values(s, value, op, true) == 0;

@@ -53,7 +53,7 @@ inline uint32_t buffer_units(const SeriesBuffer* b) { return b->length(); }
 
 // The head index clamped to the buffer.
 inline uint32_t clamped_head(const Cell& s, const SeriesBuffer* b) {
-  return std::min<uint32_t>(s.data1, buffer_units(b));
+  return std::min<uint32_t>(s.head_index(), buffer_units(b));
 }
 
 }  // namespace
@@ -76,32 +76,32 @@ uint32_t get_char(const uint8_t* p, uint32_t unit) {
 
 uint32_t code_point_at(const Cell& s, uint32_t i) {
   const SeriesBuffer* b = series_buffer(s.node());
-  return get_char(b->head_ptr() + (static_cast<size_t>(s.data1) + i) * b->unit(), b->unit());
+  return get_char(b->head_ptr() + (static_cast<size_t>(s.head_index()) + i) * b->unit(), b->unit());
 }
 
 uint8_t* head_address(Cell& s) {
   SeriesBuffer* b = series_buffer(s.node());
   uint32_t len = buffer_units(b);
-  if (s.data1 > len) s.data1 = len;
-  return b->head_ptr() + static_cast<size_t>(s.data1) * b->unit();
+  if (s.head_index() > len) s.set_head_index(len);
+  return b->head_ptr() + static_cast<size_t>(s.head_index()) * b->unit();
 }
 
 bool head_at_tail(const Cell& s) {
   const SeriesBuffer* b = series_buffer(s.node());
-  return s.data1 >= buffer_units(b);
+  return s.head_index() >= buffer_units(b);
 }
 
 uint32_t count_from_head(const Cell& s) {
   const SeriesBuffer* b = series_buffer(s.node());
   uint32_t len = buffer_units(b);
-  return s.data1 >= len ? 0 : len - s.data1;
+  return s.head_index() >= len ? 0 : len - s.head_index();
 }
 
 int32_t index_of_code_point(const Cell& s, uint32_t cp) {
   const SeriesBuffer* b = series_buffer(s.node());
   uint32_t unit = b->unit();
   uint32_t n = count_from_head(s);
-  const uint8_t* p = b->head_ptr() + static_cast<size_t>(s.data1) * unit;
+  const uint8_t* p = b->head_ptr() + static_cast<size_t>(s.head_index()) * unit;
   for (uint32_t i = 0; i < n; i++)
     if (get_char(p + static_cast<size_t>(i) * unit, unit) == cp) return static_cast<int32_t>(i);
   return -1;
@@ -112,7 +112,7 @@ bool contains_code_point(const Cell& s, uint32_t cp, uint32_t step, bool case_se
   uint32_t unit = b->unit();
   uint32_t n = count_from_head(s);
   if (step == 0) step = 1;
-  const uint8_t* p = b->head_ptr() + static_cast<size_t>(s.data1) * unit;
+  const uint8_t* p = b->head_ptr() + static_cast<size_t>(s.head_index()) * unit;
   if (!case_sensitive) cp = casefold::to_upper(cp);
   for (uint32_t i = 0; i < n; i += step) {
     uint32_t c = get_char(p + static_cast<size_t>(i) * unit, unit);
@@ -199,7 +199,7 @@ SeriesBuffer* insert_code_point_at(NodeId node, uint32_t index, uint32_t cp) {
 void remove_units(const Cell& s, uint32_t index, uint32_t count) {
   SeriesBuffer* b = series_buffer(s.node());
   uint32_t len = b->length();
-  uint64_t from = static_cast<uint64_t>(s.data1) + index;
+  uint64_t from = static_cast<uint64_t>(s.head_index()) + index;
   if (from >= len || count == 0) return;
   uint64_t to = std::min<uint64_t>(from + count, len);
   uint32_t unit = b->unit();
@@ -217,7 +217,7 @@ void reset_empty(Cell& s) {
   SeriesBuffer* b = series_buffer(s.node());
   b->flags = (b->flags & ~kSeriesUnitMask) | 1u;
   b->tail = b->head;
-  s.data1 = 0;
+  s.set_head_index(0);
 }
 
 SeriesBuffer* append_c_text(NodeId node, std::string_view bytes) {
@@ -376,7 +376,7 @@ void init_with_unit(Cell& s, uint32_t capacity, uint32_t unit) {
   NodeId node = alloc::make_unit_series(std::max<uint32_t>(capacity, 1), unit);
   s = Cell{};
   s.set_header(TYPE_STRING);
-  s.data2 = node;
+  s.set_node(node);
 }
 
 void init_empty(Cell& s, uint32_t capacity, TypeId type) {
@@ -417,13 +417,13 @@ void load_from_buffer(const uint8_t* text, size_t length, Cell& target, int32_t 
       // the failure is reported where it can be caught.
       Cell enc{};
       enc.set_header(TYPE_INTEGER);
-      enc.data2 = static_cast<uint32_t>(encoding);
+      enc.set_int_value(static_cast<int32_t>(encoding));
       fire(Err::script_invalid_arg, &enc);
     }
   }
   target = Cell{};
   target.set_header(TYPE_STRING);
-  target.data2 = node;
+  target.set_node(node);
 }
 
 void load_into_block(const uint8_t* text, size_t length, const Cell& block, int32_t encoding) {

@@ -29,7 +29,11 @@ uint32_t make_symbol(const uint8_t* bytes, uint32_t len, uint32_t hash, int32_t 
   nb->head_ptr()[len] = 0;
   nb->set_length(len);  // the tail sits on the NUL
   auto* cell = reinterpret_cast<Cell*>(array::alloc_tail_bytes(symbol_state.block, sizeof(Cell)));
-  *cell = Cell{TYPE_SYMBOL, static_cast<uint32_t>(alias), 0, name};
+  Cell sym{};
+  sym.set_header(TYPE_SYMBOL);
+  sym.set_symbol_alias(alias);
+  sym.set_symbol_utf8(name);
+  *cell = sym;
   uint32_t pos = series_length(symbol_state.block) - 1;
   hashtab::add_at_bucket(symbol_state.index, bucket, pos, hash);
   return pos + 1;
@@ -67,10 +71,10 @@ uint32_t intern_c_name_nocase(const char* name) {
 
 uint32_t intern_string(const Cell& value) {
   std::string utf8;
-  if (value.data2) {
-    const SeriesBuffer* b = series_buffer(value.data2);
+  if (value.node()) {
+    const SeriesBuffer* b = series_buffer(value.node());
     uint32_t len = b->length();
-    uint32_t at = value.data1 < len ? value.data1 : len;
+    uint32_t at = value.head_index() < len ? value.head_index() : len;
     unicode::encode_utf8_units(b->head_ptr() + size_t(at) * b->unit(), len - at, int(b->unit()), false, utf8);
   }
   return intern(utf8);
@@ -89,23 +93,23 @@ uint32_t count() { return series_length(symbol_state.block); }
 Cell* cell(uint32_t id) { return block_head(symbol_state.block) + (id - 1); }
 
 uint32_t canonical_id(uint32_t id) {
-  auto alias = static_cast<int32_t>(cell(id)->data1);
+  int32_t alias = cell(id)->symbol_alias();
   return alias > 0 ? static_cast<uint32_t>(alias) : id;
 }
 
-int32_t alias_of(uint32_t id) { return static_cast<int32_t>(cell(id)->data1); }
+int32_t alias_of(uint32_t id) { return cell(id)->symbol_alias(); }
 
 std::string_view name(uint32_t id) {
-  const SeriesBuffer* b = series_buffer(cell(id)->data3);
+  const SeriesBuffer* b = series_buffer(cell(id)->symbol_utf8());
   return {reinterpret_cast<const char*>(b->head_ptr()), b->used()};
 }
 
 NodeId ensure_name_string(uint32_t id) {
-  if (cell(id)->data2) return cell(id)->data2;
+  if (cell(id)->symbol_string()) return cell(id)->symbol_string();
   std::string_view n = name(id);
   uint32_t chars = 0;
   NodeId s = unicode::load_utf8_series(reinterpret_cast<const uint8_t*>(n.data()), n.size(), 0, false, &chars);
-  cell(id)->data2 = s;
+  cell(id)->set_symbol_string(s);
   return s;
 }
 
@@ -122,15 +126,15 @@ Cell name_string_of(const Cell& symbol) {
   if (&symbol >= first && &symbol < first + count()) {
     id = static_cast<uint32_t>(&symbol - first) + 1;
   } else {
-    const SeriesBuffer* b = series_buffer(symbol.data3);
+    const SeriesBuffer* b = series_buffer(symbol.symbol_utf8());
     id = find({reinterpret_cast<const char*>(b->head_ptr()), b->used()});
   }
   if (id) {
-    s.data2 = ensure_name_string(id);
+    s.set_node(ensure_name_string(id));
   } else {  // not one of the table's names: its text, kept by no one
-    const SeriesBuffer* b = series_buffer(symbol.data3);
+    const SeriesBuffer* b = series_buffer(symbol.symbol_utf8());
     uint32_t chars = 0;
-    s.data2 = unicode::load_utf8_series(b->head_ptr(), b->used(), 0, false, &chars);
+    s.set_node(unicode::load_utf8_series(b->head_ptr(), b->used(), 0, false, &chars));
   }
   return s;
 }

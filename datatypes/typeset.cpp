@@ -12,12 +12,7 @@ namespace {
 
 const Cell* word_value_not_done(const Cell&) { fire_not_done(TYPE_WORD); }
 
-uint32_t& mask_word(Cell& ts, uint32_t i) {
-  return i == 0 ? ts.data1 : i == 1 ? ts.data2 : ts.data3;
-}
-uint32_t mask_word(const Cell& ts, uint32_t i) {
-  return i == 0 ? ts.data1 : i == 1 ? ts.data2 : ts.data3;
-}
+uint32_t mask_word(const Cell& ts, uint32_t i) { return ts.typeset_word(i); }
 
 // Mask bit of id n inside its 32-bit word: byte (n >> 3) & 3 of the word, most significant bit
 // first.
@@ -28,9 +23,7 @@ const Cell& resolve_word(const Cell& value) {
 }
 
 void or_in(Cell& ts, const Cell& other) {
-  ts.data1 |= other.data1;
-  ts.data2 |= other.data2;
-  ts.data3 |= other.data3;
+  for (uint32_t i = 0; i < 3; i++) ts.set_typeset_word(i, ts.typeset_word(i) | other.typeset_word(i));
 }
 
 Cell* typeset_make(ActionCall& call) {
@@ -65,7 +58,7 @@ int32_t typeset_mold(const Cell& value, TextOut& out, MoldFlags flags, const Cel
 int32_t typeset_compare(const Cell& a, const Cell& b, CompareOp op) {
   if (!b.is(TYPE_TYPESET)) return kCannotCompare;
   if (is_value_equality_op(op))
-    return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 ? 0 : 1;
+    return a.same_payload(b) ? 0 : 1;
   if (!is_sort_op(op)) return kCannotCompare;
   uint32_t x = typeset_count(a), y = typeset_count(b);
   return x < y ? -1 : x > y ? 1 : 0;
@@ -78,16 +71,14 @@ Cell* typeset_set_op(ActionCall& call) {
 
 Cell* typeset_complement(ActionCall& call) {
   Cell& ts = call.result();
-  ts.data1 = ~ts.data1;
-  ts.data2 = ~ts.data2;
-  ts.data3 = ~ts.data3;
+  for (uint32_t i = 0; i < 3; i++) ts.set_typeset_word(i, ~ts.typeset_word(i));
   return &ts;
 }
 
 Cell* typeset_find(ActionCall& call) {
   const Cell& value = call.arg(1);
   if (!value.is(TYPE_DATATYPE)) fire(Err::script_invalid_arg, &value);
-  return typeset_bit(call.result(), value.data1) ? &shared_cells.true_value
+  return typeset_bit(call.result(), value.datatype_id()) ? &shared_cells.true_value
                                                  : &shared_cells.false_value;
 }
 
@@ -100,13 +91,12 @@ bool typeset_bit(const Cell& ts, uint32_t n) {
 }
 
 void typeset_set_bit(Cell& ts, uint32_t n) {
-  if (n < 96) mask_word(ts, n >> 5) |= bit_in_word(n);
+  if (n < 96) ts.set_typeset_word(n >> 5, ts.typeset_word(n >> 5) | bit_in_word(n));
 }
 
 Cell typeset_all() {
-  Cell ts = make_typeset(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF);
-  ts.data1 &= ~bit_in_word(TYPE_UNSET);
-  return ts;
+  static_assert(TYPE_UNSET < 32, "unset! sits in the first mask word");
+  return make_typeset(~bit_in_word(TYPE_UNSET), 0xFFFFFFFF, 0xFFFFFFFF);
 }
 
 uint32_t typeset_count(const Cell& ts) {
@@ -120,7 +110,7 @@ void typeset_add_value(Cell& ts, const Cell& given) {
   if (value.is(TYPE_TYPESET))
     or_in(ts, value);
   else if (value.is(TYPE_DATATYPE))
-    typeset_set_bit(ts, value.data1);
+    typeset_set_bit(ts, value.datatype_id());
   else
     fire(Err::script_invalid_arg, &value);
 }
@@ -130,7 +120,7 @@ Cell typeset_from_spec(std::span<const Cell> elements) {
   for (const Cell& element : elements) {
     const Cell& value = resolve_word(element);
     if (value.is(TYPE_DATATYPE))
-      typeset_set_bit(ts, value.data1);
+      typeset_set_bit(ts, value.datatype_id());
     else if (value.is(TYPE_TYPESET))
       or_in(ts, value);
     else if (value.is(TYPE_WORD))
@@ -172,7 +162,7 @@ Cell* typeset_do_set_op(ActionCall& call, MathOp op) {
     b = arg;
   } else if (arg.is(TYPE_DATATYPE)) {
     b = make_typeset();
-    typeset_set_bit(b, arg.data1);
+    typeset_set_bit(b, arg.datatype_id());
   } else {
     fire(Err::script_invalid_arg, &arg);
   }
@@ -181,18 +171,18 @@ Cell* typeset_do_set_op(ActionCall& call, MathOp op) {
     switch (op) {
       case OP_OR:
       case OP_UNION:
-        mask_word(a, i) = x | y;
+        a.set_typeset_word(i, x | y);
         break;
       case OP_AND:
       case OP_INTERSECT:
-        mask_word(a, i) = x & y;
+        a.set_typeset_word(i, x & y);
         break;
       case OP_XOR:
       case OP_DIFFERENCE:
-        mask_word(a, i) = x ^ y;
+        a.set_typeset_word(i, x ^ y);
         break;
       case OP_EXCLUDE:
-        mask_word(a, i) = x & ~y;
+        a.set_typeset_word(i, x & ~y);
         break;
       default:
         break;  // unique: the first typeset as it is

@@ -112,17 +112,17 @@ Cell* logic_random(ActionCall& call) {
   enum { kSeed, kSecure };
   Cell& value = call.result();
   if (call.has(kSeed)) {
-    random::seed(static_cast<int32_t>(value.data1));
+    random::seed(static_cast<int32_t>(value.raw_words()[0]));  // the logic word as stored
     value = make_unset();
     return &value;
   }
   int32_t n = call.has(kSecure) ? random::secure_random() : random::next_u32();
-  value.data1 = n > 1073741823 ? 1 : 0;
+  value.set_logic_value(n > 1073741823);
   return &value;
 }
 
 Cell* logic_complement(ActionCall& call) {
-  call.result().data1 = logic_flag(call.result()) ? 0 : 1;
+  call.result().set_logic_value(!logic_flag(call.result()));
   return &call.result();
 }
 
@@ -132,7 +132,7 @@ Cell* logic_bitwise(ActionCall& call) {
   if (!b.is(TYPE_LOGIC)) fire_expect_arg(call, 1);
   bool x = logic_flag(call.result()), y = logic_flag(b);
   bool r = Op == OP_AND ? (x && y) : Op == OP_OR ? (x || y) : (x != y);
-  call.result().data1 = r ? 1 : 0;
+  call.result().set_logic_value(r);
   return &call.result();
 }
 

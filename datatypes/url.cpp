@@ -175,7 +175,7 @@ Cell* answer(ActionCall& call, const Cell& value) {
   return &call.result();
 }
 
-TypeId target_of(const Cell& c) { return c.is(TYPE_DATATYPE) ? static_cast<TypeId>(c.data1) : c.type(); }
+TypeId target_of(const Cell& c) { return c.is(TYPE_DATATYPE) ? c.datatype_id() : c.type(); }
 
 bool is_block_spec(const Cell& c) { return c.is(TYPE_BLOCK) || c.is(TYPE_PAREN) || c.is(TYPE_HASH); }
 
@@ -231,7 +231,7 @@ Cell* path_url(PathStep& step) {
   str::concatenate(result, base, -1, 0, true, str::ConcatMode::append);
   bool ends = n > 0 && str::code_point_at(base, n - 1) == '/';
   bool starts = str::count_from_head(formed) > 0 && str::code_point_at(formed, 0) == '/';
-  if (ends && starts) formed.data1++;
+  if (ends && starts) formed.set_head_index(formed.head_index() + 1);
   else if (!ends && !starts) str::append_ascii(result.node(), "/");
   str::concatenate(result, formed, -1, 0, true, str::ConcatMode::append);
   *step.value = result;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/casefold.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
 
 TypeId target_type(const Cell& proto) {
-  return proto.is(TYPE_DATATYPE) ? static_cast<TypeId>(proto.data1) : proto.type();
+  return proto.is(TYPE_DATATYPE) ? proto.datatype_id() : proto.type();
 }
 
 [[noreturn]] void fire_bad_to_arg(TypeId target, const Cell& spec) {
@@ -45,7 +46,7 @@ Cell from_loaded_text(TypeId target, std::string_view text) {
 }
 
 std::string_view char_utf8(const Cell& c, uint8_t (&buf)[4]) {
-  int n = unicode::encode_utf8_char(static_cast<uint32_t>(c.data2), buf);
+  int n = unicode::encode_utf8_char(c.char_value(), buf);
   return {reinterpret_cast<const char*>(buf), static_cast<size_t>(n > 0 ? n : 0)};
 }
 
@@ -76,7 +77,7 @@ int32_t mold_marked(const Cell& value, TextOut& out, int32_t limit, const char* 
     out.append_ascii(before);
     limit -= 1;
   }
-  limit = write_name(value.data2, out, limit);
+  limit = write_name(value.word_symbol(), out, limit);
   if (*after) {
     out.append_ascii(after);
     limit -= 1;
@@ -114,7 +115,7 @@ Cell* issue_make_handler(ActionCall& call) {
 
 Cell* index_handler(ActionCall& call) {
   int32_t i = context::word_index(call.arg(0));
-  call.result() = i < 0 ? make_none() : Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(i + 1), 0};
+  call.result() = i < 0 ? make_none() : make_integer(i + 1);
   return &call.result();
 }
 
@@ -208,26 +209,28 @@ int32_t compare(const Cell& a, const Cell& b, CompareOp op) {
     case COMP_EQUAL:
     case COMP_NOT_EQUAL:
     case COMP_FIND:
-      return canon(a.data2) == canon(b.data2) ? 0 : 1;
+      return canon(a.word_symbol()) == canon(b.word_symbol()) ? 0 : 1;
     case COMP_STRICT_EQUAL:
-      return ta == tb && a.data2 == b.data2 ? 0 : 1;
+      return ta == tb && a.word_symbol() == b.word_symbol() ? 0 : 1;
     case COMP_SAME:
-      return ta == tb && a.data2 == b.data2 && a.data1 == b.data1 ? 0 : 1;
+      return ta == tb && a.word_symbol() == b.word_symbol() && a.word_context() == b.word_context()
+                 ? 0
+                 : 1;
     case COMP_PARSE_CASE:
-      return (lit_pair() || ta == tb) && a.data2 == b.data2 ? 0 : 1;
+      return (lit_pair() || ta == tb) && a.word_symbol() == b.word_symbol() ? 0 : 1;
     case COMP_PARSE:
-      return (lit_pair() || ta == tb) && canon(a.data2) == canon(b.data2) ? 0 : 1;
+      return (lit_pair() || ta == tb) && canon(a.word_symbol()) == canon(b.word_symbol()) ? 0 : 1;
     default:
-      return compare_names(a.data2, b.data2, op == COMP_CASE_SORT);
+      return compare_names(a.word_symbol(), b.word_symbol(), op == COMP_CASE_SORT);
   }
 }
 
 int32_t form(const Cell& value, TextOut& out, const Cell*, int32_t limit) {
-  return write_name(value.data2, out, limit);
+  return write_name(value.word_symbol(), out, limit);
 }
 
 int32_t mold(const Cell& value, TextOut& out, MoldFlags, const Cell*, int32_t limit, int32_t) {
-  return write_name(value.data2, out, limit);
+  return write_name(value.word_symbol(), out, limit);
 }
 
 Cell make_value(TypeId target, const Cell& spec) {
@@ -242,7 +245,7 @@ Cell make_value(TypeId target, const Cell& spec) {
     }
     case TYPE_ISSUE:
     case TYPE_REFINEMENT: {
-      Cell loaded = load_first(symbol::name(spec.data2));
+      Cell loaded = load_first(symbol::name(spec.word_symbol()));
       if (!is_plain_kind(loaded.type())) fire_bad_to_arg(target, spec);
       Cell w = spec;
       bind_global_if_present(w);
@@ -259,7 +262,7 @@ Cell make_value(TypeId target, const Cell& spec) {
       return from_loaded_text(target, char_utf8(spec, buf));
     }
     case TYPE_DATATYPE: {
-      const Cell& w = type_record(static_cast<TypeId>(spec.data1)).word;
+      const Cell& w = type_record(spec.datatype_id()).word;
       if (!is_any_word(w.type())) fire_bad_to_arg(target, spec);
       return retyped(w, target);
     }

@@ -369,6 +369,7 @@ struct Cell {
   // typeset!: three mask words.
   uint32_t typeset_word(uint32_t i) const { return i == 0 ? data1 : i == 1 ? data2 : data3; }
   void set_typeset_words(uint32_t w1, uint32_t w2, uint32_t w3) { set_raw_words(w1, w2, w3); }
+  void set_typeset_word(uint32_t i, uint32_t w) { (i == 0 ? data1 : i == 1 ? data2 : data3) = w; }
   // typeset! entries of an argument cache: the fetch kind.
   uint32_t fetch_kind() const { return (header & kFetchMask) >> kFetchShift; }
   void set_fetch_kind(uint32_t k) { header = (header & ~kFetchMask) | ((k << kFetchShift) & kFetchMask); }
