@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include "runtime/error.h"
 #include "runtime/platform.h"
 #include "services/output.h"
 
@@ -23,5 +24,9 @@ void* virtual_alloc(size_t bytes, bool executable) {
 }
 
 bool virtual_free(void* pages, size_t bytes) { return munmap(pages, bytes) == 0; }
+
+void check_type(const Cell& value, TypeId type) {
+  if (!value.is(type)) fire(Err::script_invalid_arg, &value);
+}
 
 }  // namespace zem::os

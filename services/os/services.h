@@ -9,6 +9,8 @@
 
 #include <cstddef>
 
+#include "runtime/cell.h"
+
 namespace zem::os {
 
 // Platform start-up, once, before random numbers, memory and datatypes.
@@ -24,5 +26,9 @@ void free_console();
 void* virtual_alloc(size_t bytes, bool executable);
 // Gives back pages of virtual_alloc; false when the system refuses.
 bool virtual_free(void* pages, size_t bytes);
+
+// The type check of the services on their arguments: a value of another type raises script
+// invalid-arg with the value.
+void check_type(const Cell& value, TypeId type);
 
 }  // namespace zem::os

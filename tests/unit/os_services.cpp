@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include "datatypes/integer.h"
+#include "runtime/error.h"
+
 namespace zem::os {
 namespace {
 
@@ -23,6 +26,21 @@ TEST(OsServices, PagesAreWritableZeroedAndNeverExecutable) {
 TEST(OsServices, NoConsoleIsAttached) {
   EXPECT_FALSE(alloc_console());
   free_console();
+}
+
+TEST(OsServices, TypeCheckRaisesInvalidArgWithTheValue) {
+  Cell n = make_integer(42);
+  check_type(n, TYPE_INTEGER);  // the right type passes
+  try {
+    check_type(n, TYPE_STRING);
+    ADD_FAILURE() << "no error raised";
+  } catch (const Unwind& u) {
+    EXPECT_EQ(u.code, EXIT_ERROR);
+    EXPECT_EQ(pending_exit().error, Err::script_invalid_arg);
+    EXPECT_TRUE(pending_exit().args[0].is(TYPE_INTEGER));
+    EXPECT_EQ(pending_exit().args[0].int_value(), 42);
+    clear_pending_exit();
+  }
 }
 
 }  // namespace
