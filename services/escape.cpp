@@ -13,14 +13,6 @@ enum class State { Start, First, Separator, Second };
 
 constexpr uint32_t kParameterModulus = 65535;
 
-Op make_op(OpKind kind, int32_t a = 0, int32_t b = 0) {
-  Op op;
-  op.kind = kind;
-  op.a = a;
-  op.b = b;
-  return op;
-}
-
 // Colour bits 0-7 of the attribute word (blue 1, green 2, red 4) as an ANSI colour index
 // (red 1, green 2, blue 4).
 int ansi_colour(int bits) { return (bits & 1) << 2 | (bits & 2) | (bits & 4) >> 2; }
@@ -88,13 +80,13 @@ Parsed parse(const void* text, size_t bytes, int unit) {
         }
         if (c == ';') continue;
         switch (c) {
-          case 's': done.op = make_op(OpKind::SaveCursor); break;
-          case 'u': done.op = make_op(OpKind::RestoreCursor); break;
-          case 'K': done.op = make_op(OpKind::Erase, 4); break;
-          case 'J': done.op = make_op(OpKind::Erase, 0); break;
+          case 's': done.op = Op(OpKind::SaveCursor); break;
+          case 'u': done.op = Op(OpKind::RestoreCursor); break;
+          case 'K': done.op = Op(OpKind::Erase, 4); break;
+          case 'J': done.op = Op(OpKind::Erase, 0); break;
           case 'H':
-          case 'f': done.op = make_op(OpKind::Position, 0, 0); break;
-          case '?': done.op = make_op(OpKind::Report); break;
+          case 'f': done.op = Op(OpKind::Position, 0, 0); break;
+          case '?': done.op = Op(OpKind::Report); break;
           default: break;
         }
         return done;
@@ -111,18 +103,18 @@ Parsed parse(const void* text, size_t bytes, int unit) {
         switch (c) {
           case 'm':
             codes.push_back(static_cast<uint16_t>(p1));
-            done.op = make_op(OpKind::Attribute);
+            done.op = Op(OpKind::Attribute);
             done.op->codes = std::move(codes);
             break;
-          case 'A': done.op = make_op(OpKind::Up, n); break;
-          case 'B': done.op = make_op(OpKind::Down, n); break;
-          case 'C': done.op = make_op(OpKind::Right, n); break;
-          case 'D': done.op = make_op(OpKind::Left, n); break;
+          case 'A': done.op = Op(OpKind::Up, n); break;
+          case 'B': done.op = Op(OpKind::Down, n); break;
+          case 'C': done.op = Op(OpKind::Right, n); break;
+          case 'D': done.op = Op(OpKind::Left, n); break;
           case 'J':
-            if (n == 1 || n == 2) done.op = make_op(OpKind::Erase, n);
+            if (n == 1 || n == 2) done.op = Op(OpKind::Erase, n);
             break;
           case 'K':
-            if (n == 1 || n == 2) done.op = make_op(OpKind::Erase, n == 1 ? 5 : 3);
+            if (n == 1 || n == 2) done.op = Op(OpKind::Erase, n == 1 ? 5 : 3);
             break;
           default: break;
         }
@@ -149,10 +141,10 @@ Parsed parse(const void* text, size_t bytes, int unit) {
             state = State::Start;
             continue;
           }
-          done.op = make_op(OpKind::Attribute);
+          done.op = Op(OpKind::Attribute);
           done.op->codes = std::move(codes);
         } else if (c == 'H' || c == 'f') {
-          done.op = make_op(OpKind::Position, static_cast<int32_t>(p1), static_cast<int32_t>(p2));
+          done.op = Op(OpKind::Position, static_cast<int32_t>(p1), static_cast<int32_t>(p2));
         }
         return done;
     }

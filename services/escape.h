@@ -34,6 +34,8 @@ enum class OpKind : uint8_t {
 };
 
 struct Op {
+  Op() = default;
+  explicit Op(OpKind k, int32_t first = 0, int32_t second = 0) : kind(k), a(first), b(second) {}
   OpKind kind = OpKind::SaveCursor;
   int32_t a = 0;
   int32_t b = 0;

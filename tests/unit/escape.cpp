@@ -26,13 +26,7 @@ void PrintTo(const Op& op, std::ostream* os) {
 
 namespace {
 
-Op op(OpKind kind, int32_t a = 0, int32_t b = 0) {
-  Op o;
-  o.kind = kind;
-  o.a = a;
-  o.b = b;
-  return o;
-}
+Op op(OpKind kind, int32_t a = 0, int32_t b = 0) { return Op(kind, a, b); }
 
 Op attr(std::vector<uint16_t> codes) {
   Op o = op(OpKind::Attribute);
