@@ -23,7 +23,9 @@ constexpr int32_t kDefaultAttribute = 0x07;  // light grey on black: the termina
 enum class OpKind : uint8_t {
   SaveCursor,     // keep the cursor position
   RestoreCursor,  // back to the kept position (column 0, row 0 when none was kept)
-  Erase,          // mode 0-5 in `a` (see erase_text)
+  Erase,          // mode `a`: 0 the cursor's row and all below, 1 the rows above it, 2 the
+                  // screen (cursor home), 3 the cursor's row (cursor to its column 0), 4 from the
+                  // cursor to the end of its row, 5 the row before the cursor (cursor to column 0)
   Up,             // `a` rows, not above row 0
   Down,           // `a` rows, not below the last row
   Right,          // `a` columns, not past the last column
