@@ -61,28 +61,40 @@ inline size_t skip_comment(const uint8_t* text, size_t i, size_t count) {
   return i < count ? i + 1 : count;
 }
 
-template <uint32_t U>
-int64_t base2(const uint8_t* text, size_t count, uint8_t* out) {
-  uint8_t* o = out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (size_t i = 0; i < count;) {
+// The step every decoder shares: passes each code point from index i on, outside ";" comments, to
+// `take`, which answers kGo to go on, kStop at the end of the data or kBad for an invalid text.
+enum Step { kGo, kStop, kBad };
+template <uint32_t U, class F>
+inline Step each_code_point(const uint8_t* text, size_t i, size_t count, F&& take) {
+  while (i < count) {
     uint32_t c = unit_at<U>(text, i);
     if (c == ';') {
       i = skip_comment<U>(text, i, count);
       continue;
     }
     i++;
-    if (c <= 32) continue;
-    if (c != '0' && c != '1') return -1;
+    if (Step s = take(c); s != kGo) return s;
+  }
+  return kGo;
+}
+
+template <uint32_t U>
+int64_t base2(const uint8_t* text, size_t count, uint8_t* out) {
+  uint8_t* o = out;
+  uint32_t acc = 0;
+  int bits = 0;
+  Step s = each_code_point<U>(text, 0, count, [&](uint32_t c) {
+    if (c <= 32) return kGo;
+    if (c != '0' && c != '1') return kBad;
     acc = acc << 1 | (c - '0');
     if (++bits == 8) {
       *o++ = static_cast<uint8_t>(acc);
       acc = 0;
       bits = 0;
     }
-  }
-  if (bits != 0) return -1;
+    return kGo;
+  });
+  if (s == kBad || bits != 0) return -1;
   return o - out;
 }
 
@@ -91,21 +103,16 @@ int64_t base16(const uint8_t* text, size_t count, uint8_t* out) {
   uint8_t* o = out;
   uint32_t acc = 0;
   bool half = false;
-  for (size_t i = 0; i < count;) {
-    uint32_t c = unit_at<U>(text, i);
-    if (c == ';') {
-      i = skip_comment<U>(text, i, count);
-      continue;
-    }
-    i++;
-    if (c >= 128) return -1;
-    if (c <= 32) continue;
-    int d = hex_value(c);
-    if (d < 0) return -1;
+  Step s = each_code_point<U>(text, 0, count, [&](uint32_t c) {
+    if (c <= 32) return kGo;
+    int d = hex_value(c);  // none above 127
+    if (d < 0) return kBad;
     acc = acc << 4 | static_cast<uint32_t>(d);
     if (half) *o++ = static_cast<uint8_t>(acc);
     half = !half;
-  }
+    return kGo;
+  });
+  if (s == kBad) return -1;
   return o - out;  // a final unpaired digit is dropped
 }
 
@@ -131,28 +138,22 @@ int64_t base64(const uint8_t* text, size_t count, uint8_t* out) {
       i += 4;
     }
   }
-  while (i < count) {
-    uint32_t c = unit_at<U>(text, i);
-    if (c == ';') {
-      i = skip_comment<U>(text, i, count);
-      continue;
-    }
-    i++;
-    if (c >= 128) return -1;
-    if (c == '=') {
+  Step s = each_code_point<U>(text, i, count, [&](uint32_t c) {
+    if (c >= 128) return kBad;
+    if (c == '=') {  // ends the data
       if (have == 3) {
         *o++ = static_cast<uint8_t>(acc >> 10);
         *o++ = static_cast<uint8_t>(acc >> 2);
       } else if (have == 2) {
         *o++ = static_cast<uint8_t>(acc >> 4);
       } else {
-        return -1;
+        return kBad;
       }
-      return o - out;
+      return kStop;
     }
     uint8_t v = kBase64Table[c];
-    if (v == kSkip) continue;
-    if (v == kInvalid) return -1;
+    if (v == kSkip) return kGo;
+    if (v == kInvalid) return kBad;
     acc = acc << 6 | v;
     if (++have == 4) {
       *o++ = static_cast<uint8_t>(acc >> 16);
@@ -161,7 +162,9 @@ int64_t base64(const uint8_t* text, size_t count, uint8_t* out) {
       acc = 0;
       have = 0;
     }
-  }
+    return kGo;
+  });
+  if (s == kBad) return -1;
   return o - out;  // the symbols of an unpadded final group are dropped
 }
 
@@ -169,19 +172,15 @@ template <uint32_t U>
 int64_t base58(const uint8_t* text, size_t count, uint8_t* out) {
   std::vector<uint8_t> digits;
   digits.reserve(count);
-  for (size_t i = 0; i < count;) {
-    uint32_t c = unit_at<U>(text, i);
-    if (c == ';') {
-      i = skip_comment<U>(text, i, count);
-      continue;
-    }
-    i++;
-    if (c >= 128) return -1;
+  Step s = each_code_point<U>(text, 0, count, [&](uint32_t c) {
+    if (c >= 128) return kBad;  // refused like any other character outside the alphabet
     uint8_t v = kBase58Table[c];
-    if (v == kSkip) continue;
-    if (v == kInvalid) return -1;
+    if (v == kSkip) return kGo;
+    if (v == kInvalid) return kBad;
     digits.push_back(v);
-  }
+    return kGo;
+  });
+  if (s == kBad) return -1;
   size_t zeros = 0;
   while (zeros < digits.size() && digits[zeros] == 0) zeros++;
   // The number, least significant byte first: each digit multiplies it by 58 and adds.

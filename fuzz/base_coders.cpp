@@ -87,8 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The binary literal loader on the bytes as the content of a literal of the base.
   if (base != 58) {
+    // The content up to the first "}", so that the text is that one token.
+    const uint8_t* close = static_cast<const uint8_t*>(std::memchr(rest, '}', len));
     std::string literal = base == 16 ? "#{" : std::to_string(base) + "#{";
-    literal.append(reinterpret_cast<const char*>(rest), len);
+    literal.append(reinterpret_cast<const char*>(rest), close ? size_t(close - rest) : len);
     literal += "}";
     static uint32_t runs = 0;
     if (++runs % 512 == 0) gc::collect();

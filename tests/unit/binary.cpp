@@ -77,6 +77,30 @@ TEST_F(Binary, WritesFromTheSameBuffer) {
   EXPECT_EQ(binary::byte_at(b, 8 * 64 + 5), 4);
 }
 
+// Tuples give their bytes (the tuple! literal comes with its own module); a /part limit caps the
+// bytes of one value, of a block its elements, or its bytes in unit mode.
+TEST_F(Binary, ValueBytesOfTuplesAndLimits) {
+  Cell tuple{};
+  tuple.set_header(TYPE_TUPLE);
+  tuple.set_tuple_count(4);
+  for (uint32_t i = 0; i < 4; i++) tuple.set_tuple_at(i, static_cast<uint8_t>(250 + i));
+  uint8_t out[8] = {};
+  EXPECT_EQ(binary::value_to_bytes(nullptr, tuple, 0, false, false), 4u);
+  EXPECT_EQ(binary::value_to_bytes(out, tuple, 3, false, false), 3u);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{250, 251, 252, 0}));
+  Cell b = bytes({1, 2, 3});
+  EXPECT_EQ(binary::value_to_bytes(nullptr, b, 2, false, false), 2u);
+  NodeId block = alloc::make_cells(4);
+  testing::append_cell(block, b);
+  testing::append_cell(block, tuple);
+  Cell blk = testing::block_cell(block);
+  EXPECT_EQ(binary::value_to_bytes(nullptr, blk, 0, false, false), 7u);
+  EXPECT_EQ(binary::value_to_bytes(nullptr, blk, 1, false, false), 3u);  // one element
+  EXPECT_EQ(binary::value_to_bytes(nullptr, blk, 5, true, false), 5u);   // five bytes
+  EXPECT_EQ(binary::value_to_bytes(out, blk, 5, true, false), 5u);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 5), (std::vector<uint8_t>{1, 2, 3, 250, 251}));
+}
+
 std::string encode(int base, std::vector<uint8_t> v) {
   std::string out(basecode::encoded_size(base, v.size()), '\0');
   char* end = basecode::encode(base, out.data(), v.data(), v.size());
