@@ -34,7 +34,7 @@ struct V {
   V(int32_t n) {
     cell = Cell{};
     cell.set_header(TYPE_INTEGER);
-    cell.data2 = static_cast<uint32_t>(n);
+    cell.set_int_value(n);
   }
   V(const Cell& c) : cell(c) {}
   V(const char* text) {

@@ -66,7 +66,7 @@ void add_words_to_global(const Cell& block) {
   for (uint32_t i = block.head_index(); i < block::length(block) + block.head_index(); ++i) {
     const Cell v = *block::cell_at_index(block, i);
     if (block::is_word_kind(v.type()) || v.is(TYPE_REFINEMENT)) {
-      context::add_symbol(context::global(), v.data2);
+      context::add_symbol(context::global(), v.word_symbol());
     } else if (block::is_block_kind(v.type()) || block::is_path_kind(v.type())) {
       add_words_to_global(v);
     }
@@ -81,9 +81,9 @@ Cell scan(std::string_view text) {
                      nullptr, nullptr, nullptr, nullptr);
   if (block::length(out) >= 2) {
     const Cell& first = *block::cell_at_index(out, 0);
-    if (first.is(TYPE_WORD) && symbol::name(first.data2) == "Zem" &&
+    if (first.is(TYPE_WORD) && symbol::name(first.word_symbol()) == "Zem" &&
         block::cell_at_index(out, 1)->is(TYPE_BLOCK))
-      out.data1 = 2;  // past the header
+      out.set_head_index(2);  // past the header
   }
   return out;
 }
@@ -128,7 +128,7 @@ void keep_system_objects() {
     runtime_exit(kUncaughtErrorStatus);
   }
   const Cell* callbacks = object_field(object_field(sys, "state"), "callbacks");
-  loader.callbacks = callbacks ? callbacks->data1 : 0;
+  loader.callbacks = callbacks ? callbacks->object_context() : 0;
 }
 
 uint32_t evaluate(const Cell& code) {
@@ -151,7 +151,7 @@ uint32_t callback_bits() {
   int32_t i = context::find_symbol_index(loader.callbacks, symbol::intern("bits"), true);
   if (i < 0) return 0;
   const Cell& bits = context::values(loader.callbacks)[i];
-  return bits.is(TYPE_INTEGER) ? bits.data2 : 0;
+  return bits.is(TYPE_INTEGER) ? static_cast<uint32_t>(bits.int_value()) : 0;
 }
 std::span<const std::string_view> load_order() { return kLoadOrder; }
 

@@ -56,7 +56,7 @@ const Cell* logic(bool b) { return b ? &shared_cells.true_value : &shared_cells.
 const Cell* integer(int32_t n) {
   rs.result = Cell{};
   rs.result.set_header(TYPE_INTEGER);
-  rs.result.data2 = static_cast<uint32_t>(n);
+  rs.result.set_int_value(n);
   return &rs.result;
 }
 
@@ -81,12 +81,12 @@ int32_t result_type(const Cell& spec) {
   uint32_t n = block::length(spec);
   for (uint32_t i = 0; i + 1 < n; ++i) {
     const Cell& v = *block::cell_at_index(spec, spec.head_index() + i);
-    if (!v.is(TYPE_SET_WORD) || symbol::name(v.data2) != "return") continue;
+    if (!v.is(TYPE_SET_WORD) || symbol::name(v.word_symbol()) != "return") continue;
     const Cell types = *block::cell_at_index(spec, spec.head_index() + i + 1);
     if (!types.is(TYPE_BLOCK) || block::length(types) != 1) return -1;
     const Cell& t = *block::cell_at_index(types, types.head_index());
     if (!t.is(TYPE_WORD)) return -1;
-    std::string_view name = symbol::name(t.data2);
+    std::string_view name = symbol::name(t.word_symbol());
     if (name == "logic!") return TYPE_LOGIC;
     if (name == "integer!") return TYPE_INTEGER;
     return -1;
@@ -102,7 +102,7 @@ const Cell* make_routine_value(Cell* args, uint32_t) {
   }
   const Cell name = args[0];
   const Cell spec = args[1];
-  int32_t index = routine_index(symbol::name(name.data2));
+  int32_t index = routine_index(symbol::name(name.word_symbol()));
   if (index < 0) {
     Cell n = name;
     fire(Err::script_invalid_arg, &n);
@@ -120,9 +120,9 @@ const Cell* set_quiet(Cell* args, uint32_t) {
   TypeId t = word.type();
   if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD)
     expect_arg("set-quiet", word, "word");
-  if (word.data1 == 0) fire(Err::script_not_defined, &word);
+  if (word.word_context() == 0) fire(Err::script_not_defined, &word);
   rs.result = args[1];
-  context::set_in(word, rs.result, word.data1, false);
+  context::set_in(word, rs.result, word.word_context(), false);
   return &rs.result;
 }
 
@@ -143,12 +143,12 @@ const Cell* shift_right(Cell* args, uint32_t) {
   return integer(bits > 31 ? (data < 0 ? -1 : 0) : data >> bits);
 }
 const Cell* shift_left(Cell* args, uint32_t) {
-  uint32_t data = args[0].data2;
+  uint32_t data = static_cast<uint32_t>(args[0].int_value());
   int32_t bits = shift_count(args[1]);
   return integer(bits > 31 ? 0 : static_cast<int32_t>(data << bits));
 }
 const Cell* shift_logical(Cell* args, uint32_t) {
-  uint32_t data = args[0].data2;
+  uint32_t data = static_cast<uint32_t>(args[0].int_value());
   int32_t bits = shift_count(args[1]);
   return integer(bits > 31 ? 0 : static_cast<int32_t>(data >> bits));
 }
@@ -242,7 +242,7 @@ const Cell* exists_q(Cell* args, uint32_t) {
 }
 
 void add_field(const Cell& object, std::string_view name, const Cell& value) {
-  context::set_or_add_word(object.data1, word_named(name), value);
+  context::set_or_add_word(object.object_context(), word_named(name), value);
 }
 
 // The architecture word of a `uname` machine name.

@@ -71,20 +71,20 @@ void change_case(unicode::UnitText& text, size_t from, size_t count, bool upper)
 }
 
 int64_t part_count_of(const Cell& str, const Cell& part) {
-  if (part.is(TYPE_INTEGER)) return static_cast<int32_t>(part.data2);
-  if (part.type() != str.type() || part.data2 != str.data2) fire(Err::script_invalid_part, &part);
-  return int64_t{static_cast<int32_t>(part.data1)} - static_cast<int32_t>(str.data1);
+  if (part.is(TYPE_INTEGER)) return part.int_value();
+  if (part.type() != str.type() || part.node() != str.node()) fire(Err::script_invalid_part, &part);
+  return int64_t{static_cast<int32_t>(part.head_index())} - static_cast<int32_t>(str.head_index());
 }
 
 CaseChange change_case(Cell& value, const Cell* part, bool upper) {
   if (value.is(TYPE_CHAR)) {
-    value.data2 = map_char(value.data2, upper);
+    value.set_char_value(map_char(value.char_value(), upper));
     return {0, 0};
   }
-  NodeId node = value.data2;
+  NodeId node = value.node();
   SeriesBuffer* b = series_buffer(node);
   uint32_t length = b->length();
-  int32_t index = static_cast<int32_t>(value.data1);
+  int32_t index = static_cast<int32_t>(value.head_index());
   uint32_t from = index < 0 ? 0 : std::min(static_cast<uint32_t>(index), length);
   size_t count = length - from;
   if (part) count = part_count(part_count_of(value, *part), count);

@@ -34,8 +34,8 @@ void scan_context(NodeId node) {
   Cell* cell = b->cells_head();
   Cell* tail = b->cells_tail();
   if (cell >= tail) return;
-  mark_hashtab(cell->data1);
-  if (!(cell->header & kContextOnStack)) mark_block(cell->data2);
+  mark_hashtab(cell->context_words());
+  if (!cell->has_flag(kContextOnStack)) mark_block(cell->context_values());
   if (cell + 1 < tail) mark_value(cell[1]);
 }
 
@@ -43,50 +43,50 @@ void scan_context(NodeId node) {
 // A datatype module replaces its entry when its layout needs more.
 
 void mark_any_block(const Cell& c) {
-  if (c.data2 != 0) mark_block(c.data2);
+  if (c.node() != 0) mark_block(c.node());
 }
 void mark_any_string(const Cell& c) {
-  mark_node(c.data2);
-  mark_node(c.data3);  // cached converted text, 0 when none
+  mark_node(c.node());
+  mark_node(c.text_cache());  // cached converted text, 0 when none
 }
 void mark_symbol(const Cell& c) {
-  mark_node(c.data3);
-  mark_node(c.data2);
+  mark_node(c.symbol_utf8());
+  mark_node(c.symbol_string());
 }
 void mark_any_word(const Cell& c) {
-  if (c.data1 != 0) mark_context(c.data1);
+  if (c.word_context() != 0) mark_context(c.word_context());
 }
 void mark_context_value(const Cell& c) {
-  mark_hashtab(c.data1);
-  if (!(c.header & kContextOnStack)) mark_block(c.data2);
+  mark_hashtab(c.context_words());
+  if (!c.has_flag(kContextOnStack)) mark_block(c.context_values());
 }
 void mark_native(const Cell& c) {
-  mark_block(c.data2);
-  mark_block(c.data3);
+  mark_block(c.fn_spec());
+  mark_block(c.fn_more());
   if (c.is(TYPE_OP)) {
-    uint32_t kind = (c.header >> 16) & 0xFF;
-    if (kind == TYPE_FUNCTION || kind == TYPE_ROUTINE) mark_context(c.data1);
+    TypeId kind = c.op_source();
+    if (kind == TYPE_FUNCTION || kind == TYPE_ROUTINE) mark_context(c.fn_context());
   }
 }
 void mark_function(const Cell& c) {
-  mark_context(c.data1);
-  mark_block(c.data2);
-  mark_block(c.data3);
+  mark_context(c.fn_context());
+  mark_block(c.fn_spec());
+  mark_block(c.fn_more());
 }
-void mark_plain_series(const Cell& c) { mark_node(c.data2); }
+void mark_plain_series(const Cell& c) { mark_node(c.node()); }
 void mark_object(const Cell& c) {
-  mark_context(c.data1);
-  mark_block(c.data3);  // change-notification record, 0 when none
+  mark_context(c.object_context());
+  mark_block(c.object_record());  // change-notification record, 0 when none
 }
 void mark_hash_map(const Cell& c) {
-  mark_block(c.data2);
-  mark_hashtab(c.data3);
+  mark_block(c.node());
+  mark_hashtab(c.hash_table());
 }
 void mark_handle(const Cell& c) {
-  if (static_cast<int32_t>(c.data3) >= 0) resources::mark(c.data3, nullptr);
+  if (c.handle_resource() >= 0) resources::mark(c.handle_resource(), nullptr);
 }
 void mark_event(const Cell& c) {
-  if ((c.header & kEventHasBlock) && c.data2 != 0) mark_block(c.data2);
+  if (c.has_flag(kEventHasBlock) && c.event_block() != 0) mark_block(c.event_block());
 }
 
 void fill_default_mark_table() {

@@ -35,18 +35,18 @@ Cell map_key(const Cell& key) {
   Cell k = key;
   TypeId t = key.type();
   if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD)
-    k.header = (k.header & ~kTypeMask) | TYPE_SET_WORD;
+    k.set_type(TYPE_SET_WORD);
   return k;
 }
 
 // Equality when no compare action is installed: words by symbol, everything else by payload.
 bool default_equal(const Cell& a, const Cell& b, uint32_t op) {
   if (is_word_kind(a.type())) {
-    if (op == OP_SAME) return a.data1 == b.data1 && a.data2 == b.data2;
-    if (op == OP_STRICT) return a.data2 == b.data2;
-    return symbol::canonical_id(a.data2) == symbol::canonical_id(b.data2);
+    if (op == OP_SAME) return a.word_context() == b.word_context() && a.word_symbol() == b.word_symbol();
+    if (op == OP_STRICT) return a.word_symbol() == b.word_symbol();
+    return symbol::canonical_id(a.word_symbol()) == symbol::canonical_id(b.word_symbol());
   }
-  return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
+  return a.same_payload(b);
 }
 
 // Word tables compare symbols themselves; the other kinds use the installed equality.
@@ -412,25 +412,25 @@ uint32_t hash_value(const Cell& c, bool case_sensitive) {
     case TYPE_OBJECT:
     case TYPE_ERROR:
     case TYPE_PORT:
-      return hash_u32(c.data1);
+      return hash_u32(c.raw_words()[0]);
     case TYPE_INTEGER:
     case TYPE_CHAR:
     case TYPE_MAP:
     case TYPE_HANDLE:
     case TYPE_EVENT:
-      return hash_u32(c.data2);
+      return hash_u32(c.raw_words()[1]);
     case TYPE_NATIVE:
     case TYPE_ACTION:
-      return hash_u32(c.data3);
+      return hash_u32(c.fn_more());
     case TYPE_WORD:
     case TYPE_SET_WORD:
     case TYPE_LIT_WORD:
     case TYPE_GET_WORD:
     case TYPE_REFINEMENT:
     case TYPE_ISSUE:
-      return hash_u32(symbol::canonical_id(c.data2));
+      return hash_u32(symbol::canonical_id(c.word_symbol()));
     case TYPE_SYMBOL: {
-      SeriesBuffer* b = series_buffer(c.data3);
+      SeriesBuffer* b = series_buffer(c.symbol_utf8());
       return hash_name(b->head_ptr(), b->used());
     }
     case TYPE_STRING:
@@ -445,7 +445,7 @@ uint32_t hash_value(const Cell& c, bool case_sensitive) {
     case TYPE_TIME: {
       // -0.0 equals 0.0: both hash as 0.0.
       Cell n = c;
-      if (n.data2 == 0 && n.data3 == 0x80000000u) n.data3 = 0;
+      if (n.float_low_word() == 0 && n.float_high_word() == 0x80000000u) n.set_float_words(0, 0);
       return hash_cell_bytes(n, 2, 8);
     }
     case TYPE_PAIR:
@@ -468,19 +468,19 @@ uint32_t hash_value(const Cell& c, bool case_sensitive) {
     case TYPE_DATE:
       return hash_cell_bytes(c, 1, 12);
     case TYPE_TUPLE: {
-      uint32_t len = (c.header >> 19) & 0xF;
+      uint32_t len = c.tuple_count();
       return hash_cell_bytes(c, 1, len > 12 ? 12 : len);
     }
     case TYPE_BINARY: {
-      if (!c.data2) return 0;
-      SeriesBuffer* b = series_buffer(c.data2);
+      if (!c.node()) return 0;
+      SeriesBuffer* b = series_buffer(c.node());
       uint32_t len = b->used();
-      uint32_t at = c.data1 < len ? c.data1 : len;
+      uint32_t at = c.head_index() < len ? c.head_index() : len;
       return hash_bytes(b->head_ptr() + at, len - at);
     }
     case TYPE_MONEY: {
       Cell m = c;
-      m.header &= kTypeMask | (1u << 14);  // the type and the sign
+      m.header &= kTypeMask | kMoneySign;  // the type and the sign
       return hash_cell_bytes(m, 0, 16);
     }
     default:
@@ -590,7 +590,7 @@ int64_t find_word(NodeId table, uint32_t sym, bool case_insensitive) {
     uint32_t b = p.bucket();
     if (bucket_empty(f, b)) return -1;
     if (!bucket_live(f, b)) continue;
-    uint32_t stored = cells_of(r)[k[b]].data2;
+    uint32_t stored = cells_of(r)[k[b]].word_symbol();
     if (case_insensitive ? symbol::canonical_id(stored) == canon : stored == sym) return k[b];
   } while (p.next());
   return -1;
@@ -612,7 +612,7 @@ int64_t find_string(NodeId table, const uint8_t* bytes, uint32_t len, uint32_t h
       return -1;
     }
     if (!bucket_live(f, b) || (h && h[b] != hash)) continue;
-    const SeriesBuffer* name = series_buffer(cells_of(r)[k[b]].data3);
+    const SeriesBuffer* name = series_buffer(cells_of(r)[k[b]].symbol_utf8());
     if (name->used() != len) continue;
     const uint8_t* s = name->head_ptr();
     if (case_insensitive) {

@@ -14,13 +14,14 @@ constexpr uint8_t kSliceType = 56;  // internal: a string cell whose w3 limits t
 
 uint32_t hash_string(const Cell& cell, bool case_sensitive) {
   murmur::Hasher h(hash_state.seed);
-  if (cell.data2 == 0) return h.finish(0);
-  const SeriesBuffer* b = series_buffer(cell.data2);
+  if (cell.node() == 0) return h.finish(0);
+  const SeriesBuffer* b = series_buffer(cell.node());
   uint32_t unit = b->unit();
   uint32_t len = b->length();
-  uint32_t at = cell.data1 < len ? cell.data1 : len;
+  uint32_t at = cell.head_index() < len ? cell.head_index() : len;
   uint32_t n = len - at;
-  if ((cell.header & kTypeMask) == kSliceType && int32_t(cell.data3) >= 0 && cell.data3 < n) n = cell.data3;
+  if (cell.type() == kSliceType && cell.slice_length() >= 0 && uint32_t(cell.slice_length()) < n)
+    n = uint32_t(cell.slice_length());
   const uint8_t* p = b->head_ptr() + size_t(at) * unit;
   for (uint32_t i = 0; i < n; i++, p += unit) {
     uint32_t c = unicode::read_unit(p, int(unit));

@@ -40,7 +40,8 @@
 //   money!                        payload byte 0 the currency index, bytes 1-11 22 BCD digits;
 //                                  the sign is header bit 14
 //   triple!                       w1-w3 three signed integers
-//   handle!                       w1 the kind, w2 the table index, w3 -1
+//   handle!                       w1 the kind, w2 the table index, w3 the resource registry
+//                                  index (-1: none)
 //   event!                        w2 a block node when kEventHasBlock is set
 #pragma once
 
@@ -275,6 +276,10 @@ struct Cell {
   // String kinds: the cached conversion buffer.
   NodeId text_cache() const { return data3; }
   void set_text_cache(NodeId n) { data3 = n; }
+  // A hashing slice (an internal string cell of the hash tables): the characters hashed from the
+  // head, negative for all up to the tail.
+  int32_t slice_length() const { return static_cast<int32_t>(data3); }
+  void set_slice_length(int32_t n) { data3 = static_cast<uint32_t>(n); }
   // vector!: the element type.
   TypeId vector_type() const { return static_cast<TypeId>(data3); }
   void set_vector_type(TypeId t) { data3 = t; }
@@ -438,6 +443,9 @@ struct Cell {
     data2 = index;
     data3 = 0xFFFFFFFFu;
   }
+  // The resource the handle keeps alive, -1 when none.
+  int32_t handle_resource() const { return static_cast<int32_t>(data3); }
+  void set_handle_resource(int32_t r) { data3 = static_cast<uint32_t>(r); }
 
   // event!: the block an event carries.
   NodeId event_block() const { return data2; }

@@ -93,7 +93,7 @@ void set_symbol_namer(SymbolNamer namer) { g_namer = namer; }
 
 void print_word_name(const Cell& word) {
   if (g_namer == nullptr) return;
-  std::string_view name = g_namer(word.data2);
+  std::string_view name = g_namer(word.word_symbol());
   print::bytes(name.data(), static_cast<int64_t>(name.size()));
 }
 

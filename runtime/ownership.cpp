@@ -99,7 +99,7 @@ void own_cells(const Cell& block, const Cell& owner, const Cell& word) {
   if (ptrstack::contains(node)) return;
   PointerStackGuard guard(node);
   // Index walk: nothing here allocates series, but the owner's cells may sit in this block.
-  for (uint32_t i = block.data1; i < series_buffer(node)->length(); i++) {
+  for (uint32_t i = block.head_index(); i < series_buffer(node)->length(); i++) {
     Cell c = series_buffer(node)->cells_head()[i];
     set_owner_walk(c, owner, word);
   }
@@ -175,7 +175,7 @@ void unbind_walk(const Cell& value) {
   }
   set_flag(value, false);
   S.records.erase(key);
-  if (is_any_block(t)) unbind_cells_walk(value, value.data1, UINT32_MAX);
+  if (is_any_block(t)) unbind_cells_walk(value, value.head_index(), UINT32_MAX);
 }
 
 }  // namespace
@@ -227,7 +227,7 @@ bool check(const Cell& value, Change action, const Cell* new_value, int32_t inde
   NodeId key = key_of(value);
   if (key == 0 || !S.deep_change) return false;
   auto it = S.records.find(key);
-  if (it == S.records.end() || it->second.owner.data3 == 0) return false;
+  if (it == S.records.end() || it->second.owner.object_record() == 0) return false;
   // Copies: the handler runs user code that may change the table.
   Cell owner = it->second.owner;
   Cell word = it->second.word;

@@ -54,7 +54,7 @@ void check_stack_arg_type(int32_t i, const Cell& typeset, const Cell& arg_ref) {
 }
 
 Cell& check_opt_arg_type(const Cell& refinement, const Cell& typeset, const Cell& arg_ref, Cell& value) {
-  if (refinement.data1 != 0) check_arg_type(typeset, arg_ref, value);
+  if (refinement.logic_value()) check_arg_type(typeset, arg_ref, value);
   return value;
 }
 
@@ -94,7 +94,7 @@ Cell* ctx_value_address(NodeId ctx, uint32_t i) { return slot_or_not_defined(ctx
 
 void fetch_refinements(const Cell& refinement_value, uint32_t i, uint32_t count) {
   if (is_true(refinement_value)) {
-    stack::arg(i)->data1 = 1;
+    stack::arg(i)->set_logic_value(true);
     return;
   }
   for (uint32_t k = 1; k <= count; k++) *stack::arg(i + k) = make_none();

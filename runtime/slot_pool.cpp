@@ -47,7 +47,7 @@ uint32_t acquire(const Cell& value) {
   }
   uint32_t index = static_cast<uint32_t>(P.free_head);
   Cell* cell = block_head(P.block) + index;
-  P.free_head = static_cast<int32_t>(cell->data2);
+  P.free_head = cell->int_value();
   *cell = value;
   P.is_free[index] = false;
   return index + 1;

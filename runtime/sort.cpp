@@ -299,7 +299,7 @@ void sort_cells_rooted(NodeId node, uint32_t start, uint32_t records, uint32_t s
   if (nb->length() != length_before || start + count > nb->length()) {
     Cell series{};
     series.set_header(TYPE_BLOCK);
-    series.data2 = node;
+    series.set_node(node);
     fire(Err::script_invalid_arg, &series);
   }
   std::memcpy(nb->cells_head() + start, copy.cells.data(), count * sizeof(Cell));

@@ -68,7 +68,7 @@ NodeId walk_node(const Cell& value) {
     case TYPE_OBJECT:
     case TYPE_ERROR:
     case TYPE_PORT:
-      return value.data1;
+      return value.object_context();
     default:
       return value.node();
   }

@@ -80,7 +80,7 @@ constexpr Automaton kUtf8 = make_automaton();
 [[noreturn]] void fire_invalid_char(uint32_t cp) {
   Cell arg{};
   arg.set_header(TYPE_INTEGER);
-  arg.data2 = cp;
+  arg.set_int_value(static_cast<int32_t>(cp));
   fire(Err::script_invalid_char, &arg);
 }
 

@@ -41,10 +41,10 @@ struct StringRange {
 };
 
 StringRange range_of(const Cell& str, int32_t n) {
-  const SeriesBuffer* b = series_buffer(str.data2);
+  const SeriesBuffer* b = series_buffer(str.node());
   int unit = static_cast<int>(b->unit());
   size_t length = b->length();
-  int32_t index = static_cast<int32_t>(str.data1);
+  int32_t index = static_cast<int32_t>(str.head_index());
   size_t head = index < 0 ? 0 : std::min(static_cast<size_t>(index), length);
   size_t count = length - head;
   if (n >= 0) count = std::min(count, static_cast<size_t>(n));
@@ -75,9 +75,9 @@ NodeId load_utf8_series(const uint8_t* bytes, size_t len, NodeId target, bool cr
 }
 
 NodeId load_utf8_binary(const Cell& binary, NodeId target, bool crlf, uint32_t* count) {
-  const SeriesBuffer* b = series_buffer(binary.data2);
+  const SeriesBuffer* b = series_buffer(binary.node());
   size_t length = b->used();
-  size_t head = std::min<size_t>(binary.data1, length);
+  size_t head = std::min<size_t>(binary.head_index(), length);
   return load_utf8_series(b->head_ptr() + head, length - head, target, crlf, count);
 }
 
@@ -95,12 +95,12 @@ NodeId load_utf16le_series(const uint8_t* le, size_t units, NodeId target, bool 
 }
 
 uint8_t* cache_buffer(Cell& str, size_t size) {
-  if (str.data3 == 0) {
-    str.data3 = alloc::make_bytes(static_cast<int64_t>(size));
-  } else if (series_buffer(str.data3)->capacity < size) {
-    alloc::expand_copy(str.data3, static_cast<int64_t>(size));
+  if (str.text_cache() == 0) {
+    str.set_text_cache(alloc::make_bytes(static_cast<int64_t>(size)));
+  } else if (series_buffer(str.text_cache())->capacity < size) {
+    alloc::expand_copy(str.text_cache(), static_cast<int64_t>(size));
   }
-  SeriesBuffer* b = series_buffer(str.data3);
+  SeriesBuffer* b = series_buffer(str.text_cache());
   b->head = 0;
   return b->data();
 }

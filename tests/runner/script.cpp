@@ -144,9 +144,9 @@ int run_script(const std::string& source) {
     Cell c = *code;
     if (natives::series_tail(c) >= 2) {
       const Cell& first = *block::cell_at_index(c, 0);
-      if (first.is(TYPE_WORD) && symbol::name(first.data2) == "Zem" &&
+      if (first.is(TYPE_WORD) && symbol::name(first.word_symbol()) == "Zem" &&
           block::cell_at_index(c, 1)->is(TYPE_BLOCK))
-        c.data1 = 2;
+        c.set_head_index(2);
     }
     failure = evaluate(c);
   }
