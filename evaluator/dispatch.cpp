@@ -102,7 +102,7 @@ const Cell* first_param(NodeId spec) {
 Cell integer_cell(int32_t n) {
   Cell c{};
   c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(n);
+  c.set_int_value(n);
   return c;
 }
 
@@ -112,7 +112,7 @@ Cell string_from_utf8(const std::string& text) {
                                           text.size(), 0, false, &count);
   Cell c{};
   c.set_header(TYPE_STRING);
-  c.data2 = node;
+  c.set_node(node);
   return c;
 }
 
@@ -148,8 +148,8 @@ void check_part_argument(const int32_t* refs) {
   int64_t to = std::min<int64_t>(part.head_index(), len);
   int64_t count = to - from;
   if (count < 0) {
-    value.data1 = static_cast<uint32_t>(std::max<int64_t>(0, from + count));
-    count = from - value.data1;
+    value.set_head_index(static_cast<uint32_t>(std::max<int64_t>(0, from + count)));
+    count = from - value.head_index();
   }
   part = integer_cell(static_cast<int32_t>(count));
 }
@@ -211,11 +211,11 @@ ActionHandler handler_of_value(TypeId t, const Cell& value, ActionIndex a, const
   if (ActionHandler h = action_handler(t, a)) return h;
   Cell word = stack::current_call_word();
   Cell type = datatype_cell(t);
-  if (!param && word.data1 && word.data2 != stack_state.not_found_symbol) {
+  if (!param && word.word_context() && word.word_symbol() != stack_state.not_found_symbol) {
     // Called through the entry table, the spec is not at hand: the call's word names the action.
-    Cell fn = word::get_any(word::value_or_global(word.data1, word.data2));
-    bool action = fn.is(TYPE_ACTION) || (fn.is(TYPE_OP) && ((fn.header >> 16) & 0xFF) == TYPE_ACTION);
-    if (action) param = first_param(fn.data2);
+    Cell fn = word::get_any(word::value_or_global(word.word_context(), word.word_symbol()));
+    bool action = fn.is(TYPE_ACTION) || (fn.is(TYPE_OP) && fn.op_source() == TYPE_ACTION);
+    if (action) param = first_param(fn.fn_spec());
   }
   fire(Err::script_expect_arg, &word, &type, param);
 }
@@ -235,8 +235,7 @@ PathHandler handler_by_type(const Cell& value, const Cell* path, const Cell& ele
     Cell* to = block_head(copy);
     for (uint32_t i = 0; i < n; i++) to[i] = from[i];
     series_buffer(copy)->set_length(n);
-    so_far.data1 = 0;
-    so_far.data2 = copy;
+    so_far.set_series(0, copy);
     fire(Err::script_bad_path_type, &so_far, &type, &element);
   }
   fire(Err::script_bad_path_type2, &element, &type);
@@ -256,9 +255,9 @@ void call(ActionIndex a, const int32_t* refs, NodeId spec) {
   Cell* base = stack::base();
   // make and to name their target by a datatype! (or a prototype value): they dispatch on it.
   TypeId t = base[0].type();
-  if (t == TYPE_DATATYPE && (a == A::make || a == A::to) && base[0].data1 < kTypeCount &&
-      base[0].data1 != TYPE_NONE_ID)
-    t = static_cast<TypeId>(base[0].data1);
+  if (t == TYPE_DATATYPE && (a == A::make || a == A::to) && base[0].datatype_id() < kTypeCount &&
+      base[0].datatype_id() != TYPE_NONE_ID)
+    t = base[0].datatype_id();
   ActionHandler h = handler_of_value(t, base[0], a, first_param(spec));
   uint32_t count = static_cast<uint32_t>(names_of(a).size());
   switch (a) {

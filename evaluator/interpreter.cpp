@@ -32,7 +32,6 @@ CallValues call_values;
 
 namespace {
 
-constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
 constexpr uint32_t kMaxTableRefinements = 32;
 
 struct FixedSymbols {
@@ -125,17 +124,18 @@ struct HeldScope {
 Cell make_integer(int32_t n) {
   Cell c{};
   c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(n);
+  c.set_int_value(n);
   return c;
 }
 
 // The value of a word when it can be read without raising (infix operator check), else null.
 [[gnu::always_inline]] inline const Cell* peek_word_value(const Cell& word) {
   if (const Cell* v = cached_word_value(word)) return v;
-  if (word.data3 == kNoIndex || !word.data1) return nullptr;
-  const Cell& ctx = *block_head(word.data1);
-  if (!(ctx.header & kContextOnStack)) return series_word_value(word);
-  return ctx.data2 ? stack::values_of_ref(ctx.data2) + word.data3 : nullptr;
+  if (!word.word_resolved() || !word.word_context()) return nullptr;
+  const Cell& ctx = *block_head(word.word_context());
+  if (!ctx.has_flag(kContextOnStack)) return series_word_value(word);
+  return ctx.context_values() ? stack::values_of_ref(ctx.context_values()) + word.word_index()
+                              : nullptr;
 }
 
 // The value kinds that evaluate to something other than themselves.
@@ -168,29 +168,21 @@ inline bool op_may_follow(const Cursor& c) {
   return next && next->is(TYPE_WORD);
 }
 
+// The block! cell that holds the argument cache and the call shape.
 inline Cell* cache_holder(const Cell& fn) {
-  return block_head(fn.data3) + 1;  // FunctionMore cell 1, or cell 1 of the native's block
+  return block_head(fn.fn_more()) + 1;  // FunctionMore cell 1, or cell 1 of the native's block
 }
-
-// The call shape of a function!, kept in the cache holder's third word: how a call that names no
-// refinement fills the frame. Bits 0-4: the mandatory arguments (all evaluated); 5-9: the cells
-// after them; 10-25: which of those start false (the others none); bit 30: those arguments take
-// any value but unset! (no type block); bit 31: the shape is usable. Functions with other fetch
-// kinds or more cells than fit take the general walk.
-constexpr uint32_t kShapeUsable = 0x80000000u;
-constexpr uint32_t kShapeUntyped = 0x40000000u;
-constexpr uint32_t kShapeMaxExtra = 16;
 
 uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
 template <bool is_function>
-uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c, const Cell& name, bool sub);
+uint32_t call_shaped(const Cell& fn_in, CallShape shape, Cursor& c, const Cell& name, bool sub);
 
 // Natives and actions that two integer! arguments answer without their entry: the comparisons and
 // `+`, `-`, `*` (an overflow gives the float! the action gives).
 enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
                              lesser_equal, greater_equal };
 
-// The quick operation of each native and action slot (fn.data1), read on every operator.
+// The quick operation of each native and action slot (fn_entry), read on every operator.
 struct QuickTables {
   std::array<Quick, kNativeSlots> natives{};
   std::array<Quick, kActionCount> actions{};
@@ -219,7 +211,7 @@ inline Quick quick_for(TypeId type, uint32_t slot) {
   return Quick::none;
 }
 
-inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.data1); }
+inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry()); }
 
 // `left op right` for two integers, written over `left`.
 [[gnu::always_inline]] inline void quick_apply(Quick q, Cell& left, int32_t y) {
@@ -283,7 +275,7 @@ inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FL
 }
 
 // The quick operation of the function an op! wraps.
-inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_type(op), op.data1); }
+inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_type(op), op.fn_entry()); }
 
 // A value read without a call: a plain term, perhaps joined to a plain number by one quick
 // operator, read into `value`; `next` becomes the index after it and `op` the operator value that
@@ -336,8 +328,8 @@ inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_ty
         TypeId vt = val->type();
         if (vt == TYPE_FUNCTION) {
           // A function called by its word: its call from here, without a second look-up.
-          uint32_t shape = cache_holder(*val)->data3;
-          if ((shape & kShapeUsable) && !trace_state.enabled) {
+          CallShape shape = call_shape_of(*cache_holder(*val));
+          if (shape.usable() && !trace_state.enabled) {
             Cell name = *v;
             Cell* start_top = stack::top();
             c.index++;
@@ -391,17 +383,16 @@ inline bool assign_direct(const Cell& word, const Cell& value) {
     *v = value;
     return true;
   }
-  if (word.data3 == kNoIndex || !word.data1) return false;
-  const Cell& ctx = *block_head(word.data1);
-  if (ctx.header & kContextOnStack) {
-    if (!ctx.data2) return false;
-    stack::values_of_ref(ctx.data2)[word.data3] = value;
+  if (!word.word_resolved() || !word.word_context()) return false;
+  const Cell& ctx = *block_head(word.word_context());
+  if (ctx.has_flag(kContextOnStack)) {
+    if (!ctx.context_values()) return false;
+    stack::values_of_ref(ctx.context_values())[word.word_index()] = value;
     return true;
   }
-  if ((ctx.header & kContextKindMask) == (2u << kContextKindShift) ||
-      word.data3 >= length_of(ctx.data2))
+  if (ctx.context_kind() == CONTEXT_OBJECT || word.word_index() >= length_of(ctx.context_values()))
     return false;
-  block_head(ctx.data2)[word.data3] = value;
+  block_head(ctx.context_values())[word.word_index()] = value;
   return true;
 }
 
@@ -416,7 +407,7 @@ inline bool assign_direct(const Cell& word, const Cell& value) {
   // By index: nested evaluations grow the vector and move its cells.
   size_t current = interp_state.blocks.size() - 1;
   for (;;) {
-    interp_state.blocks[current].data1 = c.index;
+    interp_state.blocks[current].set_head_index(c.index);
     if (uint32_t st = eval_expression(c, false, false)) return st;
     if (!at(c)) return EXIT_NONE;
     stack::reset_arguments();
@@ -439,8 +430,8 @@ inline Cursor cursor_of(const Cell& block) {
     const Cell* v = c.index < w.limit ? w.head + c.index : nullptr;
     const Cell* val = v && v->is(TYPE_WORD) ? peek_word_value(*v) : nullptr;
     if (val && val->is(TYPE_FUNCTION)) {
-      uint32_t shape = cache_holder(*val)->data3;
-      if (shape & kShapeUsable) {
+      CallShape shape = call_shape_of(*cache_holder(*val));
+      if (shape.usable()) {
         Cell name = *v;
         Cell* start_top = stack::top();
         c.index++;
@@ -462,7 +453,7 @@ inline Cursor cursor_of(const Cell& block) {
     stack::check_machine_stack();
     size_t current = interp_state.blocks.size() - 1;
     for (;;) {
-      interp_state.blocks[current].data1 = c.index;
+      interp_state.blocks[current].set_head_index(c.index);
       Cell* start = stack::top();
       if (uint32_t st = paren_expression(c, sub)) return st;
       if (!at(c)) return EXIT_NONE;
@@ -485,44 +476,45 @@ uint32_t eval_paren(const Cell& paren, bool sub) { return eval_paren_inline(pare
 //
 // One block per function value, in spec order:
 //   argument: a typeset! (fetch kind in header bits 20-21) followed by the argument's word;
-//   refinement: the refinement! with its 1-based number in data3 (`/local` excepted);
+//   refinement: the refinement! with its 1-based number (`/local` excepted);
 //   function! or routine! with /local: an integer!, the slots from /local to the end;
 //   native!, action!, op!: a final integer!, the number of refinements.
-// The block! cell holding it keeps the value's call shape in its third word (see kShapeUsable).
+// The block! cell holding it keeps the value's call shape (CallShape).
 
 // The mandatory arguments at the start of the entries: their count, or -1 when one is not
 // evaluated; `untyped` is cleared when one has a type block. `i` ends at the first other entry
 // (`return:` ends the arguments only when no argument follows it).
-int32_t shaped_arguments(const std::vector<Cell>& entries, size_t& i, uint32_t& untyped) {
+int32_t shaped_arguments(const std::vector<Cell>& entries, size_t& i, bool& untyped) {
   const Cell all = typeset_all();
   int32_t args = 0;
   for (i = 0; i < entries.size() && entries[i].is(TYPE_TYPESET); i += 2) {
     const Cell& e = entries[i];
-    uint32_t kind = (e.header >> kFetchShift) & 3;
+    uint32_t kind = e.fetch_kind();
     if (kind == FETCH_RETURN) {
       for (size_t k = i; k < entries.size() && entries[k].is(TYPE_TYPESET); k += 2)
-        if (((entries[k].header >> kFetchShift) & 3) != FETCH_RETURN) return -1;
+        if (entries[k].fetch_kind() != FETCH_RETURN) return -1;
       break;
     }
     if (kind != FETCH_EVAL) return -1;
-    if (e.data1 != all.data1 || e.data2 != all.data2 || e.data3 != all.data3) untyped = 0;
+    if (!e.same_payload(all)) untyped = false;
     args++;
   }
   return args;
 }
 
-uint32_t call_shape(const std::vector<Cell>& entries) {
-  uint32_t extra = 0, falses = 0, untyped = kShapeUntyped;
+CallShape call_shape(const std::vector<Cell>& entries) {
+  uint32_t extra = 0, falses = 0;
+  bool untyped = true;
   size_t i;
   int32_t args = shaped_arguments(entries, i, untyped);
   auto add = [&](bool is_false) {
-    if (is_false && extra < kShapeMaxExtra) falses |= 1u << extra;
+    if (is_false && extra < CallShape::kMaxExtra) falses |= 1u << extra;
     extra++;
   };
   for (; i < entries.size(); i++) {
     const Cell& e = entries[i];
     if (e.is(TYPE_TYPESET)) {
-      if (((e.header >> kFetchShift) & 3) != FETCH_RETURN) add(false);
+      if (e.fetch_kind() != FETCH_RETURN) add(false);
       i++;
     } else if (e.is(TYPE_REFINEMENT)) {
       add(true);
@@ -531,24 +523,24 @@ uint32_t call_shape(const std::vector<Cell>& entries) {
       for (int32_t k = 1; k < e.int_value(); k++) add(false);
     }
   }
-  if (args < 0 || args > 31 || extra > kShapeMaxExtra) return 0;
-  return kShapeUsable | untyped | static_cast<uint32_t>(args) | (extra << 5) | (falses << 10);
+  if (args < 0 || args > int32_t(CallShape::kMaxArgs) || extra > CallShape::kMaxExtra) return {};
+  return CallShape::make(static_cast<uint32_t>(args), extra, falses, untyped);
 }
 
-// The call shape of a native! or action!: bits 0-4 the arguments (all evaluated), 5-9 the
-// refinements, 30 and 31 as for functions.
-uint32_t table_shape(const std::vector<Cell>& entries) {
-  uint32_t untyped = kShapeUntyped, refinements = 0;
+// The call shape of a native! or action!: its extra slots are the refinements.
+CallShape table_shape(const std::vector<Cell>& entries) {
+  uint32_t refinements = 0;
+  bool untyped = true;
   size_t i;
   int32_t args = shaped_arguments(entries, i, untyped);
   if (!entries.empty() && entries.back().is(TYPE_INTEGER))
     refinements = static_cast<uint32_t>(entries.back().int_value());
-  if (args < 0 || args > 31 || refinements > 31) return 0;
-  return kShapeUsable | untyped | static_cast<uint32_t>(args) | (refinements << 5);
+  if (args < 0 || args > int32_t(CallShape::kMaxArgs) || refinements > 31) return {};
+  return CallShape::make(static_cast<uint32_t>(args), refinements, 0, untyped);
 }
 
 NodeId build_arg_cache(const Cell& fn) {
-  NodeId spec = fn.data2;
+  NodeId spec = fn.fn_spec();
   bool is_function = fn.is(TYPE_FUNCTION) || fn.is(TYPE_ROUTINE);
   std::vector<Cell> out;
   uint32_t refinements = 0;
@@ -570,7 +562,7 @@ NodeId build_arg_cache(const Cell& fn) {
                         : v.is(TYPE_GET_WORD) ? FETCH_GET
                         : v.is(TYPE_LIT_WORD) ? FETCH_LIT
                                               : FETCH_RETURN;
-        if (v.is(TYPE_SET_WORD) && canonical(v.data2) != canonical(g_symbols.return_word))
+        if (v.is(TYPE_SET_WORD) && canonical(v.word_symbol()) != canonical(g_symbols.return_word))
           fire(Err::script_bad_func_def, &v);
         Cell ts = typeset_all();
         if (i + 1 < n && block_head(spec)[i + 1].is(TYPE_BLOCK)) {
@@ -583,19 +575,19 @@ NodeId build_arg_cache(const Cell& fn) {
           }
           i++;
         }
-        ts.header |= kind << kFetchShift;
+        ts.set_fetch_kind(kind);
         out.push_back(ts);
         out.push_back(v);
         break;
       }
       case TYPE_REFINEMENT: {
-        if (canonical(v.data2) == canonical(g_symbols.local) && g_symbols.local) {
+        if (canonical(v.word_symbol()) == canonical(g_symbols.local) && g_symbols.local) {
           in_locals = true;
           locals = 1;
           break;
         }
         Cell r = v;
-        r.data3 = ++refinements;
+        r.set_refinement_number(++refinements);
         out.push_back(r);
         break;
       }
@@ -611,9 +603,9 @@ NodeId build_arg_cache(const Cell& fn) {
   b->set_length(static_cast<uint32_t>(out.size()));
   Cell blk{};
   blk.set_header(TYPE_BLOCK);
-  blk.data2 = cache;
-  if (fn.is(TYPE_FUNCTION)) blk.data3 = call_shape(out);
-  if (fn.is(TYPE_NATIVE) || fn.is(TYPE_ACTION)) blk.data3 = table_shape(out);
+  blk.set_node(cache);
+  if (fn.is(TYPE_FUNCTION)) set_call_shape(blk, call_shape(out));
+  if (fn.is(TYPE_NATIVE) || fn.is(TYPE_ACTION)) set_call_shape(blk, table_shape(out));
   *cache_holder(fn) = blk;
   return cache;
 }
@@ -644,7 +636,7 @@ Cell name_of(const CallContext& cc) {
 
 // Fetches the argument of the cache entry at `at` as the newest cell and checks its type.
 uint32_t fetch_one(NodeId cache, uint32_t at, const CallContext& cc, bool operand) {
-  uint32_t kind = (block_head(cache)[at].header >> kFetchShift) & 3;
+  uint32_t kind = block_head(cache)[at].fetch_kind();
   Cell* v = cc.c ? interp::at(*cc.c) : nullptr;
   if (!v) {
     if (kind == FETCH_LIT && typeset_has(block_head(cache)[at], TYPE_UNSET)) {
@@ -705,11 +697,11 @@ uint32_t run_table_entry(const Cell& fn, const int32_t* refs) {
     }
   }
   if (fn.is(TYPE_NATIVE)) {
-    NativeEntry entry = fn.data1 < kNativeSlots ? natives_table.entries[fn.data1] : nullptr;
+    NativeEntry entry = fn.fn_entry() < kNativeSlots ? natives_table.entries[fn.fn_entry()] : nullptr;
     if (!entry) fire(Err::internal_not_done);
     return entry(0, refs);
   }
-  ActionEntry entry = actions::entry(fn.data1 + 1);
+  ActionEntry entry = actions::entry(fn.fn_entry() + 1);
   if (!entry) fire(Err::internal_not_done);
   entry(refs);
   return EXIT_NONE;
@@ -743,9 +735,9 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
   // Mandatory arguments, then the refinements: a function! gets each flag (false) with none for
   // each of its arguments, and its locals.
   for (; i < n; i += 2) {
-    uint32_t header = block_head(cache)[i].header;
-    if ((header & kTypeMask) != TYPE_TYPESET) break;
-    uint32_t kind = (header >> kFetchShift) & 3;
+    const Cell& e = block_head(cache)[i];
+    if (!e.is(TYPE_TYPESET)) break;
+    uint32_t kind = e.fetch_kind();
     if (kind == FETCH_RETURN) continue;
     if (uint32_t st = fetch_entry(cache, i, kind, cc, cc.infix)) return st;
   }
@@ -755,11 +747,11 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
       const Cell& e = entries[i];
       TypeId t = e.type();
       if (t == TYPE_TYPESET) {
-        if (((e.header >> kFetchShift) & 3) != FETCH_RETURN) stack::push_value(shared_cells.none);
+        if (e.fetch_kind() != FETCH_RETURN) stack::push_value(shared_cells.none);
         i++;
       } else if (t == TYPE_REFINEMENT) {
-        if (e.data3 <= kMaxTableRefinements)
-          flag_slot[e.data3 - 1] = static_cast<uint32_t>(stack::top() - stack::base());
+        if (e.refinement_number() <= kMaxTableRefinements)
+          flag_slot[e.refinement_number() - 1] = static_cast<uint32_t>(stack::top() - stack::base());
         stack::push_value(shared_cells.false_value);
       } else if (t == TYPE_INTEGER) {
         stack::push_value(shared_cells.false_value);
@@ -784,15 +776,16 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
       uint32_t k = 0, number = 0;
       for (int folded = 0; folded < 2 && !number; folded++) {
         const Cell* entries = block_head(cache);
-        uint32_t want = folded ? canonical(el.data2) : el.data2;
+        uint32_t want = folded ? canonical(el.word_symbol()) : el.word_symbol();
         for (k = 0; k < n; k++) {
           const Cell& r = entries[k];
           if (r.is(TYPE_TYPESET)) {
             k++;
             continue;
           }
-          if (r.is(TYPE_REFINEMENT) && (folded ? canonical(r.data2) : r.data2) == want) {
-            number = r.data3;
+          if (r.is(TYPE_REFINEMENT) &&
+              (folded ? canonical(r.word_symbol()) : r.word_symbol()) == want) {
+            number = r.refinement_number();
             break;
           }
         }
@@ -813,17 +806,17 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
         stack::base()[slot] = shared_cells.true_value;
         uint32_t arg = slot + 1;
         for (uint32_t j = k + 1; j < n; j += 2) {
-          uint32_t header = block_head(cache)[j].header;
-          if ((header & kTypeMask) != TYPE_TYPESET) break;
-          if (uint32_t st = fetch_entry(cache, j, (header >> kFetchShift) & 3, cc, false)) return st;
+          const Cell& e = block_head(cache)[j];
+          if (!e.is(TYPE_TYPESET)) break;
+          if (uint32_t st = fetch_entry(cache, j, e.fetch_kind(), cc, false)) return st;
           stack::base()[arg++] = *--stack_state.top;
         }
       } else {
         refs[number - 1] = static_cast<int32_t>(stack::top() - stack::base());
         for (uint32_t j = k + 1; j < n; j += 2) {
-          uint32_t header = block_head(cache)[j].header;
-          if ((header & kTypeMask) != TYPE_TYPESET) break;
-          if (uint32_t st = fetch_entry(cache, j, (header >> kFetchShift) & 3, cc, false)) return st;
+          const Cell& e = block_head(cache)[j];
+          if (!e.is(TYPE_TYPESET)) break;
+          if (uint32_t st = fetch_entry(cache, j, e.fetch_kind(), cc, false)) return st;
         }
       }
     }
@@ -836,7 +829,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
 }  // namespace
 
 uint32_t call_routine(const Cell& fn) {
-  Cell* more = block_head(fn.data3);
+  Cell* more = block_head(fn.fn_more());
   uint32_t index = static_cast<uint32_t>(more[MORE_ENTRY].int_value());
   RoutineEntry entry = index < routine_registry.count ? routine_registry.entries[index] : nullptr;
   if (!entry) fire(Err::internal_not_done);
@@ -844,13 +837,13 @@ uint32_t call_routine(const Cell& fn) {
   Cell* args = stack::base();
   uint32_t count = static_cast<uint32_t>(stack::top() - args);
   const Cell* r = entry(args, count);
-  if (fn.header & kRoutineCellConvention) {
+  if (fn.has_flag(kRoutineCellConvention)) {
     stack::set_single_result(r ? *r : shared_cells.unset);
     return EXIT_NONE;
   }
   switch (result_type) {
     case TYPE_LOGIC: stack::set_single_result(make_logic(r && is_true(*r) &&
-                                                         !(r->is(TYPE_INTEGER) && r->data2 == 0)));
+                                                         !(r->is(TYPE_INTEGER) && r->int_value() == 0)));
       break;
     case TYPE_INTEGER:
     case TYPE_FLOAT:
@@ -871,7 +864,7 @@ void init() {
   context_access.make_from_spec = [](NodeId spec, bool on_stack, bool self, uint32_t kind) {
     Cell s{};
     s.set_header(TYPE_BLOCK);
-    s.data2 = spec;
+    s.set_node(spec);
     return context::make_from_spec(s, on_stack, self, static_cast<ContextKind>(kind));
   };
   context_access.bind_block = &context::bind_block;
@@ -949,7 +942,7 @@ uint32_t eval_block(const Cell& block, bool keep) { return run_block(block, keep
 
 uint32_t eval_next(const Cell& block, uint32_t& index, bool sub) {
   BlockScope scope(block);
-  interp_state.blocks.back().data1 = index;
+  interp_state.blocks.back().set_head_index(index);
   stack::push_body_frame(kInterpNativeFrame);
   Cursor c{block.node(), index, length_of(block.node())};
   if (!at(c)) {
@@ -967,7 +960,7 @@ uint32_t eval_next(const Cell& block, uint32_t& index, bool sub) {
 uint32_t eval_next_index(Cell& block) {
   uint32_t index = block.head_index();
   uint32_t st = eval_next(block, index, false);
-  if (!st) block.data1 = index;
+  if (!st) block.set_head_index(index);
   return st;
 }
 
@@ -979,7 +972,7 @@ namespace {
                                             bool sub) {
   stack::check_machine_stack();
   HeldScope held(fn, true);
-  stack::push_frame_sym(kInterpNativeFrame, word.data2, word.data1);
+  stack::push_frame_sym(kInterpNativeFrame, word.word_symbol(), word.word_context());
   stack_state.top = stack_state.base + 1;
   CallContext cc{&word, &c, true};
   uint32_t st;
@@ -1064,7 +1057,7 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
 [[gnu::noinline]] uint32_t eval_return(Cursor& c, const Cell* arg, const Cell& name,
                                        bool in_body) {
   stack::check_machine_stack();
-  stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
+  stack::push_frame_sym(kInterpNativeFrame, name.word_symbol(), name.word_context());
   if (uint32_t st = eval_pushed(c, arg, false)) return st;
   if (!in_body) return stack::unwind_function_exit(true, false);
   // Nothing stands between this call and the function: its body just ends here.
@@ -1199,7 +1192,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   }
   stack::check_machine_stack();
   Cell* holder = stack::push_value(fn);
-  stack::push_frame_sym(kInterpNativeFrame, name.data2, name.data1);
+  stack::push_frame_sym(kInterpNativeFrame, name.word_symbol(), name.word_context());
   if (known && in_place) {
     // The branch's values are made in this frame; the block scope keeps the branch alive.
     BlockScope scope(branch);
@@ -1299,7 +1292,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     case TYPE_OP:
       fire(Err::internal_not_done, &val);
     case TYPE_ISSUE: {
-      uint32_t sym = canonical(val.data2);
+      uint32_t sym = canonical(val.word_symbol());
       const Cell* next = at(c);
       if (next && next->is(TYPE_BLOCK) && g_symbols.system &&
           (sym == canonical(g_symbols.system) || sym == canonical(g_symbols.system_global)))
@@ -1344,12 +1337,13 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
         case TYPE_FUNCTION:
         case TYPE_ROUTINE: {
           if (w->is(TYPE_NATIVE) && !tracing()) {
-            if (w->data1 + 1 == NATIVE_return && at(c)) {
+            if (w->fn_entry() + 1 == NATIVE_return && at(c)) {
               // `w` is not read again: the frameless try runs a safe point.
               if (in_body && sub && return_plain(c)) return kBodyReturned;
               return eval_return(c, at(c), val, in_body && sub);
             }
-            NativeEntry entry = w->data1 < kNativeSlots ? natives_table.entries[w->data1] : nullptr;
+            NativeEntry entry =
+                w->fn_entry() < kNativeSlots ? natives_table.entries[w->fn_entry()] : nullptr;
             if (entry == &native_if || entry == &native_either) {
               Cell fn = *w;
               if (uint32_t st = eval_conditional(fn, c, val, sub, entry == &native_either)) {
@@ -1363,8 +1357,8 @@ uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functi
             }
           }
           if (!w->is(TYPE_ROUTINE) && !trace_state.enabled) {
-            uint32_t shape = cache_holder(*w)->data3;
-            if (shape & kShapeUsable) {
+            CallShape shape = call_shape_of(*cache_holder(*w));
+            if (shape.usable()) {
               if (uint32_t st = w->is(TYPE_FUNCTION) ? call_shaped<true>(*w, shape, c, val, sub)
                                                      : call_shaped<false>(*w, shape, c, val, sub))
                 return st;
@@ -1428,7 +1422,7 @@ namespace {
   Cell* start = stack::top();
   size_t current = interp_state.blocks.size() - 1;
   for (;;) {
-    interp_state.blocks[current].data1 = c.index;
+    interp_state.blocks[current].set_head_index(c.index);
     if (uint32_t st = eval_expression(c, false, true, false, true)) {
       if (st != kBodyReturned) return st;
       break;
@@ -1479,7 +1473,7 @@ template <bool traced>
 }
 
 [[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn, NodeId) {
-  NodeId ctx = fn.data1;
+  NodeId ctx = fn.fn_context();
   uint32_t frame = stack::depth() - 1;
   // The context's values go back to the caller's on every way out.
   struct Restore {
@@ -1487,14 +1481,14 @@ template <bool traced>
     uint32_t saved;
     CallValues cached;
     ~Restore() {
-      block_head(ctx)->data2 = saved;
+      block_head(ctx)->set_context_values(saved);
       call_values = cached;
     }
-  } restore{ctx, block_head(ctx)->data2, call_values};
-  block_head(ctx)->data2 = stack::values_ref(stack::base());
+  } restore{ctx, block_head(ctx)->context_values(), call_values};
+  block_head(ctx)->set_context_values(stack::values_ref(stack::base()));
   call_values = CallValues{ctx, static_cast<uint32_t>(stack::top() - stack::base()), stack::base()};
   stack::top_frame()->flags |= kFrameBodyFlag;
-  Cell body = block_head(fn.data3)[MORE_BODY];
+  Cell body = block_head(fn.fn_more())[MORE_BODY];
   if (trace_state.enabled) [[unlikely]]
     return run_traced_body(fn, body, frame);
   return run_body<false>(fn, body, frame);
@@ -1503,9 +1497,9 @@ template <bool traced>
 
 namespace {
 // The mandatory arguments of a call shape, evaluated onto the frame and checked.
-[[gnu::always_inline]] inline uint32_t fetch_shaped(NodeId cache, uint32_t shape, Cursor& c,
+[[gnu::always_inline]] inline uint32_t fetch_shaped(NodeId cache, CallShape shape, Cursor& c,
                                                     const Cell& name) {
-  uint32_t args = shape & 31;
+  uint32_t args = shape.args();
   for (uint32_t k = 0; k < args; k++) {
     uint32_t st;
     if (!eval_argument(c, false, st)) {
@@ -1514,7 +1508,7 @@ namespace {
     }
     if (st) return st;
     TypeId got = (stack::top() - 1)->type();
-    if ((shape & kShapeUntyped) && got != TYPE_UNSET) continue;
+    if (shape.untyped() && got != TYPE_UNSET) continue;
     if (!typeset_has(block_head(cache)[2 * k], got)) {
       CallContext cc{&name, &c, false};
       fire_expect_arg(cc, cache, 2 * k, got);
@@ -1526,22 +1520,22 @@ namespace {
 // A function!, native! or action! called by its word with no refinements, its call shape usable
 // and nothing traced: the frame is filled from the shape without the argument walk.
 template <bool is_function>
-[[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, uint32_t shape, Cursor& c,
+[[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, CallShape shape, Cursor& c,
                                        const Cell& name, bool sub) {
   stack::check_machine_stack();
   NodeId cache = cache_holder(fn_in)->node();
   Cell* holder = stack::push_value(fn_in);
-  stack::push_frame_sym(is_function ? kInterpFunctionFrame : kInterpNativeFrame, name.data2,
-                        name.data1);
+  stack::push_frame_sym(is_function ? kInterpFunctionFrame : kInterpNativeFrame,
+                        name.word_symbol(), name.word_context());
   if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
   if constexpr (is_function) {
-    uint32_t extra = (shape >> 5) & 31, falses = shape >> 10;
+    uint32_t extra = shape.extra(), falses = shape.falses();
     for (uint32_t k = 0; k < extra; k++)
       stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
     if (uint32_t st = run_function_body(*holder, 0)) return st;
   } else {
     int32_t refs[kMaxTableRefinements];
-    std::fill_n(refs, (shape >> 5) & 31, -1);
+    std::fill_n(refs, shape.extra(), -1);
     if (uint32_t st = run_table_entry(*holder, refs)) return st;
   }
   Cell result = *stack::base();
@@ -1572,7 +1566,7 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
       crash_report(CRASH_NO_SWITCH_MATCH, 0);
   }
   if (name)
-    stack::push_frame_sym(kind, name->data2, name->data1);
+    stack::push_frame_sym(kind, name->word_symbol(), name->word_context());
   else
     stack::push_frame_sym(kind, stack_state.anon_symbol, 0);
   if (info.infix) stack_state.top = stack_state.base + 1;
@@ -1636,8 +1630,9 @@ void locate(const Cell& container, const Cell* r, PathResume& where) {
     if (r >= head && r < head + b->used() / sizeof(Cell)) {
       where = {PathResume::Holder::series, container.node(), static_cast<uint32_t>(r - head), 0};
     }
-  } else if (container.is(TYPE_OBJECT) && container.data1 && !context::on_stack(container.data1)) {
-    NodeId ctx = container.data1;
+  } else if (container.is(TYPE_OBJECT) && container.object_context() &&
+             !context::on_stack(container.object_context())) {
+    NodeId ctx = container.object_context();
     const Cell* values = context::values(ctx);
     if (values && r >= values && r < values + context::word_count(ctx))
       where = {PathResume::Holder::context, ctx, static_cast<uint32_t>(r - values), 0};
@@ -1709,8 +1704,8 @@ uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
   if (tracing()) trace::fire_in(TRACE_PUSH, path, value);
   if (resume) {
     resume->holder = PathResume::Holder::stack;
-    if (head.data3 != kNoIndex && head.data1 && !context::on_stack(head.data1))
-      *resume = {PathResume::Holder::context, head.data1, head.data3, 0};
+    if (head.word_resolved() && head.word_context() && !context::on_stack(head.word_context()))
+      *resume = {PathResume::Holder::context, head.word_context(), head.word_index(), 0};
   }
   return path_walk(path, c, set, get, sub, set_value, resume, value, start, false);
 }
@@ -1776,7 +1771,7 @@ uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
     if (!get && !set && any_function(cur->type())) {
       Cell fn = *cur;
       Cell name = *elem;
-      NodeId object = prev->is(TYPE_OBJECT) ? prev->data1 : 0;
+      NodeId object = prev->is(TYPE_OBJECT) ? prev->object_context() : 0;
       drop_frame();
       if (resume) *resume = PathResume{};
       CallInfo info;

@@ -92,38 +92,38 @@ extern CallValues call_values;
 // The cached value cell of a word, or null.
 [[gnu::always_inline]] inline Cell* cached_word_value(const Cell& word) {
   const CallValues& c = call_values;
-  if (word.data1 == c.context && word.data3 < c.count) return c.values + word.data3;
+  if (word.word_context() == c.context && word.word_index() < c.count)
+    return c.values + word.word_index();
   const ValuesCache& v = values_cache;
-  if (word.data1 == v.context && word.data3 < v.length)
-    return v.values + word.data3;
+  if (word.word_context() == v.context && word.word_index() < v.length)
+    return v.values + word.word_index();
   return nullptr;
 }
 
 // The value cell of a word bound to a context whose values are in a series (index checked), and
 // remembers that context; null when the word needs the general read.
 inline Cell* series_word_value(const Cell& word) {
-  if (word.data3 == 0xFFFFFFFFu || !word.data1) return nullptr;
-  const Cell& ctx = *block_head(word.data1);
-  if (ctx.header & kContextOnStack) return nullptr;
-  SeriesBuffer* b = series_buffer(ctx.data2);
+  if (!word.word_resolved() || !word.word_context()) return nullptr;
+  const Cell& ctx = *block_head(word.word_context());
+  if (ctx.has_flag(kContextOnStack)) return nullptr;
+  SeriesBuffer* b = series_buffer(ctx.context_values());
   uint32_t length = b->used() / sizeof(Cell);
-  if (word.data3 >= length) return nullptr;
-  values_cache = ValuesCache{word.data1, length,
-                             (ctx.header & kContextKindMask) == (2u << kContextKindShift),
+  if (word.word_index() >= length) return nullptr;
+  values_cache = ValuesCache{word.word_context(), length, ctx.context_kind() == CONTEXT_OBJECT,
                              b->cells_head()};
-  return b->cells_head() + word.data3;
+  return b->cells_head() + word.word_index();
 }
 
 // The value cell of a bound word (reads the context directly when the word is resolved).
 [[gnu::always_inline]] inline Cell* word_value(const Cell& word) {
   if (Cell* v = cached_word_value(word)) return v;
-  if (word.data3 != 0xFFFFFFFFu && word.data1) {
-    const Cell& ctx = *block_head(word.data1);
-    if (!(ctx.header & kContextOnStack)) {
+  if (word.word_resolved() && word.word_context()) {
+    const Cell& ctx = *block_head(word.word_context());
+    if (!ctx.has_flag(kContextOnStack)) {
       if (Cell* v = series_word_value(word)) return v;
-      return block_head(ctx.data2) + word.data3;
+      return block_head(ctx.context_values()) + word.word_index();
     }
-    if (ctx.data2) return stack::values_of_ref(ctx.data2) + word.data3;
+    if (ctx.context_values()) return stack::values_of_ref(ctx.context_values()) + word.word_index();
   }
   return context_access.word_value_cell(word);
 }

@@ -68,9 +68,9 @@ uint32_t count_lines(const uint8_t* s, const uint8_t* e) {
 // ---- output buffer and container markers ----
 
 Cell& marker(const State& st) { return g.out[st.head]; }
-TypeId marker_type(const Cell& m) { return static_cast<TypeId>(m.data2 & 0xFFFF); }
-uint32_t marker_commas(const Cell& m) { return m.data2 >> 16; }
-bool is_marker(const Cell& c) { return c.is(TYPE_TRIPLE) && (c.header & kMarkerFlag); }
+TypeId marker_type(const Cell& m) { return m.marker_type(); }
+uint32_t marker_commas(const Cell& m) { return m.marker_commas(); }
+bool is_marker(const Cell& c) { return c.is(TYPE_TRIPLE) && c.has_flag(kMarkerFlag); }
 
 TypeId innermost_type(const State& st) {
   return st.head == State::kNoContainer ? TYPE_NONE_ID : marker_type(marker(st));
@@ -183,7 +183,7 @@ void close_open_paths(State& st);
   if (at && at < st.in_end && *at == ']') expected = '[';
   if (at && at < st.in_end && *at == ')') expected = '(';
   const uint8_t* start = at;
-  if (!start && st.head != State::kNoContainer) start = st.in_start + marker(st).data3;
+  if (!start && st.head != State::kNoContainer) start = st.in_start + marker(st).marker_opener();
   raise_error(st, start, at ? at + 1 : st.in_end, ErrorKind::missing, container, expected);
 }
 
@@ -197,9 +197,7 @@ void open_container(State& st, TypeId type, const uint8_t* opener) {
   uint32_t at = st.tail;
   Cell* m = push_cell(st);
   m->header = TYPE_TRIPLE | kMarkerFlag;
-  m->data1 = st.head == State::kNoContainer ? 0 : at - st.head;
-  m->data2 = type;
-  m->data3 = offset_of(st, opener);
+  m->set_marker(st.head == State::kNoContainer ? 0 : at - st.head, type, offset_of(st, opener));
   st.head = at;
 }
 
@@ -225,7 +223,7 @@ void finish_container(State& st) {
     g.out[at] = Cell{TYPE_NONE, 0, 0, 0};
   }
   st.tail = at + 1;
-  st.head = m.data1 ? at - m.data1 : State::kNoContainer;
+  st.head = m.marker_outer() ? at - m.marker_outer() : State::kNoContainer;
 }
 
 // Answers false when the callback kept the container open.
@@ -266,11 +264,11 @@ void path_end(State& st) {
   if (p < st.in_end && *p == ':') {
     uint32_t next = p + 1 < st.in_end ? kClassTable[p[1]] & kClassMask : uint32_t{C_END};
     if (next == C_SLASH) {
-      syntax_error(st, st.in_start + marker(st).data3, p + 2, ErrorKind::bad_char, TYPE_PATH);
+      syntax_error(st, st.in_start + marker(st).marker_opener(), p + 2, ErrorKind::bad_char, TYPE_PATH);
     }
     if (kPathFollowerClasses >> next & 1) {
       Cell& m = marker(st);
-      m.data2 = (m.data2 & 0xFFFF0000) | TYPE_SET_PATH;
+      m.set_marker_container(TYPE_SET_PATH, m.marker_commas());
       st.cursor = p + 1;
     }
   }
@@ -292,7 +290,7 @@ void scan_invalid(State& st, const uint8_t* start, const uint8_t* end, uint32_t,
   TypeId type = kStateTypes[st.prev_state];
   if (st.brace_depth && st.brace_open) start = st.brace_open;
   if (st.prev_state == S_POINT && st.point_open) start = st.point_open;
-  if (is_path_type(type) && is_path_type(innermost_type(st))) start = st.in_start + marker(st).data3;
+  if (is_path_type(type) && is_path_type(innermost_type(st))) start = st.in_start + marker(st).marker_opener();
   ErrorKind kind = (type == TYPE_NONE_ID || is_path_type(type)) ? ErrorKind::bad_char : ErrorKind::invalid;
   syntax_error(st, start, end, kind, type);
 }
@@ -409,9 +407,9 @@ void scan_comment(State&, const uint8_t*, const uint8_t*, uint32_t, bool) {}
 void scan_comma(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
   TypeId open = innermost_type(st);
   if (open == TYPE_PAREN) {
-    marker(st).data2 = (1u << 16) | TYPE_POINT2D;
+    marker(st).set_marker_container(TYPE_POINT2D, 1);
   } else if (open == TYPE_POINT2D) {
-    marker(st).data2 = (2u << 16) | TYPE_POINT3D;
+    marker(st).set_marker_container(TYPE_POINT3D, 2);
   } else {
     syntax_error(st, start, end, ErrorKind::invalid, TYPE_POINT2D);
   }
@@ -974,7 +972,7 @@ TypeId transcode_binary(Cell* out, const Cell& bin, int32_t count, ScanMode mode
   prepare();
   SeriesBuffer* b = series_buffer(bin.node());
   uint32_t length = b->length();
-  uint32_t head = bin.data1 < length ? bin.data1 : length;
+  uint32_t head = bin.head_index() < length ? bin.head_index() : length;
   uint32_t n = count < 0 || uint32_t(count) > length - head ? length - head : uint32_t(count);
   if (!observer) {
     return scan_into(out, b->head_ptr() + head, n, mode, consumed, observer, &bin, target, nullptr);

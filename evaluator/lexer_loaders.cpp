@@ -580,7 +580,7 @@ void load_construct(State& st, const uint8_t* start, const uint8_t* end, uint32_
 void make_container(State& st, TypeId type, uint32_t, const Cell* cells, uint32_t count, Cell* out) {
   if (type == TYPE_MAP) {
     // Keys and values in pairs, every key of a datatype a map! may hold.
-    const uint8_t* opener = st.in_start + out->data3;
+    const uint8_t* opener = st.in_start + out->marker_opener();
     if (count % 2) syntax_error(st, opener, st.cursor, ErrorKind::invalid, TYPE_MAP);
     for (uint32_t i = 0; i < count; i += 2) {
       if (!further_type_hooks().map_valid_key(cells[i].type())) {

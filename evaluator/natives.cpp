@@ -56,9 +56,8 @@ Cell types_of(std::initializer_list<TypeId> ids) {
 Cell merge(std::initializer_list<Cell> sets) {
   Cell ts = make_typeset();
   for (const Cell& s : sets) {
-    ts.data1 |= s.data1;
-    ts.data2 |= s.data2;
-    ts.data3 |= s.data3;
+    ts.set_typeset_words(ts.typeset_word(0) | s.typeset_word(0), ts.typeset_word(1) | s.typeset_word(1),
+                         ts.typeset_word(2) | s.typeset_word(2));
   }
   return ts;
 }

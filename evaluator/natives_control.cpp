@@ -360,7 +360,7 @@ uint32_t native_forall(int32_t check, const int32_t* r) {
     Cell* now = interp::word_value(word);
     if (now->type() != start.type() || now->node() != start.node())
       fire(Err::script_bad_loop_series, now);
-    now->data1 += 1;
+    now->set_head_index(now->head_index() + 1);
     if (now->head_index() >= natives::series_tail(start)) break;
   }
   if (!broke) interp::set_word(word, start);

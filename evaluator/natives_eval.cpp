@@ -39,7 +39,7 @@ bool is_function_type(TypeId t) {
 Cell clamped(const Cell& series) {
   Cell c = series;
   uint32_t tail = natives::series_tail(c);
-  if (c.data1 > tail) c.data1 = tail;
+  if (c.head_index() > tail) c.set_head_index(tail);
   return c;
 }
 
@@ -106,7 +106,7 @@ uint32_t do_value(const int32_t* r) {
       Cell word = *stack::arg(static_cast<uint32_t>(r[2]));
       uint32_t index = block.head_index();
       if (uint32_t st = interp::eval_next(block, index, false)) return st;
-      block.data1 = index;
+      block.set_head_index(index);
       natives::set_word_any(word, block);
       stack::keep_one_result();
       return EXIT_NONE;
@@ -200,7 +200,7 @@ struct Output {
     staged = true;
     if (insert_mode) return;  // nothing of ours is in the target yet
     // The values appended so far lie from the target's position (its old tail) on.
-    uint32_t at = std::min(into.data1, natives::series_tail(into));
+    uint32_t at = std::min(into.head_index(), natives::series_tail(into));
     uint32_t n = std::min(added, natives::series_tail(into) - at);
     Cell values = block::make(n + 8);
     block::append_cells(values, block::cell_at_index(into, at), n);
@@ -235,8 +235,8 @@ struct Output {
   // append. A hash! learns them; the owner is not told.
   void put() {
     Cell at = clamped(into);
-    if (!insert_mode) at.data1 = natives::series_tail(at);
-    put_at = at.data1;
+    if (!insert_mode) at.set_head_index(natives::series_tail(at));
+    put_at = at.head_index();
     block::insert_cells_at_head(at, out);
   }
 
@@ -255,14 +255,14 @@ struct Output {
     if (!has_into) return out;
     if (staged) {
       Cell at = clamped(into);
-      if (!insert_mode) at.data1 = natives::series_tail(at);
+      if (!insert_mode) at.set_head_index(natives::series_tail(at));
       Cell past = natives::run_action(ActionIndex::insert, {at, out}, {});
       return insert_mode ? past : into;
     }
     if (!insert_mode) return into;
     put();
     Cell past = into;
-    past.data1 = std::min(put_at + block::length(out), natives::series_tail(into));
+    past.set_head_index(std::min(put_at + block::length(out), natives::series_tail(into)));
     return past;
   }
 };
@@ -271,7 +271,7 @@ struct Output {
 Output make_output(Cell* into, uint32_t capacity) {
   if (into) {
     *into = clamped(*into);
-    bool insert = into->data1 < natives::series_tail(*into);
+    bool insert = into->head_index() < natives::series_tail(*into);
     Cell out = insert ? block::make(capacity) : *into;
     return {stack::push_value(out), out, *into, true, insert};
   }
@@ -414,7 +414,7 @@ struct Apply {
       stack::push_value(shared_cells.none);
       return EXIT_NONE;
     }
-    if (uint32_t st = next_value(safer || ((ts.header >> kFetchShift) & 3) != FETCH_EVAL))
+    if (uint32_t st = next_value(safer || ts.fetch_kind() != FETCH_EVAL))
       return st;
     const Cell& got = *(stack::top() - 1);
     if (!typeset_has(ts, got.type())) {
@@ -446,7 +446,7 @@ uint32_t apply_arguments(const Cell& fn, Apply& a, const Cell* path, int32_t* re
     Cell e = block_head(cache)[i];
     if (e.is(TYPE_TYPESET)) {
       Cell word = block_head(cache)[++i];
-      if (((e.header >> kFetchShift) & 3) == FETCH_RETURN) continue;
+      if (e.fetch_kind() == FETCH_RETURN) continue;
       if (collecting) {
         if (uint32_t st = a.argument(e, word)) return st;
       } else {
@@ -470,8 +470,8 @@ uint32_t apply_arguments(const Cell& fn, Apply& a, const Cell* path, int32_t* re
       if (is_function) {
         flag_slot.push_back(static_cast<uint32_t>(stack::top() - stack::base()));
         stack::push_value(make_logic(use));
-      } else if (use && e.data3 <= 32) {
-        refs[e.data3 - 1] = static_cast<int32_t>(stack::top() - stack::base());
+      } else if (use && e.refinement_number() <= 32) {
+        refs[e.refinement_number() - 1] = static_cast<int32_t>(stack::top() - stack::base());
       }
     } else if (e.is(TYPE_INTEGER) && is_function) {
       stack::push_value(shared_cells.false_value);
@@ -507,8 +507,8 @@ uint32_t apply_arguments(const Cell& fn, Apply& a, const Cell* path, int32_t* re
       if (r.is(TYPE_TYPESET)) {
         k++;
       } else if (r.is(TYPE_REFINEMENT) &&
-                 symbol::canonical_id(r.data2) == symbol::canonical_id(ref.data2)) {
-        number = r.data3;
+                 symbol::canonical_id(r.word_symbol()) == symbol::canonical_id(ref.word_symbol())) {
+        number = r.refinement_number();
         break;
       }
     }
@@ -577,7 +577,7 @@ uint32_t call_library(std::string_view function, std::initializer_list<Cell> val
   // "a/b": the function in field b of the object a.
   size_t slash = function.find('/');
   Cell name = make_word_cell(symbol::intern(function.substr(0, slash)), context::global());
-  const Cell* fn = context::symbol_value_cell(name.data2, context::global());
+  const Cell* fn = context::symbol_value_cell(name.word_symbol(), context::global());
   if (fn && slash != std::string_view::npos) {
     if (!fn->is(TYPE_OBJECT)) fire(Err::script_no_value, &name);
     Cell object = *fn;
@@ -619,13 +619,13 @@ uint32_t apply_call(Cell f, const Cell& name, const Cell& args, const Cell* path
       st = interp::call_routine(*holder);
       break;
     case TYPE_NATIVE: {
-      NativeEntry entry = natives::entry(holder->data1 + 1);
+      NativeEntry entry = natives::entry(holder->fn_entry() + 1);
       if (!entry) fire(Err::internal_not_done);
       st = entry(0, refs);
       break;
     }
     default: {
-      ActionEntry entry = actions::entry(holder->data1 + 1);
+      ActionEntry entry = actions::entry(holder->fn_entry() + 1);
       if (!entry) fire(Err::internal_not_done);
       entry(refs);
     }
@@ -733,8 +733,8 @@ namespace {
 // Whether catch/name accepts the throw's name.
 bool name_matches(const Cell& wanted, const Cell& name) {
   if (!name.is(TYPE_WORD)) return false;
-  uint32_t c = symbol::canonical_id(name.data2);
-  if (wanted.is(TYPE_WORD)) return symbol::canonical_id(wanted.data2) == c;
+  uint32_t c = symbol::canonical_id(name.word_symbol());
+  if (wanted.is(TYPE_WORD)) return symbol::canonical_id(wanted.word_symbol()) == c;
   bool found = false;
   for (uint32_t i = wanted.head_index(); i < natives::series_tail(wanted); ++i) {
     const Cell& w = *block::cell_at_index(wanted, i);
@@ -742,7 +742,7 @@ bool name_matches(const Cell& wanted, const Cell& name) {
       Cell word = make_word_cell(symbol::intern("name"), 0);
       fire(Err::script_invalid_refine_arg, &word, &wanted);
     }
-    found = found || symbol::canonical_id(w.data2) == c;
+    found = found || symbol::canonical_id(w.word_symbol()) == c;
   }
   return found;
 }

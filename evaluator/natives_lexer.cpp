@@ -61,7 +61,7 @@ class Callback final : public lexer::Observer {
     Cell args[5];
     args[0] = word_named(kEventNames[std::countr_zero(static_cast<uint32_t>(ev.event))]);
     args[1] = src_;
-    args[1].data1 = src_.data1 + position(st, ev.cursor);
+    args[1].set_head_index(src_.head_index() + position(st, ev.cursor));
     if (ev.type != TYPE_NONE_ID) {
       args[2] = datatype_cell(ev.type);
     } else if (ev.kind > lexer::K_END && ev.kind < std::size(kTokenNames)) {
@@ -81,8 +81,9 @@ class Callback final : public lexer::Observer {
     Cell input = args[1];
     bool go_on = call(args, input);
     // The callback moved its input: the scan follows (the lexer keeps it within the input).
-    if (input.type() == src_.type() && input.node() == src_.node() && input.data1 != args[1].data1) {
-      uint32_t index = input.data1 > src_.data1 ? input.data1 - src_.data1 : 0;
+    if (input.type() == src_.type() && input.node() == src_.node() &&
+        input.head_index() != args[1].head_index()) {
+      uint32_t index = input.head_index() > src_.head_index() ? input.head_index() - src_.head_index() : 0;
       ev.cursor = byte_offset(st, index);
     }
     return go_on;
@@ -94,7 +95,7 @@ class Callback final : public lexer::Observer {
     constexpr uint32_t kAll = lexer::EV_PRESCAN | lexer::EV_SCAN | lexer::EV_LOAD | lexer::EV_OPEN |
                               lexer::EV_CLOSE | lexer::EV_ERROR;
     if (!fn.is(TYPE_FUNCTION)) return kAll;
-    const Cell body = block_head(fn.data3)[MORE_BODY];
+    const Cell body = block_head(fn.fn_more())[MORE_BODY];
     if (!body.is(TYPE_BLOCK) || body.head_index() >= natives::series_tail(body)) return kAll;
     const Cell first = *block::cell_at_index(body, body.head_index());
     if (!first.is(TYPE_BLOCK)) return kAll;
@@ -103,7 +104,7 @@ class Callback final : public lexer::Observer {
       const Cell w = *block::cell_at_index(first, i);
       if (!w.is(TYPE_WORD)) continue;
       for (uint32_t e = 0; e < std::size(kEventNames); ++e)
-        if (symbol::canonical_id(w.data2) == symbol::canonical_id(symbol::intern(kEventNames[e])))
+        if (symbol::canonical_id(w.word_symbol()) == symbol::canonical_id(symbol::intern(kEventNames[e])))
           mask |= 1u << e;
     }
     return mask;
@@ -112,7 +113,7 @@ class Callback final : public lexer::Observer {
   // The callback's arguments (before its first refinement) and, for a function!, the slot count of
   // each refinement section that follows (the refinement's flag and its words).
   void read_spec(const Cell& fn) {
-    const Cell spec{TYPE_BLOCK, 0, fn.data2, 0};
+    const Cell spec{TYPE_BLOCK, 0, fn.fn_spec(), 0};
     bool in_refinement = false;
     for (uint32_t i = 0; i < natives::series_tail(spec); ++i) {
       const Cell v = *block::cell_at_index(spec, i);
@@ -166,27 +167,28 @@ class Callback final : public lexer::Observer {
       for (uint32_t i = 0; i < n; ++i) stack::push_value(args[i]);
       for (uint32_t i = n; i < params_; ++i) stack::push_value(make_none());
       for (uint32_t slots : sections_) function_unused(slots);
-      const Cell object = block_head(fn.data3)[MORE_CONTEXT];
-      if (uint32_t code = interp::exec_function_body(fn, object.is(TYPE_INTEGER) ? object.data2 : 0))
+      const Cell object = block_head(fn.fn_more())[MORE_CONTEXT];
+      uint32_t object_ctx = object.is(TYPE_INTEGER) ? static_cast<uint32_t>(object.int_value()) : 0;
+      if (uint32_t code = interp::exec_function_body(fn, object_ctx))
         stack::raise_status(code);
     } else {
       stack::push_frame(kInterpNativeFrame, name);
       for (uint32_t i = 0; i < n; ++i) stack::push_value(args[i]);
       for (uint32_t i = n; i < params_; ++i) stack::push_value(make_none());
-      const Cell* more = block_head(fn.data3);
+      const Cell* more = block_head(fn.fn_more());
       uint32_t index = static_cast<uint32_t>(more[MORE_ENTRY].int_value());
       RoutineEntry entry = index < routine_registry.count ? routine_registry.entries[index] : nullptr;
       if (!entry) fire(Err::internal_not_done, &fn);
       const Cell* r = entry(stack::base(), static_cast<uint32_t>(stack::top() - stack::base()));
       Cell result = r ? *r : make_unset();
       // A machine-convention routine answering logic! may answer an integer: 0 is false.
-      if (!(fn.header & kRoutineCellConvention) && more[MORE_CONTEXT].int_value() == TYPE_LOGIC)
-        result = make_logic(r && is_true(*r) && !(r->is(TYPE_INTEGER) && r->data2 == 0));
+      if (!fn.has_flag(kRoutineCellConvention) && more[MORE_CONTEXT].int_value() == TYPE_LOGIC)
+        result = make_logic(r && is_true(*r) && !(r->is(TYPE_INTEGER) && r->int_value() == 0));
       stack::set_single_result(result);
     }
     if (n >= 2) input = *stack::arg(1);
     const Cell& v = *stack::base();
-    bool result = !(v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && v.data1 == 0));
+    bool result = !(v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && !v.logic_value()));
     stack::pop_frame();
     stack_state.top = mark;
     return result;
@@ -215,10 +217,10 @@ uint32_t native_transcode(int32_t check, const int32_t* r) {
   enum { NEXT, ONE, PRESCAN, SCAN, PART, INTO, TRACE };
   Cell src = *stack::arg(0);
   uint32_t tail = natives::series_tail(src);
-  if (src.data1 > tail) src.data1 = tail;
-  if (src.is(TYPE_BINARY) && tail - src.data1 >= 3) {
-    const uint8_t* p = series_buffer(src.node())->head_ptr() + src.data1;
-    if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) src.data1 += 3;
+  if (src.head_index() > tail) src.set_head_index(tail);
+  if (src.is(TYPE_BINARY) && tail - src.head_index() >= 3) {
+    const uint8_t* p = series_buffer(src.node())->head_ptr() + src.head_index();
+    if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) src.set_head_index(src.head_index() + 3);
   }
   int32_t count = -1;
   if (r[PART] >= 0) {
@@ -230,7 +232,7 @@ uint32_t native_transcode(int32_t check, const int32_t* r) {
         Cell a = datatype_cell(src.type()), b = datatype_cell(part.type());
         fire(Err::script_not_same_type, &a, &b);
       }
-      count = static_cast<int32_t>(part.data1) - static_cast<int32_t>(src.data1);
+      count = static_cast<int32_t>(part.head_index()) - static_cast<int32_t>(src.head_index());
     }
     if (count < 0) count = 0;
   }
@@ -255,7 +257,7 @@ uint32_t native_transcode(int32_t check, const int32_t* r) {
                  : lexer::transcode_binary(out_cell, src, count, mode, &consumed, callback, nullptr);
   Cell out = *stack::cell_at(out_slot);
   if (scan_only) {
-    uint32_t left = natives::series_tail(src) - src.data1;
+    uint32_t left = natives::series_tail(src) - src.head_index();
     out = (left == 0 || count == 0 || t == TYPE_NONE_ID) ? make_none() : datatype_cell(t);
   } else if (into) {
     // The loaded values (or the one value) join the target block at its tail.
@@ -267,7 +269,7 @@ uint32_t native_transcode(int32_t check, const int32_t* r) {
   }
   if (r[NEXT] >= 0 && !(into && !scan_only)) {
     Cell rest = src;
-    rest.data1 += consumed;
+    rest.set_head_index(rest.head_index() + consumed);
     Cell pair = block::make(2);
     block::append_cell(pair, out);
     block::append_cell(pair, rest);

@@ -108,7 +108,7 @@ uint32_t native_zero_q(int32_t check, const int32_t* r) {
   switch (v.type()) {
     case TYPE_CHAR:
     case TYPE_INTEGER:
-      zero = v.data2 == 0;
+      zero = v.int_value() == 0;
       break;
     case TYPE_FLOAT:
     case TYPE_PERCENT:

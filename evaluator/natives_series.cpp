@@ -43,12 +43,12 @@ Cell pick_at(const Cell& series, uint32_t i) {
     Cell c{};
     c.set_header(TYPE_CHAR);
     Cell at = series;
-    at.data1 = 0;
-    c.data2 = str::code_point_at(at, i);
+    at.set_head_index(0);
+    c.set_char_value(str::code_point_at(at, i));
     return c;
   }
   Cell at = series;
-  at.data1 = i;
+  at.set_head_index(i);
   return run_action(ActionIndex::pick, {at, make_integer(1)}, {});
 }
 
@@ -57,7 +57,7 @@ void remove_at(const Cell& series, uint32_t i, uint32_t n) {
   if (i >= tail) return;
   if (n > tail - i) n = tail - i;
   Cell at = series;
-  at.data1 = i;
+  at.set_head_index(i);
   run_action(ActionIndex::remove, {at, make_integer(static_cast<int32_t>(n))}, {1});
 }
 

@@ -53,7 +53,7 @@ uint32_t print_value(bool line_feed) {
   if (value.is(TYPE_BLOCK)) {
     Cell scratch = natives::print_scratch();
     uint32_t start = natives::series_tail(scratch);
-    scratch.data1 = start;
+    scratch.set_head_index(start);
     stack::push_anon_frame(FRAME_NATIVE);
     stack::push_value(value);
     stack::push_value(scratch);
@@ -75,7 +75,7 @@ uint32_t print_value(bool line_feed) {
   } else if (value.is(TYPE_STRING)) {
     text = value;
     uint32_t tail = natives::series_tail(text);
-    if (text.data1 > tail) text.data1 = tail;
+    if (text.head_index() > tail) text.set_head_index(tail);
   } else {
     text = actions::form_value(value);
   }
@@ -97,7 +97,7 @@ Cell memory_in_use() {
 
 // The UTF-8 text of a string or the name of a word.
 std::string name_text(Cell v) {
-  if (v.type() >= TYPE_WORD && v.type() <= TYPE_GET_WORD) return std::string(symbol::name(v.data2));
+  if (v.type() >= TYPE_WORD && v.type() <= TYPE_GET_WORD) return std::string(symbol::name(v.word_symbol()));
   int32_t length = -1;
   const char* s = unicode::string_to_utf8(v, &length);
   return std::string(s, static_cast<size_t>(length));
@@ -177,7 +177,7 @@ uint32_t native_as(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_as, r);
   Cell type = *stack::arg(0);
   Cell spec = *stack::arg(1);
-  TypeId target = type.is(TYPE_DATATYPE) ? static_cast<TypeId>(type.data1) : type.type();
+  TypeId target = type.is(TYPE_DATATYPE) ? type.datatype_id() : type.type();
   int family = as_family(target);
   if (family == 0 || family != as_family(spec.type())) {
     Cell to = datatype_cell(target), from = datatype_cell(spec.type());

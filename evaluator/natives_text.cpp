@@ -19,7 +19,7 @@ void add_words_to_global(const Cell& block) {
   for (uint32_t i = block.head_index(); i < series_tail(block); ++i) {
     const Cell v = *block::cell_at_index(block, i);
     if (v.type() >= TYPE_WORD && v.type() <= TYPE_REFINEMENT) {
-      context::add_symbol(context::global(), v.data2);
+      context::add_symbol(context::global(), v.word_symbol());
     } else if (block::is_block_kind(v.type()) || block::is_path_kind(v.type())) {
       if (!ptrstack::contains(v.node())) add_words_to_global(v);
     }

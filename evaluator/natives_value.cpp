@@ -20,15 +20,17 @@ uint32_t compare_native(uint32_t index, int32_t check, const int32_t* refinement
 
 bool same_values(const Cell& a, const Cell& b) {
   if (a.type() != b.type()) return false;
+  // By the payload's bits: the words each type's identity lives in.
+  const auto x = a.raw_words(), y = b.raw_words();
   switch (a.type()) {
     case TYPE_DATATYPE:
     case TYPE_LOGIC:
     case TYPE_OBJECT:
-      return a.data1 == b.data1;
+      return x[0] == y[0];
     case TYPE_CHAR:
     case TYPE_INTEGER:
     case TYPE_BITSET:
-      return a.data2 == b.data2;
+      return x[1] == y[1];
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
     case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
     case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR:
@@ -36,9 +38,9 @@ bool same_values(const Cell& a, const Cell& b) {
     // Words: the same binding and the same symbol (the index cache may differ).
     case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
     case TYPE_REFINEMENT: case TYPE_ISSUE:
-      return a.data1 == b.data1 && a.data2 == b.data2;
+      return x[0] == y[0] && x[1] == y[1];
     case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_PAIR: case TYPE_TIME: case TYPE_OP:
-      return a.data2 == b.data2 && a.data3 == b.data3;
+      return x[1] == y[1] && x[2] == y[2];
     case TYPE_NONE:
     case TYPE_UNSET:
       return true;
@@ -46,7 +48,7 @@ bool same_values(const Cell& a, const Cell& b) {
     case TYPE_MONEY:
       return actions::compare_raw(a, b, COMP_SAME) == 0;
     default:
-      return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
+      return x == y;
   }
 }
 

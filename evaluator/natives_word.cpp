@@ -19,23 +19,25 @@ uint32_t answer(const Cell& v) {
   return EXIT_NONE;
 }
 
+bool is_any_word(TypeId t) {
+  return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD;
+}
+
 // The context a value names for bind and in: a word's binding, or a function's or object's own.
 // The context of a word, object or function!/routine! value; natives, actions and ops have none
 // (their first payload word is a table index).
 NodeId context_of(const Cell& v) {
   TypeId t = v.type();
   if (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP) return 0;
-  return v.data1;
-}
-
-bool is_any_word(TypeId t) {
-  return t == TYPE_WORD || t == TYPE_SET_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD;
+  if (is_any_word(t) || t == TYPE_REFINEMENT || t == TYPE_ISSUE) return v.word_context();
+  if (t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT) return v.object_context();
+  return v.fn_context();
 }
 
 // Whether the word is bound to a context that can give its value now.
 const Cell* bound_value(const Cell& word) {
-  if (word.data1 == 0) return nullptr;
-  if (context::find_symbol_index(word.data1, word.data2, true) < 0) return nullptr;
+  if (word.word_context() == 0) return nullptr;
+  if (context::find_symbol_index(word.word_context(), word.word_symbol(), true) < 0) return nullptr;
   return interp::word_value(word);
 }
 
@@ -126,9 +128,9 @@ uint32_t native_in(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_in, r);
   NodeId ctx = context_of(*stack::arg(0));
   Cell word = *stack::arg(1);
-  int32_t index = ctx ? context::find_symbol_index(ctx, word.data2, true) : -1;
+  int32_t index = ctx ? context::find_symbol_index(ctx, word.word_symbol(), true) : -1;
   if (index < 0) return answer(make_none());
-  return answer(context::word_cell(TYPE_WORD, ctx, word.data2, index));
+  return answer(context::word_cell(TYPE_WORD, ctx, word.word_symbol(), index));
 }
 
 uint32_t native_bind(int32_t check, const int32_t* r) {
@@ -156,7 +158,7 @@ uint32_t native_extend(int32_t check, const int32_t* r) {
 
 uint32_t native_context_q(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_context_q, r);
-  NodeId ctx = stack::arg(0)->data1;
+  NodeId ctx = stack::arg(0)->word_context();
   if (ctx == 0) return answer(make_none());
   return answer(context::owner(ctx));
 }
@@ -170,12 +172,12 @@ uint32_t native_construct(int32_t check, const int32_t* r) {
   if (r[1] < 0) {
     static const struct { const char* name; int value; } kWords[] = {
         {"true", 1}, {"false", 0}, {"on", 1}, {"off", 0}, {"yes", 1}, {"no", 0}, {"none", -1}};
-    NodeId ctx = object.data1;
+    NodeId ctx = object.object_context();
     for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
       Cell& v = context::values(ctx)[i];
       if (!v.is(TYPE_WORD)) continue;
       for (const auto& w : kWords) {
-        if (v.data2 != symbol::intern_c_name(w.name)) continue;
+        if (v.word_symbol() != symbol::intern_c_name(w.name)) continue;
         v = w.value < 0 ? make_none() : make_logic(w.value != 0);
         break;
       }

@@ -192,7 +192,7 @@ SeriesCells series_cells(const Cell& value) {
 }
 
 SeriesUnits issue_name_units(const Cell& issue) {
-  std::string_view name = symbol::name(issue.data2);
+  std::string_view name = symbol::name(issue.word_symbol());
   return {name.data(), name.size(), 1};
 }
 

@@ -36,10 +36,22 @@ void mark_stacks(void*) {
 Cell triple(int32_t a, int32_t b, int32_t c) {
   return Cell{TYPE_TRIPLE, uint32_t(a), uint32_t(b), uint32_t(c)};
 }
-Cell pair(int32_t a, int32_t b) { return Cell{TYPE_PAIR, uint32_t(a), uint32_t(b), 0}; }
+Cell pair(int32_t a, int32_t b) { return Cell{TYPE_PAIR, 0, uint32_t(a), uint32_t(b)}; }
 Cell logic(bool v) { return Cell{TYPE_LOGIC, v ? 1u : 0u, 0, 0}; }
 Cell none_cell() { return Cell{TYPE_NONE, 0, 0, 0}; }
 Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, uint32_t(v), 0}; }
+
+// A rule stack frame is three cells: the command's argument (a triple!: min, max and the pass
+// count; to/thru keep in min the position a failed search goes back to, collect in max the
+// target's position; copy/set keep the rule cell), the record (a triple!: the rule index, the
+// input position and the input left) and the command (a pair!: code and modifier) or, for a
+// nested rule block, the outer rules.
+int32_t record_rule(const Cell& rec) { return rec.triple_at(0); }
+uint32_t record_pos(const Cell& rec) { return uint32_t(rec.triple_at(1)); }
+int32_t record_left(const Cell& rec) { return rec.triple_at(2); }
+void set_record_pos(Cell& rec, uint32_t pos) { rec.set_triple_at(1, int32_t(pos)); }
+int32_t command_code(const Cell& cmd) { return cmd.pair_x(); }
+int32_t command_modifier(const Cell& cmd) { return cmd.pair_y(); }
 
 uint32_t stack_len(NodeId node) { return block::buffer_length(node); }
 Cell* stack_cell(NodeId node, uint32_t i) { return block_head(node) + i; }
@@ -173,7 +185,7 @@ class Engine {
 
   // ---- Input ----
   uint32_t pos() const { return in_->head_index(); }
-  void set_pos(uint32_t p) { in_->data1 = p; }
+  void set_pos(uint32_t p) { in_->set_head_index(p); }
   uint32_t tail() const { return input_tail(*in_); }
   bool outermost_input() const { return is_len() <= 1; }
   bool limit_applies() const { return limit_ > 0 && outermost_input(); }
@@ -246,7 +258,7 @@ void Engine::event(const Cell& word) {
   args[0] = word;
   args[1] = logic(match_);
   args[2] = *rules_;
-  args[2].data1 = uint32_t(rules_head() + rule_index());
+  args[2].set_head_index(uint32_t(rules_head() + rule_index()));
   args[3] = *in_;
   // A copy: the engine reads its own stack's frames by position after the callback returns.
   args[4] = block::copy_cells(block::value_of(rs(), TYPE_BLOCK, parse_state.rule_base), false);
@@ -324,7 +336,7 @@ void Engine::leave_block() {
   }
   cur_ = rules_head();
   event(fixed.word.pop);
-  const int32_t index = int32_t(top_record()->data1);
+  const int32_t index = record_rule(*top_record());
   *rules_ = *top();
   cur_ = rules_head() + index;
   drop_frame();
@@ -334,7 +346,7 @@ void Engine::leave_block() {
 void Engine::open_command() {
   check_stack_size();
   Cell arg = (cmd_ == CMD_COPY || cmd_ == CMD_SET) ? *rule_at(cur_) : triple(min_, max_, 1);
-  if (cmd_ == CMD_TO || cmd_ == CMD_THRU) arg.data1 = pos();  // where a failed search goes back to
+  if (cmd_ == CMD_TO || cmd_ == CMD_THRU) arg.set_triple_at(0, int32_t(pos()));  // where a failed search goes back to
   block::append_cell(rs(), arg);
   block::append_cell(rs(), triple(rule_index(), int32_t(pos()), remaining()));
   block::append_cell(rs(), pair(cmd_, modifier_));
@@ -385,7 +397,7 @@ void Engine::by_type() {
       bool ok = false;
       if (!end_) {
         TypeId t = block::cell_at_index(*in_, pos())->type();
-        ok = value_.is(TYPE_DATATYPE) ? value_.data1 == t : typeset_has(value_, t);
+        ok = value_.is(TYPE_DATATYPE) ? value_.datatype_id() == t : typeset_has(value_, t);
       }
       match_ = ok;
       event(fixed.word.match);
@@ -413,7 +425,7 @@ void Engine::by_type() {
       repeat_count();
       return;
     case TYPE_PAREN:
-      if (top_is_command() && top()->data1 == uint32_t(CMD_KEEP_PAREN)) {
+      if (top_is_command() && command_code(*top()) == CMD_KEEP_PAREN) {
         *scratch_ = eval_paren(value_, true);
       } else {
         eval_paren(value_, true);
@@ -454,7 +466,7 @@ void Engine::literal() {
 }
 
 void Engine::argument() {
-  const int32_t code = int32_t(top()->data1);
+  const int32_t code = command_code(*top());
   if (arg_missing_) {
     arg_missing_ = false;
     if (const Cell* w = command_word(code)) parse_end(*w);
@@ -483,7 +495,7 @@ void Engine::argument() {
     default:
       if (code == CMD_REPEAT || code == CMD_WHILE) {
         Cell* arg = top_arg();
-        const int32_t mn = int32_t(arg->data1), mx = int32_t(arg->data2);
+        const int32_t mn = arg->triple_at(0), mx = arg->triple_at(1);
         const uint32_t start = pos();
         int32_t count = 0;
         bool ok = match_repeat(*in_, value_, mn, mx, count, mode_, limit_applies() ? limit_ : 0);
@@ -502,7 +514,7 @@ void Engine::argument() {
         Found f{};
         const int32_t lim = limit_applies() ? limit_ : 0;
         if (search_value(*in_, value_, mode_, lim, f)) {
-          top_record()->data2 = f.at;
+          set_record_pos(*top_record(), f.at);
           set_pos(code == CMD_TO ? f.at : f.at + f.length);
           match_ = true;
         } else {
@@ -522,12 +534,12 @@ void Engine::argument() {
 }
 
 void Engine::failure() {
-  set_pos(std::min(top_record()->data2, tail()));
+  set_pos(std::min(record_pos(*top_record()), tail()));
   recompute_end();
   const int64_t end = rules_tail();
   for (int64_t i = std::max(cur_, rules_head()); i < end; i++) {
     const Cell* c = rule_at(i);
-    if (c->is(TYPE_WORD) && c->data2 == fixed.sym.bar) {
+    if (c->is(TYPE_WORD) && c->word_symbol() == fixed.sym.bar) {
       cur_ = i;
       match_ = true;
       state_ = S_FETCH;
@@ -566,7 +578,7 @@ const Cell* Engine::command_word(int32_t code) const {
 bool Engine::next_is_word(uint32_t sym) const {
   if (!has_next()) return false;
   const Cell* c = next_cell();
-  return c->is(TYPE_WORD) && symbol::canonical_id(c->data2) == sym;
+  return c->is(TYPE_WORD) && symbol::canonical_id(c->word_symbol()) == sym;
 }
 
 void Engine::open(int32_t code, int32_t mn, int32_t mx) {
@@ -579,10 +591,10 @@ void Engine::open(int32_t code, int32_t mn, int32_t mx) {
 void Engine::keyword() {
   const bool as_argument = kw_arg_;
   kw_arg_ = false;
-  const uint32_t sym = symbol::canonical_id(value_.data2);
+  const uint32_t sym = symbol::canonical_id(value_.word_symbol());
   const auto& k = fixed.sym;
   const bool last = !has_next();
-  if (value_.data2 == k.bar) {
+  if (value_.word_symbol() == k.bar) {
     cur_ = rules_tail();
     state_ = top_is_command() ? S_RESUME : S_LEAVE;
   } else if (sym == k.skip) {
@@ -651,7 +663,7 @@ void Engine::keyword() {
     kw_into();
   } else if (sym == k.insert) {
     kw_insert();
-  } else if (sym == symbol::canonical_id(fixed.word.change.data2)) {
+  } else if (sym == symbol::canonical_id(fixed.word.change.word_symbol())) {
     kw_change();
   } else if (sym == k.end) {
     recompute_end();
@@ -663,7 +675,7 @@ void Engine::keyword() {
     cur_++;
     Cell v = eval_paren(*rule_at(cur_), true);
     if (cur_ >= rules_tail()) cur_ = rules_tail() - 1;
-    match_ = !(v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && v.data1 == 0));
+    match_ = !(v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && !v.logic_value()));
     event(fixed.word.match);
     state_ = S_STEP_DONE;
   } else if (sym == k.quote) {
@@ -679,7 +691,7 @@ void Engine::keyword() {
     cur_++;
     Cell v = word::get_any(*rule_at(cur_));
     const int32_t old = mode_;
-    mode_ = (v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && v.data1 == 0)) ? 0 : COMP_STRICT_EQUAL;
+    mode_ = (v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && !v.logic_value())) ? 0 : COMP_STRICT_EQUAL;
     open(CMD_CASE, -1, old);
   } else if (sym == k.none) {
     match_ = true;
@@ -731,13 +743,13 @@ void Engine::repeat_count() {
 }
 
 bool Engine::is_keyword(const Cell& word) const {
-  const uint32_t s = symbol::canonical_id(word.data2);
+  const uint32_t s = symbol::canonical_id(word.word_symbol());
   const auto& k = fixed.sym;
   for (uint32_t id : {k.any, k.break_, k.copy, k.end, k.fail, k.into, k.opt, k.not_, k.quote, k.case_,
                       k.reject, k.set, k.skip, k.some, k.thru, k.to, k.none, k.if_, k.remove,
                       k.while_, k.insert, k.collect, k.keep, k.ahead})
     if (s == id) return true;
-  return word.data2 == k.bar || s == symbol::canonical_id(fixed.word.change.data2);
+  return word.word_symbol() == k.bar || s == symbol::canonical_id(fixed.word.change.word_symbol());
 }
 
 bool Engine::position_word(const Cell& c, Cell& position) const {
@@ -817,7 +829,7 @@ void Engine::kw_into() {
     state_ = S_STEP_DONE;
     return;
   }
-  stack_cell(is(), stack_len(is()) - 1)->data1 = pos();
+  stack_cell(is(), stack_len(is()) - 1)->set_head_index(pos());
   block::append_cell(is(), element);
   *in_ = element;
   recompute_end();
@@ -828,7 +840,7 @@ void Engine::kw_insert() {
   bool only = false;
   cur_++;
   if (cur_ < rules_tail() && rule_at(cur_)->is(TYPE_WORD) &&
-      symbol::canonical_id(rule_at(cur_)->data2) == fixed.sym.only) {
+      symbol::canonical_id(rule_at(cur_)->word_symbol()) == fixed.sym.only) {
     only = true;
     cur_++;
   }
@@ -843,7 +855,7 @@ void Engine::kw_insert() {
   const Cell value = take_value(*rule_at(cur_));
   const uint32_t where = at_ref ? std::min(ref.head_index(), tail()) : pos();
   Cell target = *in_;
-  target.data1 = where;
+  target.set_head_index(where);
   const uint32_t before = tail();
   const int32_t refs[3] = {-1, only ? 0 : -1, -1};
   {
@@ -902,7 +914,7 @@ void Engine::kw_collect() {
   int32_t kept_index = -1;
   const auto& k = fixed.sym;
   if (next_is_word(k.into) || next_is_word(k.after) || next_is_word(k.set)) {
-    const uint32_t how = symbol::canonical_id(next_cell()->data2);
+    const uint32_t how = symbol::canonical_id(next_cell()->word_symbol());
     if (cur_ + 2 >= rules_tail() || !rule_at(cur_ + 2)->is(TYPE_WORD)) parse_end(fixed.global.collect);
     const Cell w = *rule_at(cur_ + 2);
     if (how == k.set) {
@@ -945,7 +957,7 @@ void Engine::resume() {
     return;
   }
   leave_ = true;
-  const int32_t code = int32_t(top()->data1);
+  const int32_t code = command_code(*top());
   complete_command(code);
   if (!leave_) return;
   leave_ = false;
@@ -958,7 +970,7 @@ void Engine::resume() {
 }
 
 void Engine::complete_command(int32_t code) {
-  const uint32_t start = std::min(top_record()->data2, tail());
+  const uint32_t start = std::min(record_pos(*top_record()), tail());
   switch (code) {
     case CMD_REPEAT:
     case CMD_WHILE:
@@ -1021,7 +1033,7 @@ void Engine::complete_command(int32_t code) {
       return;
     }
     case CMD_CASE:
-      mode_ = int32_t(top_arg()->data2);
+      mode_ = top_arg()->triple_at(1);
       return;
     default:
       crash_report(101, 0);
@@ -1031,11 +1043,11 @@ void Engine::complete_command(int32_t code) {
 void Engine::complete_repeat() {
   Cell* arg = top_arg();
   Cell* rec = top_record();
-  const int32_t count = int32_t(arg->data3), mn = int32_t(arg->data1), mx = int32_t(arg->data2);
+  const int32_t count = arg->triple_at(2), mn = arg->triple_at(0), mx = arg->triple_at(1);
   bool iterate = match_ && (mx == -1 || count < mx);
   // A pass that consumed nothing and did not shorten the input would repeat for ever; this holds
   // for `while` too.
-  if (iterate && pos() == rec->data2 && remaining() >= int32_t(rec->data3)) {
+  if (iterate && pos() == record_pos(*rec) && remaining() >= record_left(*rec)) {
     iterate = false;
     break_ = false;
   }
@@ -1044,33 +1056,33 @@ void Engine::complete_repeat() {
     break_ = false;
   }
   if (iterate) {
-    rec->data2 = pos();
-    rec->data3 = uint32_t(remaining());
-    arg->data3 = uint32_t(count + 1);
-    const int32_t index = int32_t(rec->data1);  // the stacks may move from here on
+    set_record_pos(*rec, pos());
+    rec->set_triple_at(2, remaining());
+    arg->set_triple_at(2, count + 1);
+    const int32_t index = record_rule(*rec);  // the stacks may move from here on
     leave_ = false;
     event(fixed.word.iterate);
     gc::safe_point();
     again(index);
     return;
   }
-  if (!match_) set_pos(std::min(rec->data2, tail()));  // also after a `reject` left the pass
+  if (!match_) set_pos(std::min(record_pos(*rec), tail()));  // also after a `reject` left the pass
   match_ = match_ ? count >= mn : (count - 1 >= mn || mn == 0);
 }
 
 void Engine::complete_search(int32_t code) {
   Cell* rec = top_record();
   if (!match_) {
-    const uint32_t next = rec->data2 + 1;
+    const uint32_t next = record_pos(*rec) + 1;
     if (next > tail() || (limit_applies() && next > uint32_t(limit_))) {
-      set_pos(std::min(top_arg()->data1, tail()));
+      set_pos(std::min(uint32_t(top_arg()->triple_at(0)), tail()));
       recompute_end();
       return;  // the command fails
     }
     set_pos(next);
     recompute_end();
-    rec->data2 = next;
-    const int32_t index = int32_t(rec->data1);  // the stacks may move from here on
+    set_record_pos(*rec, next);
+    const int32_t index = record_rule(*rec);  // the stacks may move from here on
     leave_ = false;
     match_ = true;
     event(fixed.word.pop);
@@ -1079,7 +1091,7 @@ void Engine::complete_search(int32_t code) {
     again(index);
     return;
   }
-  if (code == CMD_TO) set_pos(std::min(rec->data2, tail()));
+  if (code == CMD_TO) set_pos(std::min(record_pos(*rec), tail()));
   recompute_end();
 }
 
@@ -1117,7 +1129,7 @@ void Engine::complete_collect() {
     // collect into / after: the target goes back to where it was.
     Cell w = value;
     Cell target = word::get_any(w);
-    target.data1 = top_arg()->data2;
+    target.set_head_index(uint32_t(top_arg()->triple_at(1)));
     w.set_type(TYPE_WORD);
     context::set_word_value(w, target);
     stack::drop_values(1);
@@ -1171,7 +1183,7 @@ void Engine::keep_value(const Cell& value) {
 }
 
 void Engine::complete_keep(int32_t code, uint32_t start) {
-  const bool pick = top()->data2 != 0;
+  const bool pick = command_modifier(*top()) != 0;
   const uint32_t p = pos();
   if (code == CMD_KEEP_PAREN) {
     const Cell v = *scratch_;
@@ -1246,18 +1258,19 @@ uint32_t interp_call_callback(const Cell& callback, const Cell* args, uint32_t l
   stack::push_frame(kInterpFunctionFrame, fixed.word.m_parse_callback);
   for (int i = 0; i < 5; i++) stack::push_value(args[i]);
   if (locals > 0) function::push_unused_refinement(locals);
-  const Cell object = block_head(callback.data3)[MORE_CONTEXT];
-  if (uint32_t code = interp::exec_function_body(callback, object.is(TYPE_INTEGER) ? object.data2 : 0))
+  const Cell object = block_head(callback.fn_more())[MORE_CONTEXT];
+  const uint32_t object_ctx = object.is(TYPE_INTEGER) ? uint32_t(object.int_value()) : 0;
+  if (uint32_t code = interp::exec_function_body(callback, object_ctx))
     return code;
   const Cell& v = *stack::base();
-  answer = !(v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && v.data1 == 0));
+  answer = !(v.is(TYPE_NONE) || (v.is(TYPE_LOGIC) && !v.logic_value()));
   stack::pop_frame();
   stack_state.top = mark;
   return EXIT_NONE;
 }
 
 uint32_t interp_count_locals(const Cell& callback) {
-  int32_t n = function::count_locals(callback.data2, 0, false);
+  int32_t n = function::count_locals(callback.fn_spec(), 0, false);
   return n > 0 ? uint32_t(n) : 0;
 }
 

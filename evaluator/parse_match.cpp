@@ -111,7 +111,7 @@ int32_t match_text_at(const Cell& input, const Cell& value, int32_t mode) {
   if (pos >= tail) return is_text_value(t) && value_length(value) == 0 ? 0 : -1;
   switch (t) {
     case TYPE_CHAR:
-      return same_char(unit_at(input, pos), value.data2, mode) ? 1 : -1;
+      return same_char(unit_at(input, pos), value.char_value(), mode) ? 1 : -1;
     case TYPE_BITSET:
       return in_bitset(value, unit_at(input, pos)) ? 1 : -1;
     case TYPE_TAG: {
@@ -147,7 +147,7 @@ bool search_value(const Cell& input, const Cell& value, int32_t mode, int32_t li
           uint32_t cp = unit_at(input, i);
           bool hit = t != TYPE_CHAR                ? in_bitset(value, cp)
                      : input.is(TYPE_BINARY) ? cp == value.char_value()
-                                             : same_char(cp, value.data2, mode);
+                                             : same_char(cp, value.char_value(), mode);
           if (hit) {
             found = {i, 1};
             return true;
@@ -159,7 +159,7 @@ bool search_value(const Cell& input, const Cell& value, int32_t mode, int32_t li
       if (t == TYPE_BINARY && !input.is(TYPE_BINARY)) fire(Err::script_parse_rule, &value);
       Cell probe = input;
       for (uint32_t i = pos; i < end; i++) {
-        probe.data1 = i;
+        probe.set_head_index(i);
         int32_t n = match_text_at(probe, value, mode);
         if (n >= 0 && i + uint32_t(n) <= end) {
           found = {i, uint32_t(n)};
@@ -192,7 +192,7 @@ bool match_repeat(Cell& input, const Cell& value, int32_t min, int32_t max, int3
       if (m <= 0 || input.head_index() + uint32_t(m) > end) break;
       step = uint32_t(m);
     }
-    input.data1 += step;
+    input.set_head_index(input.head_index() + step);
     n++;
   }
   count = n;

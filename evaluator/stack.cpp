@@ -36,7 +36,7 @@ inline Cell& context_cell(NodeId ctx) { return *block_head(ctx); }
 
 // Puts an on-stack function context's values reference back as the frame saved it.
 inline void restore_context(const CallFrame& f) {
-  if (f.function_context) context_cell(f.function_context).data2 = f.saved_values;
+  if (f.function_context) context_cell(f.function_context).set_context_values(f.saved_values);
 }
 
 void mark_roots(void*) { mark_frames(); }
@@ -49,8 +49,8 @@ void raise_error(PendingExit& p) {
 
 // A value field of an error object (values block of its context), or null.
 Cell* error_field(const Cell& error, uint32_t field) {
-  if (!error.is(TYPE_ERROR) || !error.data1) return nullptr;
-  NodeId values = context_cell(error.data1).data2;
+  if (!error.is(TYPE_ERROR) || !error.object_context()) return nullptr;
+  NodeId values = context_cell(error.object_context()).context_values();
   if (!values || series_length(values) <= field) return nullptr;
   return block_head(values) + field;
 }
@@ -69,7 +69,7 @@ const Cell* value_in(uint32_t symbol, NodeId ctx) {
     if (!is_context(c)) continue;
     int32_t i = context::find_symbol_index(c, symbol, true);
     if (i < 0) continue;
-    uint32_t slot = context::word_at(c, static_cast<uint32_t>(i))->data3;
+    uint32_t slot = context::word_at(c, static_cast<uint32_t>(i))->word_index();
     if (!context::on_stack(c) && slot >= series_length(context::values_block(c))) return nullptr;
     Cell* v = context::values(c);
     return v ? v + slot : nullptr;
@@ -84,7 +84,7 @@ Cell word_in(uint32_t symbol, NodeId ctx) {
     int32_t i = context::find_symbol_index(ctx, symbol, true);
     if (i >= 0) {
       Cell w = context::word_cell(TYPE_WORD, ctx, symbol,
-                                  static_cast<int32_t>(context::word_at(ctx, i)->data3));
+                                  static_cast<int32_t>(context::word_at(ctx, i)->word_index()));
       return w;
     }
   }
@@ -176,15 +176,15 @@ void overflow() {
 Cell* push_function_frame(const Cell& word, NodeId function_context) {
   StackState& s = stack_state;
   if (s.call_top >= s.call_limit) overflow();
-  uint32_t saved = function_context ? context_cell(function_context).data2 : 0;
-  *s.call_top++ = CallFrame{FRAME_FUNCTION | ((word.data2 & 0xFFFF) << 8), cell_index(s.base),
-                            word.data1, function_context, saved};
+  uint32_t saved = function_context ? context_cell(function_context).context_values() : 0;
+  *s.call_top++ = CallFrame{FRAME_FUNCTION | ((word.word_symbol() & 0xFFFF) << 8), cell_index(s.base),
+                            word.word_context(), function_context, saved};
   s.base = s.top;
   return s.base;
 }
 
 Cell* push_compiled_function_frame(const Cell& word, NodeId function_context) {
-  context_cell(function_context).data2 = values_ref(stack_state.base);
+  context_cell(function_context).set_context_values(values_ref(stack_state.base));
   return push_frame(kCompiledBodyFrame, word);
 }
 
@@ -491,8 +491,8 @@ std::string unformed_message(const Cell& error, Err fallback) {
   const Cell* type = error_field(error, kErrorFieldType);
   const Cell* id = error_field(error, kErrorFieldId);
   if (type && id && type->is(TYPE_WORD) && id->is(TYPE_WORD)) {
-    std::string_view type_name = symbol_text(type->data2);
-    std::string_view id_name = symbol_text(id->data2);
+    std::string_view type_name = symbol_text(type->word_symbol());
+    std::string_view id_name = symbol_text(id->word_symbol());
     if (uint32_t code = error_code_of(type_name, id_name))
       return plain_message(static_cast<Err>(code)) + kUnformed;
     return "*** Error: " + std::string(type_name) + " " + std::string(id_name) + kUnformed;
@@ -543,7 +543,7 @@ void attach_call(Cell& error) {
   if (Cell* st = error_field(error, kErrorFieldStack)) {
     Cell c{};
     c.set_header(TYPE_INTEGER);
-    c.data2 = depth();
+    c.set_int_value(static_cast<int32_t>(depth()));
     *st = c;
   }
 }
@@ -569,9 +569,9 @@ std::vector<Cell> trace_words(int32_t level, uint32_t end_depth) {
 }
 
 int32_t form_trace(int32_t level, const Cell& stack_field, TextOut& out, int32_t budget) {
-  uint32_t end = stack_field.is(TYPE_INTEGER) ? stack_field.data2 : depth();
+  uint32_t end = stack_field.is(TYPE_INTEGER) ? static_cast<uint32_t>(stack_field.int_value()) : depth();
   for (const Cell& w : trace_words(level, end)) {
-    std::string_view name = symbol_text(w.data2);
+    std::string_view name = symbol_text(w.word_symbol());
     for (char ch : name) out.append_code_point(static_cast<unsigned char>(ch));
     out.append_ascii(" ");
     budget -= static_cast<int32_t>(name.size()) + 1;
@@ -589,7 +589,7 @@ std::vector<Cell> collect_calls() {
     out.push_back(word_in(f.symbol(), f.function_context));
     Cell base{};
     base.set_header(TYPE_INTEGER);
-    base.data2 = f.caller_base;
+    base.set_int_value(static_cast<int32_t>(f.caller_base));
     out.push_back(base);
   }
   return out;

@@ -141,7 +141,7 @@ inline Cell* push_frame_sym(uint32_t kind, uint32_t symbol, NodeId context) {
   return s.base;
 }
 inline Cell* push_frame(uint32_t kind, const Cell& word) {
-  return push_frame_sym(kind, word.data2, word.data1);
+  return push_frame_sym(kind, word.word_symbol(), word.word_context());
 }
 Cell* push_function_frame(const Cell& word, NodeId function_context);
 Cell* push_compiled_function_frame(const Cell& word, NodeId function_context);
@@ -310,9 +310,7 @@ constexpr uint32_t kErrorFieldStack = 8;
 inline Cell make_word_cell(uint32_t symbol, NodeId context, TypeId type = TYPE_WORD) {
   Cell c{};
   c.set_header(type);
-  c.data1 = context;
-  c.data2 = symbol;
-  c.data3 = 0xFFFFFFFFu;
+  c.set_word(context, symbol, Cell::kNoIndex);
   return c;
 }
 

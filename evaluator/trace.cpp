@@ -58,14 +58,13 @@ uint32_t event_symbol(uint32_t event) {
 Cell pair(uint32_t x, uint32_t y) {
   Cell c{};
   c.set_header(TYPE_PAIR);
-  c.data2 = x;
-  c.data3 = y;
+  c.set_pair_xy(static_cast<int32_t>(x), static_cast<int32_t>(y));
   return c;
 }
 
 // The name of a call for the tracer: its word, or the function itself when it has none.
 Cell name_or_function(const Cell& name, const Cell& fn) {
-  bool anonymous = !interp::word_kind(name.type()) || name.data2 == stack_state.anon_symbol;
+  bool anonymous = !interp::word_kind(name.type()) || name.word_symbol() == stack_state.anon_symbol;
   return anonymous ? fn : name;
 }
 
@@ -146,7 +145,7 @@ void run(uint32_t event, const Cell& code, int32_t offset, const Cell& value, co
     Cell e = block_head(cache)[i];
     if (e.is(TYPE_TYPESET)) {
       i++;
-      if (((e.header >> kFetchShift) & 3) == FETCH_RETURN) continue;
+      if (e.fetch_kind() == FETCH_RETURN) continue;
       stack::push_value(arguments && arg < 6 ? args[arg++] : shared_cells.none);
     } else if (e.is(TYPE_REFINEMENT)) {
       arguments = false;
@@ -173,10 +172,7 @@ void emit(uint32_t event, TypeId type, NodeId node, uint32_t index, const Cell& 
   Cell code = shared_cells.none;
   int32_t offset = -1;
   if (node) {
-    code.set_header(type);
-    code.data1 = 0;
-    code.data2 = node;
-    code.data3 = 0;
+    code = Cell{type, 0, node, 0};
     if (index <= series_length(node)) offset = static_cast<int32_t>(index);
   }
   constexpr uint32_t kWithRef = TRACE_PROLOG | TRACE_EPILOG | TRACE_SET | TRACE_RETURN | TRACE_CALL;
@@ -194,7 +190,7 @@ void init() {
 }
 
 uint32_t mask_of(const Cell& tracer) {
-  Cell body = block_head(tracer.data3)[MORE_BODY];
+  Cell body = block_head(tracer.fn_more())[MORE_BODY];
   if (!body.is(TYPE_BLOCK) || body.head_index() >= series_length(body.node()))
     return kTraceAllEvents;
   Cell first = block_head(body.node())[body.head_index()];
@@ -204,7 +200,7 @@ uint32_t mask_of(const Cell& tracer) {
   for (uint32_t i = first.head_index(); i < series_length(first.node()); i++) {
     const Cell& w = block_head(first.node())[i];
     if (!w.is(TYPE_WORD)) continue;
-    uint32_t c = symbol::canonical_id(w.data2);
+    uint32_t c = symbol::canonical_id(w.word_symbol());
     for (size_t k = 0; k < kEventNames.size(); k++)
       if (symbol::canonical_id(engine.event_symbols[k]) == c) mask |= 1u << k;
   }
@@ -245,7 +241,7 @@ void fire_here(uint32_t event, const Cell& value, const Cell* ref) {
     return;
   }
   const Cell b = blocks.back();
-  emit(event, b.type(), b.node(), b.data1, value, ref);
+  emit(event, b.type(), b.node(), b.head_index(), value, ref);
 }
 
 void fire_in(uint32_t event, const Cell& code, const Cell& value) {

@@ -305,6 +305,10 @@ struct Cell {
     data3 = index;
   }
   static constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
+  // A refinement! entry of an argument cache: its 1-based number among the function's refinements,
+  // kept where a word keeps its index.
+  uint32_t refinement_number() const { return data3; }
+  void set_refinement_number(uint32_t n) { data3 = n; }
 
   // Symbol table entries.
   int32_t symbol_alias() const { return static_cast<int32_t>(data1); }
@@ -431,6 +435,9 @@ struct Cell {
 
   // triple!
   int32_t triple_at(uint32_t i) const { return static_cast<int32_t>(typeset_word(i)); }
+  void set_triple_at(uint32_t i, int32_t v) {
+    (i == 0 ? data1 : i == 1 ? data2 : data3) = static_cast<uint32_t>(v);
+  }
   void set_triple(int32_t a, int32_t b, int32_t c) {
     set_raw_words(static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c));
   }
@@ -446,6 +453,20 @@ struct Cell {
   // The resource the handle keeps alive, -1 when none.
   int32_t handle_resource() const { return static_cast<int32_t>(data3); }
   void set_handle_resource(int32_t r) { data3 = static_cast<uint32_t>(r); }
+
+  // The lexer's container marker (a triple! with kMarkerFlag): w1 the cells back to the enclosing
+  // marker (0: none), w2 the container's type id with the comma count from bit 16 up, w3 the
+  // opener's byte offset in the input.
+  uint32_t marker_outer() const { return data1; }
+  TypeId marker_type() const { return static_cast<TypeId>(data2 & 0xFFFF); }
+  uint32_t marker_commas() const { return data2 >> 16; }
+  uint32_t marker_opener() const { return data3; }
+  void set_marker_container(TypeId type, uint32_t commas) { data2 = (commas << 16) | type; }
+  void set_marker(uint32_t outer, TypeId type, uint32_t opener) {
+    data1 = outer;
+    data2 = type;
+    data3 = opener;
+  }
 
   // event!: the block an event carries.
   NodeId event_block() const { return data2; }
