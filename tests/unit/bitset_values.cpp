@@ -208,8 +208,8 @@ TEST_F(BitsetValues, ChangesReportToTheOwner) {
   const std::vector<std::string> want = {"append", "appended", "poke", "poked", "clear", "cleared"};
   EXPECT_EQ(seen, want);
   auto saved = series::word_is;
-  series::word_is = [](const Cell& w, std::string_view name) { return symbol::name(w.data2) == name; };
-  EXPECT_EQ(Frame(ActionIndex::reflect, {a, word("owned")}).run().data3, 1u);  // the owner
+  series::word_is = [](const Cell& w, std::string_view name) { return symbol::name(w.word_symbol()) == name; };
+  EXPECT_EQ(Frame(ActionIndex::reflect, {a, word("owned")}).run().object_record(), 1u);  // the owner
   series::word_is = saved;
   ownership::set_deep_change_handler(nullptr);
 }

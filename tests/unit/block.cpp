@@ -34,7 +34,7 @@ TEST_F(BlockHelpers, AppendInsertAndTruncate) {
   EXPECT_EQ(ints(b)[99], 100);
   // Appending the block's own cells, across a growth of its buffer.
   Cell copy = b;
-  copy.data1 = 98;
+  copy.set_head_index(98);
   block::append_cells_from(b, copy);
   EXPECT_EQ(block::length(b), 102u);
   EXPECT_EQ(ints(b)[100], 99);
@@ -42,7 +42,7 @@ TEST_F(BlockHelpers, AppendInsertAndTruncate) {
   block::truncate_at(b.node(), 3);
   EXPECT_EQ(ints(b), (std::vector<int32_t>{1, 2, 3}));
   Cell at = b;
-  at.data1 = 1;
+  at.set_head_index(1);
   block::insert_cell(at, int_cell(9));
   EXPECT_EQ(ints(b), (std::vector<int32_t>{1, 9, 2, 3}));
   Cell src = block::make(2);
@@ -52,7 +52,7 @@ TEST_F(BlockHelpers, AppendInsertAndTruncate) {
   EXPECT_EQ(ints(b), (std::vector<int32_t>{1, 7, 8, 9, 2, 3}));
   // The block's own cells, inserted before themselves.
   Cell own = b;
-  own.data1 = 3;
+  own.set_head_index(3);
   block::insert_cells_at_head(at, own);
   EXPECT_EQ(ints(b), (std::vector<int32_t>{1, 9, 2, 3, 7, 8, 9, 2, 3}));
   block::clear_at_head(at);
@@ -62,14 +62,14 @@ TEST_F(BlockHelpers, AppendInsertAndTruncate) {
 TEST_F(BlockHelpers, HeadPastTailCountsZeroAndIsClamped) {
   Cell b = block::make(4);
   for (int i = 0; i < 4; i++) block::append_cell(b, int_cell(i));
-  b.data1 = 3;
+  b.set_head_index(3);
   block::truncate_at(b.node(), 1);
   EXPECT_EQ(block::length(b), 0u);
   EXPECT_TRUE(block::at_tail(b));
   EXPECT_EQ(block::head(b), block::tail_cell(b));
-  EXPECT_EQ(b.data1, 1u);
+  EXPECT_EQ(b.head_index(), 1u);
   EXPECT_TRUE(block::step_head(b));
-  EXPECT_EQ(b.data1, 1u);
+  EXPECT_EQ(b.head_index(), 1u);
 }
 
 // Blocks made in a parent (the root block by default) live as long as the parent does; the parent

@@ -35,12 +35,12 @@ class BlockActions : public testing::MemoryTest {
     ptrstack::reset();
   }
   static Cell at(Cell b, uint32_t head) {
-    b.data1 = head;
+    b.set_head_index(head);
     return b;
   }
   // Molds the whole block (from its first cell) and, separately, the result.
   static std::string whole(Cell b) {
-    b.data1 = 0;
+    b.set_head_index(0);
     return mold_text(b);
   }
 };
@@ -90,7 +90,7 @@ TEST_F(BlockActions, PositioningClampsAndQueries) {
   Cell b = block_of("[1 2 3]");
   for (const Case& c : cases) {
     ActCall call(c.action, {at(b, c.head), int_cell(c.arg)});
-    EXPECT_EQ(call.run().data1, c.index) << static_cast<int>(c.action) << " " << c.head << " " << c.arg;
+    EXPECT_EQ(call.run().head_index(), c.index) << static_cast<int>(c.action) << " " << c.head << " " << c.arg;
   }
   EXPECT_EQ(raised([&] { ActCall(A::at, {b, shared_cells.none}).run(); }), Err::script_invalid_arg);
   // A head beyond a shrunken buffer: length? 0 (head moved to the tail), index? the old head + 1.
@@ -245,7 +245,7 @@ TEST_F(BlockActions, FindAndSelectRefinements) {
     if (c.index < 0)
       EXPECT_TRUE(r.is(TYPE_NONE)) << c.block << " " << mold_text(c.value);
     else
-      EXPECT_EQ(r.data1, static_cast<uint32_t>(c.index)) << c.block << " " << mold_text(c.value);
+      EXPECT_EQ(r.head_index(), static_cast<uint32_t>(c.index)) << c.block << " " << mold_text(c.value);
   }
   Cell b = block_of("[5 1 6 2]");
   EXPECT_EQ(raised([&] { ActCall(A::find, {b, int_cell(1)}, {R{FIND_SKIP, {int_cell(0)}}}).run(); }),
@@ -254,7 +254,7 @@ TEST_F(BlockActions, FindAndSelectRefinements) {
             Err::script_invalid_refine_arg);
   // A part given as a position of the same series.
   EXPECT_TRUE(ActCall(A::find, {b, int_cell(6)}, {R{FIND_PART, {at(b, 2)}}}).run().is(TYPE_NONE));
-  EXPECT_EQ(ActCall(A::find, {b, int_cell(6)}, {R{FIND_PART, {at(b, 3)}}}).run().data1, 2u);
+  EXPECT_EQ(ActCall(A::find, {b, int_cell(6)}, {R{FIND_PART, {at(b, 3)}}}).run().head_index(), 2u);
 
   EXPECT_EQ(ActCall(A::select, {block_of("[5 1 6 2]"), int_cell(6)}).run().int_value(), 2);
   EXPECT_TRUE(ActCall(A::select, {block_of("[5]"), int_cell(5)}).run().is(TYPE_NONE));
@@ -296,7 +296,7 @@ TEST_F(BlockActions, AppendInsertChangePut) {
     Cell b = block_of(c.block);
     Cell r = ActCall(c.action, {at(b, c.head), c.value}, c.refs).run();
     EXPECT_EQ(whole(b), c.after) << c.block << " " << static_cast<int>(c.action) << " " << mold_text(c.value);
-    EXPECT_EQ(r.data1, c.result_index) << c.block << " " << static_cast<int>(c.action);
+    EXPECT_EQ(r.head_index(), c.result_index) << c.block << " " << static_cast<int>(c.action);
   }
   // The block's own cells as the value, across a growth of its buffer.
   Cell b = block_of("[1 2 3]");

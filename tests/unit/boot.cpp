@@ -136,16 +136,16 @@ TEST_F(Boot, RoutinesPredicatesAndOperators) {
 }
 
 TEST_F(Boot, LibraryFunctionsCarryTheirFlag) {
-  EXPECT_NE(global("quit").header & kFunctionLibrary, 0u);
+  EXPECT_TRUE(global("quit").has_flag(kFunctionLibrary));
   // Those kept in the system object's sub-objects too.
   for (const char* path : {":system/lexer/trapper", ":system/state/callbacks/on-change*",
                            ":system/options/on-change*"}) {
     Cell f = eval_value(path);
     EXPECT_TRUE(f.is(TYPE_FUNCTION)) << path;
-    EXPECT_NE(f.header & kFunctionLibrary, 0u) << path;
+    EXPECT_TRUE(f.has_flag(kFunctionLibrary)) << path;
   }
   EXPECT_EQ(eval("f: make function! [[] [1]] f"), "1");
-  EXPECT_EQ(global("f").header & kFunctionLibrary, 0u);
+  EXPECT_FALSE(global("f").has_flag(kFunctionLibrary));
 }
 
 TEST_F(Boot, CallbackBitsReadTheObjectStartUpMade) {

@@ -126,7 +126,7 @@ class CasefoldValues : public ::testing::Test {
     return Cell{TYPE_STRING, static_cast<uint32_t>(index), node, 0};
   }
   static std::u32string text_of(const Cell& str) {
-    const SeriesBuffer* b = series_buffer(str.data2);
+    const SeriesBuffer* b = series_buffer(str.node());
     std::u32string s;
     for (uint32_t i = 0; i < b->length(); i++)
       s += unicode::read_unit(b->head_ptr() + i * b->unit(), b->unit());
@@ -136,10 +136,10 @@ class CasefoldValues : public ::testing::Test {
 
 TEST_F(CasefoldValues, StringsCharsAndPartArguments) {
   Cell s = string_of(U"ab\u00FFcd");
-  ASSERT_EQ(series_buffer(s.data2)->unit(), 1u);
+  ASSERT_EQ(series_buffer(s.node())->unit(), 1u);
   CaseChange c = change_case(s, nullptr, true);
   EXPECT_EQ(text_of(s), U"AB\u0178CD");
-  EXPECT_EQ(series_buffer(s.data2)->unit(), 2u);  // U+0178 does not fit one byte
+  EXPECT_EQ(series_buffer(s.node())->unit(), 2u);  // U+0178 does not fit one byte
   EXPECT_EQ(c.index, 0u);
   EXPECT_EQ(c.count, 5u);
 
@@ -165,11 +165,11 @@ TEST_F(CasefoldValues, StringsCharsAndPartArguments) {
 
   Cell str = string_of(U"abcdef", 1);
   Cell end = str;
-  end.data1 = 4;  // /part given as a later position of the same string
+  end.set_head_index(4);  // /part given as a later position of the same string
   change_case(str, &end, true);
   EXPECT_EQ(text_of(str), U"aBCDef");
   Cell back = str;
-  back.data1 = 0;
+  back.set_head_index(0);
   EXPECT_EQ(change_case(str, &back, false).count, 0u);
 
   Cell other = string_of(U"xyz");
@@ -187,7 +187,7 @@ TEST_F(CasefoldValues, StringsCharsAndPartArguments) {
 
   Cell ch{TYPE_CHAR, 0, 0xFF, 0};
   change_case(ch, nullptr, true);
-  EXPECT_EQ(ch.data2, 0x178u);
+  EXPECT_EQ(ch.char_value(), 0x178u);
 }
 
 }  // namespace

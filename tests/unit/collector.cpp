@@ -51,10 +51,10 @@ struct Graph {
     for (NodeId n : {garbage, garbage_text}) EXPECT_FALSE(node_live(n)) << n;
     ASSERT_EQ(series_length(top), 3u);
     const Cell* cells = block_head(top);
-    EXPECT_EQ(cells[0].data2, text);
+    EXPECT_EQ(cells[0].node(), text);
     EXPECT_EQ(std::memcmp(series_head(text), "abc", 3), 0);
-    EXPECT_EQ(cells[2].data2, 42u);
-    EXPECT_EQ(block_head(inner)->data2, bytes);
+    EXPECT_EQ(cells[2].int_value(), 42);
+    EXPECT_EQ(block_head(inner)->node(), bytes);
   }
 };
 
@@ -143,8 +143,8 @@ TEST_F(CollectorTest, ContextValuesOnTheStackAreNotABlock) {
   gc::add_root([](void*) { gc::mark_context(ctx); });
   gc::collect();
   EXPECT_TRUE(node_live(values));
-  EXPECT_TRUE(node_live(owner.data2));  // the owner cell after the context cell
-  block_head(ctx)->header |= kContextOnStack;
+  EXPECT_TRUE(node_live(owner.node()));  // the owner cell after the context cell
+  block_head(ctx)->set_flag(kContextOnStack, true);
   gc::collect();
   EXPECT_FALSE(node_live(values));
   EXPECT_TRUE(node_live(ctx));
@@ -214,7 +214,7 @@ TEST_F(CollectorTest, DeepDataDoesNotDeepenTheMachineStack) {
   gc::set_fixed_root(gc::RootSlot::root_block, mark_root_block);
   gc::collect();
   EXPECT_TRUE(node_live(innermost));
-  EXPECT_EQ(block_head(innermost)->data2, inner);
+  EXPECT_EQ(block_head(innermost)->node(), inner);
   EXPECT_EQ(alloc::live_node_count(), static_cast<uint64_t>(depth) + 1);
 }
 
@@ -266,7 +266,7 @@ TEST_F(CollectorTest, StressModeMovesEveryBufferAndSealsTheOldOnes) {
   EXPECT_NE(series_buffer(kept_block), old_block);
   EXPECT_NE(series_buffer(kept_big), old_big);
   EXPECT_EQ(series_buffer(heap), heap_buffer);  // heap series never move
-  EXPECT_EQ(block_head(kept_block)->data2, 5u);
+  EXPECT_EQ(block_head(kept_block)->int_value(), 5);
   EXPECT_EQ(series_head(kept_big)[15], 0x5A);
   EXPECT_DEATH(
       {
@@ -294,9 +294,9 @@ struct OwnerTable {
     Cell* c = b->cells_head();
     for (; c < b->cells_tail(); c += 3) {
       if (c[0].is(TYPE_UNSET)) continue;
-      bool series_lives = gc::is_marked(c[0].data2);
-      if (!series_lives || !gc::is_marked(c[1].data2)) {
-        if (series_lives) series_buffer(c[0].data2)->flags &= ~kSeriesOwned;
+      bool series_lives = gc::is_marked(c[0].node());
+      if (!series_lives || !gc::is_marked(c[1].node())) {
+        if (series_lives) series_buffer(c[0].node())->flags &= ~kSeriesOwned;
         c[0] = c[1] = c[2] = Cell{TYPE_UNSET, 0, 0, 0};
       }
     }
@@ -340,13 +340,13 @@ TEST_F(CollectorTest, WeakPassDropsRecordsOfDeadSeriesOrOwners) {
   EXPECT_TRUE(r[0].is(TYPE_BINARY));
   EXPECT_TRUE(r[3].is(TYPE_UNSET));
   EXPECT_TRUE(r[6].is(TYPE_UNSET));
-  EXPECT_FALSE(node_live(s2.data2));
-  EXPECT_FALSE(node_live(o3.data2));
+  EXPECT_FALSE(node_live(s2.node()));
+  EXPECT_FALSE(node_live(o3.node()));
   EXPECT_TRUE(node_live(word_ctx[0]));  // reached only through the surviving record
   EXPECT_FALSE(node_live(word_ctx[1]));
   EXPECT_FALSE(node_live(word_ctx[2]));
-  EXPECT_TRUE(series_buffer(s1.data2)->flags & kSeriesOwned);
-  EXPECT_FALSE(series_buffer(s3.data2)->flags & kSeriesOwned);
+  EXPECT_TRUE(series_buffer(s1.node())->flags & kSeriesOwned);
+  EXPECT_FALSE(series_buffer(s3.node())->flags & kSeriesOwned);
   gc::remove_weak_pass(OwnerTable::purge);
 }
 
@@ -527,7 +527,7 @@ TEST_F(CollectorTest, ThePendingExitPayloadIsARoot) {
   pending_exit().args[1] = block_cell(arg, TYPE_PAREN);
   pending_exit().name = block_cell(name);
   gc::collect();
-  for (NodeId n : {value, block_head(value)->data2, arg, name}) EXPECT_TRUE(node_live(n));
+  for (NodeId n : {value, block_head(value)->node(), arg, name}) EXPECT_TRUE(node_live(n));
   clear_pending_exit();
   gc::collect();
   for (NodeId n : {value, arg, name}) EXPECT_FALSE(node_live(n));

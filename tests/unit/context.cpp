@@ -21,17 +21,17 @@ TEST_F(Context, GlobalWordsShareOneSlotAcrossCaseVariants) {
   // Print gets its own entry and a spare value slot, but reads and writes print's slot.
   EXPECT_EQ(context::word_count(g), before + 1);
   EXPECT_EQ(series_length(context::values_block(g)), context::word_count(g));
-  EXPECT_EQ(Print.data2, sym("Print"));
-  EXPECT_EQ(Print.data3, print.data3);
+  EXPECT_EQ(Print.word_symbol(), sym("Print"));
+  EXPECT_EQ(Print.word_index(), print.word_index());
   context::set_word_value(Print, test::int_cell(7));
   EXPECT_EQ(context::word_value_cell(print)->int_value(), 7);
 
   // Case-insensitive look-up with the copy flag answers a copy in the asked spelling.
   Cell PRINT = context::find_or_add_global(sym("PRINT"), true, true);
-  EXPECT_EQ(PRINT.data2, sym("PRINT"));
-  EXPECT_EQ(PRINT.data3, print.data3);
+  EXPECT_EQ(PRINT.word_symbol(), sym("PRINT"));
+  EXPECT_EQ(PRINT.word_index(), print.word_index());
   EXPECT_EQ(context::word_count(g), before + 1);
-  EXPECT_EQ(context::find_symbol_index(g, sym("pRiNt"), true), static_cast<int32_t>(print.data3));
+  EXPECT_EQ(context::find_symbol_index(g, sym("pRiNt"), true), static_cast<int32_t>(print.word_index()));
   EXPECT_EQ(context::find_symbol_index(g, sym("pRiNt"), false), -1);
 }
 
@@ -54,7 +54,7 @@ TEST_F(Context, ReadingAndWritingErrors) {
   stack::init();
   Cell* first = stack::push_value(test::int_cell(10));
   stack::push_value(test::int_cell(20));
-  context::cell(fn).data2 = stack::values_ref(first);
+  context::cell(fn).set_context_values(stack::values_ref(first));
   EXPECT_EQ(context::word_value_cell(b)->int_value(), 20);
   context::set_word_value(b, test::int_cell(21));
   EXPECT_EQ(first[1].int_value(), 21);
@@ -68,7 +68,7 @@ TEST_F(Context, SelfWordMeansTheOwner) {
   Cell body = block_of({w("self"), w("x")});
   context::add_symbol(ctx, sym("x"));
   context::bind_block(body, ctx, true);
-  EXPECT_EQ(at(body, 0).data1, ctx);
+  EXPECT_EQ(at(body, 0).word_context(), ctx);
   EXPECT_EQ(context::word_index(at(body, 0)), -1);
   EXPECT_EQ(context::word_value_cell(at(body, 0))->int_value(), 99);
   EXPECT_EQ(context::word_index(at(body, 1)), 0);
@@ -84,8 +84,8 @@ TEST_F(Context, SpecAddsOnlyWordLikeItems) {
   const char* names[] = {"a", "d", "e", "local"};
   for (uint32_t i = 0; i < 4; i++) {
     Cell* word = context::word_at(ctx, i);
-    EXPECT_EQ(word->data2, sym(names[i]));
-    EXPECT_EQ(word->data1, ctx);
+    EXPECT_EQ(word->word_symbol(), sym(names[i]));
+    EXPECT_EQ(word->word_context(), ctx);
     EXPECT_EQ(context::word_index(*word), static_cast<int32_t>(i));
     EXPECT_TRUE(context::values(ctx)[i].is(TYPE_UNSET));
   }
@@ -100,14 +100,14 @@ TEST_F(Context, DeepBindingThroughNestedBlocksAndPaths) {
   Cell top = block_of({w("x", TYPE_SET_WORD), block_of({paren}), w("y"), issue});
   context::bind_block(top, ctx, false);
 
-  EXPECT_EQ(at(top, 0).data1, ctx);
+  EXPECT_EQ(at(top, 0).word_context(), ctx);
   Cell& in_paren = at(at(at(top, 1), 0), 0);
-  EXPECT_EQ(in_paren.data1, ctx);  // case-insensitive
-  EXPECT_EQ(at(at(at(at(top, 1), 0), 1), 0).data1, ctx);  // inside the path
+  EXPECT_EQ(in_paren.word_context(), ctx);  // case-insensitive
+  EXPECT_EQ(at(at(at(at(top, 1), 0), 1), 0).word_context(), ctx);  // inside the path
   // Words the context lacks and issues keep their binding.
-  EXPECT_EQ(at(top, 2).data1, context::global());
+  EXPECT_EQ(at(top, 2).word_context(), context::global());
   EXPECT_EQ(context::word_index(at(top, 2)), -1);
-  EXPECT_EQ(at(top, 3).data1, context::global());
+  EXPECT_EQ(at(top, 3).word_context(), context::global());
   EXPECT_EQ(ptrstack::depth(), 0u);
 }
 
@@ -118,8 +118,8 @@ TEST_F(Context, BlockContainingItselfBindsOnce) {
   testing::append_cell(blk.node(), blk);                      // [a <itself>]
   testing::append_cell(blk.node(), block_of({blk, w("a")}));  // [a <itself> [<itself> a]]
   context::bind_block(blk, ctx, false);
-  EXPECT_EQ(at(blk, 0).data1, ctx);
-  EXPECT_EQ(at(at(blk, 2), 1).data1, ctx);
+  EXPECT_EQ(at(blk, 0).word_context(), ctx);
+  EXPECT_EQ(at(at(blk, 2), 1).word_context(), ctx);
   EXPECT_EQ(ptrstack::depth(), 0u);
 }
 
@@ -140,7 +140,7 @@ TEST_F(Context, ObjectFieldsGetTheSetMarkWithoutAChangeRecord) {
   Cell f = context::word_cell(TYPE_WORD, ctx, sym("f"), 0);
   context::set_word_value(f, test::int_cell(5));
   EXPECT_EQ(notified, 0);  // the owner has no change record
-  EXPECT_TRUE(context::word_at(ctx, 0)->header & kWordSetMark);
+  EXPECT_TRUE(context::word_at(ctx, 0)->has_flag(kWordSetMark));
   EXPECT_EQ(context::values(ctx)[0].int_value(), 5);
 
   // With a change record, the notifier sees the old and the new value.
@@ -167,17 +167,17 @@ TEST_F(Context, CollectSetWordsAndCloneForFunction) {
   EXPECT_EQ(context::word_count(ctx), 2u);
   EXPECT_FALSE(context::collect_set_words(ctx, body));
   Cell past = body;
-  past.data1 = 10;  // a head past the tail adds nothing
+  past.set_head_index(10);  // a head past the tail adds nothing
   EXPECT_FALSE(context::collect_set_words(ctx, past));
 
   Cell fn{TYPE_FUNCTION, ctx, 0, 0};
   NodeId copy = context::clone_for_function(fn, CONTEXT_FUNCTION);
-  EXPECT_EQ(fn.data1, copy);
+  EXPECT_EQ(fn.fn_context(), copy);
   EXPECT_EQ(context::kind(copy), CONTEXT_FUNCTION);
   EXPECT_TRUE(context::has_self(copy));
   ASSERT_EQ(context::word_count(copy), 2u);
-  EXPECT_EQ(context::word_at(copy, 1)->data1, copy);
-  EXPECT_EQ(context::word_at(ctx, 1)->data1, ctx);
+  EXPECT_EQ(context::word_at(copy, 1)->word_context(), copy);
+  EXPECT_EQ(context::word_at(ctx, 1)->word_context(), ctx);
   // The copy's table is its own.
   context::add_symbol(copy, sym("z"));
   EXPECT_EQ(context::word_count(ctx), 2u);
@@ -190,7 +190,7 @@ TEST_F(Context, SurvivesCollections) {
   for (int i = 0; i < 3; i++) gc::collect();
   const Cell* v = context::word_value_cell(word);
   ASSERT_TRUE(v->is(TYPE_BLOCK));
-  EXPECT_EQ(block_head(v->node())[0].data2, sym("x"));
+  EXPECT_EQ(block_head(v->node())[0].word_symbol(), sym("x"));
   EXPECT_EQ(context::find_symbol_index(context::global(), sym("kept"), false), context::word_index(word));
   gc::set_stress(0);
 }

@@ -49,9 +49,9 @@ TEST_F(DispatchTest, UnsupportedActionNamesCallAndDatatype) {
   EXPECT_EQ(test::raised([&] { actions::call(ActionIndex::append, refs); }),
             Err::script_expect_arg);
   PendingExit& p = pending_exit();
-  EXPECT_EQ(p.args[0].data2, 30u);  // the call's word
+  EXPECT_EQ(p.args[0].word_symbol(), 30u);  // the call's word
   EXPECT_TRUE(p.args[1].is(TYPE_DATATYPE));
-  EXPECT_EQ(p.args[1].data1, TYPE_NONE);
+  EXPECT_EQ(p.args[1].datatype_id(), TYPE_NONE);
 }
 
 TEST_F(DispatchTest, CompareTruth) {
@@ -117,7 +117,7 @@ TEST_F(DispatchTest, RefinementInt) {
   };
   Cell ch{};
   ch.set_header(TYPE_CHAR);
-  ch.data2 = 'A';
+  ch.set_char_value('A');
   for (const Case& c : {Case{int_cell(-4), -4}, Case{ch, 65}, Case{make_logic(true), 1},
                         Case{make_logic(false), 2}, Case{make_none(), 0}}) {
     stack::reset_arguments();

@@ -11,7 +11,7 @@ namespace {
 Cell int_cell(uint32_t v) {
   Cell c{};
   c.set_header(TYPE_INTEGER);
-  c.data2 = v;
+  c.set_int_value(static_cast<int32_t>(v));
   return c;
 }
 
@@ -85,8 +85,8 @@ TEST(Fire, CarriesCodeAndArgumentsInPendingRecord) {
   const PendingExit& p = pending_exit();
   EXPECT_EQ(p.code, EXIT_ERROR);
   EXPECT_EQ(p.error, Err::script_expect_arg);
-  EXPECT_EQ(p.args[0].data2, 7u);
-  EXPECT_EQ(p.args[1].data2, 8u);
+  EXPECT_EQ(p.args[0].int_value(), 7);
+  EXPECT_EQ(p.args[1].int_value(), 8);
   EXPECT_EQ(p.args[2].type(), TYPE_NONE_ID);
 
   // Re-raising with an argument taken from the record itself keeps its value.
@@ -95,7 +95,7 @@ TEST(Fire, CarriesCodeAndArgumentsInPendingRecord) {
   } catch (const Unwind&) {
   }
   EXPECT_EQ(pending_exit().error, Err::internal_too_deep);
-  EXPECT_EQ(pending_exit().args[0].data2, 8u);
+  EXPECT_EQ(pending_exit().args[0].int_value(), 8);
   EXPECT_EQ(pending_exit().args[1].type(), TYPE_NONE_ID);
 
   clear_pending_exit();
@@ -115,7 +115,7 @@ TEST(Fire, RaiserSeesRecordAndMarkingVisitsPayload) {
 
   std::vector<uint32_t> seen;
   mark_pending_exit(
-      [](Cell& c, void* user) { static_cast<std::vector<uint32_t>*>(user)->push_back(c.data2); },
+      [](Cell& c, void* user) { static_cast<std::vector<uint32_t>*>(user)->push_back(static_cast<uint32_t>(c.int_value())); },
       &seen);
   EXPECT_EQ(seen, (std::vector<uint32_t>{1, 403}));
   clear_pending_exit();

@@ -110,8 +110,8 @@ TEST_F(ErrorValue, CategoryTitleOfAnyValue) {
 TEST_F(ErrorValue, MakeFromCodesAndBlocks) {
   Cell e = make(int_cell(302));
   EXPECT_EQ(error_value::field(e, ERR_CODE)->int_value(), 302);
-  EXPECT_EQ(symbol::name(error_value::field(e, ERR_TYPE)->data2), "script");
-  EXPECT_EQ(symbol::name(error_value::field(e, ERR_ID)->data2), "no-value");
+  EXPECT_EQ(symbol::name(error_value::field(e, ERR_TYPE)->word_symbol()), "script");
+  EXPECT_EQ(symbol::name(error_value::field(e, ERR_ID)->word_symbol()), "no-value");
   EXPECT_EQ(make(int_cell(915)).type(), TYPE_ERROR);
   // Codes outside the catalogue: past a category's ids, the code and type positions, categories
   // beyond 9, negative codes.

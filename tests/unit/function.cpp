@@ -105,7 +105,7 @@ TEST_F(FunctionTest, MoldFormCompareReflect) {
   actions::call(ActionIndex::reflect, none_refs);
   Cell body = *stack::arg(0);
   ASSERT_TRUE(body.is(TYPE_BLOCK));
-  EXPECT_EQ(block::cell_at_index(body, 0)->data1, f.data1);
+  EXPECT_EQ(block::cell_at_index(body, 0)->word_context(), f.fn_context());
   // words: a new block of the context's words (arguments, refinements, locals), each bound to
   // the function's context at its own slot.
   Cell g = function::build_value(first("[a /r b /local c]"), first("[c: a]"), 0, -1, 0, 0);
@@ -119,10 +119,10 @@ TEST_F(FunctionTest, MoldFormCompareReflect) {
   for (uint32_t i = 0; i < 5; i++) {
     const Cell& w = *block::cell_at_index(words, i);
     EXPECT_TRUE(w.is(TYPE_WORD));
-    EXPECT_EQ(w.data1, g.data1);
-    EXPECT_EQ(w.data3, i);
+    EXPECT_EQ(w.word_context(), g.fn_context());
+    EXPECT_EQ(w.word_index(), i);
   }
-  EXPECT_NE(words.node(), context::words_block(g.data1));
+  EXPECT_NE(words.node(), context::words_block(g.fn_context()));
 }
 
 TEST_F(FunctionTest, CollectLocals) {

@@ -179,7 +179,8 @@ TEST_F(HashTableTest, HashIndexRandomEditsAgainstAModel) {
 // An equality in the manner of case folding: integers that differ only in their tag (word 3) are
 // equal loosely and different strictly; they hash alike (integers hash word 2).
 bool tagged_equal(const Cell& a, const Cell& b, uint32_t op) {
-  return a.data2 == b.data2 && (op == hashtab::OP_FIND || op == hashtab::OP_EQUAL || a.data3 == b.data3);
+  return a.int_value() == b.int_value() &&
+         (op == hashtab::OP_FIND || op == hashtab::OP_EQUAL || a.raw_words()[2] == b.raw_words()[2]);
 }
 
 TEST_F(HashTableTest, InstalledEqualityGroupsLooselyAndFiltersStrictly) {
@@ -324,7 +325,7 @@ TEST_F(HashTableTest, RecordsAgainstAModelAcrossCollections) {
     Cell* found = hashtab::find_ptr(t, probe);
     ASSERT_EQ(found != nullptr, model.count(probe) == 1);
     if (found) {
-      ASSERT_EQ(int32_t(found[1].data2), model[probe]);
+      ASSERT_EQ(found[1].int_value(), model[probe]);
     }
   }
   // Removed records do not pile up: a new record takes the place of the removed one whose bucket it
@@ -428,7 +429,7 @@ TEST_F(HashTableTest, ValueHashes) {
   // 0.0 and -0.0 are equal, so they hash alike; float payloads sit in words 2 and 3.
   auto float_cell = [](double d, TypeId t = TYPE_FLOAT) {
     Cell c{t, 0, 0, 0};
-    std::memcpy(&c.data2, &d, 8);
+    c.set_float_payload(d);
     return c;
   };
   EXPECT_EQ(h(float_cell(0.0)), h(float_cell(-0.0)));

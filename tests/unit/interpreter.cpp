@@ -77,7 +77,7 @@ Cell series_of(TypeId t, std::initializer_list<V> values) {
   series_buffer(n)->set_length(i);
   Cell c{};
   c.set_header(t);
-  c.data2 = n;
+  c.set_node(n);
   g_held.push_back(c);
   return c;
 }
@@ -340,7 +340,7 @@ TEST_F(InterpTest, WordKindsAndTheirErrors) {
   EXPECT_TRUE(run(blk({":nothing"})).is(TYPE_UNSET));  // get-word of an unset word
   Cell w = run(blk({"'abc"}));
   EXPECT_TRUE(w.is(TYPE_WORD));
-  EXPECT_EQ(symbol::name(w.data2), "abc");
+  EXPECT_EQ(symbol::name(w.word_symbol()), "abc");
   EXPECT_TRUE(run(blk({":add"})).is(TYPE_NATIVE));  // not called
   EXPECT_TRUE(run(blk({series_of(TYPE_LIT_PATH, {"a", "b"})})).is(TYPE_PATH));
 
@@ -600,7 +600,7 @@ class ObjectMakeTest : public InterpTest {
     object_hooks = ObjectHooks{};
     InterpTest::TearDown();
   }
-  static std::string name_of(const Cell& word) { return std::string(symbol::name(word.data2)); }
+  static std::string name_of(const Cell& word) { return std::string(symbol::name(word.word_symbol())); }
   // The recorded triples as text: word names and integers.
   static std::vector<std::string> recorded() {
     std::vector<std::string> out;

@@ -60,7 +60,7 @@ class LexerLoad : public testing::ContextTest {
 std::string show(const Cell& c) {
   switch (c.type()) {
     case TYPE_INTEGER: return std::to_string(c.int_value());
-    case TYPE_CHAR: return "#" + std::to_string(c.data2);
+    case TYPE_CHAR: return "#" + std::to_string(c.char_value());
     case TYPE_FLOAT: case TYPE_PERCENT: {
       char buf[40];
       std::snprintf(buf, sizeof buf, "%s%.17g", c.is(TYPE_PERCENT) ? "%" : "", c.float_value());
@@ -69,7 +69,7 @@ std::string show(const Cell& c) {
     case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT:
     case TYPE_ISSUE: {
       const char* sigil[] = {"", ":", "'", "get:", "/", "#"};
-      return sigil[c.type() - TYPE_WORD] + std::string(symbol::name(c.data2)) + (c.data1 ? "@" : "");
+      return sigil[c.type() - TYPE_WORD] + std::string(symbol::name(c.word_symbol())) + (c.word_context() ? "@" : "");
     }
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
     case TYPE_GET_PATH: {
@@ -232,7 +232,7 @@ TEST_F(LexerLoad, ErrorArguments) {
         if (a.type() == TYPE_NONE_ID) continue;
         if (!args.empty()) args += ' ';
         args += a.is(TYPE_STRING)     ? str::to_std_string(a)
-                : a.is(TYPE_DATATYPE) ? "type" + std::to_string(a.data1)
+                : a.is(TYPE_DATATYPE) ? "type" + std::to_string(a.datatype_id())
                                       : show(a);
       }
       clear_pending_exit();
@@ -323,7 +323,7 @@ TEST_F(LexerLoad, ValuesMadeThroughTypeHooks) {
       out += p[i].is(TYPE_TIME) ? "time:" + std::to_string(p[i].float_value())
              : p[i].is(TYPE_BINARY) || p[i].is(TYPE_TUPLE) || p[i].is(TYPE_PAIR) || p[i].is(TYPE_POINT2D) ||
                      p[i].is(TYPE_POINT3D)
-                 ? made[p[i].data1]
+                 ? made[p[i].raw_words()[0]]
                  : show(p[i]);
     }
     return out;
