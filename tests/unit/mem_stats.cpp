@@ -11,15 +11,18 @@ namespace {
 
 using testing::MemoryTest;
 
-double float_of(const Cell& c) {
-  uint64_t bits = (uint64_t{c.data3} << 32) | c.data2;
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
+// The figures are integer! cells, or float! when too large.
+uint32_t int_of(const Cell& c) { return static_cast<uint32_t>(c.int_value()); }
 
 uint64_t number_of(const Cell& c) {
-  return c.is(TYPE_INTEGER) ? c.data2 : static_cast<uint64_t>(float_of(c));
+  return c.is(TYPE_INTEGER) ? int_of(c) : static_cast<uint64_t>(c.float_value());
+}
+
+Cell word_of(TypeId type, uint32_t sym) {
+  Cell c{};
+  c.set_header(type);
+  c.set_word(0, sym, 0);
+  return c;
 }
 
 TEST_F(MemoryTest, StatsDescribeTheFrames) {
@@ -39,16 +42,16 @@ TEST_F(MemoryTest, StatsDescribeTheFrames) {
   const Cell* c = block_head(out);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(c[i].is(TYPE_BLOCK));
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(c[i].new_line());
-  ASSERT_EQ(series_length(c[0].data2), 2u);  // node frames
-  const Cell* frame0 = block_head(block_head(c[0].data2)[0].data2);
-  EXPECT_EQ(frame0[0].data2 + frame0[1].data2, kNodeFrameCapacity);
-  EXPECT_EQ(frame0[2].data2, kNodeFrameCapacity);
-  EXPECT_EQ(frame0[1].data2, kNodeFrameCapacity);  // the first frame is full
-  ASSERT_EQ(series_length(c[1].data2), memory_state.series_frames.size());
-  const Cell* sf = block_head(block_head(c[1].data2)[0].data2);
-  EXPECT_EQ(sf[0].data2 + sf[1].data2, sf[2].data2);
-  ASSERT_EQ(series_length(c[2].data2), 1u);
-  EXPECT_EQ(block_head(c[2].data2)[0].data2, memory_state.big[0].block_size);
+  ASSERT_EQ(series_length(c[0].node()), 2u);  // node frames
+  const Cell* frame0 = block_head(block_head(c[0].node())[0].node());
+  EXPECT_EQ(int_of(frame0[0]) + int_of(frame0[1]), kNodeFrameCapacity);
+  EXPECT_EQ(int_of(frame0[2]), kNodeFrameCapacity);
+  EXPECT_EQ(int_of(frame0[1]), kNodeFrameCapacity);  // the first frame is full
+  ASSERT_EQ(series_length(c[1].node()), memory_state.series_frames.size());
+  const Cell* sf = block_head(block_head(c[1].node())[0].node());
+  EXPECT_EQ(int_of(sf[0]) + int_of(sf[1]), int_of(sf[2]));
+  ASSERT_EQ(series_length(c[2].node()), 1u);
+  EXPECT_EQ(int_of(block_head(c[2].node())[0]), memory_state.big[0].block_size);
   EXPECT_GT(number_of(c[3]), number_of(c[4]));
   (void)big;
 }
@@ -56,8 +59,8 @@ TEST_F(MemoryTest, StatsDescribeTheFrames) {
 TEST(MemStats, PrintWordName) {
   test::CaptureOutput capture;
   debug::set_symbol_namer([](uint32_t id) { return id == 7 ? std::string_view("append") : std::string_view("?"); });
-  debug::print_word_name(Cell{TYPE_WORD, 0, 7, 0});
-  debug::print_word_name(Cell{TYPE_SET_WORD, 0, 7, 0});
+  debug::print_word_name(word_of(TYPE_WORD, 7));
+  debug::print_word_name(word_of(TYPE_SET_WORD, 7));
   EXPECT_EQ(capture.stdout_text(), "appendappend");
   debug::set_symbol_namer(nullptr);
 }

@@ -114,7 +114,7 @@ TEST_F(MemoryTest, ExpandKeepsSeriesFlagsAndLength) {
     NodeId node = alloc::make_series(c.count, 16, c.head_offset);
     SeriesBuffer* old = series_buffer(node);
     uint32_t n = std::min<uint32_t>(3, (old->capacity - old->head) / 16);
-    for (uint32_t i = 0; i < n; ++i) old->cells_head()[i] = Cell{TYPE_INTEGER, 0, 100 + i, 0};
+    for (uint32_t i = 0; i < n; ++i) old->cells_head()[i] = testing::integer_cell(static_cast<int32_t>(100 + i));
     old->set_length(n);
     old->flags |= kSeriesOwned | 0x400 | kSeriesMark;
     uint32_t used = old->used();
@@ -130,7 +130,7 @@ TEST_F(MemoryTest, ExpandKeepsSeriesFlagsAndLength) {
     EXPECT_EQ(b->flags & (kSeriesOwned | 0x400 | kSeriesLive | kSeriesMade),
               kSeriesOwned | 0x400 | kSeriesLive | kSeriesMade);
     EXPECT_EQ(b->flags & (kSeriesMark | kSeriesHeadMid | kSeriesHeap), 0u);
-    for (uint32_t i = 0; i < b->length(); ++i) EXPECT_EQ(b->cells_head()[i].data2, 100 + i);
+    for (uint32_t i = 0; i < b->length(); ++i) EXPECT_EQ(b->cells_head()[i].int_value(), static_cast<int32_t>(100 + i));
     // The old buffer is dead to the collector.
     EXPECT_EQ(old->node, 0u);
     EXPECT_EQ(old->flags & kSeriesLive, 0u);
@@ -202,11 +202,11 @@ TEST_F(MemoryTest, HeapSeriesStayPut) {
   EXPECT_TRUE(b->flags & kSeriesLive);
   EXPECT_EQ(memory_state.heap.size(), 1u);
   // Growing a heap series gives it an ordinary buffer.
-  b->cells_head()[0] = Cell{TYPE_INTEGER, 0, 7, 0};
+  b->cells_head()[0] = testing::integer_cell(7);
   b->set_length(1);
   SeriesBuffer* grown = alloc::expand_copy(heap, 0);
   EXPECT_FALSE(grown->is_heap());
-  EXPECT_EQ(grown->cells_head()[0].data2, 7u);
+  EXPECT_EQ(grown->cells_head()[0].int_value(), 7);
   EXPECT_TRUE(memory_state.heap.empty());
   EXPECT_EQ(memory_state.heap_retired.size(), 1u);
 }

@@ -21,8 +21,18 @@ class MemoryTest : public ::testing::Test {
   void TearDown() override { alloc::release_all(); }
 };
 
-inline Cell block_cell(NodeId node, TypeId type = TYPE_BLOCK) { return Cell{type, 0, node, 0}; }
-inline Cell integer_cell(int32_t n) { return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
+inline Cell block_cell(NodeId node, TypeId type = TYPE_BLOCK) {
+  Cell c{};
+  c.set_header(type);
+  c.set_series(0, node);
+  return c;
+}
+inline Cell integer_cell(int32_t n) {
+  Cell c{};
+  c.set_header(TYPE_INTEGER);
+  c.set_int_value(n);
+  return c;
+}
 
 // Appends a cell to a block, growing it when full.
 inline void append_cell(NodeId block, const Cell& cell) {

@@ -111,9 +111,9 @@ TEST_F(NativesTest, CheckFlagRaisesExpectArgForPlainAndRefinementArguments) {
   Cell blk = block::make(4);
   EXPECT_EQ(call_error(NATIVE_new_line, {blk, make_logic(true), make_none()}, {-1, 2}),
             Err::script_expect_arg);
-  EXPECT_EQ(pending_exit().args[0].data2, symbol::intern("new-line"));
-  EXPECT_EQ(pending_exit().args[1].data1, TYPE_NONE);
-  EXPECT_EQ(pending_exit().args[2].data2, symbol::intern("size"));
+  EXPECT_EQ(pending_exit().args[0].word_symbol(), symbol::intern("new-line"));
+  EXPECT_EQ(pending_exit().args[1].datatype_id(), TYPE_NONE);
+  EXPECT_EQ(pending_exit().args[2].word_symbol(), symbol::intern("size"));
   // Natives waiting for their datatypes say so.
   EXPECT_EQ(call_error(NATIVE_as_money, {make_none(), make_integer(1)}), Err::script_expect_arg);
   EXPECT_EQ(call_error(NATIVE_list_env, {}), Err::internal_not_done);
@@ -126,7 +126,7 @@ TEST_F(NativesTest, ValueNatives) {
   EXPECT_FALSE(logic_flag(call(NATIVE_not, {make_unset()})));
   Cell t = call(NATIVE_type_q, {make_integer(1)});
   EXPECT_TRUE(t.is(TYPE_DATATYPE));
-  EXPECT_EQ(t.data1, TYPE_INTEGER);
+  EXPECT_EQ(t.datatype_id(), TYPE_INTEGER);
 
   Cell blk = block::make(4);
   EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {blk, blk})));
@@ -135,7 +135,7 @@ TEST_F(NativesTest, ValueNatives) {
   EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {make_none(), make_none()})));
   // Words: binding and symbol; the index cache does not matter.
   Cell w1 = make_word_cell(5, 7), w2 = make_word_cell(5, 7), w3 = make_word_cell(5, 8);
-  w2.data3 = 3;
+  w2.set_word_index(3);
   EXPECT_TRUE(logic_flag(call(NATIVE_same_q, {w1, w2})));
   EXPECT_FALSE(logic_flag(call(NATIVE_same_q, {w1, w3})));
 }
@@ -155,7 +155,7 @@ TEST_F(NativesTest, NewLineMarkers) {
   call(NATIVE_new_line, {blk, make_logic(true)}, {0, -1});
   EXPECT_EQ(marks(), "1111");
   Cell second = blk;
-  second.data1 = 1;
+  second.set_head_index(1);
   call(NATIVE_new_line, {second, make_logic(false)});
   EXPECT_EQ(marks(), "1011");
   EXPECT_FALSE(logic_flag(call(NATIVE_new_line_q, {second})));
@@ -163,7 +163,7 @@ TEST_F(NativesTest, NewLineMarkers) {
   EXPECT_EQ(call_error(NATIVE_new_line, {blk, make_logic(true), make_integer(0)}, {-1, 2}),
             Err::script_out_of_range);
   Cell tail = blk;
-  tail.data1 = 4;
+  tail.set_head_index(4);
   EXPECT_FALSE(logic_flag(call(NATIVE_new_line_q, {tail})));
   call(NATIVE_new_line, {tail, make_logic(true)});  // nothing at the tail to mark
 }

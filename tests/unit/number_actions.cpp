@@ -94,7 +94,8 @@ TEST_F(NumberActions, IntegerErrors) {
   EXPECT_EQ(error_of(ActionIndex::power, int_cell(2), make_none()), Err::script_expect_arg);
   EXPECT_EQ(raised([] { Frame(ActionIndex::negate, {int_cell(INT32_MIN)}).run(); }), Err::math_overflow);
   EXPECT_EQ(raised([] { Frame(ActionIndex::absolute, {int_cell(INT32_MIN)}).run(); }), Err::math_overflow);
-  const Cell tuple{TYPE_TUPLE, 0, 0, 0}, pair{TYPE_PAIR, 0, 0, 0}, date{TYPE_DATE, 0, 0, 0};
+  const Cell tuple = test::typed_cell(TYPE_TUPLE), pair = test::typed_cell(TYPE_PAIR),
+             date = test::typed_cell(TYPE_DATE);
   EXPECT_EQ(error_of(ActionIndex::subtract, int_cell(1), tuple), Err::script_not_related);
   EXPECT_EQ(error_of(ActionIndex::divide, int_cell(1), pair), Err::script_not_related);
   EXPECT_EQ(error_of(ActionIndex::multiply, int_cell(1), date), Err::script_not_related);
@@ -202,8 +203,8 @@ TEST_F(NumberActions, FloatRoundAndParity) {
   EXPECT_EQ(raised([&] { round_with(float_cell(5e300), &hundred, {}); }), Err::script_type_limit);
   EXPECT_EQ(raised([&] { round_with(float_cell(1.7e308), &big, {}); }), Err::math_overflow);
 
-  EXPECT_EQ(Frame(ActionIndex::even_q, {float_cell(4.9)}).run().data1, 1u);
-  EXPECT_EQ(Frame(ActionIndex::odd_q, {float_cell(-3.2)}).run().data1, 1u);
+  EXPECT_TRUE(Frame(ActionIndex::even_q, {float_cell(4.9)}).run().logic_value());
+  EXPECT_TRUE(Frame(ActionIndex::odd_q, {float_cell(-3.2)}).run().logic_value());
   EXPECT_EQ(raised([] { Frame(ActionIndex::even_q, {float_cell(3e9)}).run(); }), Err::script_type_limit);
 }
 
@@ -241,10 +242,10 @@ TEST_F(NumberActions, TextForms) {
 TEST_F(NumberActions, CharArithmeticAndConversions) {
   Cell r = run(ActionIndex::add, make_char('a'), int_cell(1));
   EXPECT_TRUE(r.is(TYPE_CHAR));
-  EXPECT_EQ(r.data2, uint32_t('b'));
-  EXPECT_EQ(run(ActionIndex::subtract, make_char('b'), make_char('a')).data2, 1u);
-  EXPECT_EQ(run(ActionIndex::divide, make_char('d'), int_cell(2)).data2, 50u);
-  EXPECT_EQ(run(ActionIndex::add, make_char('a'), float_cell(1.9)).data2, uint32_t('b'));
+  EXPECT_EQ(r.char_value(), uint32_t('b'));
+  EXPECT_EQ(run(ActionIndex::subtract, make_char('b'), make_char('a')).char_value(), 1u);
+  EXPECT_EQ(run(ActionIndex::divide, make_char('d'), int_cell(2)).char_value(), 50u);
+  EXPECT_EQ(run(ActionIndex::add, make_char('a'), float_cell(1.9)).char_value(), uint32_t('b'));
   EXPECT_EQ(error_of(ActionIndex::subtract, make_char('a'), int_cell(98)), Err::math_overflow);
   EXPECT_EQ(error_of(ActionIndex::add, make_char(kCharMax), int_cell(1)), Err::math_overflow);
   EXPECT_EQ(error_of(ActionIndex::divide, make_char('a'), int_cell(0)), Err::math_zero_divide);
@@ -252,11 +253,11 @@ TEST_F(NumberActions, CharArithmeticAndConversions) {
   EXPECT_EQ(error_of(ActionIndex::add, make_char('a'), make_none()), Err::script_invalid_type);
   for (ActionIndex a : {ActionIndex::negate, ActionIndex::power, ActionIndex::round, ActionIndex::complement})
     EXPECT_EQ(action_handler(TYPE_CHAR, a), nullptr) << int(a);
-  EXPECT_EQ(Frame(ActionIndex::even_q, {make_char('b')}).run().data1, 1u);  // inherited
+  EXPECT_TRUE(Frame(ActionIndex::even_q, {make_char('b')}).run().logic_value());  // inherited
 
   auto to_char = [](Cell spec) { return Frame(ActionIndex::to, {datatype_cell(TYPE_CHAR), spec}).run(TYPE_CHAR); };
-  EXPECT_EQ(to_char(int_cell(0x10FFFF)).data2, 0x10FFFFu);
-  EXPECT_EQ(to_char(float_cell(65.7)).data2, 65u);
+  EXPECT_EQ(to_char(int_cell(0x10FFFF)).char_value(), 0x10FFFFu);
+  EXPECT_EQ(to_char(float_cell(65.7)).char_value(), 65u);
   EXPECT_EQ(raised([&] { to_char(int_cell(0x110000)); }), Err::script_out_of_range);
   EXPECT_EQ(raised([&] { to_char(int_cell(-1)); }), Err::script_out_of_range);
   EXPECT_EQ(raised([&] { to_char(float_cell(1e20)); }), Err::script_out_of_range);
@@ -270,7 +271,7 @@ TEST_F(NumberActions, Random) {
     EXPECT_TRUE(v >= -5 && v <= -1) << v;
     Cell c = Frame(ActionIndex::random, {make_char('z')}).run();
     EXPECT_TRUE(c.is(TYPE_CHAR));
-    EXPECT_TRUE(c.data2 >= 1 && c.data2 <= 'z') << c.data2;
+    EXPECT_TRUE(c.char_value() >= 1 && c.char_value() <= 'z') << c.char_value();
     double d = Frame(ActionIndex::random, {float_cell(2.0)}).run().float_value();
     EXPECT_TRUE(d >= 0.0 && d <= 2.0) << d;
   }
@@ -294,7 +295,7 @@ TEST_F(NumberConversions, IntegerFromTextBinaryAndIssue) {
   for (const char32_t* bad : {U"2147483648", U" 1", U"1.0", U"", U"\uFF11"})
     EXPECT_EQ(raised([&] { convert(ActionIndex::to, TYPE_INTEGER, string_cell(bad)); }), Err::script_bad_to_arg);
   Cell head_moved = string_cell(U"x42");
-  head_moved.data1 = 1;
+  head_moved.set_head_index(1);
   EXPECT_EQ(convert(ActionIndex::to, TYPE_INTEGER, head_moved).int_value(), 42);
 
   EXPECT_EQ(convert(ActionIndex::to, TYPE_INTEGER, test::binary_cell({1, 2})).int_value(), 258);
@@ -332,10 +333,10 @@ TEST_F(NumberConversions, FloatFromTextBinaryAndBlock) {
 
 TEST_F(NumberConversions, CharFromTextAndBinary) {
   using test::string_cell;
-  EXPECT_EQ(convert(ActionIndex::to, TYPE_CHAR, string_cell(U"abc")).data2, uint32_t('a'));
-  EXPECT_EQ(convert(ActionIndex::to, TYPE_CHAR, string_cell(U"\U0001F600")).data2, 0x1F600u);
+  EXPECT_EQ(convert(ActionIndex::to, TYPE_CHAR, string_cell(U"abc")).char_value(), uint32_t('a'));
+  EXPECT_EQ(convert(ActionIndex::to, TYPE_CHAR, string_cell(U"\U0001F600")).char_value(), 0x1F600u);
   EXPECT_EQ(raised([] { convert(ActionIndex::to, TYPE_CHAR, string_cell(U"")); }), Err::script_bad_to_arg);
-  EXPECT_EQ(convert(ActionIndex::to, TYPE_CHAR, test::binary_cell({0xC3, 0xA9})).data2, 0xE9u);
+  EXPECT_EQ(convert(ActionIndex::to, TYPE_CHAR, test::binary_cell({0xC3, 0xA9})).char_value(), 0xE9u);
   EXPECT_EQ(raised([] { convert(ActionIndex::to, TYPE_CHAR, test::binary_cell({})); }), Err::script_bad_to_arg);
   EXPECT_EQ(raised([] { convert(ActionIndex::to, TYPE_CHAR, test::binary_cell({0xC3})); }), Err::script_bad_to_arg);
   EXPECT_EQ(raised([] { convert(ActionIndex::to, TYPE_CHAR, test::binary_cell({0xFF})); }), Err::access_invalid_utf8);

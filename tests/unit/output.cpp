@@ -136,14 +136,14 @@ TEST(Output, NumberFormats) {
 
 std::string list1_seen;
 void on_list1(const Cell* value, int32_t lf) {
-  list1_seen += value->data1 == 7 ? "value" : "?";
+  list1_seen += value->raw_words()[0] == 7 ? "value" : "?";
   list1_seen += lf ? "/lf" : "";
 }
 
 TEST(Output, LanguagePrintGoesToListOneOrElseToStdoutWithoutEcho) {
   CaptureOutput cap;
   Cell value{};
-  value.data1 = 7;
+  value.set_raw_words(7, 0, 0);  // a marker the list-one callback recognises
   stdio::print_formed(&value, "hi", 2, 1, true);
   EXPECT_EQ(cap.stdout_text(), "hi\n");
   EXPECT_EQ(CaptureOutput::list2_calls(), 0);  // a console on both lists shows it once

@@ -52,8 +52,12 @@ class Ownership : public testing::MemoryTest {
     ownership::set_deep_change_handler(nullptr);
     MemoryTest::TearDown();
   }
-  // An object! stand-in: data1 its context node (0: none), data3 its change-handler record.
-  static Cell owner_cell(NodeId context = 0) { return Cell{TYPE_OBJECT, context, 0, 1}; }
+  // An object! stand-in: its context node (0: none) and change-handler record.
+  static Cell owner_cell(NodeId context = 0, NodeId record = 1) {
+    Cell c = test::typed_cell(TYPE_OBJECT);
+    c.set_object(context, 0, record);
+    return c;
+  }
 };
 
 TEST_F(Ownership, EveryMutatingActionReportsBeforeAndAfter) {
@@ -98,7 +102,7 @@ TEST_F(Ownership, EveryMutatingActionReportsBeforeAndAfter) {
   g_log = {};
   ActCall(A::append, {block_of("[1]"), int_cell(2)}, {}, 3).run();
   Cell quiet = block_of("[1]");
-  ownership::set_owner(quiet, Cell{TYPE_OBJECT, 0, 0, 0}, int_cell(42));
+  ownership::set_owner(quiet, owner_cell(0, 0), int_cell(42));
   ActCall(A::append, {quiet, int_cell(2)}, {}, 3).run();
   EXPECT_TRUE(g_log.entries.empty());
 }
@@ -128,7 +132,7 @@ TEST_F(Ownership, NestedSharedAndCyclicSeries) {
   ActCall(A::modify, {s, int_cell(1), spec}, {}, 1).run(TYPE_SERIES);
   EXPECT_TRUE(ownership::is_owned(s));
   EXPECT_EQ(ActCall(A::reflect, {s, int_cell(1)}).run(TYPE_SERIES).type(), TYPE_OBJECT);
-  ActCall(A::modify, {s, int_cell(1), Cell{TYPE_NONE, 0, 0, 0}}, {}, 1).run(TYPE_SERIES);
+  ActCall(A::modify, {s, int_cell(1), test::typed_cell(TYPE_NONE)}, {}, 1).run(TYPE_SERIES);
   EXPECT_FALSE(ownership::is_owned(s));
   EXPECT_EQ(test::raised([&] { ActCall(A::reflect, {s, int_cell(2)}).run(TYPE_SERIES); }), Err::internal_not_done);
   series::word_is = real_word_is;
@@ -138,8 +142,9 @@ TEST_F(Ownership, NestedSharedAndCyclicSeries) {
 TEST_F(Ownership, FieldWordsThroughTheSymbolTable) {
   hashtab::init(random::hash_seed());
   symbol::init();
-  Cell owned{TYPE_WORD, 0, symbol::intern("Owned"), 0xFFFFFFFF};
-  Cell other{TYPE_WORD, 0, symbol::intern("owner"), 0xFFFFFFFF};
+  Cell owned = test::typed_cell(TYPE_WORD), other = test::typed_cell(TYPE_WORD);
+  owned.set_word(0, symbol::intern("Owned"), Cell::kNoIndex);
+  other.set_word(0, symbol::intern("owner"), Cell::kNoIndex);
   symbol::intern("owned");
   Cell b = test::block_of("[1]");
   Cell spec = block::make(2);

@@ -35,9 +35,9 @@ class ParseEngine : public ParseTest {
     set("digit", bitset_of("0123456789"));
     set("rule-ab", read("\"a\" \"b\""));
     set("wx", gword("x"));
-    set("two", Cell{TYPE_INTEGER, 0, 2, 0});
-    set("yes", Cell{TYPE_LOGIC, 1, 0, 0});
-    set("no", Cell{TYPE_LOGIC, 0, 0, 0});
+    set("two", make_integer(2));
+    set("yes", make_logic(true));
+    set("no", make_logic(false));
     set("integer!", datatype_cell(TYPE_INTEGER));
     set("word!", datatype_cell(TYPE_WORD));
   }
@@ -229,7 +229,7 @@ TEST_F(ParseEngine, CollectIntoATarget) {
   Cell in = read("a b");
   set("same", in);
   EXPECT_EQ(run(in, "[collect into same [keep skip]]"), "parse-into-bad");
-  set("n", Cell{TYPE_INTEGER, 0, 1, 0});
+  set("n", make_integer(1));
   EXPECT_EQ(run("\"ab\"", "[collect into n [keep skip]]"), "parse-into-type");
   set("s", str::make_from_c_text(""));
   EXPECT_EQ(run("[a b]", "[collect into s [keep skip]]"), "parse-into-type");  // no cells into text
@@ -294,7 +294,7 @@ TEST_F(ParseEngine, ParensSeeAndChangeTheState) {
   int calls = 0;
   parens["count"] = [&] {
     calls++;
-    return Cell{TYPE_NONE, 0, 0, 0};
+    return make_none();
   };
   EXPECT_EQ(run("\"aaa\"", "[some [\"a\" (count)]]"), "true");
   EXPECT_EQ(calls, 3);
@@ -302,7 +302,7 @@ TEST_F(ParseEngine, ParensSeeAndChangeTheState) {
   Cell in = str::make_from_c_text("abcd");
   parens["cut"] = [&] {
     str::truncate(in, 1);
-    return Cell{TYPE_NONE, 0, 0, 0};
+    return make_none();
   };
   EXPECT_EQ(run(in, "[3 skip (cut) end]"), "true");
   // A paren that empties the rules: the cursor comes back within them.
@@ -310,11 +310,11 @@ TEST_F(ParseEngine, ParensSeeAndChangeTheState) {
   set("r", rules);
   parens["shrink"] = [&] {
     block::truncate_at(rules.node(), 2);
-    return Cell{TYPE_NONE, 0, 0, 0};
+    return make_none();
   };
   EXPECT_EQ(run("\"a\"", "[r]"), "true");
-  parens["no"] = [] { return Cell{TYPE_LOGIC, 0, 0, 0}; };
-  parens["yes"] = [] { return Cell{TYPE_INTEGER, 0, 0, 0}; };
+  parens["no"] = [] { return make_logic(false); };
+  parens["yes"] = [] { return make_integer(0); };
   EXPECT_EQ(run("\"a\"", "[if (yes) \"a\"]"), "true");
   EXPECT_EQ(run("\"a\"", "[if (no) \"a\" | skip]"), "true");
   EXPECT_EQ(run("\"a\"", "[if (no) \"a\"]"), "false");
@@ -334,7 +334,7 @@ TEST_F(ParseEngine, NestedParseInAParenLeavesTheOuterStacks) {
     } catch (const Unwind&) {
       clear_pending_exit();
     }
-    return Cell{TYPE_NONE, 0, 0, 0};
+    return make_none();
   };
   EXPECT_EQ(run("[a [b c] d]", "['a into ['b (inner) (raise) 'c] 'd]"), "true");
 }
@@ -360,12 +360,13 @@ TEST_F(ParseEngine, StackLimit) {
 TEST_F(ParseEngine, TraceEventsForASmallInput) {
   std::vector<std::string> events;
   on_event = [&](const Cell* a) {
-    std::string e(symbol::name(a[0].data2));
-    e += a[1].data1 ? "+" : "-";
+    std::string e(symbol::name(a[0].word_symbol()));
+    e += logic_flag(a[1]) ? "+" : "-";
     events.push_back(e + std::to_string(a[2].head_index()) + "@" + std::to_string(a[3].head_index()));
     return true;
   };
-  Cell fn{TYPE_FUNCTION, 0, 0, 0};
+  Cell fn{};
+  fn.set_header(TYPE_FUNCTION);
   stack::reset();
   EXPECT_EQ(run(input_of("\"ab\""), "[\"a\" [\"b\"]]", 0, 0, &fn), "true");
   const std::vector<std::string> expected = {
@@ -376,7 +377,7 @@ TEST_F(ParseEngine, TraceEventsForASmallInput) {
   // Answering false ends the parse with the match flag of that moment.
   events.clear();
   on_event = [&](const Cell* a) {
-    events.push_back(std::string(symbol::name(a[0].data2)));
+    events.push_back(std::string(symbol::name(a[0].word_symbol())));
     return events.size() < 3;
   };
   EXPECT_EQ(run(input_of("\"ab\""), "[\"x\" \"b\"]", 0, 0, &fn), "false");
@@ -388,7 +389,7 @@ TEST_F(ParseEngine, SurvivesCollectionsAtEveryRepetition) {
   gc::set_stress(1);
   parens["garbage"] = [] {
     for (int i = 0; i < 10; i++) str::make_from_c_text("garbage text");
-    return Cell{TYPE_NONE, 0, 0, 0};
+    return make_none();
   };
   Cell in = str::make_from_c_text("a1b2c3d4");
   set("in", in);
@@ -438,19 +439,19 @@ TEST_F(ParseInterpreted, ParensRunAsBlocks) {
   EXPECT_EQ(run("\"ab\"", "[\"a\" (n: 5) \"b\" (m: n)]"), "true");
   EXPECT_EQ(mold(get("m")), "5");
   EXPECT_EQ(run("[1]", "[collect [keep (7) skip]]"), "[7]");
-  EXPECT_EQ((set("no", Cell{TYPE_LOGIC, 0, 0, 0}), run("\"a\"", "[if (no) \"a\" | (k: 1) skip]")), "true");
+  EXPECT_EQ((set("no", make_logic(false)), run("\"a\"", "[if (no) \"a\" | (k: 1) skip]")), "true");
 }
 
 TEST_F(ParseInterpreted, NativeRefinements) {
   Cell s = str::make_from_c_text("abcd");
-  Cell two{TYPE_INTEGER, 0, 2, 0};
-  Cell zero{TYPE_INTEGER, 0, 0, 0};
+  Cell two = make_integer(2);
+  Cell zero = make_integer(0);
   EXPECT_EQ(native(s, "[\"ab\"]", false, &two, nullptr), "true");
   EXPECT_EQ(native(s, "[\"AB\"]", true, &two, nullptr), "false");
   EXPECT_EQ(native(s, "[]", false, &zero, nullptr), "false");
   EXPECT_EQ(native(str::make_from_c_text(""), "[\"x\"]", false, &zero, nullptr), "true");
   Cell at3 = s;
-  at3.data1 = 3;
+  at3.set_head_index(3);
   EXPECT_EQ(native(s, "[\"abc\"]", false, &at3, nullptr), "true");
   Cell other = str::make_from_c_text("abcd");
   EXPECT_EQ(native(s, "[\"abc\"]", false, &other, nullptr), "invalid-refine-arg");

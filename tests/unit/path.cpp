@@ -6,6 +6,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
+#include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/stack.h"
 #include "runtime/hashtab.h"
@@ -68,7 +69,7 @@ TEST_F(PathTest, MakeAndTo) {
 
   stack::reset_arguments();
   stack::push_value(datatype_cell(TYPE_PATH));
-  stack::push_value(Cell{TYPE_LOGIC, 1, 0, 0});
+  stack::push_value(make_logic(true));
   EXPECT_EQ(test::raised([&] { actions::call(ActionIndex::make, none); }), Err::script_bad_make_arg);
 }
 

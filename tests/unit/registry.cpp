@@ -254,12 +254,12 @@ TEST_F(Registry, HooksRaiseNotDoneUntilInstalled) {
   Cell a = test::int_cell(1);
   EXPECT_EQ(test::raised([&] { hooks.money_compare(a, a, COMP_EQUAL); }), Err::internal_not_done);
   EXPECT_EQ(pending_exit().args[0].type(), TYPE_DATATYPE);
-  EXPECT_EQ(pending_exit().args[0].data1, TYPE_MONEY);
+  EXPECT_EQ(pending_exit().args[0].datatype_id(), TYPE_MONEY);
   EXPECT_EQ(test::raised([&] { hooks.hash_removed(a, 0, 1); }), Err::internal_not_done);
-  EXPECT_EQ(pending_exit().args[0].data1, TYPE_HASH);
+  EXPECT_EQ(pending_exit().args[0].datatype_id(), TYPE_HASH);
 
   EXPECT_FALSE(hooks.tuple_zero.installed());
-  hooks.tuple_zero.fn = [](const Cell& c) { return c.data1 == 0; };
+  hooks.tuple_zero.fn = [](const Cell& c) { return c.same_payload(Cell{}); };
   EXPECT_TRUE(hooks.tuple_zero.installed());
   EXPECT_TRUE(hooks.tuple_zero(Cell{}));
   hooks.tuple_zero.reset();

@@ -39,11 +39,11 @@ TEST_F(RtEntries, ArgumentChecks) {
   Cell none = make_none();
   EXPECT_EQ(raised([&] { rt::check_arg_type(ints, arg, none); }), Err::script_expect_arg);
   // The error names the argument and the value's datatype.
-  EXPECT_EQ(error_value::field(pending_exit().value, ERR_ARG2)->data1, TYPE_NONE);
-  EXPECT_EQ(error_value::field(pending_exit().value, ERR_ARG3)->data2, arg.data2);
+  EXPECT_EQ(error_value::field(pending_exit().value, ERR_ARG2)->datatype_id(), TYPE_NONE);
+  EXPECT_EQ(error_value::field(pending_exit().value, ERR_ARG3)->word_symbol(), arg.word_symbol());
   Cell unset = make_unset();
   EXPECT_EQ(raised([&] { rt::check_arg_set(arg, unset); }), Err::script_expect_arg);
-  EXPECT_EQ(error_value::field(pending_exit().value, ERR_ARG2)->data1, TYPE_UNSET);
+  EXPECT_EQ(error_value::field(pending_exit().value, ERR_ARG2)->datatype_id(), TYPE_UNSET);
   Cell off = make_none();
   EXPECT_EQ(&rt::check_opt_arg_type(off, ints, arg, none), &none);  // refinement not used
   stack::push_value(none);
@@ -68,7 +68,7 @@ TEST_F(RtEntries, WordsAndContextValues) {
   stack::push_value(int_cell(8));
   rt::set_ctx_slot(obj, 0);
   EXPECT_EQ(context::values(obj)[0].int_value(), 8);
-  EXPECT_TRUE(context::word_at(obj, 0)->header & kWordSetMark);
+  EXPECT_TRUE(context::word_at(obj, 0)->has_flag(kWordSetMark));
   NodeId fn = context::make_from_spec(block_of({w("a")}), true, false, CONTEXT_FUNCTION);
   EXPECT_EQ(raised([&] { rt::ctx_value_address(fn, 0); }), Err::script_not_defined);
   stack::push_value(int_cell(1));
@@ -83,7 +83,7 @@ TEST_F(RtEntries, RefinementsAndSwitch) {
   EXPECT_TRUE(stack::arg(1)->is(TYPE_NONE));
   EXPECT_TRUE(stack::arg(2)->is(TYPE_NONE));
   rt::fetch_refinements(make_logic(true), 0, 2);
-  EXPECT_EQ(stack::arg(0)->data1, 1u);
+  EXPECT_TRUE(stack::arg(0)->is(TYPE_LOGIC) && stack::arg(0)->logic_value());
 
   auto select = [&](const Cell& value, const Cell& blk, bool push, bool sw) {
     stack::reset();
@@ -93,7 +93,7 @@ TEST_F(RtEntries, RefinementsAndSwitch) {
     return push ? *stack::last_value() : *stack::arg(0);
   };
   Cell pairs = block_of({int_cell(1), w("one"), int_cell(2), w("two")});
-  EXPECT_EQ(symbol::name(select(int_cell(2), pairs, false, false).data2), "two");
+  EXPECT_EQ(symbol::name(select(int_cell(2), pairs, false, false).word_symbol()), "two");
   EXPECT_TRUE(select(int_cell(3), pairs, false, false).is(TYPE_NONE));
   // The last entry matched has no next one: the match itself.
   Cell flat = block_of({int_cell(1), int_cell(2), int_cell(3)});
@@ -115,8 +115,8 @@ TEST_F(RtEntries, LoadValue) {
   Cell bad = rt::load_value(str::make_from_utf8("1 ]"));
   EXPECT_TRUE(bad.is(TYPE_NONE));
   // An answer of none is a copy: writing it changes no shared cell.
-  bad.data1 = 77;
-  EXPECT_EQ(shared_cells.none.data1, 0u);
+  bad.set_raw_words(77, 0, 0);
+  EXPECT_EQ(shared_cells.none.raw_words()[0], 0u);
 }
 
 }  // namespace

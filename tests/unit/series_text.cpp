@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/series.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/type_hooks.h"
@@ -23,7 +24,7 @@ using test::raised;
 using A = ActionIndex;
 using R = test::Refinement;
 
-Cell char_cell(uint32_t cp) { return Cell{TYPE_CHAR, 0, cp, 0}; }
+Cell char_cell(uint32_t cp) { return make_char(cp); }
 
 class SeriesText : public testing::MemoryTest {
  protected:
@@ -34,12 +35,12 @@ class SeriesText : public testing::MemoryTest {
     test::ensure_integer_handlers();
   }
   static std::string text(Cell s) {
-    s.data1 = 0;
+    s.set_head_index(0);
     return str::to_std_string(s);
   }
   static uint32_t unit(const Cell& s) { return series_buffer(s.node())->unit(); }
   static Cell at(Cell s, uint32_t head) {
-    s.data1 = head;
+    s.set_head_index(head);
     return s;
   }
 };
@@ -48,7 +49,7 @@ TEST_F(SeriesText, PickPokeAndUnits) {
   Cell s = str::make_from_c_text("abc");
   Cell c = ActCall(A::pick, {at(s, 1), int_cell(1)}).run(TYPE_SERIES);
   EXPECT_TRUE(c.is(TYPE_CHAR));
-  EXPECT_EQ(c.data2, uint32_t('b'));
+  EXPECT_EQ(c.char_value(), uint32_t('b'));
   ActCall(A::poke, {s, int_cell(1), char_cell(0xE9)}).run(TYPE_SERIES);
   EXPECT_EQ(unit(s), 1u);  // a write keeps unit 1 up to 0xFF
   ActCall(A::poke, {s, int_cell(3), char_cell(0x263A)}).run(TYPE_SERIES);
@@ -138,7 +139,7 @@ class HashUpkeep : public SeriesText {
     h.hash_new_index.fn = [](Cell&) { g_hash.calls.push_back("new"); };
     h.hash_find.fn = [](const Cell& hash, const Cell& value, CompareOp op) -> int32_t {
       g_hash.calls.push_back("find");
-      for (uint32_t i = hash.data1; i < block::buffer_length(hash.node()); i++)
+      for (uint32_t i = hash.head_index(); i < block::buffer_length(hash.node()); i++)
         if (block::cell_compare(*block::cell_at_index(hash, i), value, op) == 0) return static_cast<int32_t>(i);
       return -1;
     };

@@ -21,7 +21,7 @@ TEST_F(SlotPoolTest, NumbersGrowthAndReuse) {
   EXPECT_EQ(slot_pool::slot_pool_state.capacity, 100u);
   EXPECT_EQ(slot_pool::acquire(testing::integer_cell(101)), 101u);
   EXPECT_EQ(slot_pool::slot_pool_state.capacity, 200u);
-  for (uint32_t i = 1; i <= 101; ++i) EXPECT_EQ(slot_pool::slot_at(i)->data2, i);
+  for (uint32_t i = 1; i <= 101; ++i) EXPECT_EQ(slot_pool::slot_at(i)->int_value(), static_cast<int32_t>(i));
   slot_pool::release(5);
   slot_pool::release(9);
   EXPECT_EQ(slot_pool::acquire(testing::integer_cell(-9)), 9u);  // last released, first reused
@@ -52,7 +52,7 @@ TEST_F(SlotPoolTest, SlotsKeepTheirValuesAlive) {
   gc::collect();
   EXPECT_TRUE(node_live(kept));
   EXPECT_FALSE(node_live(dropped));
-  EXPECT_EQ(slot_pool::slot_at(s1)->data2, kept);
+  EXPECT_EQ(slot_pool::slot_at(s1)->node(), kept);
 }
 
 }  // namespace

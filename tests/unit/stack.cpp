@@ -99,23 +99,23 @@ TEST_F(StackTest, FunctionFrameRestoresContext) {
   series_buffer(ctx)->set_length(2);
   Cell& cc = *block_head(ctx);
   cc.set_header(TYPE_CONTEXT);
-  cc.header |= kContextOnStack;
-  cc.data2 = 0;
+  cc.set_flag(kContextOnStack, true);
+  cc.set_context_values(0);
   stack::push_function_frame(word(kFoo), ctx);
-  cc.data2 = stack::values_ref(stack::base());
-  EXPECT_EQ(stack::values_of_ref(cc.data2), stack::base());
+  cc.set_context_values(stack::values_ref(stack::base()));
+  EXPECT_EQ(stack::values_of_ref(cc.context_values()), stack::base());
   stack::pop_function_frame();
-  EXPECT_EQ(block_head(ctx)->data2, 0u);
+  EXPECT_EQ(block_head(ctx)->context_values(), 0u);
 
   // Unwinding through it restores it too.
   stack::push_loop_frame(word(kLoop));
   uint32_t loop_depth = stack::depth() - 1;
   stack::push_function_frame(word(kFoo), ctx);
-  block_head(ctx)->data2 = 42;
+  block_head(ctx)->set_context_values(42);
   stack::push_native_frame(word(kBar));  // the break native
   EXPECT_EQ(stack::unwind_loop_exit(false, false), EXIT_BREAK);
   EXPECT_TRUE(stack::exit_stops_at(loop_depth));
-  EXPECT_EQ(block_head(ctx)->data2, 0u);
+  EXPECT_EQ(block_head(ctx)->context_values(), 0u);
 }
 
 enum class Exit { brk, brk_value, cont, ret, exit_, thr };
@@ -191,7 +191,7 @@ TEST_F(StackTest, EveryUnwinderAgainstEveryFrameKind) {
     bool valued = c.exit == Exit::brk_value || c.exit == Exit::ret || c.exit == Exit::thr;
     EXPECT_EQ(stack::top(), stack::base());
     if (c.exit == Exit::thr) {
-      EXPECT_EQ(stack::arg(1)->data2, kLoop);  // the name in slot 1
+      EXPECT_EQ(stack::arg(1)->word_symbol(), kLoop);  // the name in slot 1
     }
     if (valued)
       EXPECT_EQ(stack::arg(0)->int_value(), 500);
@@ -250,11 +250,11 @@ TEST_F(StackTest, InterpretedFrameBelow) {
 }
 
 TEST_F(StackTest, CurrentCallWordSkipsFixedNames) {
-  EXPECT_EQ(stack::current_call_word().data2, kNotFound);
+  EXPECT_EQ(stack::current_call_word().word_symbol(), kNotFound);
   stack::push_native_frame(word(kFoo));
   stack::push_body_frame(kEvalFrame);
   stack::push_anon_frame(kInterpNativeFrame);
-  EXPECT_EQ(stack::current_call_word().data2, kFoo);
+  EXPECT_EQ(stack::current_call_word().word_symbol(), kFoo);
   // A throw records its position: the word found starts from there, once.
   stack::push_catch_frame(word(kLoop));
   uint32_t catch_depth = stack::depth() - 1;
@@ -262,15 +262,15 @@ TEST_F(StackTest, CurrentCallWordSkipsFixedNames) {
   stack::push_value(int_cell(1));
   stack::unwind_throw();
   EXPECT_TRUE(stack::exit_stops_at(catch_depth));
-  EXPECT_EQ(stack::current_call_word().data2, kBar);
-  EXPECT_EQ(stack::current_call_word().data2, kLoop);
+  EXPECT_EQ(stack::current_call_word().word_symbol(), kBar);
+  EXPECT_EQ(stack::current_call_word().word_symbol(), kLoop);
   // Once a catch has taken the throw, a later error names its own place.
   stack::push_native_frame(word(kBar));
   stack::push_value(int_cell(1));
   stack::unwind_throw();
   stack::take_exit_value();
   stack::push_native_frame(word(kFoo));
-  EXPECT_EQ(stack::current_call_word().data2, kFoo);
+  EXPECT_EQ(stack::current_call_word().word_symbol(), kFoo);
 }
 
 TEST_F(StackTest, ArgumentStackOverflow) {

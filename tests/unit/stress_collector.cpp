@@ -65,7 +65,7 @@ class StressCollector : public testing::MemoryTest, public ::testing::WithParamI
   Cell cell_of(const Model::Item& it) {
     if (!it.is_object) return testing::integer_cell(static_cast<int32_t>(it.value));
     const Model::Object& o = model.objects[it.value];
-    return Cell{o.is_block ? TYPE_BLOCK : TYPE_STRING, 0, o.node, 0};
+    return testing::block_cell(o.node, o.is_block ? TYPE_BLOCK : TYPE_STRING);
   }
 
   void add_item(uint32_t block, Model::Item it) {
@@ -86,7 +86,8 @@ class StressCollector : public testing::MemoryTest, public ::testing::WithParamI
           Cell want = cell_of(obj.items[i]);
           const Cell& got = b->cells_head()[i];
           ASSERT_EQ(got.header, want.header);
-          ASSERT_EQ(got.data2, want.data2);
+          if (want.is(TYPE_INTEGER)) ASSERT_EQ(got.int_value(), want.int_value());
+          else ASSERT_EQ(got.node(), want.node());
         }
       } else {
         ASSERT_EQ(std::string(reinterpret_cast<char*>(b->head_ptr()), b->used()), obj.text);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
@@ -55,7 +56,21 @@ struct Call {
   }
 };
 
-Cell char_cell(uint32_t cp) { return Cell{TYPE_CHAR, 0, cp, 0}; }
+Cell char_cell(uint32_t cp) { return make_char(cp); }
+
+// An unbound word with index 0.
+Cell word_of(const char* name) {
+  Cell w = test::typed_cell(TYPE_WORD);
+  w.set_word_symbol(symbol::intern(name));
+  return w;
+}
+
+// An object! stand-in for the owner of a series: no context, a change record.
+Cell object_stand_in() {
+  Cell o = test::typed_cell(TYPE_OBJECT);
+  o.set_object(0, 0, 1);
+  return o;
+}
 
 // A refinement without an argument in the tables below.
 constexpr int32_t kFlag = INT32_MIN;
@@ -78,13 +93,13 @@ class StringTest : public testing::MemoryTest {
   }
   static std::string utf8(const Cell& s) { return str::to_std_string(s); }
   static std::string whole(Cell s) {
-    s.data1 = 0;
+    s.set_head_index(0);
     return str::to_std_string(s);
   }
   static uint32_t units_of(const Cell& s) { return series_buffer(s.node())->length(); }
   static uint32_t unit(const Cell& s) { return series_buffer(s.node())->unit(); }
   // 1-based index of a series answer, 0 for none.
-  static int index(const Cell& c) { return c.is(TYPE_NONE) ? 0 : static_cast<int>(c.data1) + 1; }
+  static int index(const Cell& c) { return c.is(TYPE_NONE) ? 0 : static_cast<int>(c.head_index()) + 1; }
   static std::string mold(const Cell& v, MoldFlags f = {}) { return test::mold_text(v, f); }
 };
 
@@ -161,7 +176,7 @@ TEST_F(StringTest, MakeAndTo) {
   EXPECT_EQ(utf8(s), "ab\xe2\x98\xba" "c");
 
   Cell src = text("xyz");
-  src.data1 = 1;
+  src.set_head_index(1);
   Cell f = Call(ActionIndex::to, {datatype_cell(TYPE_FILE), src}).run(TYPE_FILE);
   EXPECT_TRUE(f.is(TYPE_FILE));
   EXPECT_EQ(utf8(f), "yz");
@@ -208,9 +223,9 @@ TEST_F(StringTest, CompareUnderEachOp) {
 
 TEST_F(StringTest, AppendWidensAndRepeats) {
   Cell s = text("ab");
-  s.data1 = 1;
+  s.set_head_index(1);
   Cell r = Call(ActionIndex::append, {s, char_cell(0x1F600)}, 3).run();
-  EXPECT_EQ(r.data1, 0u);  // answered from its head
+  EXPECT_EQ(r.head_index(), 0u);  // answered from its head
   EXPECT_EQ(unit(s), 4u);
   EXPECT_EQ(whole(s), "ab\xf0\x9f\x98\x80");
 
@@ -240,17 +255,17 @@ TEST_F(StringTest, AppendWidensAndRepeats) {
 TEST_F(StringTest, InsertMovesTheHeadPastTheText) {
   for (uint32_t u : kUnits) {
     Cell s = text("abef", u);
-    s.data1 = 2;
+    s.set_head_index(2);
     Cell r = Call(ActionIndex::insert, {s, text("cd")}, 3).run();
     EXPECT_EQ(whole(r), "abcdef");
-    EXPECT_EQ(r.data1, 4u);
+    EXPECT_EQ(r.head_index(), 4u);
     r = Call(ActionIndex::insert, {r, char_cell(0x263A)}, 3).with(APPEND_DUP, int_cell(2)).run();
     EXPECT_EQ(whole(r), "abcd\xe2\x98\xba\xe2\x98\xba" "ef");
-    EXPECT_EQ(r.data1, 6u);
+    EXPECT_EQ(r.head_index(), 6u);
     Cell end = s;
-    end.data1 = units_of(s);
+    end.set_head_index(units_of(s));
     r = Call(ActionIndex::insert, {end, text("!")}, 3).run();
-    EXPECT_EQ(r.data1, units_of(s));
+    EXPECT_EQ(r.head_index(), units_of(s));
     EXPECT_EQ(whole(r), "abcd\xe2\x98\xba\xe2\x98\xba" "ef!");
   }
 }
@@ -259,9 +274,9 @@ TEST_F(StringTest, TakeAnswersACharWithoutPart) {
   Cell s = text("xyz", 2);
   Cell c = Call(ActionIndex::take, {s}, 3).run();
   EXPECT_TRUE(c.is(TYPE_CHAR));
-  EXPECT_EQ(c.data2, uint32_t('x'));
+  EXPECT_EQ(c.char_value(), uint32_t('x'));
   Cell l = Call(ActionIndex::take, {s}, 3).flag(TAKE_LAST).run();
-  EXPECT_EQ(l.data2, uint32_t('z'));
+  EXPECT_EQ(l.char_value(), uint32_t('z'));
   Cell p = Call(ActionIndex::take, {s}, 3).with(TAKE_PART, int_cell(1)).run();
   EXPECT_TRUE(p.is(TYPE_STRING));
   EXPECT_EQ(utf8(p), "y");
@@ -315,12 +330,12 @@ TEST_F(StringTest, FindWithEveryRefinement) {
   for (uint32_t u : kUnits) {
     for (const FindCase& c : cases) {
       Cell s = text(c.series, u);
-      s.data1 = c.head;
+      s.set_head_index(c.head);
       Cell v;
       switch (c.kind) {
         case 'c': v = char_cell(static_cast<uint8_t>(c.value[0])); break;
         case 't': v = text(c.value, 1, TYPE_TAG); break;
-        case 'w': v = Cell{TYPE_WORD, 0, symbol::intern(c.value), 0}; break;
+        case 'w': v = word_of(c.value); break;
         case 'i': v = int_cell(std::stoi(c.value)); break;
         default: v = text(c.value, 1); break;
       }
@@ -345,7 +360,7 @@ TEST_F(StringTest, FindErrorsAndBitsets) {
   EXPECT_EQ(raised([&] { Call(ActionIndex::find, {s, text("a")}).with(FIND_PART, text("zz")).run(); }),
             Err::script_invalid_refine_arg);
   Cell pos = s;
-  pos.data1 = 2;
+  pos.set_head_index(2);
   EXPECT_EQ(index(Call(ActionIndex::find, {s, text("b")}).with(FIND_PART, pos).run()), 2);
   EXPECT_EQ(index(Call(ActionIndex::find, {s, text("c")}).with(FIND_PART, pos).run()), 0);
 
@@ -355,7 +370,7 @@ TEST_F(StringTest, FindErrorsAndBitsets) {
   std::memset(b->head_ptr(), 0, 13);
   b->head_ptr()['c' >> 3] = 0x80 >> ('c' & 7);
   b->set_length(13);
-  Cell bitset{TYPE_BITSET, 0, bits, 0};
+  Cell bitset = block::value_of(bits, TYPE_BITSET);
   for (uint32_t u : kUnits) {
     EXPECT_EQ(index(Call(ActionIndex::find, {text("abcd", u), bitset}).run()), 3);
     EXPECT_EQ(index(Call(ActionIndex::find, {text("ab\xe2\x98\xba", u), bitset}).run()), 0);
@@ -380,7 +395,7 @@ TEST_F(StringTest, SelectAnswersTheUnitAfterTheMatch) {
         EXPECT_TRUE(r.is(TYPE_NONE)) << c.value;
       } else {
         EXPECT_TRUE(r.is(TYPE_CHAR));
-        EXPECT_EQ(r.data2, uint32_t(c.answer)) << c.value << " unit " << u;
+        EXPECT_EQ(r.char_value(), uint32_t(c.answer)) << c.value << " unit " << u;
       }
     }
   }
@@ -398,12 +413,12 @@ TEST_F(StringTest, PathAccess) {
     return *path_handler(TYPE_STRING)(st);
   };
   Cell s = text("abc");
-  EXPECT_EQ(step(s, int_cell(2), nullptr).data2, uint32_t('b'));
-  EXPECT_EQ(step(s, text("b"), nullptr).data2, uint32_t('c'));
+  EXPECT_EQ(step(s, int_cell(2), nullptr).char_value(), uint32_t('b'));
+  EXPECT_EQ(step(s, text("b"), nullptr).char_value(), uint32_t('c'));
   Cell x = char_cell('x');
-  EXPECT_EQ(step(s, text("b"), &x).data2, uint32_t('x'));
+  EXPECT_EQ(step(s, text("b"), &x).char_value(), uint32_t('x'));
   EXPECT_EQ(utf8(s), "abx");
-  Cell word{TYPE_WORD, 0, symbol::intern("b"), 0};
+  Cell word = word_of("b");
   EXPECT_EQ(raised([&] { step(s, word, nullptr); }), Err::script_invalid_path);
   EXPECT_EQ(raised([&] { step(s, text("z"), &x); }), Err::script_bad_path_set);
 }
@@ -437,7 +452,7 @@ TEST_F(StringTest, ChangeInPlaceAndGrowing) {
   for (uint32_t u : kUnits) {
     for (const Case& c : cases) {
       Cell s = text(c.start, u);
-      s.data1 = c.head;
+      s.set_head_index(c.head);
       Cell v;
       switch (c.kind) {
         case 'c': v = char_cell(static_cast<uint8_t>(c.value[0])); break;
@@ -460,7 +475,7 @@ TEST_F(StringTest, ChangeInPlaceAndGrowing) {
         return w;
       }();
       EXPECT_EQ(whole(r), expect) << c.start << " <- " << c.value << " unit " << u;
-      EXPECT_EQ(r.data1, c.answer) << c.start << " <- " << c.value << " unit " << u;
+      EXPECT_EQ(r.head_index(), c.answer) << c.start << " <- " << c.value << " unit " << u;
     }
   }
 }
@@ -484,7 +499,7 @@ TEST_F(StringTest, ChangeWidensOnlyForAWideChar) {
   // A value on the series' own buffer.
   Cell self = text("abcdef");
   Cell tail = self;
-  tail.data1 = 3;
+  tail.set_head_index(3);
   Call(ActionIndex::change, {self, tail}, 3).run();
   EXPECT_EQ(utf8(self), "defdef");
 }
@@ -497,7 +512,7 @@ TEST_F(StringTest, Swap) {
   EXPECT_EQ(utf8(a), "xb");
   EXPECT_EQ(utf8(b), "ay");
   Cell end = a;
-  end.data1 = 2;
+  end.set_head_index(2);
   Call(ActionIndex::swap, {end, b}, 0).run();
   EXPECT_EQ(utf8(b), "ay");
   Cell wide = text("\xe2\x98\xba");
@@ -542,7 +557,7 @@ TEST_F(StringTest, TrimVariants) {
     }
   }
   Cell s = text("xx  ab  ");
-  s.data1 = 2;
+  s.set_head_index(2);
   Call(ActionIndex::trim, {s}, 6).run();
   EXPECT_EQ(whole(s), "xxab");  // units before the head are untouched
   EXPECT_EQ(raised([&] { Call(ActionIndex::trim, {s}, 6).flag(TRIM_AUTO).run(); }),
@@ -575,7 +590,7 @@ TEST_F(StringTest, SortRefinements) {
   for (uint32_t u : kUnits) {
     for (const Case& c : cases) {
       Cell s = text(c.in, u);
-      s.data1 = c.head;
+      s.set_head_index(c.head);
       Call call(ActionIndex::sort, {s}, 7);
       for (auto [r, arg] : c.refinements) {
         if (arg == kFlag)
@@ -585,7 +600,7 @@ TEST_F(StringTest, SortRefinements) {
       }
       Cell r = call.run();
       EXPECT_EQ(whole(r), c.out) << c.in << " unit " << u;
-      EXPECT_EQ(r.data1, c.answer) << c.in << " unit " << u;
+      EXPECT_EQ(r.head_index(), c.answer) << c.in << " unit " << u;
     }
   }
   Cell s = text("abc");
@@ -625,11 +640,11 @@ TEST_F(StringTest, SortWithAFunctionComparator) {
   // Orders by code point, descending, through the callback.
   block::call_sort_function = [](const Cell&, const Cell& a, const Cell& b) -> int32_t {
     g_calls++;
-    if (a.is(TYPE_CHAR)) return a.data2 < b.data2 ? 1 : a.data2 > b.data2 ? -1 : 0;
+    if (a.is(TYPE_CHAR)) return a.char_value() < b.char_value() ? 1 : a.char_value() > b.char_value() ? -1 : 0;
     uint32_t x = str::code_point_at(a, 1), y = str::code_point_at(b, 1);  // records: second unit
     return x < y ? -1 : x > y ? 1 : 0;
   };
-  Cell fn{TYPE_FUNCTION, 0, 0, 0};
+  Cell fn = test::typed_cell(TYPE_FUNCTION);
   for (uint32_t u : kUnits) {
     g_calls = 0;
     Cell s = text("bdac", u);
@@ -647,7 +662,7 @@ TEST_F(StringTest, SortWithAFunctionComparator) {
   block::call_sort_function = [](const Cell&, const Cell& a, const Cell& b) -> int32_t {
     str::make_string(100);  // garbage
     gc::collect();
-    return a.data2 < b.data2 ? -1 : a.data2 > b.data2 ? 1 : 0;
+    return a.char_value() < b.char_value() ? -1 : a.char_value() > b.char_value() ? 1 : 0;
   };
   Call(ActionIndex::sort, {kept}, 7).with(SORT_COMPARE, fn).flag(SORT_STABLE).run();
   EXPECT_EQ(utf8(kept), "abcdefghijklmnopqrstuvwxyz");
@@ -717,7 +732,7 @@ TEST_F(StringTest, MatchingAtHead) {
   EXPECT_FALSE(strings::matches_at_head(s, text(""), COMP_FIND));
   EXPECT_TRUE(strings::matches_at_head(s, char_cell('<'), COMP_EQUAL));
   Cell end = s;
-  end.data1 = 6;
+  end.set_head_index(6);
   EXPECT_FALSE(strings::matches_at_head(end, text(""), COMP_EQUAL));
 }
 
@@ -769,7 +784,7 @@ TEST_F(StringNotices, EveryModifyingActionReportsBeforeAndAfter) {
   };
   for (const Case& c : cases) {
     Cell s = text("cba");
-    ownership::set_owner(s, Cell{TYPE_OBJECT, 0, 0, 1}, int_cell(1));
+    ownership::set_owner(s, object_stand_in(), int_cell(1));
     g_notices.clear();
     Call call(c.action, {s}, c.refinements);
     for (const Cell& a : c.args) call.cells.push_back(a);
@@ -778,7 +793,7 @@ TEST_F(StringNotices, EveryModifyingActionReportsBeforeAndAfter) {
   }
   // trim/auto reports the first call, then raises before changing anything.
   Cell s = text(" a ");
-  ownership::set_owner(s, Cell{TYPE_OBJECT, 0, 0, 1}, int_cell(1));
+  ownership::set_owner(s, object_stand_in(), int_cell(1));
   g_notices.clear();
   EXPECT_EQ(raised([&] { Call(ActionIndex::trim, {s}, 6).flag(TRIM_AUTO).run(); }), Err::internal_not_done);
   EXPECT_EQ(g_notices, std::vector<std::string>{"trim  a "});

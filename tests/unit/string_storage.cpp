@@ -75,21 +75,21 @@ TEST_F(StringStorage, AppendManyGrowsAndKeepsEveryCodePoint) {
 TEST_F(StringStorage, ResetEmptyNarrowsToOneByte) {
   Cell s = str::make_from_utf8("x\U0001F600");
   ASSERT_EQ(unit(s), 4u);
-  s.data1 = 1;
+  s.set_head_index(1);
   str::reset_empty(s);
   EXPECT_EQ(unit(s), 1u);
-  EXPECT_EQ(s.data1, 0u);
+  EXPECT_EQ(s.head_index(), 0u);
   EXPECT_EQ(str::count_from_head(s), 0u);
 }
 
 TEST_F(StringStorage, HeadPastTailReadsAsTailAndIsClampedWhenAddressed) {
   Cell s = str::make_from_c_text("abcdef");
-  s.data1 = 4;
+  s.set_head_index(4);
   str::truncate(s, 2);
   EXPECT_TRUE(str::head_at_tail(s));
   EXPECT_EQ(str::count_from_head(s), 0u);
   uint8_t* p = str::head_address(s);
-  EXPECT_EQ(s.data1, 2u);
+  EXPECT_EQ(s.head_index(), 2u);
   EXPECT_EQ(p, series_buffer(s.node())->tail_ptr());
 }
 
@@ -174,17 +174,17 @@ TEST_F(StringStorage, CTextUtf8AndReads) {
 
 TEST_F(StringStorage, RemoveAndMoveHeadUnits) {
   Cell s = str::make_from_c_text("abcdef");
-  s.data1 = 1;
+  s.set_head_index(1);
   str::remove_units(s, 1, 2);  // "cd"
   EXPECT_EQ(text(s), "bef");
   str::remove_units(s, 10, 2);
   EXPECT_EQ(text(s), "bef");
   Cell src = str::make_from_utf8("\u263Axy");
   Cell dst = str::make_from_c_text("12");
-  dst.data1 = 1;
+  dst.set_head_index(1);
   str::move_head_units(src, dst, 2 * 2);
   EXPECT_EQ(text(src), "y");
-  dst.data1 = 0;
+  dst.set_head_index(0);
   EXPECT_EQ(text(dst), "1\u263Ax2");
 }
 

@@ -78,9 +78,9 @@ TEST_F(PointerStackTest, CycleGuardMarkers) {
     Cell v{};
     v.set_header(c.type);
     if (c.type == TYPE_OBJECT)
-      v.data1 = 42;  // the context node
+      v.set_object_context(42);
     else
-      v.data2 = 42;  // the series node
+      v.set_node(42);
     StdStringOut out;
     int32_t limit = 100;
     EXPECT_FALSE(mold_cycle_guard(v, out, limit, true));
@@ -137,17 +137,18 @@ TEST(Support, CellHelpers) {
   Cell c{};
   c.set_header(TYPE_BLOCK);
   c.set_new_line(true);
-  c.header |= 1u << 12;
+  constexpr uint32_t kOtherFlag = 1u << 12;  // any flag bit above the type byte
+  c.set_flag(kOtherFlag, true);
   set_cell_type(c, TYPE_PAREN);
   EXPECT_TRUE(c.is(TYPE_PAREN));
   EXPECT_TRUE(c.new_line());
-  EXPECT_NE(c.header & (1u << 12), 0u);
+  EXPECT_TRUE(c.has_flag(kOtherFlag));
   clear_newline_flag(c);
   EXPECT_FALSE(c.new_line());
 
   Cell a = test::int_cell(3), b{};
   EXPECT_EQ(&copy_cell(a, b), &b);
-  EXPECT_EQ(b.data2, 3u);
+  EXPECT_EQ(b.int_value(), 3);
   EXPECT_EQ(&copy_cell(a, a), &a);
 
   StdStringOut out;

@@ -15,9 +15,9 @@ namespace {
 
 uint32_t eval_paren(const Cell& paren) {
   Cell first = *block::head_of(paren);
-  std::string name(symbol::name(first.data2));
+  std::string name(symbol::name(first.word_symbol()));
   auto it = ParseTest::parens.find(name);
-  Cell v = it != ParseTest::parens.end() ? it->second() : Cell{TYPE_UNSET, 0, 0, 0};
+  Cell v = it != ParseTest::parens.end() ? it->second() : make_unset();
   stack::push_value(v);
   return EXIT_NONE;
 }
@@ -56,7 +56,7 @@ struct Reader {
       i++;
       NodeId n = alloc::make_cells(8);
       values(n, c == '[' ? ']' : ')');
-      return Cell{c == '[' ? TYPE_BLOCK : TYPE_PAREN, 0, n, 0};
+      return block::value_of(n, c == '[' ? TYPE_BLOCK : TYPE_PAREN);
     }
     if (c == '"') {
       size_t end = s.find('"', i + 1);
@@ -79,7 +79,7 @@ struct Reader {
     while (i < s.size() && !delimiter(s[i])) i++;
     std::string_view tok = s.substr(start, i - start);
     if (std::isdigit(static_cast<unsigned char>(tok[0])) || (tok[0] == '-' && tok.size() > 1)) {
-      return Cell{TYPE_INTEGER, 0, static_cast<uint32_t>(std::stoi(std::string(tok))), 0};
+      return make_integer(std::stoi(std::string(tok)));
     }
     TypeId t = TYPE_WORD;
     if (tok[0] == '\'') {
@@ -96,7 +96,7 @@ struct Reader {
       size_t slash = tok.find('/');
       block::append_cell(n, ParseTest::gword_of(tok.substr(0, slash)));
       block::append_cell(n, ParseTest::gword_of(tok.substr(slash + 1)));
-      return Cell{TYPE_PATH, 0, n, 0};
+      return block::value_of(n, TYPE_PATH);
     }
     return word::retyped(ParseTest::gword_of(tok), t);
   }
@@ -123,14 +123,14 @@ void mold_into(const Cell& v, std::string& out) {
       return;
     case TYPE_CHAR:
       out += "#\"";
-      out += static_cast<char>(v.data2);
+      out += static_cast<char>(v.char_value());
       out += "\"";
       return;
     case TYPE_INTEGER:
       out += std::to_string(v.int_value());
       return;
     case TYPE_LOGIC:
-      out += v.data1 ? "true" : "false";
+      out += v.logic_value() ? "true" : "false";
       return;
     case TYPE_NONE:
       out += "none";
@@ -141,7 +141,7 @@ void mold_into(const Cell& v, std::string& out) {
     case TYPE_SET_WORD:
       if (v.is(TYPE_LIT_WORD)) out += "'";
       if (v.is(TYPE_GET_WORD)) out += ":";
-      out += symbol::name(v.data2);
+      out += symbol::name(v.word_symbol());
       if (v.is(TYPE_SET_WORD)) out += ":";
       return;
     default:
@@ -177,7 +177,7 @@ Cell ParseTest::read(std::string_view text) {
   Reader r{text};
   NodeId n = alloc::make_cells(8);
   r.values(n, 0);
-  return Cell{TYPE_BLOCK, 0, n, 0};
+  return block::value_of(n);
 }
 
 Cell ParseTest::input_of(std::string_view text) {

@@ -51,7 +51,7 @@ Cell parse(const std::string& s, size_t& i) {
       i += 4;
     } else if (s.compare(i, 4, "true") == 0) {
       v.set_header(TYPE_LOGIC);
-      v.data1 = 1;
+      v.set_logic_value(true);
       i += 4;
     } else if (s.compare(i, 2, "#i") == 0) {
       v = datatype_cell(TYPE_INTEGER);

@@ -5,7 +5,13 @@ namespace zem::test {
 Cell int_cell(int32_t v) {
   Cell c{};
   c.set_header(TYPE_INTEGER);
-  c.data2 = static_cast<uint32_t>(v);
+  c.set_int_value(v);
+  return c;
+}
+
+Cell typed_cell(TypeId type) {
+  Cell c{};
+  c.set_header(type);
   return c;
 }
 

@@ -13,6 +13,8 @@
 namespace zem::test {
 
 Cell int_cell(int32_t v);
+// A cell of the type with every payload word 0.
+Cell typed_cell(TypeId type);
 Cell float_cell(double v);
 
 // The frame of one action call: cells in order, no refinements.

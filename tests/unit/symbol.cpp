@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
 #include "runtime/casefold.h"
@@ -97,12 +98,12 @@ TEST_F(SymbolTest, ManyNamesAcrossGrowthAndCollections) {
 TEST_F(SymbolTest, NameStringsAreMadeOnDemandAndKept) {
   gc::set_stress(1);
   uint32_t ascii = symbol::intern("hello"), wide = symbol::intern("\xE2\x82\xAC" "uro");
-  EXPECT_EQ(symbol::cell(ascii)->data2, 0u);
+  EXPECT_EQ(symbol::cell(ascii)->symbol_string(), 0u);
   Cell* c = symbol::cell_for_id(ascii);
-  NodeId s = c->data2;
+  NodeId s = c->symbol_string();
   ASSERT_NE(s, 0u);
   gc::collect();
-  EXPECT_EQ(symbol::cell_for_id(ascii)->data2, s);  // the same string again, kept by the table
+  EXPECT_EQ(symbol::cell_for_id(ascii)->symbol_string(), s);  // the same string again, kept by the table
   const SeriesBuffer* b = series_buffer(s);
   EXPECT_EQ(b->unit(), 1u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(b->head_ptr()), b->length()), "hello");
@@ -111,8 +112,10 @@ TEST_F(SymbolTest, NameStringsAreMadeOnDemandAndKept) {
   ASSERT_EQ(w->length(), 4u);
   EXPECT_EQ(w->head_ptr()[0] | w->head_ptr()[1] << 8, 0x20AC);
   // A string's text interns as its UTF-8 name.
-  EXPECT_EQ(symbol::intern_string(Cell{TYPE_STRING, 0, symbol::ensure_name_string(wide), 0}), wide);
-  EXPECT_EQ(symbol::intern_string(Cell{TYPE_STRING, 1, s, 0}), symbol::intern("ello"));
+  EXPECT_EQ(symbol::intern_string(testing::block_cell(symbol::ensure_name_string(wide), TYPE_STRING)), wide);
+  Cell from_second = testing::block_cell(s, TYPE_STRING);
+  from_second.set_head_index(1);
+  EXPECT_EQ(symbol::intern_string(from_second), symbol::intern("ello"));
 }
 
 // symbol! compares its names as text, through its registered handler, whether the cell is the
@@ -148,8 +151,8 @@ TEST_F(SymbolTest, SymbolsCompareTheirNamesAsText) {
     Cell copy = *symbol::cell(a);
     EXPECT_EQ(h(copy, *symbol::cell(b), c.op), c.expect) << c.a << " " << c.b << " " << c.op;
   }
-  EXPECT_NE(symbol::cell(symbol::intern("print"))->data2, 0u);  // the table keeps the name string
-  Cell number{TYPE_INTEGER, 0, 1, 0};
+  EXPECT_NE(symbol::cell(symbol::intern("print"))->symbol_string(), 0u);  // the table keeps the name string
+  Cell number = make_integer(1);
   EXPECT_EQ(h(*symbol::cell(symbol::intern("print")), number, COMP_EQUAL), kCannotCompare);
 }
 

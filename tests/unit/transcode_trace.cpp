@@ -36,8 +36,7 @@ class TranscodeTrace : public testing::Test {
     further_type_hooks().pair_set.fn = [](Cell& c, int32_t x, int32_t y) {
       c = Cell{};
       c.set_header(TYPE_PAIR);
-      c.data1 = static_cast<uint32_t>(x);
-      c.data2 = static_cast<uint32_t>(y);
+      c.set_pair_xy(x, y);
     };
   }
   void TearDown() override { further_type_hooks() = saved_; }
@@ -66,11 +65,11 @@ Cell eval(const std::string& text) {
 // those; one line per event when the block holds five values an event.
 std::string show(const Cell& v) {
   switch (v.type()) {
-    case TYPE_WORD: return std::string(symbol::name(v.data2));
-    case TYPE_DATATYPE: return std::string(type_name(static_cast<TypeId>(v.data1)));
+    case TYPE_WORD: return std::string(symbol::name(v.word_symbol()));
+    case TYPE_DATATYPE: return std::string(type_name(v.datatype_id()));
     case TYPE_INTEGER: return std::to_string(v.int_value());
-    case TYPE_PAIR: return std::to_string(int32_t(v.data1)) + ":" + std::to_string(int32_t(v.data2));
-    case TYPE_STRING: return "@" + std::to_string(v.data1 + 1);
+    case TYPE_PAIR: return std::to_string(v.pair_x()) + ":" + std::to_string(v.pair_y());
+    case TYPE_STRING: return "@" + std::to_string(v.head_index() + 1);
     case TYPE_NONE: return "none";
     case TYPE_BLOCK: {
       std::string s = "[";
@@ -158,8 +157,8 @@ std::string routine_log;
 const Cell* record_event(Cell* args, uint32_t count) {
   static Cell answer;
   routine_log += std::to_string(count) + " " + show(args[0]) + " " + show(args[2]) + ";";
-  answer = make_logic(!(args[0].is(TYPE_WORD) && symbol::name(args[0].data2) == "load" &&
-                        args[4].is(TYPE_WORD) && symbol::name(args[4].data2) == "b"));
+  answer = make_logic(!(args[0].is(TYPE_WORD) && symbol::name(args[0].word_symbol()) == "load" &&
+                        args[4].is(TYPE_WORD) && symbol::name(args[4].word_symbol()) == "b"));
   return &answer;
 }
 

@@ -36,15 +36,15 @@ TEST_F(Typeset, MaskLayout) {
   };
   for (const Case& c : cases) {
     Cell ts = of({c.t});
-    EXPECT_EQ(ts.data1, c.d1) << type_name(c.t);
-    EXPECT_EQ(ts.data2, c.d2) << type_name(c.t);
-    EXPECT_EQ(ts.data3, c.d3) << type_name(c.t);
+    EXPECT_EQ(ts.typeset_word(0), c.d1) << type_name(c.t);
+    EXPECT_EQ(ts.typeset_word(1), c.d2) << type_name(c.t);
+    EXPECT_EQ(ts.typeset_word(2), c.d3) << type_name(c.t);
     EXPECT_TRUE(typeset_has(ts, c.t));
     EXPECT_EQ(typeset_count(ts), c.t <= highest_type_id() ? 1u : 0u);
   }
   Cell high = make_typeset();
   typeset_set_bit(high, 95);
-  EXPECT_EQ(high.data3, 0x01000000u);
+  EXPECT_EQ(high.typeset_word(2), 0x01000000u);
   EXPECT_FALSE(typeset_bit(high, 96));
 
   Cell all = typeset_all();
@@ -151,8 +151,8 @@ TEST_F(Typeset, MakeAndSpecs) {
   EXPECT_EQ(compare_handler(TYPE_TYPESET)(from_typeset.run(TYPE_TYPESET), ts, COMP_EQUAL), 0);
   Frame from_int(ActionIndex::to, {datatype_cell(TYPE_TYPESET), int_cell(1)});
   EXPECT_EQ(raised([&] { from_int.run(TYPE_TYPESET); }), Err::script_bad_to_arg);
-  EXPECT_EQ(pending_exit().args[0].data1, TYPE_TYPESET);
-  EXPECT_EQ(pending_exit().args[1].data2, 1u);
+  EXPECT_EQ(pending_exit().args[0].datatype_id(), TYPE_TYPESET);
+  EXPECT_EQ(pending_exit().args[1].int_value(), 1);
 
   Cell acc = make_typeset();
   typeset_add_value(acc, datatype_cell(TYPE_STRING));
@@ -163,7 +163,7 @@ TEST_F(Typeset, MakeAndSpecs) {
   Cell block{}, word{};
   block.set_header(TYPE_BLOCK);
   word.set_header(TYPE_WORD);
-  word.data2 = 77;
+  word.set_word_symbol(77);
   // Words stand for their values; a word whose value is a word adds object!.
   static Cell word_value;
   typeset_word_value = [](const Cell&) -> const Cell* { return &word_value; };
@@ -193,17 +193,17 @@ TEST_F(TypesetFromBlock, MakeAddsEachValueFromTheBlockPosition) {
   testing::append_cell(block, datatype_cell(TYPE_CHAR));
   testing::append_cell(block, of({TYPE_INTEGER, TYPE_FLOAT}));
   Cell spec = testing::block_cell(block);
-  spec.data1 = 1;
+  spec.set_head_index(1);
   Frame make(ActionIndex::make, {datatype_cell(TYPE_TYPESET), spec});
   Cell r = make.run(TYPE_TYPESET);
   EXPECT_EQ(compare_handler(TYPE_TYPESET)(r, of({TYPE_CHAR, TYPE_INTEGER, TYPE_FLOAT}), COMP_EQUAL),
             0);
 
-  spec.data1 = 9;  // past the tail: an empty typeset
+  spec.set_head_index(9);  // past the tail: an empty typeset
   Frame past(ActionIndex::to, {datatype_cell(TYPE_TYPESET), spec});
   EXPECT_EQ(typeset_count(past.run(TYPE_TYPESET)), 0u);
 
-  spec.data1 = 0;  // the integer is no type
+  spec.set_head_index(0);  // the integer is no type
   Frame bad(ActionIndex::make, {datatype_cell(TYPE_TYPESET), spec});
   EXPECT_EQ(raised([&] { bad.run(TYPE_TYPESET); }), Err::script_invalid_arg);
 }

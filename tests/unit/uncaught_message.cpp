@@ -58,7 +58,7 @@ TEST_F(UncaughtMessage, FailureToFormGivesAPlainMessageAndRestoresTheRecord) {
   EXPECT_EQ(p.code, EXIT_ERROR);
   EXPECT_EQ(p.error, Err::syntax_invalid);
   EXPECT_TRUE(p.value.is(TYPE_ERROR));
-  EXPECT_EQ(p.value.data1, e.data1);
+  EXPECT_EQ(p.value.object_context(), e.object_context());
   EXPECT_EQ(stack::depth(), depth);
   EXPECT_EQ(s.base, base);
   EXPECT_EQ(s.top, top);

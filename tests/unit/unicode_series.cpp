@@ -11,6 +11,13 @@
 namespace zem::unicode {
 namespace {
 
+Cell series_cell(TypeId type, uint32_t head, NodeId node) {
+  Cell c{};
+  c.set_header(type);
+  c.set_series(head, node);
+  return c;
+}
+
 class UnicodeSeries : public ::testing::Test {
  protected:
   void SetUp() override { alloc::init(); }
@@ -30,7 +37,7 @@ class UnicodeSeries : public ::testing::Test {
     return node;
   }
   static Cell string_cell(NodeId node, int32_t index = 0) {
-    return Cell{TYPE_STRING, static_cast<uint32_t>(index), node, 0};
+    return series_cell(TYPE_STRING, static_cast<uint32_t>(index), node);
   }
 };
 
@@ -60,7 +67,7 @@ TEST_F(UnicodeSeries, LoadsIntoNewAndReusedSeries) {
   std::memcpy(series_buffer(bytes)->head_ptr(), "ab\xC3\xA9", 4);
   series_buffer(bytes)->tail = series_buffer(bytes)->head + 4;
   for (uint32_t index : {1u, 9u}) {  // from the position; past the tail reads nothing
-    load_utf8_binary(Cell{TYPE_BINARY, index, bytes, 0}, node, false, &count);
+    load_utf8_binary(series_cell(TYPE_BINARY, index, bytes), node, false, &count);
     EXPECT_EQ(code_points(node), index == 1 ? U"b\u00E9" : U"");
   }
 
@@ -90,7 +97,7 @@ TEST_F(UnicodeSeries, InvalidInputLeavesTargetAndCarriesTheBytes) {
       PendingExit& e = pending_exit();
       EXPECT_EQ(e.error, Err::access_invalid_utf8);
       ASSERT_TRUE(e.args[0].is(TYPE_BINARY));
-      const SeriesBuffer* b = series_buffer(e.args[0].data2);
+      const SeriesBuffer* b = series_buffer(e.args[0].node());
       EXPECT_EQ(std::vector<uint8_t>(b->head_ptr(), b->tail_ptr()), c.carried);
       clear_pending_exit();
     }
@@ -121,24 +128,24 @@ TEST_F(UnicodeSeries, CachedConversionsOfStringValues) {
   const char* utf8 = string_to_utf8(str, &n, true);
   EXPECT_EQ(std::string(utf8, n), "x\xC3\xA9\r\n\xF0\x9F\x98\x80");
   EXPECT_EQ(utf8[n], '\0');
-  NodeId cache = str.data3;
+  NodeId cache = str.text_cache();
   ASSERT_NE(cache, 0u);
 
   n = 2;  // a shorter conversion reuses the buffer
   EXPECT_STREQ(string_to_utf8(str, &n), "x\xC3\xA9");
   EXPECT_EQ(n, 3);
-  EXPECT_EQ(str.data3, cache);
+  EXPECT_EQ(str.text_cache(), cache);
 
   n = -1;
   const char16_t* utf16 = string_to_utf16(str, &n, true);
   EXPECT_EQ(std::u16string(utf16, n), u"x\u00E9\r\n\U0001F600");
   EXPECT_EQ(utf16[n], u'\0');
-  EXPECT_EQ(str.data3, cache);
+  EXPECT_EQ(str.text_cache(), cache);
 
   Cell at = str;
-  at.data1 = 3;  // from the position
+  at.set_head_index(3);  // from the position
   EXPECT_EQ(std::u16string(to_utf16_text(at)), u"\U0001F600");
-  at.data1 = 99;  // past the tail: empty
+  at.set_head_index(99);  // past the tail: empty
   n = -1;
   EXPECT_STREQ(string_to_utf8(at, &n), "");
   EXPECT_EQ(n, 0);

@@ -22,11 +22,13 @@ class Logic : public ::testing::Test {
   void SetUp() override { registry_init(); }
 };
 
-Cell logic_raw(uint32_t data1) {
+// A logic cell holding any word (only 1 reads as true), and the word a cell holds.
+Cell logic_raw(uint32_t word) {
   Cell c = make_logic(false);
-  c.data1 = data1;
+  c.set_raw_words(word, 0, 0);
   return c;
 }
+uint32_t logic_word(const Cell& c) { return c.raw_words()[0]; }
 
 TEST_F(Logic, TruthRules) {
   Cell block{};
@@ -56,7 +58,7 @@ TEST_F(Logic, TruthRules) {
   }
   Cell word = int_cell(5);  // stands in for the word that produced the value
   EXPECT_EQ(raised([&] { cell_is_true(make_unset(), true, &word); }), Err::script_no_value);
-  EXPECT_EQ(pending_exit().args[0].data2, 5u);
+  EXPECT_EQ(pending_exit().args[0].int_value(), 5);
   EXPECT_TRUE(cell_is_true(make_unset(), false, &word));
   EXPECT_EQ(raised([&] { result_is_true_checked(make_unset()); }), Err::script_no_return);
 }
@@ -65,9 +67,9 @@ TEST_F(Logic, SharedCellsSetByRegistration) {
   EXPECT_TRUE(shared_cells.unset.is(TYPE_UNSET));
   EXPECT_TRUE(shared_cells.none.is(TYPE_NONE));
   EXPECT_TRUE(shared_cells.true_value.is(TYPE_LOGIC));
-  EXPECT_EQ(shared_cells.true_value.data1, 1u);
+  EXPECT_EQ(logic_word(shared_cells.true_value), 1u);
   EXPECT_TRUE(shared_cells.false_value.is(TYPE_LOGIC));
-  EXPECT_EQ(shared_cells.false_value.data1, 0u);
+  EXPECT_EQ(logic_word(shared_cells.false_value), 0u);
 }
 
 TEST_F(Logic, FormAndMold) {
@@ -195,7 +197,7 @@ TEST_F(Logic, ComplementAndBitwise) {
   for (const Case& c : cases) {
     Frame f(c.action, {c.a, c.b});
     Cell r = f.run();
-    EXPECT_EQ(r.data1, c.result ? 1u : 0u) << action_word(c.action);
+    EXPECT_EQ(logic_word(r), c.result ? 1u : 0u) << action_word(c.action);
   }
 
   Cell word = int_cell(21), param_words[2] = {int_cell(1), int_cell(2)};
@@ -205,10 +207,10 @@ TEST_F(Logic, ComplementAndBitwise) {
   f.call.param_count = 2;
   EXPECT_EQ(raised([&] { f.run(); }), Err::script_expect_arg);
   const PendingExit& p = pending_exit();
-  EXPECT_EQ(p.args[0].data2, 21u);
+  EXPECT_EQ(p.args[0].int_value(), 21);
   EXPECT_TRUE(p.args[1].is(TYPE_DATATYPE));
-  EXPECT_EQ(p.args[1].data1, TYPE_INTEGER);
-  EXPECT_EQ(p.args[2].data2, 2u);
+  EXPECT_EQ(p.args[1].datatype_id(), TYPE_INTEGER);
+  EXPECT_EQ(p.args[2].int_value(), 2);
 }
 
 TEST_F(Logic, RandomFollowsTheGenerator) {
@@ -230,7 +232,7 @@ TEST_F(Logic, RandomFollowsTheGenerator) {
     Frame draw(ActionIndex::random, {make_logic(false)});
     draw.call.refinements = none_ref;
     draw.call.refinement_count = 3;
-    drawn.push_back(draw.run().data1);
+    drawn.push_back(logic_word(draw.run()));
   }
   EXPECT_EQ(drawn, expected);
   EXPECT_NE(std::count(drawn.begin(), drawn.end(), 1u), 0);
@@ -240,7 +242,7 @@ TEST_F(Logic, RandomFollowsTheGenerator) {
   Frame secure(ActionIndex::random, {make_logic(false)});
   secure.call.refinements = secure_ref;
   secure.call.refinement_count = 3;
-  EXPECT_LE(secure.run().data1, 1u);
+  EXPECT_LE(logic_word(secure.run()), 1u);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ inline Cell string_cell(const std::u32string& text, TypeId type = TYPE_STRING) {
   for (size_t i = 0; i < text.size(); i++)
     unicode::write_unit(s->head_ptr() + i * unit, int(unit), text[i]);
   s->set_length(uint32_t(text.size()));
-  return Cell{type, 0, node, 0};
+  return testing::block_cell(node, type);
 }
 
 inline Cell binary_cell(const std::vector<uint8_t>& bytes) {
@@ -30,11 +30,14 @@ inline Cell binary_cell(const std::vector<uint8_t>& bytes) {
   SeriesBuffer* s = series_buffer(node);
   std::copy(bytes.begin(), bytes.end(), s->head_ptr());
   s->set_length(uint32_t(bytes.size()));
-  return Cell{TYPE_BINARY, 0, node, 0};
+  return testing::block_cell(node, TYPE_BINARY);
 }
 
 inline Cell word_cell(const char* name, TypeId type = TYPE_WORD) {
-  return Cell{type, 0, symbol::intern(name), 0xFFFFFFFF};
+  Cell w{};
+  w.set_header(type);
+  w.set_word(0, symbol::intern(name), Cell::kNoIndex);
+  return w;
 }
 
 inline Cell block_of(std::initializer_list<Cell> cells) {

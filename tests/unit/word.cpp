@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "datatypes/char.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/fixed_words.h"
 #include "tests/unit/context_fixture.h"
@@ -45,7 +46,9 @@ class Word : public testing::ContextTest {
     uint32_t n = 0;
     NodeId node = unicode::load_utf8_series(reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0,
                                             false, &n);
-    return Cell{TYPE_STRING, 0, node, 0};
+    Cell s = test::typed_cell(TYPE_STRING);
+    s.set_node(node);
+    return s;
   }
 };
 
@@ -96,7 +99,7 @@ TEST_F(Word, ComparisonCodes) {
   // same? needs the same binding as well.
   Cell x = w("x");
   Cell y = x;
-  y.data1 = context::allocate(1, false, false, 0, CONTEXT_OBJECT);
+  y.set_word_context(context::allocate(1, false, false, 0, CONTEXT_OBJECT));
   EXPECT_EQ(word::compare(x, x, COMP_SAME), 0);
   EXPECT_EQ(word::compare(x, y, COMP_SAME), 1);
 }
@@ -105,18 +108,18 @@ TEST_F(Word, Conversions) {
   // A string holding a set-word gives the word; a digit is not a word.
   Cell a = to(TYPE_WORD, string_cell("a:"));
   EXPECT_TRUE(a.is(TYPE_WORD));
-  EXPECT_EQ(a.data2, sym("a"));
+  EXPECT_EQ(a.word_symbol(), sym("a"));
   EXPECT_EQ(raised([&] { to(TYPE_WORD, string_cell("1")); }), Err::script_invalid_chars);
-  EXPECT_EQ(raised([&] { to(TYPE_WORD, Cell{TYPE_CHAR, 0, '1', 0}); }), Err::script_invalid_chars);
-  Cell c = to(TYPE_WORD, Cell{TYPE_CHAR, 0, 'q', 0});
-  EXPECT_EQ(c.data2, sym("q"));
+  EXPECT_EQ(raised([&] { to(TYPE_WORD, make_char('1')); }), Err::script_invalid_chars);
+  Cell c = to(TYPE_WORD, make_char('q'));
+  EXPECT_EQ(c.word_symbol(), sym("q"));
 
   Cell t = to(TYPE_WORD, datatype_cell(TYPE_INTEGER));
   EXPECT_TRUE(t.is(TYPE_WORD));
-  EXPECT_EQ(symbol::name(t.data2), "integer!");
+  EXPECT_EQ(symbol::name(t.word_symbol()), "integer!");
   Cell yes = to(TYPE_WORD, make_logic(true));
-  EXPECT_EQ(symbol::name(yes.data2), "true");
-  EXPECT_EQ(yes.data1, context::global());
+  EXPECT_EQ(symbol::name(yes.word_symbol()), "true");
+  EXPECT_EQ(yes.word_context(), context::global());
   EXPECT_EQ(raised([&] { to(TYPE_WORD, test::int_cell(3)); }), Err::script_bad_to_arg);
 
   // The kinds convert into each other keeping the binding.
@@ -124,14 +127,14 @@ TEST_F(Word, Conversions) {
   Cell bound = context::word_cell(TYPE_LIT_WORD, obj, sym("zz-absent"), 0);
   Cell g = to(TYPE_GET_WORD, bound);
   EXPECT_TRUE(g.is(TYPE_GET_WORD));
-  EXPECT_EQ(g.data1, obj);
+  EXPECT_EQ(g.word_context(), obj);
   // To refinement!: bound to the global context when it has the word, else left as it was.
-  EXPECT_EQ(to(TYPE_REFINEMENT, bound).data1, obj);
+  EXPECT_EQ(to(TYPE_REFINEMENT, bound).word_context(), obj);
   context::add_global_word(sym("zz-present"));
   Cell present = context::word_cell(TYPE_LIT_WORD, obj, sym("zz-present"), 0);
   Cell r = to(TYPE_REFINEMENT, present);
   EXPECT_TRUE(r.is(TYPE_REFINEMENT));
-  EXPECT_EQ(r.data1, context::global());
+  EXPECT_EQ(r.word_context(), context::global());
 
   // Issues and refinements must name a word to become one.
   EXPECT_EQ(raised([&] { to(TYPE_WORD, w("1a", TYPE_ISSUE)); }), Err::script_bad_to_arg);
@@ -140,10 +143,10 @@ TEST_F(Word, Conversions) {
   // Issue text is not scanned: blanks stay in the name.
   Cell issue = to(TYPE_ISSUE, string_cell("a b"));
   EXPECT_TRUE(issue.is(TYPE_ISSUE));
-  EXPECT_EQ(symbol::name(issue.data2), "a b");
+  EXPECT_EQ(symbol::name(issue.word_symbol()), "a b");
   EXPECT_EQ(context::word_index(issue), -1);
   EXPECT_EQ(mold_text(to(TYPE_ISSUE, w("x", TYPE_SET_WORD))), "#x");
-  EXPECT_EQ(mold_text(to(TYPE_ISSUE, Cell{TYPE_CHAR, 0, 0xE9, 0})), "#\u00e9");
+  EXPECT_EQ(mold_text(to(TYPE_ISSUE, make_char(0xE9))), "#\u00e9");
 }
 
 TEST_F(Word, IndexAndValueAccess) {
@@ -168,27 +171,27 @@ TEST_F(Word, IndexAndValueAccess) {
 
 TEST_F(Word, FixedWordsAfterStart) {
   // One name in two positions of the list gives one word.
-  EXPECT_EQ(fixed.word.throw_.data2, sym("throw"));
-  EXPECT_EQ(fixed.word.throw_.data3, word::make_from_c_name("throw").data3);
+  EXPECT_EQ(fixed.word.throw_.word_symbol(), sym("throw"));
+  EXPECT_EQ(fixed.word.throw_.word_index(), word::make_from_c_name("throw").word_index());
   EXPECT_EQ(fixed.sym.code, sym("code"));
-  EXPECT_EQ(fixed.global.end.data2, sym("end"));
-  EXPECT_EQ(fixed.global.Linux.data1, context::global());
-  EXPECT_EQ(symbol::name(fixed.word.on_change_star.data2), "on-change*");
-  EXPECT_EQ(symbol::name(fixed.word.m_not_found.data2), "<not-found>");
+  EXPECT_EQ(fixed.global.end.word_symbol(), sym("end"));
+  EXPECT_EQ(fixed.global.Linux.word_context(), context::global());
+  EXPECT_EQ(symbol::name(fixed.word.on_change_star.word_symbol()), "on-change*");
+  EXPECT_EQ(symbol::name(fixed.word.m_not_found.word_symbol()), "<not-found>");
   EXPECT_TRUE(fixed.ref.local.is(TYPE_REFINEMENT));
-  EXPECT_EQ(fixed.ref.local.data1, 0u);
+  EXPECT_EQ(fixed.ref.local.word_context(), 0u);
   EXPECT_EQ(mold_text(fixed.issue_ooo), "#ooo");
   // Every registered type has its name word.
   for (uint32_t t = 1; t <= highest_type_id(); t++) {
     const TypeNameRecord& r = type_record(static_cast<TypeId>(t));
     if (!r.name) continue;
     ASSERT_TRUE(r.word.is(TYPE_WORD)) << r.name;
-    EXPECT_EQ(symbol::name(r.word.data2), r.name);
-    EXPECT_EQ(symbol::name(r.word.data2).back(), '!');
+    EXPECT_EQ(symbol::name(r.word.word_symbol()), r.name);
+    EXPECT_EQ(symbol::name(r.word.word_symbol()).back(), '!');
   }
   // The words survive a collection with their names.
   gc::collect();
-  EXPECT_EQ(symbol::name(fixed.word.on_deep_change_star.data2), "on-deep-change*");
+  EXPECT_EQ(symbol::name(fixed.word.on_deep_change_star.word_symbol()), "on-deep-change*");
 }
 
 }  // namespace
