@@ -18,6 +18,7 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/time.h"
 #include "datatypes/symbol.h"
 #include "datatypes/text_kinds.h"
 #include "datatypes/type_hooks.h"
@@ -197,7 +198,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_PAIR, TYPE_NONE_ID, "pair!", nullptr},
     {TYPE_PERCENT, TYPE_FLOAT, "percent!", nullptr},
     {TYPE_TUPLE, TYPE_NONE_ID, "tuple!", nullptr},
-    {TYPE_TIME, TYPE_FLOAT, "time!", nullptr},
+    {TYPE_TIME, TYPE_FLOAT, "time!", &times::register_time},
     {TYPE_TAG, TYPE_STRING, "tag!", &text_kinds::register_tag_type},
     {TYPE_EMAIL, TYPE_STRING, "email!", &text_kinds::register_email_type},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", nullptr},
