@@ -12,6 +12,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/error_value.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -202,7 +203,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_TAG, TYPE_STRING, "tag!", &text_kinds::register_tag_type},
     {TYPE_EMAIL, TYPE_STRING, "email!", &text_kinds::register_email_type},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", nullptr},
-    {TYPE_DATE, TYPE_NONE_ID, "date!", nullptr},
+    {TYPE_DATE, TYPE_NONE_ID, "date!", &dates::register_date},
     {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
     {TYPE_MONEY, TYPE_NONE_ID, "money!", nullptr},
     {TYPE_REF, TYPE_STRING, "ref!", &text_kinds::register_ref_type},

@@ -643,7 +643,7 @@ void install_loaders() {
       {K_REFINEMENT, load_refinement}, {K_FLOAT, load_float}, {K_PERCENT, load_percent},
       {K_SPECIAL_FLOAT, load_special_float}, {K_HEX_INTEGER, load_hex_integer},
       {K_BINARY, load_binary},       {K_TUPLE, load_tuple},   {K_PAIR, load_pair},
-      {K_TIME, load_time},           {K_POINT, load_point},
+      {K_TIME, load_time},           {K_POINT, load_point},   {K_DATE, load_date},
   };
   for (const auto& l : loaders) {
     TokenHandlers h = token_handlers(l.kind);
