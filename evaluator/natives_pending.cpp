@@ -19,9 +19,7 @@ ZEM_PENDING(as_money)
 ZEM_PENDING(checksum)
 ZEM_PENDING(compress)
 ZEM_PENDING(decompress)
-// time!, date!, map!, and the operating-system services
-ZEM_PENDING(wait)
-ZEM_PENDING(now)
+// map!, and the operating-system services
 ZEM_PENDING(list_env)
 ZEM_PENDING(call)
 ZEM_PENDING(size_q)

@@ -40,6 +40,11 @@ namespace zem {
 extern const char* const kVersion;
 }
 
+namespace zem::library {
+// The build's date (build_info.cpp).
+const Cell* build_date(Cell*, uint32_t);
+}  // namespace zem::library
+
 namespace zem::boot {
 
 namespace {
@@ -410,6 +415,7 @@ constexpr Entry kRoutines[] = {
     {"write-stdout", &write_stdout},
     {"make-global-context-object", &global_context_object},
     {"runtime-version", &runtime_version},
+    {"build-date", &library::build_date},
     {"gc-active?", &gc_active_q},
     {"gc-series-cycles", &gc_series_cycles},
     {"gc-nodes-cycles", &gc_nodes_cycles},
