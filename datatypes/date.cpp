@@ -419,11 +419,7 @@ Cell from_block(const Cell& spec, bool validate) {
 }
 
 Cell from_text(const Cell& spec) {
-  Cell s = spec;
-  int32_t length = -1;
-  const char* utf8 = unicode::string_to_utf8(s, &length);
-  std::string text(utf8, size_t(length));  // the scan may move the cached buffer
-  Cell loaded = word_hooks.load_first ? word_hooks.load_first(text) : make_none();
+  Cell loaded = times::load_text_value(spec);
   if (!loaded.is(TYPE_DATE)) bad_to_arg(spec);
   return loaded;
 }
@@ -591,7 +587,6 @@ Cell* dt_random(ActionCall& call) {
   p.n = random::integer_upto(secure, int32_t(n)) - 1;
   if (p.timed) {
     p.zone = uint32_t(random::next_u32()) & 0x7F;
-    if ((p.zone & 0x3C) >> 2 > 15) p.zone = 0;
     double x;
     if (secure) {
       double s1 = random::secure_random(), s2 = random::secure_random();

@@ -108,6 +108,14 @@ std::string text(double s) {
   return out;
 }
 
+Cell load_text_value(const Cell& text) {
+  Cell s = text;
+  int32_t length = -1;
+  const char* utf8 = unicode::string_to_utf8(s, &length);
+  std::string copy(utf8, size_t(length));  // the scan may move the cached buffer
+  return word_hooks.load_first ? word_hooks.load_first(copy) : make_none();
+}
+
 void store_back(const PathStep& step) {
   const Cell value = *step.value;
   if (step.previous) {
@@ -158,11 +166,7 @@ double from_block(const Cell& spec) {
 }
 
 double from_text(const Cell& spec) {
-  Cell s = spec;
-  int32_t length = -1;
-  const char* utf8 = unicode::string_to_utf8(s, &length);
-  std::string text(utf8, size_t(length));  // the scan may move the cached buffer
-  Cell loaded = word_hooks.load_first ? word_hooks.load_first(text) : make_none();
+  Cell loaded = load_text_value(spec);
   if (!loaded.is(TYPE_TIME)) bad_to_arg(spec);
   return loaded.float_value();
 }

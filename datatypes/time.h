@@ -37,6 +37,9 @@ double with_field(double s, int field, const Cell& value);
 // before it is split, so no field prints as 60.
 std::string text(double s);
 
+// The one value a text holds (none! when it holds more or a syntax error): make and to from text.
+Cell load_text_value(const Cell& text);
+
 // After a path has changed a value that lives in its cell (the step's value, a copy on the
 // stack), stores the new value where the path found it: the field of the container one step back
 // (which tells an owning object), or the word the path starts with.
