@@ -7,7 +7,10 @@
 // No thread services: the system runs on one thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 #include "runtime/cell.h"
 
@@ -26,6 +29,10 @@ void free_console();
 void* virtual_alloc(size_t bytes, bool executable);
 // Gives back pages of virtual_alloc; false when the system refuses.
 bool virtual_free(void* pages, size_t bytes);
+
+// The first three numbers of a kernel release text ("6.1.0-18-amd64" gives 6 1 0), 0 for those
+// it lacks; each held at 255, the largest a version tuple's element can be.
+std::array<uint8_t, 3> release_numbers(std::string_view release);
 
 // The type check of the services on their arguments: a value of another type raises script
 // invalid-arg with the value.

@@ -28,6 +28,19 @@ TEST(OsServices, NoConsoleIsAttached) {
   free_console();
 }
 
+TEST(OsServices, KernelReleaseNumbers) {
+  const struct {
+    const char* release;
+    std::array<uint8_t, 3> numbers;
+  } cases[] = {
+      {"6.18.44-fc-v1523", {6, 18, 44}}, {"6.1.0-18-amd64", {6, 1, 0}}, {"5.15", {5, 15, 0}},
+      {"4.9.337", {4, 9, 255}},          {"6.8.0.1.2", {6, 8, 0}},      {"6.2-rc1", {6, 2, 0}},
+      {"", {0, 0, 0}},                   {"abc", {0, 0, 0}},             {"3..1", {3, 0, 0}},
+      {"99999999999999999999.1.2", {255, 1, 2}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(release_numbers(c.release), c.numbers) << c.release;
+}
+
 TEST(OsServices, TypeCheckRaisesInvalidArgWithTheValue) {
   Cell n = make_integer(42);
   check_type(n, TYPE_INTEGER);  // the right type passes
