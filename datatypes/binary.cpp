@@ -299,6 +299,20 @@ uint64_t grown_size(const Cell& target, uint64_t size, int32_t dup) {
 
 void append_value(Cell& target, const Cell& value, int32_t part, bool, int32_t dup, bool append_mode) {
   if (dup < 1 || part == 0) return;
+  if (dup == 1 && value.is(TYPE_INTEGER) && !ownership::is_owned(target)) {
+    // One byte, the most frequent append: no sizing pass, no owner to tell.
+    const uint8_t byte = integer_byte(value);
+    if (buffer_of(target)->room() == 0) reserve(target, 1);
+    SeriesBuffer* sb = buffer_of(target);
+    const uint32_t len = sb->used();
+    const uint32_t at = append_mode ? len : std::min(target.head_index(), len);
+    uint8_t* p = sb->head_ptr() + at;
+    if (at < len) std::memmove(p + 1, p, len - at);
+    *p = byte;
+    sb->tail += 1;
+    if (!append_mode) target.set_head_index(at + 1);
+    return;
+  }
   const int32_t limit = part > 0 ? part : 0;
   // Sizing checks every value before a byte moves.
   uint64_t size = value_to_bytes(nullptr, value, limit, false, false);
