@@ -99,9 +99,13 @@ double float_apply(double a, double b, MathOp op, NumFault& fault) {
   }
 }
 
+namespace {
+// A scale below the value's precision changes nothing; nor does a zero scale (0 / 0 is no number).
+bool round_keeps(double n, double sc) { return sc < std::fabs(n) * 0x1p-53 || sc == 0.0; }
+}  // namespace
+
 double float_round(double n, double sc, unsigned flags, NumFault& fault) {
-  // A scale below the value's precision changes nothing; nor does a zero scale (0 / 0 is no number).
-  if (sc < std::fabs(n) * 0x1p-53 || sc == 0.0) return n;
+  if (round_keeps(n, sc)) return n;
   int e = 0;
   double f;
   if (sc >= 1.0) {
@@ -335,6 +339,8 @@ Cell* float_round_action(ActionCall& call) {
     sc = std::fabs(scale->is(TYPE_INTEGER) ? double(scale->int_value()) : scale->float_value());
     if (percent) sc /= 100;
   }
+  // Left as it is, the value keeps its type whatever the scale's.
+  if (round_keeps(v.float_value(), sc)) return &v;
   NumFault fault = NumFault::none;
   double r = float_round(v.float_value(), sc, flags, fault);
   if (fault != NumFault::none) fire_num_fault(fault);

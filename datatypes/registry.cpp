@@ -27,6 +27,7 @@
 #include "datatypes/url.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
+#include "evaluator/dispatch.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/low_print.h"
@@ -290,6 +291,7 @@ PathHandler path_handler(TypeId t) {
 }
 
 void fire_expect_arg(const ActionCall& call, uint32_t arg) {
+  if (!call.word) actions::fire_expect_arg(arg, call.args[arg].type());
   Cell type = datatype_cell(call.args[arg].type());
   const Cell* param = call.param_words && arg < call.param_count ? &call.param_words[arg] : nullptr;
   fire(Err::script_expect_arg, call.word, &type, param);

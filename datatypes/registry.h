@@ -255,7 +255,8 @@ inline Cell datatype_cell(TypeId t) {
 }
 
 // Raises script `expect-arg` for argument `arg` of the call: the call's word, the argument's
-// datatype and the parameter's word (each left out when the call does not carry it).
+// datatype and the parameter's word; a call that carries no word is named by the current call
+// and the spec of the action its word holds.
 [[noreturn]] void fire_expect_arg(const ActionCall& call, uint32_t arg);
 
 // Raises internal `not-done` naming the type (for hooks of datatypes not built yet).

@@ -314,8 +314,6 @@ int32_t mold(const Cell& value, TextOut& sink, MoldFlags flags, const Cell* part
         }
       } else if (cp == '"') {
         out.append_ascii("\"");
-      } else if (cp == '\n') {
-        out.append_ascii("\n");  // braces are chosen for multi-line text: lines stay lines
       } else {
         append_escaped_char(out, cp, flags.all);
       }

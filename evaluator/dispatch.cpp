@@ -91,12 +91,23 @@ bool is_series_type(TypeId t) {
   }
 }
 
-// The first word! of a spec block (the first argument's word), or null.
-const Cell* first_param(NodeId spec) {
+// The n-th argument word (word!, lit-word! or get-word!) of a spec block, or null.
+const Cell* nth_param(NodeId spec, uint32_t n) {
   if (!spec) return nullptr;
   for (Cell* c = block_head(spec); c < block_tail(spec); c++)
-    if (c->is(TYPE_WORD) || c->is(TYPE_LIT_WORD) || c->is(TYPE_GET_WORD)) return c;
+    if ((c->is(TYPE_WORD) || c->is(TYPE_LIT_WORD) || c->is(TYPE_GET_WORD)) && n-- == 0) return c;
   return nullptr;
+}
+
+const Cell* first_param(NodeId spec) { return nth_param(spec, 0); }
+
+// The spec of the action that the current call's word names (its op! too), or 0: called through
+// the entry table, the handler has no spec at hand.
+NodeId spec_of_call(const Cell& word) {
+  if (!word.data1 || word.data2 == stack_state.not_found_symbol) return 0;
+  Cell fn = word::get_any(word::value_or_global(word.data1, word.data2));
+  bool action = fn.is(TYPE_ACTION) || (fn.is(TYPE_OP) && ((fn.header >> 16) & 0xFF) == TYPE_ACTION);
+  return action ? fn.data2 : 0;
 }
 
 Cell integer_cell(int32_t n) {
@@ -211,13 +222,14 @@ ActionHandler handler_of_value(TypeId t, const Cell& value, ActionIndex a, const
   if (ActionHandler h = action_handler(t, a)) return h;
   Cell word = stack::current_call_word();
   Cell type = datatype_cell(t);
-  if (!param && word.word_context() && word.word_symbol() != stack_state.not_found_symbol) {
-    // Called through the entry table, the spec is not at hand: the call's word names the action.
-    Cell fn = word::get_any(word::value_or_global(word.word_context(), word.word_symbol()));
-    bool action = fn.is(TYPE_ACTION) || (fn.is(TYPE_OP) && fn.op_source() == TYPE_ACTION);
-    if (action) param = first_param(fn.fn_spec());
-  }
+  if (!param) param = first_param(spec_of_call(word));
   fire(Err::script_expect_arg, &word, &type, param);
+}
+
+void fire_expect_arg(uint32_t arg, TypeId t) {
+  Cell word = stack::current_call_word();
+  Cell type = datatype_cell(t);
+  fire(Err::script_expect_arg, &word, &type, nth_param(spec_of_call(word), arg));
 }
 
 PathHandler handler_by_type(const Cell& value, const Cell* path, const Cell& element,

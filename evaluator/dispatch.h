@@ -39,6 +39,9 @@ ActionHandler handler_of_value(TypeId t, const Cell& value, ActionIndex a,
 inline ActionHandler get_handler_of(const Cell& value, ActionIndex a) {
   return handler_of_value(value.type(), value, a);
 }
+// Script `expect-arg` for argument `arg` (0-based, spec order) of the action being called, of
+// type `t`: named by the current call's word and the parameter's word from that action's spec.
+[[noreturn]] void fire_expect_arg(uint32_t arg, TypeId t);
 // The path handler of the value's type; raises `bad-path-type` (path given: the path up to
 // `depth` elements, the datatype and the element) or `bad-path-type2` (element, datatype).
 PathHandler handler_by_type(const Cell& value, const Cell* path, const Cell& element,

@@ -546,6 +546,10 @@ NodeId build_arg_cache(const Cell& fn) {
   uint32_t refinements = 0;
   bool in_locals = false;
   uint32_t locals = 0;
+  // A native's own spec names its types by words; they are checked with the typesets built from
+  // its list entry, whatever those words hold now.
+  const NativeSpec* native_spec = natives::spec_of_value(fn);
+  uint32_t args = 0;
   uint32_t n = length_of(spec);
   for (uint32_t i = 0; i < n; i++) {
     Cell v = block_head(spec)[i];
@@ -565,7 +569,10 @@ NodeId build_arg_cache(const Cell& fn) {
         if (v.is(TYPE_SET_WORD) && canonical(v.word_symbol()) != canonical(g_symbols.return_word))
           fire(Err::script_bad_func_def, &v);
         Cell ts = typeset_all();
-        if (i + 1 < n && block_head(spec)[i + 1].is(TYPE_BLOCK)) {
+        if (native_spec && args < native_spec->args.size()) {
+          ts = native_spec->args[args].types;
+          if (i + 1 < n && block_head(spec)[i + 1].is(TYPE_BLOCK)) i++;
+        } else if (i + 1 < n && block_head(spec)[i + 1].is(TYPE_BLOCK)) {
           Cell types = block_head(spec)[i + 1];
           uint32_t len = length_of(types.node());
           if (len > types.head_index()) {
@@ -575,6 +582,7 @@ NodeId build_arg_cache(const Cell& fn) {
           }
           i++;
         }
+        args++;
         ts.set_fetch_kind(kind);
         out.push_back(ts);
         out.push_back(v);
@@ -616,21 +624,36 @@ struct CallContext {
   const Cell* fn_name;  // the naming word, or null for <anon>
   Cursor* c;
   bool infix;
+  TypeId fn_type = TYPE_NONE_ID;  // the called value's type, to name an anonymous call in errors
 };
 
 Cell name_of(const CallContext& cc) {
   return cc.fn_name ? *cc.fn_name : make_word_cell(stack_state.anon_symbol, 0);
 }
 
-// The argument entry at `at` of the cache is a typeset; its word follows it.
-[[noreturn]] void fire_no_arg(const CallContext& cc, NodeId cache, uint32_t at) {
-  Cell name = name_of(cc);
+// The call as errors name it: a value called without a word by its datatype (as the user knows
+// it, not by the frame's internal name).
+Cell error_name_of(const CallContext& cc) {
+  if (cc.fn_name) return *cc.fn_name;
+  std::string_view type = cc.fn_type != TYPE_NONE_ID ? type_name(cc.fn_type) : "??";
+  return make_word_cell(symbol::intern(type), 0);
+}
+
+// The argument's word from the cache entry at `at` (a typeset; its word follows it) as the user
+// names it: without the quote or colon of its fetch kind.
+Cell param_word(NodeId cache, uint32_t at) {
   Cell w = block_head(cache)[at + 1];
+  if (w.is(TYPE_LIT_WORD) || w.is(TYPE_GET_WORD)) w.set_type(TYPE_WORD);
+  return w;
+}
+
+[[noreturn]] void fire_no_arg(const CallContext& cc, NodeId cache, uint32_t at) {
+  Cell name = error_name_of(cc), w = param_word(cache, at);
   fire(Err::script_no_arg, &name, &w);
 }
 
 [[noreturn]] void fire_expect_arg(const CallContext& cc, NodeId cache, uint32_t at, TypeId got) {
-  Cell name = name_of(cc), type = datatype_cell(got), w = block_head(cache)[at + 1];
+  Cell name = error_name_of(cc), type = datatype_cell(got), w = param_word(cache, at);
   fire(Err::script_expect_arg, &name, &type, &w);
 }
 
@@ -791,7 +814,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
         }
       }
       if (!number) {
-        Cell name = name_of(cc);
+        Cell name = error_name_of(cc);
         fire(Err::script_no_refine, &name, &el);
       }
       if (number <= 32 && (used & (1u << (number - 1)))) {
@@ -1089,6 +1112,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   uint32_t n = is_either ? 2 : 1;
   CallContext cc{&name, &c, false};
   uint32_t i = 2, count = is_either ? 6 : 4;
+  const uint32_t cond_at = c.index;
   if (known) {
     stack::push_value(cond);
     c.index = cond_next;
@@ -1119,7 +1143,13 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   }
   if (tracing()) trace::call(fn, name);
   const Cell* a = stack::base();
-  bool yes = is_either && a[0].is(TYPE_UNSET) ? result_is_true_checked(a[0]) : is_true(a[0]);
+  if (is_either && a[0].is(TYPE_UNSET)) {
+    // An unset condition is named by the word its expression starts with, else by `either`.
+    const Cell* start = cond_at < c.end ? &block_head(c.node)[cond_at] : nullptr;
+    Cell word = start && start->is(TYPE_WORD) ? *start : name;
+    cell_is_true(a[0], true, &word);
+  }
+  bool yes = is_true(a[0]);
   if (!yes && !is_either) {
     stack::set_single_result(make_none());
   } else {
@@ -1571,7 +1601,7 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
     stack::push_frame_sym(kind, stack_state.anon_symbol, 0);
   if (info.infix) stack_state.top = stack_state.base + 1;
   if (tracing()) trace::open(fn);
-  CallContext cc{name, c, info.infix};
+  CallContext cc{name, c, info.infix, fn.type()};
   if (uint32_t st = fetch_arguments(fn, cc, info)) return st;
   if (fn.is(TYPE_FUNCTION)) {
     if (uint32_t st = run_function_body(fn, info.object)) return st;

@@ -177,11 +177,16 @@ void close_open_paths(State& st);
   }
 }
 
-// The missing-closer error: `at` is the offending closer, or null when the input ended.
+// The missing-closer error: `at` is the offending closer, or null when the input ended. The
+// expected character is the closer of the open block or paren `container`; a stray closer, or one
+// inside a path, expects its own opener.
 [[noreturn]] void missing_error(State& st, const uint8_t* at, TypeId container) {
-  char expected = (container == TYPE_BLOCK || container == TYPE_MAP) ? ']' : ')';
-  if (at && at < st.in_end && *at == ']') expected = '[';
-  if (at && at < st.in_end && *at == ')') expected = '(';
+  bool bracketed = container == TYPE_BLOCK || container == TYPE_MAP;
+  char expected = bracketed ? ']' : ')';
+  bool open = st.head != State::kNoContainer && (bracketed || container == TYPE_PAREN ||
+                                                 is_point_type(container));
+  if (!open && at && at < st.in_end && *at == ']') expected = '[';
+  if (!open && at && at < st.in_end && *at == ')') expected = '(';
   const uint8_t* start = at;
   if (!start && st.head != State::kNoContainer) start = st.in_start + marker(st).marker_opener();
   raise_error(st, start, at ? at + 1 : st.in_end, ErrorKind::missing, container, expected);

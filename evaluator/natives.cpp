@@ -22,6 +22,9 @@ namespace {
 
 struct NativesState {
   std::array<NativeSpec, kNativeCount + 1> specs{};  // by index; 0 unused
+  // The spec block define_words made for each native (kept alive here, so that no other block
+  // takes its node): a native! holding it takes its argument types from `specs`.
+  std::array<NodeId, kNativeCount + 1> spec_blocks{};
   Cell print_scratch{};
   uint32_t fill = 1;  // the next free slot
   bool ready = false;
@@ -140,6 +143,9 @@ NativeSpec read_spec(std::string_view word, std::string_view text) {
     skip_spaces();
     if (pos < text.size() && text[pos] == '[') {
       ++pos;
+      size_t close = text.find(']', pos);
+      arg.type_text = text.substr(pos, close == std::string_view::npos ? 0 : close - pos);
+      arg.typed = true;
       arg.types = make_typeset();
       for (skip_spaces(); pos < text.size() && text[pos] != ']'; skip_spaces()) {
         std::string_view type = token();
@@ -165,6 +171,25 @@ NativeSpec read_spec(std::string_view word, std::string_view text) {
 
 void mark_scratch(void*) {
   if (state.print_scratch.node() != 0) gc::mark_block(state.print_scratch.node());
+  for (NodeId spec : state.spec_blocks)
+    if (spec) gc::mark_block(spec);
+}
+
+// The types of a spec as written: each name ("any-type!", "block!") a word of the global context.
+Cell type_words(std::string_view text) {
+  Cell types = block::make(2);
+  stack::push_value(types);  // rooted while it is built
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find(' ', pos);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > pos) {
+      Cell w = context::add_global_word(symbol::intern(text.substr(pos, end - pos)));
+      block::append_cell(types, w);
+    }
+    pos = end + 1;
+  }
+  stack::drop_values(1);
+  return types;
 }
 
 Cell word_of(std::string_view name) { return make_word_cell(symbol::intern(name), 0); }
@@ -207,9 +232,7 @@ void define_words() {
         const NativeArg& a = s.args[i];
         block::append_cell(spec, make_word_cell(symbol::intern(a.name), 0,
                                                 a.literal ? TYPE_LIT_WORD : TYPE_WORD));
-        Cell types = block::make(1);
-        block::append_cell(types, a.types);
-        block::append_cell(spec, types);
+        if (a.typed) block::append_cell(spec, type_words(a.type_text));
       }
     };
     add_args(0, s.plain_args);
@@ -217,6 +240,7 @@ void define_words() {
       block::append_cell(spec, make_word_cell(symbol::intern(r.name), 0, TYPE_REFINEMENT));
       add_args(r.first_arg, r.arg_count);
     }
+    state.spec_blocks[index] = spec.node();
     NodeId ctx = context_access.make_from_spec(spec.node(), true, false, 1);
     Cell value = native::make_value(TYPE_NATIVE, index - 1, spec.node(), ctx);
     context::set_or_add_word(context::global(), word_of(s.word), value);
@@ -227,6 +251,13 @@ void define_words() {
 uint32_t fill_index() { return state.fill; }
 
 const NativeSpec& spec(uint32_t index) { return state.specs[index]; }
+
+const NativeSpec* spec_of_value(const Cell& fn) {
+  bool native = fn.is(TYPE_NATIVE) || (fn.is(TYPE_OP) && ((fn.header >> 16) & 0xFF) == TYPE_NATIVE);
+  uint32_t index = fn.data1 + 1;
+  if (!native || index > kNativeCount || state.spec_blocks[index] != fn.data2) return nullptr;
+  return &state.specs[index];
+}
 
 uint32_t find(std::string_view word) {
   for (const ListEntry& e : kList)

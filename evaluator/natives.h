@@ -44,6 +44,8 @@ enum NativeIndex : uint32_t {
 struct NativeArg {
   std::string_view name;
   bool literal = false;
+  bool typed = false;           // the spec gives a type block
+  std::string_view type_text;   // its words, as written
   Cell types{};
 };
 struct NativeRefinement {
@@ -61,8 +63,8 @@ struct NativeSpec {
 
 namespace natives {
 
-// Sets the global word of every native to its native! value, for runs without the boot image. The
-// spec blocks hold the argument typesets themselves.
+// Sets the global word of every native to its native! value. The spec blocks hold the type words
+// as the list writes them; the argument checks use the typesets read from the list.
 void define_words();
 
 // The next free slot of the natives table (108 once the table is filled).
@@ -76,6 +78,9 @@ void register_table(uint32_t count, const NativeEntry* entries);
 NativeEntry entry(uint32_t index);
 // The spec of native `index` (1..kNativeCount).
 const NativeSpec& spec(uint32_t index);
+// The spec record of a native! (or an op! made from one) whose spec block is the one
+// define_words made; null for any other value.
+const NativeSpec* spec_of_value(const Cell& fn);
 // The index of the native of that word, or 0.
 uint32_t find(std::string_view word);
 

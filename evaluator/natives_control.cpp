@@ -69,6 +69,15 @@ int32_t loop_count(const Cell& c) {
   return static_cast<int32_t>(d);
 }
 
+// The checked truth test of either, while, until and case: an unset condition raises `no-value`
+// named by the native when the interpreter called it, `no-return` when compiled code did
+// (`check` set).
+bool checked_condition(const Cell& c, uint32_t native, int32_t check) {
+  if (check) return result_is_true_checked(c);
+  Cell word = natives::word_cell(native);
+  return cell_is_true(c, true, &word);
+}
+
 }  // namespace
 
 uint32_t native_if(int32_t check, const int32_t* r) {
@@ -85,7 +94,7 @@ uint32_t native_unless(int32_t check, const int32_t* r) {
 
 uint32_t native_either(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_either, r);
-  bool yes = result_is_true_checked(*stack::arg(0));
+  bool yes = checked_condition(*stack::arg(0), NATIVE_either, check);
   return eval_into_result(*stack::arg(yes ? 1 : 2));
 }
 
@@ -151,7 +160,7 @@ uint32_t native_case(int32_t check, const int32_t* r) {
       Cell word = natives::word_cell(NATIVE_case);
       fire(Err::script_need_value, &word);
     }
-    if (!result_is_true_checked(*stack::base())) {
+    if (!checked_condition(*stack::base(), NATIVE_case, check)) {
       ++index;
       continue;
     }
@@ -195,7 +204,7 @@ uint32_t native_while(int32_t check, const int32_t* r) {
       }
       return st;
     }
-    if (!result_is_true_checked(*stack::base())) break;
+    if (!checked_condition(*stack::base(), NATIVE_while, check)) break;
     uint32_t code = EXIT_NONE;
     Step s = loop_step(body, frame, code);
     if (s == Step::passing) return code;
@@ -215,7 +224,7 @@ uint32_t native_until(int32_t check, const int32_t* r) {
     Step s = loop_step(body, frame, code);
     if (s == Step::passing) return code;
     if (s == Step::broke) break;
-    if (s == Step::next && result_is_true_checked(*stack::base())) break;
+    if (s == Step::next && checked_condition(*stack::base(), NATIVE_until, check)) break;
   }
   stack::pop_frame_keep_result();
   stack::keep_one_result();

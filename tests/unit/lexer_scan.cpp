@@ -86,8 +86,9 @@ TEST(LexerScan, SyntaxErrors) {
       // Containers: the closer asked for, and where.
       {"[a", "2:[ 14:a !missing 5 (line 1) [a ]"},
       {"a]", "14:a !missing 5 (line 1) ] ["},
-      {"(a]", "4:( 14:a !missing 6 (line 1) ] ["},
-      {"[a)", "2:[ 14:a !missing 5 (line 1) ) ("},
+      // A closer that does not match the open container: the error names the closer expected.
+      {"(a]", "4:( 14:a !missing 6 (line 1) ] )"},
+      {"[a)", "2:[ 14:a !missing 5 (line 1) ) ]"},
       {"(1 , [2])", "!invalid 51 (line 1) (1 , [2])"},
       {"1 , 2", "16:1 !invalid 51 (line 1) , 2"},
       {"(x , y , z , w)", "4:( 14:x 12:, 14:y 12:, 14:z !invalid 51 (line 1) , w)"},

@@ -199,8 +199,12 @@ TEST_F(NumberActions, FloatRoundAndParity) {
   EXPECT_EQ(round_with(float_cell(-2.5), nullptr, {6}).float_value(), -2.0);
   EXPECT_EQ(round_with(float_cell(2.5), nullptr, {1}).float_value(), 2.0);
   Cell big = float_cell(1e308);
-  // An integer! scale makes the result an integer!, which 5e300 cannot be.
-  EXPECT_EQ(raised([&] { round_with(float_cell(5e300), &hundred, {}); }), Err::script_type_limit);
+  // An integer! scale makes the result an integer!, which 5e10 cannot be.
+  EXPECT_EQ(raised([&] { round_with(float_cell(5e10), &hundred, {}); }), Err::script_type_limit);
+  // A scale below the value's precision leaves the value as it is, float! whatever the scale.
+  r = round_with(float_cell(5e300), &hundred, {});
+  EXPECT_TRUE(r.is(TYPE_FLOAT));
+  EXPECT_EQ(r.float_value(), 5e300);
   EXPECT_EQ(raised([&] { round_with(float_cell(1.7e308), &big, {}); }), Err::math_overflow);
 
   EXPECT_TRUE(Frame(ActionIndex::even_q, {float_cell(4.9)}).run().logic_value());

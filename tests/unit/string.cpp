@@ -120,7 +120,8 @@ TEST_F(StringTest, MoldQuotesEscapesAndBraces) {
       {"a\"b", "{a\"b}"},                   // a quote chooses braces, unescaped
       {"a\tb\nc", "\"a^-b^/c\""},           // tab and line feed in double quotes
       {"1\n2\n3", "\"1^/2^/3\""},           // two line feeds still give double quotes
-      {"1\n2\n3\n", "{1\n2\n3\n}"},         // three give braces, lines kept
+      {"1\n2\n3\n", "{1^/2^/3^/}"},         // three give braces, escaped there too
+      {"\"a\tb\n", "{\"a^-b^/}"},            // tab and line feed inside braces
       {"x^y", "\"x^^y\""},
       {"\x7f", "\"^~\""},
       {"\x1e", "\"^(1E)\""},
