@@ -224,6 +224,7 @@ void finish_container(State& st) {
   if (st.build) {
     if (!g.maker) not_built(type);
     g.maker(st, type, marker_commas(m), g.out + at + 1, count, g.out + at);
+    g.out[at].header |= m.header & kNewLineFlag;
   } else {
     g.out[at] = Cell{TYPE_NONE, 0, 0, 0};
   }
@@ -780,6 +781,7 @@ void scan_token(State& st, bool one_value, bool prescan) {
     uint8_t kind = static_cast<uint8_t>(state - kFinalBase);
     if (includes_closer(kind, cls)) ++p;
     const uint8_t* tstart = s0 + skipped;
+    const uint32_t line_before = st.line;
     st.token_line = st.line + count_lines(s0, tstart);
     st.token_lines = line - st.token_line;
     st.line = line;
@@ -803,6 +805,8 @@ void scan_token(State& st, bool one_value, bool prescan) {
     const uint8_t* tend = st.token_end;
     const TokenHandlers& h = g.table[kind];
     bool in_braced = start_state == S_BRACED;
+    if (!in_braced && st.token_line != line_before) st.line_break = true;
+    const uint32_t tail_before = st.tail;
 
     if (prescan && !st.observer) {
       if (kind <= K_STRING && h.scan) h.scan(st, tstart, tend, flags, false);
@@ -836,6 +840,15 @@ void scan_token(State& st, bool one_value, bool prescan) {
           }
         }
       }
+    }
+
+    // A value that follows a line feed in its container carries the new-line marker, so that it
+    // molds back on a line of its own; a container's marker goes on the value the container becomes.
+    if (st.tail > tail_before) {
+      if (st.line_break) g.out[tail_before].header |= kNewLineFlag;
+      st.line_break = false;
+    } else if (kind == K_BLOCK_CLOSE || kind == K_PAREN_CLOSE) {
+      st.line_break = false;
     }
 
     // The stream lists a braced string once, at its last "}", and a point literal once, at its ")".

@@ -108,6 +108,7 @@ struct State {
   uint32_t line = 1;          // current line
   uint32_t token_line = 1;    // line where the last token starts
   uint32_t token_lines = 0;   // line breaks inside the last token
+  bool line_break = false;    // a line feed since the last value of the open container
   TypeId token_type = TYPE_NONE_ID;
   uint8_t kind = 0;
   uint8_t start_state = S_TOP;

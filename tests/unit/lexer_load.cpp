@@ -17,6 +17,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
 #include "tests/unit/context_fixture.h"
+#include "tests/unit/support_values.h"
 #include "runtime/unicode.h"
 
 namespace zem::lexer {
@@ -374,6 +375,40 @@ TEST_F(LexerLoad, FirstValueOfAText) {
   EXPECT_TRUE(word_hooks.load_first("a b").is(TYPE_NONE));
   EXPECT_TRUE(word_hooks.load_first("a]").is(TYPE_NONE));
   EXPECT_TRUE(word_hooks.load_first("\"open").is(TYPE_NONE));
+}
+
+// A value after a line feed in its block or paren carries the new-line marker, so that scanned
+// text molds back with its lines: a marked first value indents the block and puts its closer on a
+// line of its own. Line feeds inside a token, after a closer or before one mark nothing.
+TEST_F(LexerLoad, LineBreaksMarkTheValuesAfterThem) {
+  struct Case {
+    const char* text;
+    const char* molded;
+  };
+  const Case cases[] = {
+      {"[\n    a\n    b c\n]", "[[\n    a\n    b c\n]]"},
+      {"f: func [x] [\n    print x\n    x + 1\n]", "[f: func [x] [\n    print x\n    x + 1\n]]"},
+      {"a ; note\nb\n\n\nc", "[a\nb\nc]"},
+      {"x: [a\n] y\n(1\n2) z", "[x: [a] y\n(1\n2) z]"},
+      {"{1\n2\n3\n4} \"s\" p/q\nr/s", "[{1^/2^/3^/4} \"s\" p/q\nr/s]"},
+      {"[[a\nb]\n]", "[[[a\nb]]]"},
+  };
+  for (const Case& c : cases) {
+    try {
+      EXPECT_EQ(test::mold_text(load(c.text)), c.molded) << c.text;
+    } catch (const Unwind&) {
+      ADD_FAILURE() << c.text << " raised " << int(pending_exit().error);
+      clear_pending_exit();
+    }
+  }
+  // The marker sits on the cells themselves: the first value of the three-line block, then b.
+  Cell outer = load("[\n  a\n  b c\n]");
+  Cell inner = block::head_of(outer)[0];
+  Cell* p = block::head_of(inner);
+  EXPECT_FALSE(block::head_of(outer)[0].new_line());
+  EXPECT_TRUE(p[0].new_line());
+  EXPECT_TRUE(p[1].new_line());
+  EXPECT_FALSE(p[2].new_line());
 }
 
 // A callback may run the evaluator, which may collect: the values already built survive it.
