@@ -104,10 +104,10 @@ const Cell* first_param(NodeId spec) { return nth_param(spec, 0); }
 // The spec of the action that the current call's word names (its op! too), or 0: called through
 // the entry table, the handler has no spec at hand.
 NodeId spec_of_call(const Cell& word) {
-  if (!word.data1 || word.data2 == stack_state.not_found_symbol) return 0;
-  Cell fn = word::get_any(word::value_or_global(word.data1, word.data2));
-  bool action = fn.is(TYPE_ACTION) || (fn.is(TYPE_OP) && ((fn.header >> 16) & 0xFF) == TYPE_ACTION);
-  return action ? fn.data2 : 0;
+  if (!word.word_context() || word.word_symbol() == stack_state.not_found_symbol) return 0;
+  Cell fn = word::get_any(word::value_or_global(word.word_context(), word.word_symbol()));
+  bool action = fn.is(TYPE_ACTION) || (fn.is(TYPE_OP) && fn.op_source() == TYPE_ACTION);
+  return action ? fn.fn_spec() : 0;
 }
 
 Cell integer_cell(int32_t n) {

@@ -224,7 +224,7 @@ void finish_container(State& st) {
   if (st.build) {
     if (!g.maker) not_built(type);
     g.maker(st, type, marker_commas(m), g.out + at + 1, count, g.out + at);
-    g.out[at].header |= m.header & kNewLineFlag;
+    if (m.new_line()) g.out[at].set_new_line(true);
   } else {
     g.out[at] = Cell{TYPE_NONE, 0, 0, 0};
   }
@@ -845,7 +845,7 @@ void scan_token(State& st, bool one_value, bool prescan) {
     // A value that follows a line feed in its container carries the new-line marker, so that it
     // molds back on a line of its own; a container's marker goes on the value the container becomes.
     if (st.tail > tail_before) {
-      if (st.line_break) g.out[tail_before].header |= kNewLineFlag;
+      if (st.line_break) g.out[tail_before].set_new_line(true);
       st.line_break = false;
     } else if (kind == K_BLOCK_CLOSE || kind == K_PAREN_CLOSE) {
       st.line_break = false;

@@ -253,9 +253,9 @@ uint32_t fill_index() { return state.fill; }
 const NativeSpec& spec(uint32_t index) { return state.specs[index]; }
 
 const NativeSpec* spec_of_value(const Cell& fn) {
-  bool native = fn.is(TYPE_NATIVE) || (fn.is(TYPE_OP) && ((fn.header >> 16) & 0xFF) == TYPE_NATIVE);
-  uint32_t index = fn.data1 + 1;
-  if (!native || index > kNativeCount || state.spec_blocks[index] != fn.data2) return nullptr;
+  bool native = fn.is(TYPE_NATIVE) || (fn.is(TYPE_OP) && fn.op_source() == TYPE_NATIVE);
+  uint32_t index = fn.fn_entry() + 1;
+  if (!native || index > kNativeCount || state.spec_blocks[index] != fn.fn_spec()) return nullptr;
   return &state.specs[index];
 }
 
