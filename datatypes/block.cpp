@@ -5,6 +5,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -336,13 +337,6 @@ void (*object_body)(const Cell& object, Cell& result) = [](const Cell& object, C
 };
 
 namespace {
-
-Cell int_value(int32_t v) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.set_int_value(v);
-  return c;
-}
 
 using series::answer;
 using series::bad_refine_arg;
@@ -677,7 +671,7 @@ Cell* eval_path_fn(PathStep& step) {
   int64_t p = find_position(none, blk, el, f, &k);
   if (p < 0) fire(Err::script_bad_path_set, step.path, &el);
   if (p + 1 >= len) {
-    Cell idx = int_value(static_cast<int32_t>(p + 2 - blk.head_index()));
+    Cell idx = make_integer(static_cast<int32_t>(p + 2 - blk.head_index()));
     fire(Err::script_out_of_range, &idx);
   }
   Cell value = *step.set_value;

@@ -63,8 +63,6 @@ constexpr const char* kFieldNames[ERR_FIELD_COUNT] = {"code", "type", "id",  "ar
 
 ErrorValueState& S = error_value_state;
 
-Cell int_cell(int32_t n) { return make_integer(n); }
-
 void mark_catalogue(void*) {
   if (S.errors) gc::mark_context(S.errors);
   if (S.prototype) gc::mark_context(S.prototype);
@@ -159,7 +157,7 @@ void set_identity(const Cell& error, uint32_t category, uint32_t position) {
   Cell id = *context::word_at(category_context(category), position);
   type.set_header(TYPE_WORD);
   id.set_header(TYPE_WORD);
-  *field(error, ERR_CODE) = int_cell(static_cast<int32_t>(category * 100 + position));
+  *field(error, ERR_CODE) = make_integer(static_cast<int32_t>(category * 100 + position));
   *field(error, ERR_TYPE) = type;
   *field(error, ERR_ID) = id;
 }
@@ -208,7 +206,7 @@ void write_molded(const Cell& v, TextOut& out, int32_t cap) {
     object::mold_value(v, capped, flat, kNoLimit, 0);
     return;
   }
-  Cell part = int_cell(cap);
+  Cell part = make_integer(cap);
   h(v, capped, flat, &part, cap, 0);
 }
 
@@ -218,7 +216,7 @@ void write_formed(const Cell& v, TextOut& out, int32_t cap) {
   if (str::is_text_type(v.type())) {
     write_string(v, capped);
   } else if (h) {
-    Cell part = int_cell(cap);
+    Cell part = make_integer(cap);
     h(v, capped, &part, cap);
   } else {
     object::form_value(v, capped, kNoLimit);

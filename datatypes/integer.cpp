@@ -47,15 +47,12 @@ IntResult fault_result(NumFault f) {
 }  // namespace
 
 IntResult integer_apply(int32_t left, int32_t right, MathOp op, bool float_quotient) {
-  int32_t out;
   const double l = left, r = right;
   switch (op) {
     case OP_ADD:
-      return __builtin_add_overflow(left, right, &out) ? float_result(l + r) : int_result(out);
     case OP_SUBTRACT:
-      return __builtin_sub_overflow(left, right, &out) ? float_result(l - r) : int_result(out);
     case OP_MULTIPLY:
-      return __builtin_mul_overflow(left, right, &out) ? float_result(l * r) : int_result(out);
+      return integer_add_sub_mul(left, right, op);
     case OP_DIVIDE:
       if (right == 0) return fault_result(NumFault::zero_divide);
       if (left == INT32_MIN && right == -1) return fault_result(NumFault::overflow);

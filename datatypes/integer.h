@@ -42,6 +42,22 @@ enum RoundFlag : unsigned {
 // Decimal text: no grouping, no "+".
 std::string integer_to_text(int32_t value);
 
+// left op right for OP_ADD, OP_SUBTRACT or OP_MULTIPLY: the int32 result, or the float result when
+// the exact one leaves the int32 range. Inline: the interpreter's quick operators call it too.
+[[gnu::always_inline]] inline IntResult integer_add_sub_mul(int32_t left, int32_t right, MathOp op) {
+  IntResult r;
+  bool overflow = op == OP_ADD        ? __builtin_add_overflow(left, right, &r.value)
+                  : op == OP_SUBTRACT ? __builtin_sub_overflow(left, right, &r.value)
+                                      : __builtin_mul_overflow(left, right, &r.value);
+  if (overflow) {
+    const double l = left, rt = right;
+    r.promoted = true;
+    r.value = 0;
+    r.real = op == OP_ADD ? l + rt : op == OP_SUBTRACT ? l - rt : l * rt;
+  }
+  return r;
+}
+
 // add, subtract and multiply promote to float on overflow; divide gives a float when the quotient is
 // not whole unless `float_quotient` is false (then it truncates); remainder truncates (sign of the left).
 IntResult integer_apply(int32_t left, int32_t right, MathOp op, bool float_quotient = true);

@@ -24,8 +24,6 @@ namespace {
 
 constexpr bool is_object_kind(TypeId t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
 
-Cell int_cell(int32_t n) { return make_integer(n); }
-
 bool same_name(uint32_t a, uint32_t b) { return symbol::canonical_id(a) == symbol::canonical_id(b); }
 
 // Marks the cells of a C++ vector while user code or allocations run.
@@ -100,7 +98,7 @@ Cell rebuild_function(const Cell& fn, NodeId ctx) {
   context::bind_block(held[1], fn_ctx, false);
   NodeId new_more = alloc::copy_series(more);
   block_head(new_more)[0] = held[1];
-  block_head(new_more)[4] = int_cell(static_cast<int32_t>(ctx));
+  block_head(new_more)[4] = make_integer(static_cast<int32_t>(ctx));
   result.set_fn_more(new_more);
   context::owner(fn_ctx) = result;
   return result;
@@ -171,7 +169,7 @@ Cell* reflect_handler(ActionCall& call) {
       block::append_cell(result, v);
     }
   } else if (is(fixed.sym.class_)) {
-    result = int_cell(static_cast<int32_t>(obj.object_class()));
+    result = make_integer(static_cast<int32_t>(obj.object_class()));
   } else if (is(fixed.word.changed.word_symbol())) {
     result = block::make(n);
     for (uint32_t i = 0; i < n; i++) {
@@ -368,8 +366,8 @@ void call_deep_change_handler(const Cell& owner, const Cell& word, const Cell& t
   if (!fn.is(TYPE_FUNCTION)) fire(Err::script_invalid_obj_evt, &fn);
   if (fn.fn_spec() != entry->handler_spec()) *entry = record_entry(static_cast<int32_t>(field), &fn);
   uint32_t locals = entry->handler_locals();
-  Cell args[7] = {owner, word, target, action, new_value ? *new_value : make_none(), int_cell(index),
-                  int_cell(part)};
+  Cell args[7] = {owner, word, target, action, new_value ? *new_value : make_none(), make_integer(index),
+                  make_integer(part)};
   if (!object_hooks.run_handler) fire_not_done(TYPE_FUNCTION);
   object_hooks.run_handler(fn, fixed.word.on_deep_change_star, args, 7, locals);
 }

@@ -37,17 +37,21 @@ namespace zem {
 
 namespace {
 
-// clang-format off
 constexpr std::string_view kActionWords[kActionCount] = {
-    "make", "random", "reflect", "to", "form", "mold", "", "", "", "absolute",
-    "add", "divide", "multiply", "negate", "power", "remainder", "round", "subtract", "even?", "odd?",
-    "and~", "complement", "or~", "xor~", "append", "at", "back", "change", "clear", "copy",
-    "find", "head", "head?", "index?", "insert", "length?", "move", "next", "pick", "poke",
-    "put", "remove", "reverse", "select", "sort", "skip", "swap", "tail", "tail?", "take",
-    "trim", "create", "close", "delete", "modify", "open", "open?", "query", "read", "rename",
-    "update", "write",
+#define ZEM_ACTION(slot, name, word, spec) word,
+#include "datatypes/actions.def"
+#undef ZEM_ACTION
 };
-// clang-format on
+
+// The list's slots run 1, 2, 3... in order, so that a slot is its place in the list.
+static_assert([] {
+  int expected = 1;
+#define ZEM_ACTION(slot, name, word, spec) \
+  if (slot != expected++) return false;
+#include "datatypes/actions.def"
+#undef ZEM_ACTION
+  return true;
+}(), "actions.def numbers the actions 1, 2, 3... in order");
 
 struct RegistryState {
   std::array<TypeNameRecord, kTypeCount> names{};

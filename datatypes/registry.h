@@ -26,19 +26,17 @@
 
 namespace zem {
 
-// The 62 actions in slot order (1-based). Slots 7 to 9 have no action word.
-// clang-format off
+// The actions in slot order (1-based), from datatypes/actions.def. Slots 7 to 9 have no action word.
 enum class ActionIndex : uint8_t {
-  make = 1, random, reflect, to, form, mold, eval_path, set_path, compare, absolute,
-  add, divide, multiply, negate, power, remainder, round, subtract, even_q, odd_q,
-  and_t, complement, or_t, xor_t, append, at, back, change, clear, copy,
-  find, head, head_q, index_q, insert, length_q, move, next, pick, poke,
-  put, remove, reverse, select, sort, skip, swap, tail, tail_q, take,
-  trim, create, close, delete_, modify, open, open_q, query, read, rename,
-  update, write,
+#define ZEM_ACTION(slot, name, word, spec) name = slot,
+#include "datatypes/actions.def"
+#undef ZEM_ACTION
 };
-// clang-format on
-constexpr int kActionCount = 62;
+constexpr int kActionCount = 0
+#define ZEM_ACTION(slot, name, word, spec) +1
+#include "datatypes/actions.def"
+#undef ZEM_ACTION
+    ;
 // The action's word ("make", "and~", "open?"); empty for slots 7 to 9.
 std::string_view action_word(ActionIndex a);
 

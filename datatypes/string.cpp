@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
@@ -24,13 +25,6 @@ using ownership::Change;
 using ownership::ChangeNotice;
 
 namespace {
-
-Cell int_cell(int32_t v) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.set_int_value(v);
-  return c;
-}
 
 Cell char_cell(uint32_t cp) {
   Cell c{};
@@ -431,7 +425,7 @@ Cell* take_handler(ActionCall& call) {
   Cell taken = series::take_core(call);
   if (!counted && !taken.is(TYPE_NONE) && units(taken.node()) == 1) {
     const uint8_t* p = unit_ptr(taken.node(), 0);
-    if (taken.is(TYPE_BINARY)) return answer(call, int_cell(*p));
+    if (taken.is(TYPE_BINARY)) return answer(call, make_integer(*p));
     if (taken.is(TYPE_VECTOR)) return answer(call, further_type_hooks().vector_element(taken, p));
     return answer(call, char_cell(str::get_char(p, unit_of(taken.node()))));
   }
@@ -896,7 +890,7 @@ struct UserSort {
 Cell record_value(const UserSort& u, const uint8_t* p) {
   if (!u.whole) {
     uint32_t cp = str::get_char(p, u.unit);
-    if (u.series.is(TYPE_BINARY)) return int_cell(static_cast<int32_t>(cp));
+    if (u.series.is(TYPE_BINARY)) return make_integer(static_cast<int32_t>(cp));
     return char_cell(cp);
   }
   Cell s;
@@ -1044,7 +1038,7 @@ Cell* path_handler(PathStep& step) {
   } else {
     Cell found = find(s, element, FindOptions{});
     if (found.is(TYPE_NONE)) fire(Err::script_bad_path_set, step.path, &element);
-    result = run_action(ActionIndex::poke, {found, int_cell(2), *step.set_value});
+    result = run_action(ActionIndex::poke, {found, make_integer(2), *step.set_value});
   }
   *step.value = result;
   return step.value;

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "datatypes/integer.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
@@ -110,13 +111,6 @@ NodeId spec_of_call(const Cell& word) {
   return action ? fn.fn_spec() : 0;
 }
 
-Cell integer_cell(int32_t n) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.set_int_value(n);
-  return c;
-}
-
 Cell string_from_utf8(const std::string& text) {
   uint32_t count = 0;
   NodeId node = unicode::load_utf8_series(reinterpret_cast<const uint8_t*>(text.data()),
@@ -162,7 +156,7 @@ void check_part_argument(const int32_t* refs) {
     value.set_head_index(static_cast<uint32_t>(std::max<int64_t>(0, from + count)));
     count = from - value.head_index();
   }
-  part = integer_cell(static_cast<int32_t>(count));
+  part = make_integer(static_cast<int32_t>(count));
 }
 
 void form_stack(const int32_t* refs) {
@@ -367,7 +361,7 @@ Cell form_value(const Cell& value, int32_t part) {
   FormHandler h = form_handler(value.type());
   StdStringOut out;
   if (h) {
-    Cell p = integer_cell(part);
+    Cell p = make_integer(part);
     h(value, out, part >= 0 ? &p : nullptr, part >= 0 ? part : kNoLimit);
   }
   return string_from_utf8(cut(out.text(), part));
@@ -377,7 +371,7 @@ Cell mold_value(const Cell& value, MoldFlags flags, int32_t part) {
   MoldHandler h = mold_handler(value.type());
   StdStringOut out;
   if (h) {
-    Cell p = integer_cell(part);
+    Cell p = make_integer(part);
     h(value, out, flags, part >= 0 ? &p : nullptr, part >= 0 ? part : kNoLimit, 0);
   }
   return string_from_utf8(cut(out.text(), part));

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
@@ -121,13 +122,6 @@ struct HeldScope {
   bool on_;
 };
 
-Cell make_integer(int32_t n) {
-  Cell c{};
-  c.set_header(TYPE_INTEGER);
-  c.set_int_value(n);
-  return c;
-}
-
 // The value of a word when it can be read without raising (infix operator check), else null.
 [[gnu::always_inline]] inline const Cell* peek_word_value(const Cell& word) {
   if (const Cell* v = cached_word_value(word)) return v;
@@ -215,12 +209,12 @@ inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry(
 
 // `left op right` for two integers, written over `left`.
 [[gnu::always_inline]] inline void quick_apply(Quick q, Cell& left, int32_t y) {
-  int32_t x = left.int_value(), out = 0;
-  bool overflow = false;
+  int32_t x = left.int_value();
+  MathOp op = OP_ADD;
   switch (q) {
-    case Quick::add: overflow = __builtin_add_overflow(x, y, &out); break;
-    case Quick::subtract: overflow = __builtin_sub_overflow(x, y, &out); break;
-    case Quick::multiply: overflow = __builtin_mul_overflow(x, y, &out); break;
+    case Quick::add: op = OP_ADD; break;
+    case Quick::subtract: op = OP_SUBTRACT; break;
+    case Quick::multiply: op = OP_MULTIPLY; break;
     case Quick::equal: left = make_logic(x == y); return;
     case Quick::not_equal: left = make_logic(x != y); return;
     case Quick::lesser: left = make_logic(x < y); return;
@@ -229,14 +223,12 @@ inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry(
     case Quick::greater_equal: left = make_logic(x >= y); return;
     case Quick::none: return;
   }
-  if (overflow) {
-    double dx = x, dy = y;
+  IntResult r = integer_add_sub_mul(x, y, op);
+  if (r.promoted) {
     left.set_header(TYPE_FLOAT);
-    left.set_float_payload(q == Quick::add        ? dx + dy
-                           : q == Quick::subtract ? dx - dy
-                                                  : dx * dy);
+    left.set_float_payload(r.real);
   } else {
-    left = make_integer(out);
+    left = make_integer(r.value);
   }
 }
 

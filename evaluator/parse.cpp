@@ -10,6 +10,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/parse_match.h"
@@ -39,8 +40,6 @@ Cell triple(int32_t a, int32_t b, int32_t c) {
 Cell pair(int32_t a, int32_t b) { return Cell{TYPE_PAIR, 0, uint32_t(a), uint32_t(b)}; }
 Cell logic(bool v) { return Cell{TYPE_LOGIC, v ? 1u : 0u, 0, 0}; }
 Cell none_cell() { return Cell{TYPE_NONE, 0, 0, 0}; }
-Cell integer(int32_t v) { return Cell{TYPE_INTEGER, 0, uint32_t(v), 0}; }
-
 // A rule stack frame is three cells: the command's argument (a triple!: min, max and the pass
 // count; to/thru keep in min the position a failed search goes back to, collect in max the
 // target's position; copy/set keep the rule cell), the record (a triple!: the rule index, the
@@ -305,7 +304,7 @@ Cell Engine::unit_value(uint32_t index) const {
     case InputKind::text:
       return Cell{TYPE_CHAR, 0, unit_at(*in_, index), 0};
     case InputKind::binary:
-      return integer(int32_t(unit_at(*in_, index)));
+      return make_integer(int32_t(unit_at(*in_, index)));
   }
   return none_cell();
 }
@@ -730,7 +729,7 @@ void Engine::repeat_count() {
   const int64_t rule_at_index = cur_ + (has_second ? 2 : 1);
   if (rule_at_index >= rules_tail() || (has_second && second < n)) error(Err::script_parse_rule, &first);
   if (has_second && second < 0) {
-    Cell c = integer(second);
+    Cell c = make_integer(second);
     error(Err::script_out_of_range, &c);
   }
   if (n == 0 && (!has_second || second == 0)) {
@@ -799,7 +798,7 @@ void Engine::kw_remove() {
 }
 
 void Engine::remove_units(uint32_t count) {
-  *scratch_ = integer(int32_t(count));
+  *scratch_ = make_integer(int32_t(count));
   if (count == 0) return;
   const int32_t refs[2] = {1, -1};
   StackScope protect;
@@ -872,7 +871,7 @@ void Engine::kw_insert() {
 Cell Engine::change_at(uint32_t start, uint32_t count, const Cell& value, bool only) {
   set_pos(start);
   Cell target = *in_;
-  Cell part = integer(int32_t(count));
+  Cell part = make_integer(int32_t(count));
   const int32_t refs[3] = {2, only ? 0 : -1, -1};
   Cell result;
   {

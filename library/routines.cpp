@@ -16,6 +16,7 @@
 #include "datatypes/context.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/string_storage.h"
@@ -59,9 +60,7 @@ RoutinesState rs;
 const Cell* logic(bool b) { return b ? &shared_cells.true_value : &shared_cells.false_value; }
 
 const Cell* integer(int32_t n) {
-  rs.result = Cell{};
-  rs.result.set_header(TYPE_INTEGER);
-  rs.result.set_int_value(n);
+  rs.result = make_integer(n);
   return &rs.result;
 }
 
