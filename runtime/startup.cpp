@@ -31,46 +31,58 @@
 
 namespace zem {
 
-void runtime_init(int argc, char** argv) {
-  // Platform start-up.
+bool init_through(StartLayer last, int argc, char** argv) {
   platform::reset_fpu();
-  if (!platform::start(argc, argv)) runtime_exit(1);
-
-  // Module globals that need computed values (one call per module, in this order):
-
-  // Module initialisation, in this order:
+  if (!platform::start(argc, argv)) return false;
   support_init();  // the pointer stack
   hooks::init();
   os::init();  // platform services: the output writer
   random::init();  // before the memory manager: hash tables use the hash seed
+  if (last == StartLayer::platform) return true;
+
   alloc::init();  // memory manager
   gc::init();
   resources::init();  // resource registry
+  clear_pending_exit();  // a root: it may name nodes of a memory released since
+  if (last == StartLayer::memory) return true;
+
   registry_init();  // type-name and action handler tables; datatype registrations, parents first
   actions::init();  // action entry table
-  // first node and series frames; root block and stacks
-  block::init_root();
-  // global context
+  block::init_root();  // first node and series frames; root block and stacks
+  if (last == StartLayer::datatypes) return true;
+
   casefold::init();
   hashtab::init(random::hash_seed(), &block::hash_key_equal);
   symbol::init();
+  if (last == StartLayer::symbols) return true;
+
   context::init();  // the global context
   fixed_words::init();  // type-name words and runtime words
+  if (last == StartLayer::words) return true;
+
   natives::init();
   parse::init();
   ownership::init();  // the owner table
   object::init();  // change notifications of objects
   error_value::init();  // the error catalogue and error values
-  // checksums, compression, processes
+  if (last == StartLayer::values) return true;
+
   stack::init();
   lexer::init();  // lexer tables and output buffer
-  // boot image
   interp::init();
   slot_pool::reset();
-  // The global environment: the collector is enabled inside, once the library source is scanned
-  // and rooted.
+  if (last == StartLayer::evaluator) return true;
+
+  // The collector is enabled inside, once the library source is scanned and rooted.
   boot::build_environment();
+  return true;
 }
+
+void runtime_init(int argc, char** argv) {
+  if (!init_through(StartLayer::library, argc, argv)) runtime_exit(1);
+}
+
+void release_runtime() { alloc::release_all(); }
 
 void runtime_exit(int status) {
   cheap::free_all();

@@ -1,6 +1,7 @@
 // Process start-up and exit: the one place that initialises every runtime module, in order.
 #pragma once
 
+#include <cstdint>
 #include <new>
 
 #include "runtime/error.h"
@@ -8,10 +9,29 @@
 
 namespace zem {
 
-// Platform start-up, then every module in its fixed order (a module may use only what an earlier
-// one made). Ends the process with status 1, after a message on stderr, when an argument is not
-// valid UTF-8.
+// The layers of start-up in their fixed order: a module may use only what an earlier one made.
+enum class StartLayer : uint8_t {
+  platform,   // platform start, pointer stack, output hooks, output writer, random state
+  memory,     // memory manager, collector, resource registry
+  datatypes,  // datatype registry, action entries, root block
+  symbols,    // case folding, hash tables, the symbol table (empty)
+  words,      // the global context, fixed words
+  values,     // natives, parse, owner table, objects, the error catalogue
+  evaluator,  // stacks, lexer, interpreter, slot pool
+  library,    // the boot library: the global environment; the collector is enabled
+};
+
+// Platform start-up, then every module up to and including the layer `last`. Unit tests start a
+// runtime this way; a process starts all of it through runtime_init. Answers false, after a message
+// on stderr, when an argument is not valid UTF-8.
+bool init_through(StartLayer last, int argc = 0, char** argv = nullptr);
+
+// The whole start-up. Ends the process with status 1 when an argument is not valid UTF-8.
 void runtime_init(int argc, char** argv);
+
+// Frees every buffer of the memory manager, so that init_through can start a runtime again in the
+// same process (unit tests). The C heap and the module tables stay.
+void release_runtime();
 
 // Normal exit: frees the C heap and ends the process with the 8-bit form of the status.
 [[noreturn]] void runtime_exit(int status);

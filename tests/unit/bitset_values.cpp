@@ -30,9 +30,7 @@ Cell block(std::initializer_list<Cell> cells) { return test::block_of(cells); }
 class BitsetValues : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    symbol::init();
-    registry_init();
+    init_through(StartLayer::words);
   }
 
   static Cell make(const Cell& spec) { return Frame(ActionIndex::make, {datatype_cell(TYPE_BITSET), spec}).run(TYPE_BITSET); }

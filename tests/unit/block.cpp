@@ -17,8 +17,7 @@ using test::int_cell;
 class BlockHelpers : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
+    init_through(StartLayer::datatypes);
   }
   static std::vector<int32_t> ints(const Cell& b) {
     std::vector<int32_t> v;

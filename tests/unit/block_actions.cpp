@@ -29,10 +29,8 @@ using A = ActionIndex;
 class BlockActions : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
+    init_through(StartLayer::datatypes);
     test::ensure_integer_handlers();
-    ptrstack::reset();
   }
   static Cell at(Cell b, uint32_t head) {
     b.set_head_index(head);

@@ -7,6 +7,7 @@
 #include "runtime/casefold_tables.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/startup.h"
 
 namespace zem::casefold {
 namespace {
@@ -109,11 +110,8 @@ namespace {
 
 class CasefoldValues : public ::testing::Test {
  protected:
-  void SetUp() override {
-    init();
-    alloc::init();
-  }
-  void TearDown() override { alloc::release_all(); }
+  void SetUp() override { init_through(StartLayer::symbols); }
+  void TearDown() override { release_runtime(); }
 
   static Cell string_of(const std::u32string& text, int32_t index = 0) {
     uint32_t count = 0;

@@ -1,5 +1,6 @@
-// A runtime with memory, registry, symbols, the global context and the fixed words, for the tests
-// of words, contexts, objects and errors; helpers that build blocks of words.
+// A runtime started through the word layer (memory, registry, symbols, the global context and the
+// fixed words), for the tests of words, contexts, objects and errors; helpers that build blocks of
+// words.
 #pragma once
 
 #include <initializer_list>
@@ -16,18 +17,8 @@
 
 namespace zem::testing {
 
-class ContextTest : public MemoryTest {
+class ContextTest : public RuntimeTest<StartLayer::words> {
  protected:
-  void SetUp() override {
-    MemoryTest::SetUp();
-    support_init();
-    registry_init();
-    casefold::init();
-    hashtab::init(0x5EED1234);
-    symbol::init();
-    context::init();
-    fixed_words::init();
-  }
 
   static uint32_t sym(std::string_view name) { return symbol::intern(name); }
   // An unbound-looking word of a kind: the global context, index -1.

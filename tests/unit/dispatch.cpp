@@ -18,12 +18,8 @@ using test::int_cell;
 class DispatchTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
-    actions::init();
-    stack::init();
+    init_through(StartLayer::evaluator);
     stack::set_fixed_symbols(1, 2, 3, 4);
-    clear_pending_exit();
     stack::push_native_frame(make_word_cell(30, 0));
   }
 };

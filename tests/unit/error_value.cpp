@@ -22,9 +22,7 @@ using test::raised;
 class ErrorValue : public testing::ContextTest {
  protected:
   void SetUp() override {
-    ContextTest::SetUp();
-    object::init();
-    error_value::init();
+    init_through(StartLayer::values);
   }
   static std::string formed(const Cell& e) { return test::form_text(e); }
   static Cell make(const Cell& spec) {

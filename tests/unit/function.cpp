@@ -13,6 +13,7 @@
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/hashtab.h"
 #include "services/random.h"
@@ -25,15 +26,7 @@ namespace {
 class FunctionTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    hashtab::init(random::hash_seed());
-    symbol::init();
-    registry_init();
-    actions::init();
-    context::init();
-    stack::init();
-    interp::init();
-    lexer::init();
+    init_through(StartLayer::evaluator);
     for (TypeId t : {TYPE_INTEGER, TYPE_BLOCK, TYPE_UNSET})
       *context::word_value_cell(context::add_global_word(symbol::intern(type_name(t)))) =
           datatype_cell(t);
@@ -150,17 +143,20 @@ TEST_F(FunctionTest, CollectLocals) {
 }
 
 TEST_F(FunctionTest, NativeKindsMake) {
-  native::set_entry(1, [](int32_t, const int32_t*) -> uint32_t { return EXIT_NONE; });
-  native::set_entry(120, [](int32_t, const int32_t*) -> uint32_t { return EXIT_NONE; });
+  // Slots past the natives' list: entries with no spec of the list to fit.
+  const uint32_t free1 = kNativeCount + 1, empty = kNativeCount + 2;
+  native::set_entry(free1, [](int32_t, const int32_t*) -> uint32_t { return EXIT_NONE; });
+  native::set_entry(kNativeSlots, [](int32_t, const int32_t*) -> uint32_t { return EXIT_NONE; });
   struct Case {
     TypeId type;
-    const char* spec;
+    std::string spec;
     bool ok;
   };
+  auto slot = [](uint32_t n) { return "[[a] " + std::to_string(n) + "]"; };
   const Case cases[] = {
-      {TYPE_NATIVE, "[[a] 1]", true},   {TYPE_NATIVE, "[[a] 120]", true},
-      {TYPE_NATIVE, "[[a] 121]", false}, {TYPE_NATIVE, "[[a] 0]", false},
-      {TYPE_NATIVE, "[[a] 2]", false},  // no entry in that slot
+      {TYPE_NATIVE, slot(free1), true},  {TYPE_NATIVE, slot(kNativeSlots), true},
+      {TYPE_NATIVE, slot(kNativeSlots + 1), false}, {TYPE_NATIVE, "[[a] 0]", false},
+      {TYPE_NATIVE, slot(empty), false},  // no entry in that slot
       {TYPE_ACTION, "[[a] 62]", true},  {TYPE_ACTION, "[[a] 63]", false},
       {TYPE_ACTION, "[[a] 8]", false},  // the unused set-path slot
       {TYPE_NATIVE, "[[a]]", false},    {TYPE_NATIVE, "[[a] 1 2]", false},

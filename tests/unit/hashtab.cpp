@@ -28,10 +28,7 @@ using testing::integer_cell;
 class HashTableTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    casefold::init();
-    hashtab::init(0x2F6B9C35);
-    symbol::init();
+    init_through(StartLayer::symbols);
   }
 };
 

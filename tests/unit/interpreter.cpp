@@ -230,15 +230,8 @@ struct NativeDef {
 class InterpTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    hashtab::init(random::hash_seed());
-    symbol::init();
-    registry_init();
-    actions::init();
-    stack::init();
-    interp::init();
+    init_through(StartLayer::evaluator);
     g_held.clear();
-    context::init();
     gc::add_root(mark_held);
     register_type(TYPE_BLOCK, TYPE_SERIES, "block!",
                   HandlerRow(kInherit).set(ActionIndex::eval_path, &block_path));
@@ -577,11 +570,6 @@ class ObjectMakeTest : public InterpTest {
  protected:
   void SetUp() override {
     InterpTest::SetUp();
-    support_init();
-    casefold::init();
-    fixed_words::init();
-    ownership::init();
-    object::init();
     g_recorded.clear();
     const NativeDef natives[] = {
         {"make-object", {"spec"}, n_make_object},

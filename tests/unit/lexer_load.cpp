@@ -26,8 +26,7 @@ namespace {
 class LexerLoad : public testing::ContextTest {
  protected:
   void SetUp() override {
-    ContextTest::SetUp();
-    init();
+    init_through(StartLayer::evaluator);
     // The loaders build values of datatypes whose modules come later (a scan refuses a token of a
     // datatype not built): they stand registered as those modules register them, with their
     // parents' handlers.

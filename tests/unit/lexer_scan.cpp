@@ -9,13 +9,14 @@
 
 #include "datatypes/registry.h"
 #include "evaluator/lexer.h"
+#include "runtime/startup.h"
 
 namespace zem::lexer {
 namespace {
 
 // Construction literals know the datatype names from the registry.
 struct RegistryEnv : ::testing::Environment {
-  void SetUp() override { registry_init(); }
+  void SetUp() override { init_through(StartLayer::datatypes); }
 };
 const auto* const kRegistry = ::testing::AddGlobalTestEnvironment(new RegistryEnv);
 

@@ -1,4 +1,5 @@
-// A fresh memory manager, collector and resource registry for each test.
+// A runtime started through a layer for each test, its memory released after it; the memory layer
+// (memory manager, collector and resource registry) is MemoryTest.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,19 +8,17 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
+#include "runtime/startup.h"
 
 namespace zem::testing {
 
-class MemoryTest : public ::testing::Test {
+template <StartLayer layer>
+class RuntimeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    alloc::init();
-    gc::init();
-    resources::init();
-    clear_pending_exit();  // it is a root, and may name nodes of an earlier test
-  }
-  void TearDown() override { alloc::release_all(); }
+  void SetUp() override { init_through(layer); }
+  void TearDown() override { release_runtime(); }
 };
+class MemoryTest : public RuntimeTest<StartLayer::memory> {};
 
 inline Cell block_cell(NodeId node, TypeId type = TYPE_BLOCK) {
   Cell c{};

@@ -29,15 +29,7 @@ using test::int_cell;
 class NativesTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
-    actions::init();
-    casefold::init();
-    hashtab::init(0x2F6B9C35);
-    symbol::init();
-    natives::init();
-    stack::init();
-    clear_pending_exit();
+    init_through(StartLayer::evaluator);
   }
 
   // Calls native `index` with the check flag set, as compiled code does: `args` are the frame's

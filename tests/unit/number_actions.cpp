@@ -8,6 +8,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/unset_none_logic.h"
+#include "runtime/startup.h"
 #include "services/random.h"
 #include "tests/unit/support_values.h"
 #include "tests/unit/value_cells.h"
@@ -52,13 +53,7 @@ Cell round_with(Cell value, const Cell* scale, std::initializer_list<int> refine
   return f.run();
 }
 
-class NumberActions : public ::testing::Test {
- protected:
-  void SetUp() override {
-    registry_init();
-    random::init();
-  }
-};
+class NumberActions : public testing::RuntimeTest<StartLayer::datatypes> {};
 
 TEST_F(NumberActions, IntegerArithmeticResultTypes) {
   struct Case { ActionIndex a; Cell l, r; TypeId type; double value; } cases[] = {
@@ -284,9 +279,7 @@ TEST_F(NumberActions, Random) {
 class NumberConversions : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    symbol::init();
-    registry_init();
+    init_through(StartLayer::words);
   }
   static Cell convert(ActionIndex a, TypeId t, Cell spec) { return Frame(a, {datatype_cell(t), spec}).run(t); }
 };

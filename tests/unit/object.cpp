@@ -28,8 +28,7 @@ std::vector<HandlerCall> g_calls;
 class Object : public testing::ContextTest {
  protected:
   void SetUp() override {
-    ContextTest::SetUp();
-    object::init();
+    init_through(StartLayer::values);
     g_calls.clear();
     object_hooks.run_handler = [](const Cell&, const Cell& name, const Cell* args, uint32_t n, uint32_t locals) {
       g_calls.push_back({std::string(symbol::name(name.word_symbol())), std::string(symbol::name(args[0].word_symbol())),

@@ -40,11 +40,8 @@ void recording_handler(const Cell& owner, const Cell& word, const Cell& target,
 class Ownership : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
+    init_through(StartLayer::values);
     test::ensure_integer_handlers();
-    random::init();
-    ownership::init();
     ownership::set_deep_change_handler(&recording_handler);
     g_log = {};
   }

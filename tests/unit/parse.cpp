@@ -408,9 +408,7 @@ namespace {
 class ParseInterpreted : public ParseTest {
  protected:
   void SetUp() override {
-    ParseTest::SetUp();
-    interp::init();
-    parse::init();  // the interpreter's hooks
+    init_through(StartLayer::evaluator);  // the interpreter's own parse hooks, no stand-ins
   }
   // Calls the native with the refinements' cells (unset: absent).
   std::string native(const Cell& input, std::string_view rules, bool case_, const Cell* part,

@@ -20,13 +20,7 @@ namespace {
 class PathTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    hashtab::init(random::hash_seed());
-    symbol::init();
-    registry_init();
-    actions::init();
-    context::init();
-    stack::init();
+    init_through(StartLayer::evaluator);
     stack::push_native_frame(make_word_cell(symbol::intern("test"), 0));
   }
   Cell abc(TypeId t) {

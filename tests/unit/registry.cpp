@@ -7,6 +7,7 @@
 #include <map>
 
 #include "datatypes/type_hooks.h"
+#include "runtime/startup.h"
 #include "services/output.h"
 #include "tests/unit/support_values.h"
 
@@ -18,7 +19,7 @@ using test::mold_text;
 
 class Registry : public ::testing::Test {
  protected:
-  void SetUp() override { registry_init(); }
+  void SetUp() override { init_through(StartLayer::datatypes); }
 };
 
 TEST_F(Registry, EveryTypeRegisteredWithNameAndParent) {

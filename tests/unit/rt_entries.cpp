@@ -22,11 +22,7 @@ using test::raised;
 class RtEntries : public testing::ContextTest {
  protected:
   void SetUp() override {
-    ContextTest::SetUp();
-    object::init();
-    error_value::init();
-    stack::init();
-    lexer::init();
+    init_through(StartLayer::evaluator);
   }
 };
 

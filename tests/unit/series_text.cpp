@@ -29,9 +29,7 @@ Cell char_cell(uint32_t cp) { return make_char(cp); }
 class SeriesText : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
-    random::init();
+    init_through(StartLayer::datatypes);
     test::ensure_integer_handlers();
   }
   static std::string text(Cell s) {

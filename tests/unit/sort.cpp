@@ -160,8 +160,7 @@ TEST(Sort, InconsistentComparatorsKeepEveryRecord) {
 class RootedSort : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
+    init_through(StartLayer::datatypes);
     test::ensure_integer_handlers();
   }
 };

@@ -23,11 +23,8 @@ Cell word(uint32_t sym) { return make_word_cell(sym, 0); }
 class StackTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
-    stack::init();
+    init_through(StartLayer::evaluator);
     stack::set_fixed_symbols(kBody, kAnon, kNotFound, kSelf);
-    clear_pending_exit();
   }
 };
 

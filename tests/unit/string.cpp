@@ -78,12 +78,7 @@ constexpr int32_t kFlag = INT32_MIN;
 class StringTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    clear_pending_exit();  // an error of an earlier test names values of its own memory
-    casefold::init();
-    hashtab::init(0x2F6B9C35);
-    symbol::init();
-    registry_init();
+    init_through(StartLayer::words);
   }
   // A string of the UTF-8 text stored in units of at least `unit` bytes.
   static Cell text(const std::string& utf8, uint32_t unit = 1, TypeId type = TYPE_STRING) {

@@ -22,8 +22,7 @@ using test::raised;
 class StringStorage : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    casefold::init();
+    init_through(StartLayer::symbols);
   }
   static uint32_t unit(const Cell& s) { return series_buffer(s.node())->unit(); }
   static std::string text(const Cell& s) { return str::to_std_string(s); }

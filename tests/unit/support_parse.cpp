@@ -155,11 +155,7 @@ void mold_into(const Cell& v, std::string& out) {
 Cell ParseTest::gword_of(std::string_view name) { return word::make_from_name(name); }
 
 void ParseTest::SetUp() {
-  ContextTest::SetUp();
-  stack::init();
-  actions::init();
-  clear_pending_exit();
-  parse::init();
+  init_through(StartLayer::evaluator);
   parse::parse_state.hooks.eval_paren = &eval_paren;
   parse::parse_state.hooks.call_callback = &call_callback;
   parse::parse_state.hooks.count_locals = nullptr;

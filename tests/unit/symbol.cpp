@@ -18,10 +18,7 @@ namespace {
 class SymbolTest : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    casefold::init();
-    hashtab::init(0x2F6B9C35);
-    symbol::init();
+    init_through(StartLayer::symbols);
   }
 };
 

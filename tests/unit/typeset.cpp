@@ -15,7 +15,7 @@ using test::raised;
 
 class Typeset : public ::testing::Test {
  protected:
-  void SetUp() override { registry_init(); }
+  void SetUp() override { init_through(StartLayer::datatypes); }
 };
 
 Cell of(std::initializer_list<TypeId> types) {
@@ -182,8 +182,7 @@ TEST_F(Typeset, MakeAndSpecs) {
 class TypesetFromBlock : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    testing::MemoryTest::SetUp();
-    registry_init();
+    init_through(StartLayer::datatypes);
   }
 };
 

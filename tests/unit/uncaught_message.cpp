@@ -13,10 +13,7 @@ namespace {
 class UncaughtMessage : public testing::ContextTest {
  protected:
   void SetUp() override {
-    ContextTest::SetUp();
-    object::init();
-    error_value::init();
-    stack::init();
+    init_through(StartLayer::evaluator);
   }
   // A block nested deeper than a walk may go: forming it raises internal too-deep.
   static Cell too_deep() {

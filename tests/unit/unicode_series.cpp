@@ -6,6 +6,7 @@
 
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/startup.h"
 #include "runtime/unicode.h"
 
 namespace zem::unicode {
@@ -20,8 +21,8 @@ Cell series_cell(TypeId type, uint32_t head, NodeId node) {
 
 class UnicodeSeries : public ::testing::Test {
  protected:
-  void SetUp() override { alloc::init(); }
-  void TearDown() override { alloc::release_all(); }
+  void SetUp() override { init_through(StartLayer::memory); }
+  void TearDown() override { release_runtime(); }
 
   static std::u32string code_points(NodeId node) {
     const SeriesBuffer* b = series_buffer(node);

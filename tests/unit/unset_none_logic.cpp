@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "runtime/startup.h"
 #include "services/random.h"
 #include "tests/unit/support_values.h"
 
@@ -19,7 +20,7 @@ using test::raised;
 
 class Logic : public ::testing::Test {
  protected:
-  void SetUp() override { registry_init(); }
+  void SetUp() override { init_through(StartLayer::datatypes); }
 };
 
 // A logic cell holding any word (only 1 reads as true), and the word a cell holds.

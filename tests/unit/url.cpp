@@ -74,8 +74,7 @@ TEST(Url, PercentDecode) {
 class UrlValues : public testing::MemoryTest {
  protected:
   void SetUp() override {
-    MemoryTest::SetUp();
-    registry_init();
+    init_through(StartLayer::datatypes);
   }
 };
 
