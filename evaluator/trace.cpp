@@ -32,7 +32,6 @@ struct Engine {
   std::array<uint32_t, 16> event_symbols{};
   uint32_t frame_symbol = 0;  // <interp-callback>, the name of the tracer's frame
   bool in_tracer = false;     // the tracer (or a function it calls) is running
-  bool rooted = false;
 };
 Engine engine;
 
@@ -182,8 +181,9 @@ void emit(uint32_t event, TypeId type, NodeId node, uint32_t index, const Cell& 
 }  // namespace
 
 void init() {
-  if (!engine.rooted) gc::add_root(mark_roots);
-  engine.rooted = true;
+  // Once only, also when start-up runs again after the collector's roots were reset.
+  gc::remove_root(mark_roots);
+  gc::add_root(mark_roots);
   engine.frame_symbol = 0;
   engine.in_tracer = false;
   trace_state = TraceState{};

@@ -43,7 +43,6 @@ constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run
   NodeId callbacks = 0;      // context of system/state/callbacks
-  bool rooted = false;
 };
 LoaderState loader;
 
@@ -164,8 +163,9 @@ Cell load_source(std::string_view text) {
 }
 
 void build_environment() {
-  if (!loader.rooted) gc::add_root(mark_sources);
-  loader.rooted = true;
+  // Once only, also when start-up runs again after the collector's roots were reset.
+  gc::remove_root(mark_sources);
+  gc::add_root(mark_sources);
   loader.blocks.clear();
   loader.callbacks = 0;
   boot_state = BootState{};
