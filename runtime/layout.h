@@ -49,6 +49,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace zem {
 
@@ -207,8 +208,16 @@ static_assert(flags_disjoint(), "two header flags of one type share a bit");
 
 // ---- The cell -----------------------------------------------------------------------------------
 
+class CallShape;
+
 struct Cell {
   uint32_t header;
+
+  // Left uninitialised, as a plain struct; Cell{} is all zero.
+  Cell() = default;
+  // A value from its header and payload words: the constructors of values and of internal records.
+  constexpr Cell(uint32_t h, uint32_t w1, uint32_t w2, uint32_t w3)
+      : header(h), w1_(w1), w2_(w2), w3_(w3) {}
 
   // Generic: type and new-line marker.
   TypeId type() const { return static_cast<TypeId>(header & kTypeMask); }
@@ -224,105 +233,105 @@ struct Cell {
 
   // The payload as raw words, for code that treats every type alike: hashing and `same?` by bits,
   // serialisation of the 12 payload bytes, copying a payload under another header.
-  std::array<uint32_t, 3> raw_words() const { return {data1, data2, data3}; }
+  std::array<uint32_t, 3> raw_words() const { return {w1_, w2_, w3_}; }
   void set_raw_words(uint32_t w1, uint32_t w2, uint32_t w3) {
-    data1 = w1;
-    data2 = w2;
-    data3 = w3;
+    w1_ = w1;
+    w2_ = w2;
+    w3_ = w3;
   }
   bool same_payload(const Cell& o) const {
-    return data1 == o.data1 && data2 == o.data2 && data3 == o.data3;
+    return w1_ == o.w1_ && w2_ == o.w2_ && w3_ == o.w3_;
   }
 
   // datatype!
-  TypeId datatype_id() const { return static_cast<TypeId>(data1); }
-  void set_datatype_id(uint32_t t) { data1 = t; }
+  TypeId datatype_id() const { return static_cast<TypeId>(w1_); }
+  void set_datatype_id(uint32_t t) { w1_ = t; }
 
   // logic!
-  bool logic_value() const { return data1 == 1; }
-  void set_logic_value(bool on) { data1 = on ? 1 : 0; }
+  bool logic_value() const { return w1_ == 1; }
+  void set_logic_value(bool on) { w1_ = on ? 1 : 0; }
 
   // integer!, char! (and the integer cells of internal records).
-  int32_t int_value() const { return static_cast<int32_t>(data2); }
-  void set_int_value(int32_t v) { data2 = static_cast<uint32_t>(v); }
-  uint32_t char_value() const { return data2; }
-  void set_char_value(uint32_t cp) { data2 = cp; }
+  int32_t int_value() const { return static_cast<int32_t>(w2_); }
+  void set_int_value(int32_t v) { w2_ = static_cast<uint32_t>(v); }
+  uint32_t char_value() const { return w2_; }
+  void set_char_value(uint32_t cp) { w2_ = cp; }
 
   // float!, percent!, time!, and the time of a date!.
   double float_value() const {
-    return std::bit_cast<double>((static_cast<uint64_t>(data3) << 32) | data2);
+    return std::bit_cast<double>((static_cast<uint64_t>(w3_) << 32) | w2_);
   }
   void set_float_payload(double d) {
     uint64_t bits = std::bit_cast<uint64_t>(d);
-    data2 = static_cast<uint32_t>(bits);
-    data3 = static_cast<uint32_t>(bits >> 32);
+    w2_ = static_cast<uint32_t>(bits);
+    w3_ = static_cast<uint32_t>(bits >> 32);
   }
-  uint32_t float_low_word() const { return data2; }
-  uint32_t float_high_word() const { return data3; }
+  uint32_t float_low_word() const { return w2_; }
+  uint32_t float_high_word() const { return w3_; }
   void set_float_words(uint32_t high, uint32_t low) {
-    data2 = low;
-    data3 = high;
+    w2_ = low;
+    w3_ = high;
   }
 
   // Series: block kinds, string kinds, binary!, bitset!, vector!, hash!, image! (head pixel).
-  uint32_t head_index() const { return data1; }
-  NodeId node() const { return data2; }
-  void set_head_index(uint32_t head) { data1 = head; }
-  void set_node(NodeId n) { data2 = n; }
+  uint32_t head_index() const { return w1_; }
+  NodeId node() const { return w2_; }
+  void set_head_index(uint32_t head) { w1_ = head; }
+  void set_node(NodeId n) { w2_ = n; }
   void set_series(uint32_t head, NodeId n) {
-    data1 = head;
-    data2 = n;
+    w1_ = head;
+    w2_ = n;
   }
   // String kinds: the cached conversion buffer.
-  NodeId text_cache() const { return data3; }
-  void set_text_cache(NodeId n) { data3 = n; }
+  NodeId text_cache() const { return w3_; }
+  void set_text_cache(NodeId n) { w3_ = n; }
   // A hashing slice (an internal string cell of the hash tables): the characters hashed from the
   // head, negative for all up to the tail.
-  int32_t slice_length() const { return static_cast<int32_t>(data3); }
-  void set_slice_length(int32_t n) { data3 = static_cast<uint32_t>(n); }
+  int32_t slice_length() const { return static_cast<int32_t>(w3_); }
+  void set_slice_length(int32_t n) { w3_ = static_cast<uint32_t>(n); }
   // vector!: the element type.
-  TypeId vector_type() const { return static_cast<TypeId>(data3); }
-  void set_vector_type(TypeId t) { data3 = t; }
+  TypeId vector_type() const { return static_cast<TypeId>(w3_); }
+  void set_vector_type(TypeId t) { w3_ = t; }
   // hash!, map!: the hash table's node.
-  NodeId hash_table() const { return data3; }
-  void set_hash_table(NodeId n) { data3 = n; }
+  NodeId hash_table() const { return w3_; }
+  void set_hash_table(NodeId n) { w3_ = n; }
   // image!: size, width in the low 16 bits, height in the high 16.
-  uint32_t image_width() const { return data3 & 0xFFFF; }
-  uint32_t image_height() const { return data3 >> 16; }
-  void set_image_size(uint32_t width, uint32_t height) { data3 = (width & 0xFFFF) | (height << 16); }
+  uint32_t image_width() const { return w3_ & 0xFFFF; }
+  uint32_t image_height() const { return w3_ >> 16; }
+  void set_image_size(uint32_t width, uint32_t height) { w3_ = (width & 0xFFFF) | (height << 16); }
 
   // Word kinds and issue!.
-  NodeId word_context() const { return data1; }
-  uint32_t word_symbol() const { return data2; }
-  uint32_t word_index() const { return data3; }
-  bool word_resolved() const { return data3 != kNoIndex; }
-  void set_word_context(NodeId ctx) { data1 = ctx; }
-  void set_word_symbol(uint32_t sym) { data2 = sym; }
-  void set_word_index(uint32_t i) { data3 = i; }
+  NodeId word_context() const { return w1_; }
+  uint32_t word_symbol() const { return w2_; }
+  uint32_t word_index() const { return w3_; }
+  bool word_resolved() const { return w3_ != kNoIndex; }
+  void set_word_context(NodeId ctx) { w1_ = ctx; }
+  void set_word_symbol(uint32_t sym) { w2_ = sym; }
+  void set_word_index(uint32_t i) { w3_ = i; }
   void set_word(NodeId ctx, uint32_t sym, uint32_t index) {
-    data1 = ctx;
-    data2 = sym;
-    data3 = index;
+    w1_ = ctx;
+    w2_ = sym;
+    w3_ = index;
   }
   static constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
   // A refinement! entry of an argument cache: its 1-based number among the function's refinements,
   // kept where a word keeps its index.
-  uint32_t refinement_number() const { return data3; }
-  void set_refinement_number(uint32_t n) { data3 = n; }
+  uint32_t refinement_number() const { return w3_; }
+  void set_refinement_number(uint32_t n) { w3_ = n; }
 
   // Symbol table entries.
-  int32_t symbol_alias() const { return static_cast<int32_t>(data1); }
-  NodeId symbol_string() const { return data2; }
-  NodeId symbol_utf8() const { return data3; }
-  void set_symbol_alias(int32_t a) { data1 = static_cast<uint32_t>(a); }
-  void set_symbol_string(NodeId n) { data2 = n; }
-  void set_symbol_utf8(NodeId n) { data3 = n; }
+  int32_t symbol_alias() const { return static_cast<int32_t>(w1_); }
+  NodeId symbol_string() const { return w2_; }
+  NodeId symbol_utf8() const { return w3_; }
+  void set_symbol_alias(int32_t a) { w1_ = static_cast<uint32_t>(a); }
+  void set_symbol_string(NodeId n) { w2_ = n; }
+  void set_symbol_utf8(NodeId n) { w3_ = n; }
 
   // context!
-  NodeId context_words() const { return data1; }
-  uint32_t context_values() const { return data2; }
-  void set_context_words(NodeId n) { data1 = n; }
-  void set_context_values(uint32_t v) { data2 = v; }
+  NodeId context_words() const { return w1_; }
+  uint32_t context_values() const { return w2_; }
+  void set_context_words(NodeId n) { w1_ = n; }
+  void set_context_values(uint32_t v) { w2_ = v; }
   // The kind (global, function, object), header bits 11-12.
   uint32_t context_kind() const { return (header & kContextKindMask) >> kContextKindShift; }
   void set_context_kind(uint32_t k) {
@@ -330,40 +339,40 @@ struct Cell {
   }
 
   // object!, error!, port!.
-  NodeId object_context() const { return data1; }
-  uint32_t object_class() const { return data2; }
-  NodeId object_record() const { return data3; }
+  NodeId object_context() const { return w1_; }
+  uint32_t object_class() const { return w2_; }
+  NodeId object_record() const { return w3_; }
   void set_object(NodeId ctx, uint32_t class_id, NodeId record) {
-    data1 = ctx;
-    data2 = class_id;
-    data3 = record;
+    w1_ = ctx;
+    w2_ = class_id;
+    w3_ = record;
   }
-  void set_object_context(NodeId ctx) { data1 = ctx; }
-  void set_object_class(uint32_t class_id) { data2 = class_id; }
-  void set_object_record(NodeId record) { data3 = record; }
+  void set_object_context(NodeId ctx) { w1_ = ctx; }
+  void set_object_class(uint32_t class_id) { w2_ = class_id; }
+  void set_object_record(NodeId record) { w3_ = record; }
   // A change record's entry (a pair! cell): the handler's field index (high 16 bits of w2; 0xFFFF
   // for none) and /local slot count (low 16 bits), and in w3 its spec node.
-  uint32_t handler_field() const { return data2 >> 16; }
-  uint32_t handler_locals() const { return data2 & 0xFFFF; }
-  NodeId handler_spec() const { return data3; }
+  uint32_t handler_field() const { return w2_ >> 16; }
+  uint32_t handler_locals() const { return w2_ & 0xFFFF; }
+  NodeId handler_spec() const { return w3_; }
   void set_handler(uint32_t field, uint32_t locals, NodeId spec) {
-    data2 = (field << 16) | (locals & 0xFFFF);
-    data3 = spec;
+    w2_ = (field << 16) | (locals & 0xFFFF);
+    w3_ = spec;
   }
 
   // function!, routine! (context, spec, FunctionMore) and native!, action! (entry, spec, more).
-  NodeId fn_context() const { return data1; }
-  uint32_t fn_entry() const { return data1; }
-  NodeId fn_spec() const { return data2; }
-  NodeId fn_more() const { return data3; }
+  NodeId fn_context() const { return w1_; }
+  uint32_t fn_entry() const { return w1_; }
+  NodeId fn_spec() const { return w2_; }
+  NodeId fn_more() const { return w3_; }
   void set_fn(uint32_t context_or_entry, NodeId spec, NodeId more) {
-    data1 = context_or_entry;
-    data2 = spec;
-    data3 = more;
+    w1_ = context_or_entry;
+    w2_ = spec;
+    w3_ = more;
   }
-  void set_fn_context(NodeId ctx) { data1 = ctx; }
-  void set_fn_spec(NodeId spec) { data2 = spec; }
-  void set_fn_more(NodeId more) { data3 = more; }
+  void set_fn_context(NodeId ctx) { w1_ = ctx; }
+  void set_fn_spec(NodeId spec) { w2_ = spec; }
+  void set_fn_more(NodeId more) { w3_ = more; }
   // op!: the type of its source; its payload is the source's.
   TypeId op_source() const { return static_cast<TypeId>((header & kOpSourceMask) >> kOpSourceShift); }
   void set_op_source(TypeId t) {
@@ -376,29 +385,29 @@ struct Cell {
   }
 
   // typeset!: three mask words.
-  uint32_t typeset_word(uint32_t i) const { return i == 0 ? data1 : i == 1 ? data2 : data3; }
+  uint32_t typeset_word(uint32_t i) const { return i == 0 ? w1_ : i == 1 ? w2_ : w3_; }
   void set_typeset_words(uint32_t w1, uint32_t w2, uint32_t w3) { set_raw_words(w1, w2, w3); }
-  void set_typeset_word(uint32_t i, uint32_t w) { (i == 0 ? data1 : i == 1 ? data2 : data3) = w; }
+  void set_typeset_word(uint32_t i, uint32_t w) { (i == 0 ? w1_ : i == 1 ? w2_ : w3_) = w; }
   // typeset! entries of an argument cache: the fetch kind.
   uint32_t fetch_kind() const { return (header & kFetchMask) >> kFetchShift; }
   void set_fetch_kind(uint32_t k) { header = (header & ~kFetchMask) | ((k << kFetchShift) & kFetchMask); }
 
   // pair!
-  int32_t pair_x() const { return static_cast<int32_t>(data2); }
-  int32_t pair_y() const { return static_cast<int32_t>(data3); }
+  int32_t pair_x() const { return static_cast<int32_t>(w2_); }
+  int32_t pair_y() const { return static_cast<int32_t>(w3_); }
   void set_pair_xy(int32_t x, int32_t y) {
-    data2 = static_cast<uint32_t>(x);
-    data3 = static_cast<uint32_t>(y);
+    w2_ = static_cast<uint32_t>(x);
+    w3_ = static_cast<uint32_t>(y);
   }
 
   // point2D!, point3D!
-  float point_x() const { return std::bit_cast<float>(data1); }
-  float point_y() const { return std::bit_cast<float>(data2); }
-  float point_z() const { return std::bit_cast<float>(data3); }
+  float point_x() const { return std::bit_cast<float>(w1_); }
+  float point_y() const { return std::bit_cast<float>(w2_); }
+  float point_z() const { return std::bit_cast<float>(w3_); }
   void set_point_xyz(float x, float y, float z) {
-    data1 = std::bit_cast<uint32_t>(x);
-    data2 = std::bit_cast<uint32_t>(y);
-    data3 = std::bit_cast<uint32_t>(z);
+    w1_ = std::bit_cast<uint32_t>(x);
+    w2_ = std::bit_cast<uint32_t>(y);
+    w3_ = std::bit_cast<uint32_t>(z);
   }
 
   // tuple!: elements are payload bytes 0-11; the count in the header.
@@ -420,67 +429,73 @@ struct Cell {
   // The 12 payload bytes in memory order (tuple!, money!): byte 0 is the lowest byte of w1 on
   // this little-endian target.
   uint8_t payload_byte(uint32_t i) const {
-    uint32_t w = i < 4 ? data1 : i < 8 ? data2 : data3;
+    uint32_t w = i < 4 ? w1_ : i < 8 ? w2_ : w3_;
     return static_cast<uint8_t>(w >> ((i & 3) * 8));
   }
   void set_payload_byte(uint32_t i, uint8_t v) {
-    uint32_t& w = i < 4 ? data1 : i < 8 ? data2 : data3;
+    uint32_t& w = i < 4 ? w1_ : i < 8 ? w2_ : w3_;
     uint32_t shift = (i & 3) * 8;
     w = (w & ~(0xFFu << shift)) | (static_cast<uint32_t>(v) << shift);
   }
 
   // date!: the packed date word and the time (float_value).
-  uint32_t date_word() const { return data1; }
-  void set_date_word(uint32_t d) { data1 = d; }
+  uint32_t date_word() const { return w1_; }
+  void set_date_word(uint32_t d) { w1_ = d; }
 
   // triple!
   int32_t triple_at(uint32_t i) const { return static_cast<int32_t>(typeset_word(i)); }
   void set_triple_at(uint32_t i, int32_t v) {
-    (i == 0 ? data1 : i == 1 ? data2 : data3) = static_cast<uint32_t>(v);
+    (i == 0 ? w1_ : i == 1 ? w2_ : w3_) = static_cast<uint32_t>(v);
   }
   void set_triple(int32_t a, int32_t b, int32_t c) {
     set_raw_words(static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c));
   }
 
   // handle!
-  uint32_t handle_kind() const { return data1; }
-  uint32_t handle_index() const { return data2; }
+  uint32_t handle_kind() const { return w1_; }
+  uint32_t handle_index() const { return w2_; }
   void set_handle(uint32_t kind, uint32_t index) {
-    data1 = kind;
-    data2 = index;
-    data3 = 0xFFFFFFFFu;
+    w1_ = kind;
+    w2_ = index;
+    w3_ = 0xFFFFFFFFu;
   }
   // The resource the handle keeps alive, -1 when none.
-  int32_t handle_resource() const { return static_cast<int32_t>(data3); }
-  void set_handle_resource(int32_t r) { data3 = static_cast<uint32_t>(r); }
+  int32_t handle_resource() const { return static_cast<int32_t>(w3_); }
+  void set_handle_resource(int32_t r) { w3_ = static_cast<uint32_t>(r); }
 
   // The lexer's container marker (a triple! with kMarkerFlag): w1 the cells back to the enclosing
   // marker (0: none), w2 the container's type id with the comma count from bit 16 up, w3 the
   // opener's byte offset in the input.
-  uint32_t marker_outer() const { return data1; }
-  TypeId marker_type() const { return static_cast<TypeId>(data2 & 0xFFFF); }
-  uint32_t marker_commas() const { return data2 >> 16; }
-  uint32_t marker_opener() const { return data3; }
-  void set_marker_container(TypeId type, uint32_t commas) { data2 = (commas << 16) | type; }
+  uint32_t marker_outer() const { return w1_; }
+  TypeId marker_type() const { return static_cast<TypeId>(w2_ & 0xFFFF); }
+  uint32_t marker_commas() const { return w2_ >> 16; }
+  uint32_t marker_opener() const { return w3_; }
+  void set_marker_container(TypeId type, uint32_t commas) { w2_ = (commas << 16) | type; }
   void set_marker(uint32_t outer, TypeId type, uint32_t opener) {
-    data1 = outer;
-    data2 = type;
-    data3 = opener;
+    w1_ = outer;
+    w2_ = type;
+    w3_ = opener;
   }
 
   // event!: the block an event carries.
-  NodeId event_block() const { return data2; }
+  NodeId event_block() const { return w2_; }
 
   // Internal records of the runtime kept in cells (resources, slices): one 32-bit word each.
   uint32_t record_word(uint32_t i) const { return typeset_word(i); }
-  void set_record_word(uint32_t i, uint32_t v) { (i == 0 ? data1 : i == 1 ? data2 : data3) = v; }
+  void set_record_word(uint32_t i, uint32_t v) { (i == 0 ? w1_ : i == 1 ? w2_ : w3_) = v; }
 
-  // The payload words. They become private once every reader goes through the accessors above.
-  uint32_t data1;
-  uint32_t data2;
-  uint32_t data3;
+
+ private:
+  // Reached only through the accessors above.
+  uint32_t w1_;
+  uint32_t w2_;
+  uint32_t w3_;
+
+  friend CallShape call_shape_of(const Cell& holder);
+  friend void set_call_shape(Cell& holder, CallShape s);
 };
 static_assert(sizeof(Cell) == 16, "a value cell is four 32-bit words");
+static_assert(std::is_trivially_copyable_v<Cell>, "cells are moved and copied as bytes");
 static_assert(std::endian::native == std::endian::little, "payload bytes are laid out little-endian");
 
 // ---- Call shapes --------------------------------------------------------------------------------
@@ -516,7 +531,7 @@ class CallShape {
 };
 
 // The cache holder (a block! cell) keeps the call shape in its third word.
-inline CallShape call_shape_of(const Cell& holder) { return CallShape::from_bits(holder.data3); }
-inline void set_call_shape(Cell& holder, CallShape s) { holder.data3 = s.bits(); }
+inline CallShape call_shape_of(const Cell& holder) { return CallShape::from_bits(holder.w3_); }
+inline void set_call_shape(Cell& holder, CallShape s) { holder.w3_ = s.bits(); }
 
 }  // namespace zem
