@@ -1,3 +1,4 @@
+// The base-2, base-16, base-58 and base-64 encoders and decoders over plain memory.
 #include "datatypes/base_coders.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// binary!: the byte-series helpers, conversion of values to bytes, and the binary! action handlers.
 #include "datatypes/binary.h"
 
 #include <algorithm>

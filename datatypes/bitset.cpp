@@ -1,3 +1,4 @@
+// bitset! values: construction from specs, membership, the set operations and the series actions.
 #include "datatypes/bitset.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// block!: building and walking blocks, and the block kinds' action handlers (find, select, insert,
+// change, sort, mold...).
 #include "datatypes/block.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Calendar arithmetic on day numbers: dates, leap years, weekdays, weeks and zones.
 #include "datatypes/calendar.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// char!: construction, arithmetic on code points, comparison, form and mold.
 #include "datatypes/char.h"
 
 #include "datatypes/float.h"

@@ -1,3 +1,4 @@
+// Contexts: word tables and value blocks, word lookup and binding of blocks to a context.
 #include "datatypes/context.h"
 
 #include "datatypes/block.h"

@@ -1,3 +1,4 @@
+// date!: the packed date word, its fields and setters, construction, text, comparison and arithmetic.
 #include "datatypes/date.h"
 
 #include <cassert>

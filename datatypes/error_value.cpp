@@ -1,3 +1,4 @@
+// error!: the error catalogue, building error values from ids and arguments, and their form and mold.
 #include "datatypes/error_value.h"
 
 #include <string_view>

@@ -1,3 +1,4 @@
+// float!: double arithmetic, rounding, comparison, conversion and text, and its action handlers.
 #include "datatypes/float.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// function! and routine!: spec checks, making functions, their locals, and their action handlers.
 #include "datatypes/function.h"
 
 #include <string_view>

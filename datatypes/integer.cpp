@@ -1,3 +1,4 @@
+// integer!: 32-bit arithmetic with its faults, conversions, and the integer! action handlers.
 #include "datatypes/integer.h"
 
 #include <charconv>

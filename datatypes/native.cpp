@@ -1,3 +1,5 @@
+// native!, action! and op!: making them from specs, their call shapes, the entry tables and their
+// action handlers.
 #include "datatypes/native.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// object!: making and extending objects, field access, change notification and the object! actions.
 #include "datatypes/object.h"
 
 #include <vector>

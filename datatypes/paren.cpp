@@ -1,3 +1,4 @@
+// paren!: registration of the paren! datatype over block!'s handlers, with its own mold.
 #include "datatypes/paren.h"
 
 #include "datatypes/block.h"

@@ -1,3 +1,4 @@
+// The path kinds: registration, mold and form with "/" separators, and path steps over values.
 #include "datatypes/path.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The datatype registry: type names, the handler table filled at registration, and the registration
+// of every built datatype in parent order.
 #include "datatypes/registry.h"
 
 #include "datatypes/function.h"

@@ -1,3 +1,4 @@
+// series!: the positional action handlers every series type shares.
 #include "datatypes/integer.h"
 #include "datatypes/char.h"
 #include "datatypes/series.h"

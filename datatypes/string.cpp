@@ -1,3 +1,5 @@
+// string!: the text action handlers (make, to, find, insert, change, sort, trim, mold...) shared by
+// the string kinds.
 #include "datatypes/string.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// String storage: reading, writing, widening and copying code units of 1, 2 or 4 bytes in series
+// buffers.
 #include "datatypes/string_storage.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The symbol table: interning names, canonical ids, and the name strings made on demand.
 #include "datatypes/symbol.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// tag!, email! and ref!: their text forms, refused actions and the email! path words.
 #include "datatypes/text_kinds.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// time!: fields, text, arithmetic, construction and path setters of durations in seconds.
 #include "datatypes/time.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// The hooks of separately built datatypes: the table the core calls through and its defaults.
 #include "datatypes/type_hooks.h"
 
 namespace zem {

@@ -1,3 +1,4 @@
+// typeset!: the 96-bit type mask, its construction from blocks, and its action handlers.
 #include "datatypes/typeset.h"
 
 #include <algorithm>

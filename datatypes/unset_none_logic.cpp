@@ -1,3 +1,4 @@
+// unset!, none! and logic!: the shared constants, truth rules and their action handlers.
 #include "datatypes/unset_none_logic.h"
 
 #include "datatypes/registry.h"

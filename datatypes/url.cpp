@@ -1,3 +1,4 @@
+// url! and file!: registration over string!, percent-encoded mold, construction and path steps.
 #include "datatypes/url.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The word kinds and issue!: construction, conversion, comparison, mold and their action handlers.
 #include "datatypes/word.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Action dispatch: the action entries, the handler lookup by type and the typed calls of handlers.
 #include "evaluator/dispatch.h"
 
 #include <array>

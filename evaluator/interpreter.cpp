@@ -1,3 +1,4 @@
+// The interpreter: evaluation of blocks, words, paths, operators and calls of every function kind.
 #include "evaluator/interpreter.h"
 
 #include <algorithm>

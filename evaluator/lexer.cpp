@@ -1,3 +1,4 @@
+// The lexer: scanning UTF-8 source into tokens and building values from them.
 #include "evaluator/lexer.h"
 
 #include <algorithm>

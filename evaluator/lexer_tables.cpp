@@ -1,3 +1,4 @@
+// The lexer's static tables: byte classes, the automaton's transitions and the token datatypes.
 #include "evaluator/lexer_tables.h"
 
 #include <initializer_list>

@@ -1,3 +1,4 @@
+// The natives' table: the list's specs parsed at start-up, argument checks and the native words.
 #include "evaluator/natives.h"
 
 #include <array>

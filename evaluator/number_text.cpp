@@ -1,3 +1,4 @@
+// Text to number: the integer, float and money parsers over raw string code units.
 #include "evaluator/number_text.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The parse dialect engine: rules, repetition, captures and the parse stacks.
 #include "evaluator/parse.h"
 
 #include "datatypes/block.h"

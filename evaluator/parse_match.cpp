@@ -1,3 +1,4 @@
+// The parse engine's value matching: literal matches, to/thru searches and repeated matches.
 #include "evaluator/parse_match.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The parse native: argument handling around the parse engine.
 #include "evaluator/parse_native.h"
 
 #include <cmath>

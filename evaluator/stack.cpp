@@ -1,3 +1,4 @@
+// The argument and call stacks: frames, the non-local exits, and the call trace of errors.
 #include "evaluator/stack.h"
 
 #include <string>

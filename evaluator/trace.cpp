@@ -1,3 +1,4 @@
+// Tracing: the tracer's events during a traced evaluation and their calls to the user function.
 #include "evaluator/trace.h"
 
 #include <algorithm>

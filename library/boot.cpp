@@ -1,3 +1,5 @@
+// The boot library loader: scans, binds and evaluates the embedded sources into the global
+// environment.
 #include "library/boot.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The C heap: tracked allocations of runtime tables, all released together at exit.
 #include "runtime/c_heap.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Case folding: the one-to-one case mappings of code points, from generated tables.
 #include "runtime/casefold.h"
 
 #include <algorithm>

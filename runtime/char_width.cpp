@@ -1,3 +1,4 @@
+// Display width of code points, from generated tables.
 #include "runtime/char_width.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The collector: roots, marking, weak passes and compaction of series at safe points.
 #include "runtime/collector.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Raising errors: the error record, the pending exit and the unwinding throw.
 #include "runtime/error.h"
 
 #include <iterator>

@@ -1,3 +1,4 @@
+// The fixed words: interning the runtime's fixed names and type-name words at start-up.
 #include "runtime/fixed_words.h"
 
 #include "datatypes/context.h"

@@ -1,3 +1,4 @@
+// Hash tables kept in series: hashing keys, building, probing and updating the five table kinds.
 #include "runtime/hashtab.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The output hook lists: adding, removing and calling the callbacks.
 #include "runtime/hooks.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Low-level printing of typed item lists for the runtime's own diagnostics.
 #include "runtime/low_print.h"
 
 #include <charconv>

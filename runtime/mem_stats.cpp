@@ -1,3 +1,4 @@
+// Memory statistics for `stats` and the debugging print of word names.
 #include "runtime/mem_stats.h"
 
 #include <cstring>

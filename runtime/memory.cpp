@@ -1,3 +1,4 @@
+// The memory manager: nodes, series frames, big and heap series, growth and release.
 #include "runtime/memory.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// MurmurHash3 x86-32, whole and incremental.
 #include "runtime/murmur.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Series ownership: the owner table and the change notices sent to owners.
 #include "runtime/ownership.h"
 
 #include <unordered_map>

@@ -1,3 +1,4 @@
+// The process platform layer on Linux: handles, arguments, FPU set-up, crash reports and exit.
 #include "runtime/platform.h"
 
 #include <errno.h>

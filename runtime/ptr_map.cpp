@@ -1,3 +1,4 @@
+// The pointer map: open addressing from 32-bit keys to 32-bit values in the C heap.
 #include "runtime/ptr_map.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The native-resource registry: classes, entries and their release after collection.
 #include "runtime/resources.h"
 
 namespace zem::resources {

@@ -1,3 +1,4 @@
+// Runtime entries for C++ callers: argument checks, word and context access and value loading.
 #include "runtime/rt_entries.h"
 
 #include "datatypes/block.h"

@@ -1,3 +1,4 @@
+// The value-slot pool: acquiring, reading and releasing value cells by small integers.
 #include "runtime/slot_pool.h"
 
 #include "runtime/collector.h"

@@ -1,3 +1,4 @@
+// In-place record sorts: a stable natural merge sort and a quick sort.
 #include "runtime/sort.h"
 
 #include <algorithm>

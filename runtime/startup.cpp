@@ -1,3 +1,4 @@
+// Start-up through its layers in order, and the process exit.
 #include "runtime/startup.h"
 
 #include <cstdlib>

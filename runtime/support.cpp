@@ -1,3 +1,4 @@
+// Shared helpers: form/mold text output, the pointer stack with its cycle guard, cell helpers.
 #include "runtime/support.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Typed buffers: byte series holding fixed-size items for runtime lists.
 #include "runtime/typed_buffer.h"
 
 #include <cstring>

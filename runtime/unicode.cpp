@@ -1,3 +1,4 @@
+// Text encodings: UTF-8 and UTF-16LE decoding and encoding into code point units.
 #include "runtime/unicode.h"
 
 #include <algorithm>

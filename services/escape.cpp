@@ -1,3 +1,4 @@
+// ESC [ sequences for a terminal: parsing into screen operations and writing them as ANSI text.
 #include "services/escape.h"
 
 #include <sys/ioctl.h>

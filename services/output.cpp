@@ -1,3 +1,4 @@
+// The standard output writer: UTF-8 text to the output handle, with LF line ends.
 #include "services/output.h"
 
 #include <errno.h>

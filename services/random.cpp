@@ -1,3 +1,4 @@
+// Random numbers: the Mersenne Twister, the secure source and the hash seed.
 #include "services/random.h"
 
 #include <openssl/rand.h>

@@ -1,3 +1,4 @@
+// The clock read once into date, time and zone; zone packing; sleeping through signals.
 #include "services/os/clock.h"
 
 #include <errno.h>

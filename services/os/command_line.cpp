@@ -1,3 +1,4 @@
+// The process's arguments and its command line as one quoted text.
 #include "services/os/command_line.h"
 
 #include "runtime/platform.h"

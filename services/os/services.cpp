@@ -1,3 +1,4 @@
+// Platform start-up, memory pages, the console hand-off and the services' argument checks.
 #include "services/os/services.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// zem-run: evaluating whole scripts and checking the case lines of table scripts.
 #include "tests/runner/script.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Block helpers and block values: building, inserting, truncating and walking blocks.
 #include "datatypes/block.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Case folding against the generated tables, and the case-folded comparisons of strings.
 #include "runtime/casefold.h"
 
 #include <gtest/gtest.h>

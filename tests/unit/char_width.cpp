@@ -1,3 +1,4 @@
+// Display widths against the generated tables.
 #include "runtime/char_width.h"
 
 #include <gtest/gtest.h>

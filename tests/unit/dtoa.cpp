@@ -1,3 +1,4 @@
+// Float to text: shortest digits, layout of the formatted number, specials.
 #include "runtime/dtoa.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The error catalogue's codes and lookups.
 #include "runtime/error.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The shared main of the GoogleTest programs.
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {

@@ -1,3 +1,4 @@
+// MurmurHash3 against published vectors, incremental and whole.
 #include "runtime/murmur.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Series ownership: owners, change notices and their records.
 #include "runtime/ownership.h"
 
 #include <gtest/gtest.h>

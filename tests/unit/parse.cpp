@@ -1,3 +1,4 @@
+// The parse engine: rule tables over blocks and strings, with stand-in and real evaluators.
 #include <gtest/gtest.h>
 
 #include "datatypes/bitset.h"

@@ -1,3 +1,4 @@
+// The pointer map and hash table sizing, against a model.
 #include "runtime/ptr_map.h"
 
 #include <gtest/gtest.h>

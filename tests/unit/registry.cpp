@@ -1,3 +1,4 @@
+// The datatype registry: names, parents, handler inheritance and action words.
 #include "datatypes/registry.h"
 
 #include <gtest/gtest.h>

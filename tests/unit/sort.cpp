@@ -1,3 +1,4 @@
+// The record sorts against python3's sort, and sorting under collections.
 #include "runtime/sort.h"
 
 #include <gtest/gtest.h>

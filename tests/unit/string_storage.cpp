@@ -1,3 +1,4 @@
+// String storage: unit widths, writes, inserts and copies across units.
 #include "datatypes/string_storage.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The pointer stack and the shared cell and text helpers.
 #include "runtime/support.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Test support: capturing standard output through the output hooks.
 #include "tests/unit/support_capture.h"
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// Test support for the parse tests: the rule reader, parens and the mold of results.
 #include "tests/unit/parse_fixture.h"
 
 #include <cctype>

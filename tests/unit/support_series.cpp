@@ -1,3 +1,4 @@
+// Test support: building and reading series values.
 #include "tests/unit/support_series.h"
 
 #include <cctype>

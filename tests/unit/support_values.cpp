@@ -1,3 +1,4 @@
+// Test support: value cells, action frames and molded text for the datatype tests.
 #include "tests/unit/support_values.h"
 
 namespace zem::test {

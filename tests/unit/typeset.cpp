@@ -1,3 +1,4 @@
+// typeset!: the mask layout, construction and the typeset actions.
 #include "datatypes/typeset.h"
 
 #include <gtest/gtest.h>

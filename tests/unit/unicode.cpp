@@ -1,3 +1,4 @@
+// Text encodings: UTF-8 and UTF-16LE decoding and encoding, and their errors.
 #include "runtime/unicode.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Text decoding into new and reused series.
 #include <gtest/gtest.h>
 
 #include <cstring>
