@@ -170,11 +170,7 @@ Cell* integer_do_math(ActionCall& call, MathOp op) {
     case TYPE_MONEY:
       return hooks.money_do_math(call, op);
     case TYPE_TUPLE:
-      std::swap(left, right);
-      if (op == OP_SUBTRACT || op == OP_DIVIDE) {
-        Cell type = datatype_cell(TYPE_INTEGER);
-        fire(Err::script_not_related, op == OP_SUBTRACT ? &fixed.word.subtract : &fixed.word.divide, &type);
-      }
+      // The tuple's arithmetic takes the tuple first and refuses the operations that do not commute.
       return hooks.tuple_do_math(call, op);
     case TYPE_PAIR:
     case TYPE_POINT2D:

@@ -3,6 +3,7 @@
 #include "datatypes/registry.h"
 
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/native.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
@@ -19,11 +20,14 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/symbol.h"
 #include "datatypes/text_kinds.h"
+#include "datatypes/tuple.h"
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
@@ -203,19 +207,19 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
     {TYPE_MAP, TYPE_NONE_ID, "map!", nullptr},
     {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},
-    {TYPE_PAIR, TYPE_NONE_ID, "pair!", nullptr},
+    {TYPE_PAIR, TYPE_NONE_ID, "pair!", &pair::register_type},
     {TYPE_PERCENT, TYPE_FLOAT, "percent!", nullptr},
-    {TYPE_TUPLE, TYPE_NONE_ID, "tuple!", nullptr},
+    {TYPE_TUPLE, TYPE_NONE_ID, "tuple!", &tuple::register_type},
     {TYPE_TIME, TYPE_FLOAT, "time!", &times::register_time},
     {TYPE_TAG, TYPE_STRING, "tag!", &text_kinds::register_tag_type},
     {TYPE_EMAIL, TYPE_STRING, "email!", &text_kinds::register_email_type},
-    {TYPE_HANDLE, TYPE_INTEGER, "handle!", nullptr},
+    {TYPE_HANDLE, TYPE_INTEGER, "handle!", &handle::register_type},
     {TYPE_DATE, TYPE_NONE_ID, "date!", &dates::register_date},
     {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
     {TYPE_MONEY, TYPE_NONE_ID, "money!", nullptr},
     {TYPE_REF, TYPE_STRING, "ref!", &text_kinds::register_ref_type},
-    {TYPE_POINT2D, TYPE_NONE_ID, "point2D!", nullptr},
-    {TYPE_POINT3D, TYPE_NONE_ID, "point3D!", nullptr},
+    {TYPE_POINT2D, TYPE_NONE_ID, "point2D!", &point::register_2d},
+    {TYPE_POINT3D, TYPE_NONE_ID, "point3D!", &point::register_3d},
     {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
 };
 
