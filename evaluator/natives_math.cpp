@@ -9,6 +9,9 @@
 #include "evaluator/dispatch.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
+#include "datatypes/tuple.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
@@ -115,11 +118,17 @@ uint32_t native_zero_q(int32_t check, const int32_t* r) {
     case TYPE_TIME:
       zero = v.float_value() == 0.0;
       break;
-    case TYPE_MONEY:
     case TYPE_PAIR:
+      zero = v.pair_x() == 0 && v.pair_y() == 0;
+      break;
     case TYPE_TUPLE:
+      zero = tuple::zero(v);
+      break;
     case TYPE_POINT2D:
     case TYPE_POINT3D:
+      zero = v.point_x() == 0.0f && v.point_y() == 0.0f && (v.is(TYPE_POINT2D) || v.point_z() == 0.0f);
+      break;
+    case TYPE_MONEY:
       natives::fire_not_done(NATIVE_zero_q);
     default:
       break;
@@ -247,6 +256,39 @@ uint32_t native_to_hex(int32_t check, const int32_t* r) {
   Cell issue;
   word::init_issue(issue, digits);
   stack::set_single_result(issue);
+  return EXIT_NONE;
+}
+
+namespace {
+// A pair coordinate: an integer as it is, a float truncated toward zero; a float that is not finite
+// or lies outside the int32 range has no coordinate.
+int32_t as_pair_coordinate(const Cell& c) {
+  if (c.is(TYPE_INTEGER)) return c.int_value();
+  const double d = c.float_value();
+  if (!std::isfinite(d) || float_out_of_int_range(d)) fire(Err::script_invalid_arg, &c);
+  return int32_t(d);
+}
+float number_to_float32(const Cell& c) {
+  return c.is(TYPE_INTEGER) ? float(c.int_value()) : float(c.float_value());
+}
+}  // namespace
+
+uint32_t native_as_pair(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_as_pair, r);
+  stack::set_single_result(pair::make(as_pair_coordinate(*stack::arg(0)), as_pair_coordinate(*stack::arg(1))));
+  return EXIT_NONE;
+}
+
+uint32_t native_as_point2d(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_as_point2d, r);
+  stack::set_single_result(point::make2(number_to_float32(*stack::arg(0)), number_to_float32(*stack::arg(1))));
+  return EXIT_NONE;
+}
+
+uint32_t native_as_point3d(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_as_point3d, r);
+  stack::set_single_result(point::make3(number_to_float32(*stack::arg(0)), number_to_float32(*stack::arg(1)),
+                                        number_to_float32(*stack::arg(2))));
   return EXIT_NONE;
 }
 

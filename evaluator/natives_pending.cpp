@@ -10,10 +10,7 @@ namespace zem {
     natives::fire_not_done(NATIVE_##name);                           \
   }
 
-// pair!, point2D!, point3D!, money!
-ZEM_PENDING(as_pair)
-ZEM_PENDING(as_point2d)
-ZEM_PENDING(as_point3d)
+// money!
 ZEM_PENDING(as_money)
 // checksums and digests; deflate
 ZEM_PENDING(checksum)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "datatypes/integer.h"
+#include "datatypes/pair.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/interpreter.h"
@@ -55,12 +56,7 @@ uint32_t event_symbol(uint32_t event) {
   return engine.event_symbols[static_cast<size_t>(std::countr_zero(event))];
 }
 
-Cell pair(uint32_t x, uint32_t y) {
-  Cell c{};
-  c.set_header(TYPE_PAIR);
-  c.set_pair_xy(static_cast<int32_t>(x), static_cast<int32_t>(y));
-  return c;
-}
+Cell pair(uint32_t x, uint32_t y) { return pair::make(int32_t(x), int32_t(y)); }
 
 // The name of a call for the tracer: its word, or the function itself when it has none.
 Cell name_or_function(const Cell& name, const Cell& fn) {

@@ -156,9 +156,10 @@ TEST_F(LexerLoad, Errors) {
       {"123456789h", Err::syntax_invalid, TYPE_INTEGER},
       {"a/b:/c", Err::syntax_bad_char, TYPE_PATH},
       // Kinds whose datatypes are not built yet are refused by name.
-      {"1.2.3", Err::internal_not_done, TYPE_NONE_ID},
       {"#[a 1]", Err::internal_not_done, TYPE_NONE_ID},
-      {"(1, 2)", Err::internal_not_done, TYPE_NONE_ID},
+      {"1.2.256", Err::syntax_invalid, TYPE_TUPLE},
+      {"1.2.3.4.5.6.7.8.9.10.11.12.13", Err::syntax_invalid, TYPE_TUPLE},
+      {"(1, )", Err::syntax_invalid, TYPE_POINT2D},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(raised(c.text), c.id) << c.text;

@@ -260,12 +260,12 @@ TEST_F(Registry, HooksRaiseNotDoneUntilInstalled) {
   EXPECT_EQ(test::raised([&] { hooks.hash_removed(a, 0, 1); }), Err::internal_not_done);
   EXPECT_EQ(pending_exit().args[0].datatype_id(), TYPE_HASH);
 
-  EXPECT_FALSE(hooks.tuple_zero.installed());
-  hooks.tuple_zero.fn = [](const Cell& c) { return c.same_payload(Cell{}); };
-  EXPECT_TRUE(hooks.tuple_zero.installed());
-  EXPECT_TRUE(hooks.tuple_zero(Cell{}));
-  hooks.tuple_zero.reset();
-  EXPECT_EQ(test::raised([&] { hooks.tuple_zero(Cell{}); }), Err::internal_not_done);
+  EXPECT_FALSE(hooks.money_sign.installed());
+  hooks.money_sign.fn = [](const Cell& c) { return c.money_negative() ? -1 : 1; };
+  EXPECT_TRUE(hooks.money_sign.installed());
+  EXPECT_EQ(hooks.money_sign(Cell{}), 1);
+  hooks.money_sign.reset();
+  EXPECT_EQ(test::raised([&] { hooks.money_sign(Cell{}); }), Err::internal_not_done);
 }
 
 }  // namespace
