@@ -16,12 +16,14 @@
 #include "datatypes/context.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
@@ -169,6 +171,34 @@ const Cell* count_chars(Cell* args, uint32_t) {
     off += lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
   }
   return integer(count);
+}
+
+// The first negative component is refused by name.
+void check_components(const Cell* args, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++)
+    if (args[i].int_value() < 0) fire(Err::script_invalid_arg, &args[i]);
+}
+
+const Cell* as_color(Cell* args, uint32_t) {
+  check_components(args, 3);
+  rs.result = tuple::rgba(args[0].int_value() & 0xFF, args[1].int_value() & 0xFF, args[2].int_value() & 0xFF, -1);
+  return &rs.result;
+}
+
+// The components are or-ed into one 32-bit word at 8-bit steps, unreduced: a component above 255
+// spills into the next ones (300 0 0 0 gives 44.1.0.0), the last one's excess is lost.
+const Cell* as_ipv4(Cell* args, uint32_t) {
+  check_components(args, 4);
+  uint32_t word = 0;
+  for (uint32_t i = 0; i < 4; i++) word |= uint32_t(args[i].int_value()) << (8 * i);
+  const uint8_t bytes[4] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)};
+  rs.result = tuple::make(4, bytes);
+  return &rs.result;
+}
+
+const Cell* null_handle(Cell*, uint32_t) {
+  rs.result = handle::null_handle();
+  return &rs.result;
 }
 
 uint32_t stack_size() { return stack::cell_index(stack::top()); }
@@ -398,6 +428,10 @@ constexpr Entry kRoutines[] = {
     {"shift-left", &shift_left},
     {"shift-logical", &shift_logical},
     {"count-chars", &count_chars},
+    {"as-color", &as_color},
+    {"as-ipv4", &as_ipv4},
+    {"as-rgba", &as_ipv4},
+    {"null-handle", &null_handle},
     {"stack-size?", &stack_size_q},
     {"pick-stack", &pick_stack},
     {"collect-calls", &collect_calls},
