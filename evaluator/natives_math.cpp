@@ -1,4 +1,5 @@
 // Math natives: signs, shifts, trigonometry in degrees or radians, logarithms, roots.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -216,6 +217,62 @@ uint32_t native_square_root(int32_t check, const int32_t* r) {
   return float_fn(NATIVE_square_root, check, r, [](double d) { return std::sqrt(d); });
 }
 
+// max and min of a pair, point or tuple (value a) with a number or a value of its kind, component
+// by component; false for the combinations that the compare action decides.
+bool max_min_compound(Cell& a, const Cell& b, bool is_max) {
+  auto pick_i = [is_max](int32_t x, int32_t y) { return is_max ? std::max(x, y) : std::min(x, y); };
+  auto pick_f = [is_max](float x, float y) {
+    if (std::isnan(x)) return x;
+    if (std::isnan(y)) return y;
+    return is_max ? std::max(x, y) : std::min(x, y);
+  };
+  const bool number = b.is(TYPE_INTEGER) || b.is(TYPE_FLOAT) || b.is(TYPE_PERCENT);
+  if (a.is(TYPE_PAIR)) {
+    int32_t bx, by;
+    if (b.is(TYPE_PAIR)) {
+      bx = b.pair_x(), by = b.pair_y();
+    } else if (b.is(TYPE_INTEGER)) {
+      bx = by = b.int_value();
+    } else if (number && std::isfinite(b.float_value()) && !float_out_of_int_range(b.float_value())) {
+      bx = by = int32_t(b.float_value());
+    } else if (number || b.is(TYPE_POINT2D)) {
+      a = pair::to_point2d(a);
+      return max_min_compound(a, b, is_max);
+    } else {
+      return false;
+    }
+    a = pair::make(pick_i(a.pair_x(), bx), pick_i(a.pair_y(), by));
+    return true;
+  }
+  if (a.is(TYPE_POINT2D) || a.is(TYPE_POINT3D)) {
+    float o[3];
+    if (number) {
+      o[0] = o[1] = o[2] = float(b.is(TYPE_INTEGER) ? double(b.int_value()) : b.float_value());
+    } else if (b.type() == a.type()) {
+      o[0] = b.point_x(), o[1] = b.point_y(), o[2] = b.point_z();
+    } else {
+      return false;
+    }
+    const float x = pick_f(a.point_x(), o[0]), y = pick_f(a.point_y(), o[1]);
+    a = a.is(TYPE_POINT2D) ? point::make2(x, y) : point::make3(x, y, pick_f(a.point_z(), o[2]));
+    return true;
+  }
+  if (a.is(TYPE_TUPLE)) {
+    const uint32_t n = a.tuple_count();
+    if (b.is(TYPE_TUPLE) && b.tuple_count() != n) return false;
+    if (!b.is(TYPE_TUPLE) && !number) return false;
+    int32_t level = 0;
+    if (number) {
+      const double d = b.is(TYPE_INTEGER) ? double(b.int_value()) : std::trunc(b.float_value());
+      level = std::isnan(d) ? 0 : int32_t(std::clamp(d, 0.0, 255.0));
+    }
+    for (uint32_t i = 0; i < n; i++)
+      a.set_tuple_at(i, uint8_t(pick_i(a.tuple_at(i), b.is(TYPE_TUPLE) ? b.tuple_at(i) : level)));
+    return true;
+  }
+  return false;
+}
+
 // max and min: a NaN float wins against numbers; otherwise the compare action decides, equal
 // values giving value1 for max and value2 for min.
 namespace {
@@ -234,7 +291,8 @@ uint32_t max_min(uint32_t index, int32_t check, const int32_t* r, bool is_max) {
   };
   if (is_nan(a) && is_num(b)) return stack::set_single_result(a), EXIT_NONE;
   if (is_nan(b) && is_num(a)) return stack::set_single_result(b), EXIT_NONE;
-  if (compound(a) || compound(b)) natives::fire_not_done(index);
+  if (compound(b) && (a.is(TYPE_INTEGER) || a.is(TYPE_FLOAT))) std::swap(a, b);
+  if (compound(a) && max_min_compound(a, b, is_max)) return stack::set_single_result(a), EXIT_NONE;
   bool less = actions::compare(a, b, COMP_LESSER);
   stack::set_single_result(is_max ? (less ? b : a) : (less ? a : b));
   return EXIT_NONE;
