@@ -116,8 +116,8 @@ inline Cell* base() { return stack_state.base; }
 inline Cell* top() { return stack_state.top; }
 inline Cell* arg(uint32_t i) { return stack_state.base + i; }
 
-// The values reference of a context whose values are on the argument stack (data2 of its
-// context cell): the cell index of the running call's first value plus one; 0 = no call running.
+// The values reference of a context whose values are on the argument stack (the
+// context cell's context_values()): the cell index of the running call's first value plus one; 0 = no call running.
 inline uint32_t values_ref(const Cell* first) { return cell_index(first) + 1; }
 inline Cell* values_of_ref(uint32_t ref) { return ref ? stack_state.bottom + (ref - 1) : nullptr; }
 
@@ -132,7 +132,7 @@ void restore(const Mark& m);
 
 // ---- Frames -------------------------------------------------------------------------------------
 [[noreturn]] void overflow();
-// `kind` is the flags byte shifted to bits 24-31; `word` a word cell (data1 context, data2 symbol).
+// `kind` is the flags byte shifted to bits 24-31; `word` a word cell.
 inline Cell* push_frame_sym(uint32_t kind, uint32_t symbol, NodeId context) {
   StackState& s = stack_state;
   if (s.call_top >= s.call_limit) overflow();

@@ -123,9 +123,8 @@ NodeId load_utf16le_series(const uint8_t* le, size_t units, NodeId target, bool 
 NodeId load_utf8_binary(const Cell& binary, NodeId target, bool crlf, uint32_t* count);
 NodeId load_utf8_cstring(const char* text, NodeId target, bool crlf, uint32_t* count);
 
-// A string value (string!, file!, url!, tag!, email!, ref!) holds its head index in data1, its
-// buffer's node in data2 and the node of its cached conversion buffer in data3 (0 until the first
-// conversion). Conversions for the outside world write into that cached buffer, which is reused and
+// A string value (string!, file!, url!, tag!, email!, ref!) keeps the node of a cached conversion
+// buffer beside its head and node (Cell::text_cache, 0 until the first conversion). Conversions for the outside world write into that cached buffer, which is reused and
 // grown, so repeated conversions of one value do not allocate. The text stays valid until the next
 // conversion of the value or the next safe point.
 
