@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -32,6 +33,7 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "library/boot.h"
+#include "services/os/services.h"
 #include "runtime/boot_state.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -306,7 +308,8 @@ const Cell* os_info(Cell*, uint32_t) {
   stack::push_value(info);  // rooted while its fields are made
   add_field(info, "name", str::make_from_utf8(std::string(u.sysname) + " " + u.release));
   add_field(info, "arch", word_named(arch_word(u.machine)));
-  add_field(info, "version", shared_cells.none);  // a tuple once tuple! exists
+  std::array<uint8_t, 3> release = os::release_numbers(u.release);
+  add_field(info, "version", tuple::make(3, release.data()));
   add_field(info, "build", *integer(build_number(u.version)));
   rs.result = info;
   stack::drop_values(1);

@@ -16,6 +16,10 @@ system, release, machine = subprocess.run(["uname", "-srm"], capture_output=True
                                           check=True).stdout.split()
 kernel_version = subprocess.run(["uname", "-v"], capture_output=True, text=True, check=True).stdout
 build = re.match(r"#(\d+)", kernel_version)
+# The version tuple: the release's leading dotted numbers, at most three, each held at 255.
+lead = re.match(r"\d+(?:\.\d+){0,2}", release)
+parts = [min(255, int(n)) for n in lead.group(0).split(".")] if lead else []
+version = ".".join(str(n) for n in parts + [0] * (3 - len(parts)))
 arch = ARCH.get(machine, "ARM" if machine.startswith("arm") else "Unknown")
 
 with tempfile.TemporaryDirectory() as tmp:
@@ -24,7 +28,7 @@ with tempfile.TemporaryDirectory() as tmp:
         f.write("Zem []\ninfo: os-info\nprint info/name\nprint info/arch\nprint info/build\n"
                 "print mold info/version\n")
     r = subprocess.run([ZEM_RUN, script], capture_output=True, text=True, timeout=60)
-    want = [f"{system} {release}", arch, build.group(1) if build else "0", "none"]
+    want = [f"{system} {release}", arch, build.group(1) if build else "0", version]
     if r.returncode != 0 or r.stdout.splitlines() != want:
         failures.append(f"status {r.returncode}: got {r.stdout.splitlines()!r}, want {want!r}\n"
                         f"{r.stderr}")
