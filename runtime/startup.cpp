@@ -27,6 +27,7 @@
 #include "runtime/resources.h"
 #include "runtime/slot_pool.h"
 #include "runtime/support.h"
+#include "services/checksum.h"
 #include "services/os/services.h"
 #include "services/random.h"
 
@@ -68,6 +69,7 @@ bool init_through(StartLayer last, int argc, char** argv) {
   error_value::init();  // the error catalogue and error values
   if (last == StartLayer::values) return true;
 
+  checksum::init();  // the method words
   stack::init();
   lexer::init();  // lexer tables and output buffer
   interp::init();
