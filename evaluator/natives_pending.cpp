@@ -12,8 +12,7 @@ namespace zem {
 
 // money!
 ZEM_PENDING(as_money)
-// checksums and digests; deflate
-ZEM_PENDING(checksum)
+// deflate
 ZEM_PENDING(compress)
 ZEM_PENDING(decompress)
 // map!, and the operating-system services
