@@ -824,6 +824,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
         for (uint32_t j = k + 1; j < n; j += 2) {
           const Cell& e = block_head(cache)[j];
           if (!e.is(TYPE_TYPESET)) break;
+          if (e.fetch_kind() == FETCH_RETURN) continue;  // `return:` after a refinement's arguments
           if (uint32_t st = fetch_entry(cache, j, e.fetch_kind(), cc, false)) return st;
           stack::base()[arg++] = *--stack_state.top;
         }
