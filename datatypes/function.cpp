@@ -261,6 +261,23 @@ uint32_t check_spec(const Cell& spec) {
   return flags;
 }
 
+// Whether a word `return` or `exit` occurs anywhere in the block, nested blocks and paths included.
+// (Symbols are looked up per call: a restarted runtime has a new symbol table.)
+bool mentions_exit(const Cell& block, uint32_t ret, uint32_t ex) {
+  NodeId node = block.node();
+  for (uint32_t k = block.head_index(); k < len_of(node); k++) {
+    Cell v = block_head(node)[k];
+    TypeId t = v.type();
+    if (t >= TYPE_WORD && t <= TYPE_GET_WORD) {
+      uint32_t c = canonical(v.word_symbol());
+      if (c == ret || c == ex) return true;
+    } else if (block_kind(t) && mentions_exit(v, ret, ex)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32_t entry,
                  NodeId object, uint32_t flags) {
   Cell spec = spec_in;
@@ -270,7 +287,13 @@ Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32
   Cell body = body_in.is(TYPE_BLOCK) ? copy_deep(body_in) : shared_cells.none;
   Cell v{};
   v.set_header(TYPE_FUNCTION);
-  v.set_flag(flags | (boot_state.loading ? kFunctionLibrary : 0), true);
+  if (boot_state.loading) {
+    flags |= kFunctionLibrary;
+    if (body.is(TYPE_BLOCK) && !mentions_exit(body, canonical(symbol::intern("return")),
+                                               canonical(symbol::intern("exit"))))
+      flags |= kFunctionPassesExits;
+  }
+  v.set_flag(flags, true);
   v.set_fn(context, spec.node(), make_more(body, entry, static_cast<int32_t>(object)));
   if (len_of(context) > 1) block_head(context)[1] = v;
   if (made && body.is(TYPE_BLOCK)) context_access.bind_block(body, context, false);

@@ -1511,7 +1511,7 @@ template <bool traced>
   } restore{ctx, block_head(ctx)->context_values(), call_values};
   block_head(ctx)->set_context_values(stack::values_ref(stack::base()));
   call_values = CallValues{ctx, static_cast<uint32_t>(stack::top() - stack::base()), stack::base()};
-  stack::top_frame()->flags |= kFrameBodyFlag;
+  if (!fn.has_flag(kFunctionPassesExits)) stack::top_frame()->flags |= kFrameBodyFlag;
   Cell body = block_head(fn.fn_more())[MORE_BODY];
   if (trace_state.enabled) [[unlikely]]
     return run_traced_body(fn, body, frame);

@@ -128,6 +128,9 @@ constexpr uint32_t kMarkerFlag = 1u << 29;
 constexpr uint32_t kFunctionNoTrace = 0x200;
 constexpr uint32_t kFunctionTrace = 0x400;
 constexpr uint32_t kFunctionLibrary = 0x800;  // made by the boot library
+// A boot-library function whose body has no return or exit of its own: those that code it runs
+// raises pass through it to the caller's function.
+constexpr uint32_t kFunctionPassesExits = 0x1000;
 constexpr uint32_t kRoutineCellConvention = 0x8000;
 // routine!: the number of word! entries in its spec (capped at 31), bits 25-29.
 constexpr uint32_t kRoutineWordsShift = 25;
@@ -167,6 +170,7 @@ inline constexpr FlagUse kFlagTable[] = {
     {TYPE_FUNCTION, kFunctionNoTrace},
     {TYPE_FUNCTION, kFunctionTrace},
     {TYPE_FUNCTION, kFunctionLibrary},
+    {TYPE_FUNCTION, kFunctionPassesExits},
     {TYPE_ROUTINE, kFunctionNoTrace},
     {TYPE_ROUTINE, kFunctionTrace},
     {TYPE_ROUTINE, kFunctionLibrary},
@@ -181,6 +185,7 @@ inline constexpr FlagUse kFlagTable[] = {
     {TYPE_OP, kFunctionNoTrace},
     {TYPE_OP, kFunctionTrace},
     {TYPE_OP, kFunctionLibrary},
+    {TYPE_OP, kFunctionPassesExits},
     {TYPE_OP, kRoutineCellConvention},
     {TYPE_OP, kRoutineWordsMask},
     {TYPE_CONTEXT, kContextKindMask},
