@@ -1,4 +1,5 @@
-// url! and file!: registration over string!, percent-encoded mold, construction and path steps.
+// url! and file!: registration over string!, percent-encoded mold, construction and path steps;
+// file! reads, writes, queries, deletes and renames through the file service.
 #include "datatypes/url.h"
 
 #include <unistd.h>
@@ -12,9 +13,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/string_storage.h"
+#include "datatypes/unset_none_logic.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
+#include "services/os/files.h"
 
 namespace zem::url {
 
@@ -243,6 +246,36 @@ Cell* path_url(PathStep& step) {
 
 Cell* io_not_done(ActionCall& call) { fire_not_done(call.arg(0).type()); }
 
+// file! read: /part 0, /seek 1, /binary 2, /lines 3 (/info and /as have no meaning for files).
+Cell* read_file(ActionCall& call) {
+  if (call.has(0) || call.has(1)) fire_not_done(TYPE_FILE);
+  call.result() = files::read_file(call.arg(0), -1, -1, call.has(2), call.has(3));
+  return &call.result();
+}
+
+// file! write: /binary 0, /lines 1, /append 3, /part 4, /seek 5.
+Cell* write_file(ActionCall& call) {
+  if (call.has(4) || call.has(5)) fire_not_done(TYPE_FILE);
+  files::write(&call.arg(0), call.arg(1), nullptr, nullptr, call.has(0), call.has(3), call.has(1));
+  call.result() = make_unset();
+  return &call.result();
+}
+
+Cell* query_file(ActionCall& call) {
+  call.result() = files::query_file(call.arg(0));
+  return &call.result();
+}
+
+Cell* delete_file(ActionCall& call) {
+  call.result() = make_logic(files::delete_file(call.arg(0)));
+  return &call.result();
+}
+
+Cell* rename_file(ActionCall& call) {
+  call.result() = make_logic(files::rename_file(call.arg(0), call.arg(1)));
+  return &call.result();
+}
+
 }  // namespace
 
 void register_url_type() {
@@ -260,10 +293,12 @@ void register_url_type() {
 void register_file_type() {
   HandlerRow row(kInherit);
   row.set(ActionIndex::mold, &mold_file)
-      .set(ActionIndex::open, kEmpty);
-  for (ActionIndex a : {ActionIndex::delete_, ActionIndex::query, ActionIndex::read, ActionIndex::rename,
-                        ActionIndex::write})
-    row.set(a, io_not_done);
+      .set(ActionIndex::open, kEmpty)
+      .set(ActionIndex::read, read_file)
+      .set(ActionIndex::write, write_file)
+      .set(ActionIndex::query, query_file)
+      .set(ActionIndex::delete_, delete_file)
+      .set(ActionIndex::rename, rename_file);
   register_type(TYPE_FILE, TYPE_URL, "file!", row);
 }
 

@@ -10,6 +10,7 @@
 #include "runtime/error.h"
 #include "runtime/unicode.h"
 #include "services/checksum.h"
+#include "services/os/files.h"
 
 namespace zem {
 
@@ -32,10 +33,10 @@ std::vector<uint8_t> bytes_of(Cell value) {
 
 uint32_t native_checksum(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_checksum, r);
+  // A file's checksum is that of its bytes.
+  if (stack::arg(0)->is(TYPE_FILE)) *stack::arg(0) = files::read_file(*stack::arg(0), -1, -1, true, false);
   const Cell data = *stack::arg(0);
   const Cell method = *stack::arg(1);
-  // Files wait for the file service.
-  if (data.is(TYPE_FILE)) natives::fire_not_done(NATIVE_checksum);
   if (!data.is(TYPE_STRING) && !data.is(TYPE_BINARY)) fire(Err::script_invalid_arg, &data);
   const uint32_t sym = method.word_symbol();
   if (!checksum::method_valid(sym)) fire(Err::script_invalid_arg, &method);

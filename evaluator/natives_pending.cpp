@@ -18,7 +18,6 @@ ZEM_PENDING(decompress)
 // map!, and the operating-system services
 ZEM_PENDING(list_env)
 ZEM_PENDING(call)
-ZEM_PENDING(size_q)
 ZEM_PENDING(browse)
 
 }  // namespace zem

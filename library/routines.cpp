@@ -40,6 +40,7 @@
 #include "runtime/startup.h"
 #include "runtime/unicode.h"
 #include "services/os/command_line.h"
+#include "services/os/files.h"
 
 namespace zem {
 extern const char* const kVersion;
@@ -266,16 +267,11 @@ const Cell* set_current_dir(Cell* args, uint32_t) {
 
 const Cell* create_dir(Cell* args, uint32_t) {
   Cell file = args[0];
-  std::string path = local_path(file);
-  if (path.empty() || ::mkdir(path.c_str(), 0777) != 0) fire(Err::access_no_create, &file);
+  if (!files::make_dir(file)) fire(Err::access_no_create, &file);
   return nullptr;
 }
 
-const Cell* exists_q(Cell* args, uint32_t) {
-  std::string path = local_path(args[0]);
-  struct stat st;
-  return logic(!path.empty() && ::stat(path.c_str(), &st) == 0);
-}
+const Cell* exists_q(Cell* args, uint32_t) { return logic(files::file_exists(args[0])); }
 
 void add_field(const Cell& object, std::string_view name, const Cell& value) {
   context::set_or_add_word(object.object_context(), word_named(name), value);
@@ -338,29 +334,7 @@ const Cell* get_command_args(Cell*, uint32_t) {
 
 // Standard output straight through its handle, after whatever the print writer has flushed.
 const Cell* write_stdout(Cell* args, uint32_t) {
-  Cell value = args[0];
-  std::string molded;
-  const char* bytes;
-  size_t size;
-  if (value.is(TYPE_STRING)) {
-    int32_t length = -1;
-    bytes = unicode::string_to_utf8(value, &length);
-    size = static_cast<size_t>(length);
-  } else if (value.is(TYPE_BINARY)) {  // the bytes as they are
-    size = binary::rs_length(value);
-    bytes = size ? reinterpret_cast<const char*>(binary::rs_head(value)) : "";
-  } else {
-    molded = actions::mold_text(value);
-    bytes = molded.data();
-    size = molded.size();
-  }
-  while (size > 0) {
-    ssize_t n = ::write(1, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // a closed pipe ends the write quietly
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
+  files::write(nullptr, args[0], nullptr, nullptr, false, false, false);
   return nullptr;
 }
 
