@@ -96,7 +96,10 @@ Cell convert(uint8_t* bytes, size_t length, bool binary, bool lines) {
   return decode_text(bytes, drop_cr_before_lf(bytes, length));
 }
 
-Cell empty_value(bool binary) { return binary ? binary::make(0) : str::make_string(0); }
+// Nothing read: an empty binary, an empty block of lines or an empty string.
+Cell empty_value(bool binary, bool lines) {
+  return binary ? binary::make(0) : lines ? block::make(0) : str::make_string(0);
+}
 
 bool is_dir_entry(int dir_fd, const struct dirent* e) {
   if (e->d_type == DT_DIR) return true;
@@ -233,13 +236,13 @@ bool read_data(std::string path, int64_t limit, int64_t offset, bool binary, boo
     size_t from = offset > 0 ? static_cast<size_t>(std::min<int64_t>(offset, static_cast<int64_t>(all.size()))) : 0;
     size_t n = all.size() - from;
     if (limit >= 0) n = std::min(n, static_cast<size_t>(limit));
-    out = n ? convert(all.data() + from, n, binary, lines) : empty_value(binary);
+    out = n ? convert(all.data() + from, n, binary, lines) : empty_value(binary, lines);
     return true;
   }
   if (offset > 0) {
     // Past the end there is nothing to read (the size would go negative).
     if (offset >= size) {
-      out = empty_value(binary);
+      out = empty_value(binary, lines);
       return true;
     }
     if (seek(fd, offset) != offset) return false;
@@ -247,7 +250,7 @@ bool read_data(std::string path, int64_t limit, int64_t offset, bool binary, boo
   }
   if (limit >= 0 && limit < size) size = limit;
   if (size == 0) {
-    out = empty_value(binary);
+    out = empty_value(binary, lines);
     return true;
   }
   if (size > kMaxRead) return false;
@@ -284,13 +287,18 @@ Cell list_dir(const Cell& dir) {
   DIR* d = ::opendir(path.c_str());
   if (!d) fire(Err::access_cannot_open, &dir);
   std::vector<std::string> names;
-  errno = 0;
-  while (const struct dirent* e = ::readdir(d)) {
+  int failed = 0;
+  for (;;) {
+    errno = 0;  // readdir tells its end from a failure only through errno
+    const struct dirent* e = ::readdir(d);
+    if (!e) {
+      failed = errno;
+      break;
+    }
     if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
     names.emplace_back(e->d_name);
     if (is_dir_entry(::dirfd(d), e)) names.back() += '/';
   }
-  int failed = errno;
   ::closedir(d);
   if (failed) fire(Err::access_cannot_open, &dir);
   std::sort(names.begin(), names.end());
