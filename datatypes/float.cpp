@@ -477,10 +477,9 @@ int32_t flt_compare(const Cell& a, const Cell& b, CompareOp op) {
   double y;
   switch (b.type()) {
     case TYPE_MONEY: {
-      FurtherTypeHooks& hooks = further_type_hooks();
-      if (hooks.money_float_underflow(x)) return -1;
-      if (hooks.money_float_overflow(x)) return 1;
-      return hooks.money_compare(hooks.money_from_float(x, false), b, op);
+      // The money's own comparison, which orders floats it cannot hold by their value.
+      const int32_t c = further_type_hooks().money_compare(b, a, op);
+      return c == kCannotCompare ? c : -c;
     }
     case TYPE_INTEGER:
       y = b.int_value();

@@ -7,6 +7,9 @@
 #include "datatypes/native.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
+#include "datatypes/money.h"
+#include "datatypes/percent.h"
+#include "datatypes/triple.h"
 
 #include <cstring>
 
@@ -200,7 +203,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_FILE, TYPE_URL, "file!", &url::register_file_type},
     {TYPE_OBJECT, TYPE_NONE_ID, "object!", &register_object_type},
     {TYPE_BITSET, TYPE_NONE_ID, "bitset!", &register_bitset},
-    {TYPE_TRIPLE, TYPE_NONE_ID, "triple!", nullptr},
+    {TYPE_TRIPLE, TYPE_NONE_ID, "triple!", &triple::register_type},
     {TYPE_FLOAT, TYPE_NONE_ID, "float!", &register_float},
     {TYPE_TYPESET, TYPE_NONE_ID, "typeset!", &register_typeset},
     {TYPE_ERROR, TYPE_OBJECT, "error!", &register_error_type},
@@ -208,7 +211,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_MAP, TYPE_NONE_ID, "map!", nullptr},
     {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},
     {TYPE_PAIR, TYPE_NONE_ID, "pair!", &pair::register_type},
-    {TYPE_PERCENT, TYPE_FLOAT, "percent!", nullptr},
+    {TYPE_PERCENT, TYPE_FLOAT, "percent!", &percent::register_type},
     {TYPE_TUPLE, TYPE_NONE_ID, "tuple!", &tuple::register_type},
     {TYPE_TIME, TYPE_FLOAT, "time!", &times::register_time},
     {TYPE_TAG, TYPE_STRING, "tag!", &text_kinds::register_tag_type},
@@ -216,7 +219,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", &handle::register_type},
     {TYPE_DATE, TYPE_NONE_ID, "date!", &dates::register_date},
     {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
-    {TYPE_MONEY, TYPE_NONE_ID, "money!", nullptr},
+    {TYPE_MONEY, TYPE_NONE_ID, "money!", &money::register_type},
     {TYPE_REF, TYPE_STRING, "ref!", &text_kinds::register_ref_type},
     {TYPE_POINT2D, TYPE_NONE_ID, "point2D!", &point::register_2d},
     {TYPE_POINT3D, TYPE_NONE_ID, "point3D!", &point::register_3d},

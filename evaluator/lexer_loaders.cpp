@@ -644,6 +644,7 @@ void install_loaders() {
       {K_SPECIAL_FLOAT, load_special_float}, {K_HEX_INTEGER, load_hex_integer},
       {K_BINARY, load_binary},       {K_TUPLE, load_tuple},   {K_PAIR, load_pair},
       {K_TIME, load_time},           {K_POINT, load_point},   {K_DATE, load_date},
+      {K_MONEY, load_money},
   };
   for (const auto& l : loaders) {
     TokenHandlers h = token_handlers(l.kind);

@@ -8,5 +8,7 @@ namespace zem::lexer {
 void install_loaders();
 // The date token (lexer_date.cpp).
 void load_date(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build);
+// The money token (lexer_money.cpp).
+void load_money(State& st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build);
 
 }  // namespace zem::lexer

@@ -10,6 +10,7 @@
 #include "evaluator/dispatch.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
 #include "datatypes/tuple.h"
@@ -68,7 +69,7 @@ int32_t sign_of(uint32_t index) {
       return d < 0.0 ? -1 : d > 0.0;
     }
     case TYPE_MONEY:
-      natives::fire_not_done(index);
+      return money::sign_of(money::amount_of(v));
     default:
       natives::fire_expect_arg(index, 0, 0);
   }
@@ -130,7 +131,8 @@ uint32_t native_zero_q(int32_t check, const int32_t* r) {
       zero = v.point_x() == 0.0f && v.point_y() == 0.0f && (v.is(TYPE_POINT2D) || v.point_z() == 0.0f);
       break;
     case TYPE_MONEY:
-      natives::fire_not_done(NATIVE_zero_q);
+      zero = money::is_zero(money::amount_of(v));
+      break;
     default:
       break;
   }
@@ -340,6 +342,23 @@ uint32_t native_as_pair(int32_t check, const int32_t* r) {
 uint32_t native_as_point2d(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_as_point2d, r);
   stack::set_single_result(point::make2(number_to_float32(*stack::arg(0)), number_to_float32(*stack::arg(1))));
+  return EXIT_NONE;
+}
+
+// The amount in the named currency; a float with more than five decimals is refused as make does.
+uint32_t native_as_money(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_as_money, r);
+  const Cell code = *stack::arg(0), amount = *stack::arg(1);
+  const int32_t index = money::currency_index(code.word_symbol());
+  if (index < 0) fire(Err::script_bad_denom, &code);
+  if (index > money::kMaxCurrency) {
+    const Cell type = datatype_cell(TYPE_MONEY);
+    fire(Err::script_bad_make_arg, &type, &code);
+  }
+  Cell m = amount.is(TYPE_INTEGER) ? money::from_integer(amount.int_value())
+                                   : money::from_float(amount.float_value(), true);
+  m.set_money_currency(uint8_t(index));
+  stack::set_single_result(m);
   return EXIT_NONE;
 }
 

@@ -10,8 +10,6 @@ namespace zem {
     natives::fire_not_done(NATIVE_##name);                           \
   }
 
-// money!
-ZEM_PENDING(as_money)
 // deflate
 ZEM_PENDING(compress)
 ZEM_PENDING(decompress)

@@ -98,6 +98,28 @@ std::string_view format_float(double d, int ndigits, bool dot_zero) {
   return {g_dtoa.text, static_cast<size_t>(w - g_dtoa.text)};
 }
 
+std::string_view format_float_plain(double d, int ndigits) {
+  FloatDigits f = float_to_digits(d, ndigits, true);
+  if (f.point > kDigitsZero - 1) return f.text;
+  // The widest layouts: about 330 zeros before the digits of the smallest doubles, or after those
+  // of the largest: a buffer of its own rather than the shared one.
+  static std::string plain;
+  plain.clear();
+  if (f.negative) plain.push_back('-');
+  if (f.point > 0) {
+    for (int i = 0; i < std::max(f.point, f.count); i++) {
+      if (i == f.point) plain.push_back('.');
+      plain.push_back(i < f.count ? f.text[i] : '0');
+    }
+    if (f.point >= f.count) plain += ".0";
+  } else {
+    plain += "0.";
+    plain.append(size_t(-f.point), '0');
+    plain.append(f.text, size_t(f.count));
+  }
+  return plain;
+}
+
 namespace {
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }

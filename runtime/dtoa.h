@@ -31,6 +31,11 @@ FloatDigits float_to_digits(double d, int ndigits, bool dot_zero);
 // The view is NUL-terminated and valid until the next call.
 std::string_view format_float(double d, int ndigits, bool dot_zero);
 
+// The same digits (shortest round-trip when ndigits <= 0, else at most ndigits) always in plain
+// notation, never with an exponent: "100000000000000000.0", "0.000001". Whole numbers keep ".0";
+// the special values give the texts of float_to_digits ("1.#INF", "1.#NaN"). Same lifetime as above.
+std::string_view format_float_plain(double d, int ndigits);
+
 // Reads [start, end): optional sign, digits with an optional ".", an optional exponent ("e" or "E",
 // optional sign). `extra_exponent` is added to the decimal exponent before rounding (-2 reads
 // percent text). "1.#INF", "-1.#INF" and "1.#NaN" read back as themselves. Stores through `unread`
