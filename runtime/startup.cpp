@@ -28,6 +28,7 @@
 #include "runtime/slot_pool.h"
 #include "runtime/support.h"
 #include "services/checksum.h"
+#include "services/deflate.h"
 #include "services/os/services.h"
 #include "services/random.h"
 
@@ -70,6 +71,7 @@ bool init_through(StartLayer last, int argc, char** argv) {
   if (last == StartLayer::values) return true;
 
   checksum::init();  // the method words
+  deflate::init();  // the compression method words
   stack::init();
   lexer::init();  // lexer tables and output buffer
   interp::init();
