@@ -10,9 +10,6 @@ namespace zem {
     natives::fire_not_done(NATIVE_##name);                           \
   }
 
-// deflate
-ZEM_PENDING(compress)
-ZEM_PENDING(decompress)
 // map!, and the operating-system services
 ZEM_PENDING(list_env)
 ZEM_PENDING(call)
