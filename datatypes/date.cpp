@@ -587,7 +587,7 @@ Cell* dt_random(ActionCall& call) {
   }
   p.n = random::integer_upto(secure, int32_t(n)) - 1;
   if (p.timed) {
-    p.zone = uint32_t(random::next_u32()) & 0x7F;
+    p.zone = uint32_t(secure ? random::secure_random() : random::next_u32()) & 0x7F;
     double x;
     if (secure) {
       double s1 = random::secure_random(), s2 = random::secure_random();
