@@ -34,6 +34,7 @@
 #include "datatypes/type_hooks.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
 #include "evaluator/dispatch.h"
@@ -207,7 +208,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_FLOAT, TYPE_NONE_ID, "float!", &register_float},
     {TYPE_TYPESET, TYPE_NONE_ID, "typeset!", &register_typeset},
     {TYPE_ERROR, TYPE_OBJECT, "error!", &register_error_type},
-    {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
+    {TYPE_VECTOR, TYPE_STRING, "vector!", &vector::register_vector_type},
     {TYPE_MAP, TYPE_NONE_ID, "map!", nullptr},
     {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},
     {TYPE_PAIR, TYPE_NONE_ID, "pair!", &pair::register_type},

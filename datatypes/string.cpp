@@ -878,6 +878,19 @@ int32_t float_callback(const uint8_t* a, const uint8_t* b, void* user1, intptr_t
   return (c.flags & 1) ? -d : d;
 }
 
+// integer! vector elements are signed.
+int32_t signed_callback(const uint8_t* a, const uint8_t* b, void* user1, intptr_t) {
+  const SortCodes& c = *static_cast<const SortCodes*>(user1);
+  auto read = [&](const uint8_t* p) -> int32_t {
+    uint32_t u = str::get_char(p, c.unit);
+    return c.unit == 1 ? static_cast<int8_t>(u) : c.unit == 2 ? static_cast<int16_t>(u) : static_cast<int32_t>(u);
+  };
+  size_t offset = (c.flags & 2) ? 0 : static_cast<size_t>(c.flags >> 2) * c.unit;
+  int32_t x = read(a + offset), y = read(b + offset);
+  int32_t d = x < y ? -1 : x == y ? 0 : 1;
+  return (c.flags & 1) ? -d : d;
+}
+
 // A function! comparator: the records are sorted in a C++ copy (user code may collect or change
 // the series) and written back through the node afterwards.
 struct UserSort {
@@ -891,6 +904,7 @@ struct UserSort {
 
 Cell record_value(const UserSort& u, const uint8_t* p) {
   if (!u.whole) {
+    if (u.series.is(TYPE_VECTOR)) return further_type_hooks().vector_element(u.series, p);
     uint32_t cp = str::get_char(p, u.unit);
     if (u.series.is(TYPE_BINARY)) return make_integer(static_cast<int32_t>(cp));
     return char_cell(cp);
@@ -950,11 +964,8 @@ Cell* sort_handler(ActionCall& call) {
   }
   uint32_t unit = unit_of(node);
   bool is_vector = s.is(TYPE_VECTOR);
-  bool float_vector = false;
-  if (is_vector) {
-    Cell first = further_type_hooks().vector_element(s, unit_ptr(node, 0));
-    float_vector = first.is(TYPE_FLOAT);
-  }
+  bool float_vector = is_vector && (s.vector_type() == TYPE_FLOAT || s.vector_type() == TYPE_PERCENT);
+  bool signed_vector = is_vector && s.vector_type() == TYPE_INTEGER;
   SortCodes codes{unit, is_vector || call.has(SORT_CASE), call.has(SORT_REVERSE) ? 1u : 0u};
   const Cell* compare = call.refinement_arg(SORT_COMPARE);
   bool user = false;
@@ -992,7 +1003,9 @@ Cell* sort_handler(ActionCall& call) {
       fire(Err::script_invalid_arg, &s);  // user code changed the series under the sort
     std::memcpy(unit_ptr(node, start), copy.data(), bytes);
   } else {
-    sort::Compare cmp = float_vector ? &float_callback : &sort_records_callback;
+    sort::Compare cmp = float_vector    ? &float_callback
+                        : signed_vector ? &signed_callback
+                                        : &sort_records_callback;
     uint8_t* base = unit_ptr(node, start);
     if (stable)
       sort::merge_sort(base, static_cast<size_t>(count), record_bytes, &codes, 0, cmp);

@@ -23,7 +23,7 @@ namespace {
 [[noreturn]] void bad_unit() { crash_report(CRASH_ASSERTION_FAILED, 0); }
 
 inline void check_unit(uint32_t unit) {
-  if (unit != 1 && unit != 2 && unit != 4) bad_unit();
+  if (unit != 1 && unit != 2 && unit != 4 && unit != 8) bad_unit();
 }
 
 inline void put_unit(uint8_t* p, uint32_t unit, uint32_t cp) {
@@ -40,6 +40,10 @@ inline void put_unit(uint8_t* p, uint32_t unit, uint32_t cp) {
       p[1] = static_cast<uint8_t>(cp >> 8);
       p[2] = static_cast<uint8_t>(cp >> 16);
       p[3] = static_cast<uint8_t>(cp >> 24);
+      break;
+    case 8:  // a vector's 8-byte element: the value in the low half
+      std::memcpy(p, &cp, 4);
+      std::memset(p + 4, 0, 4);
       break;
     default:
       bad_unit();
@@ -69,6 +73,7 @@ uint32_t get_char(const uint8_t* p, uint32_t unit) {
     case 2:
       return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8);
     case 4:
+    case 8:  // a vector's 8-byte element: its low half
       return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
     default:

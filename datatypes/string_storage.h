@@ -30,9 +30,11 @@ constexpr bool is_text_type(TypeId t) {
 
 // ---- Reads ---------------------------------------------------------------------------------------
 
-// One unit as a code point; a unit size other than 1, 2 or 4 is an internal fault (crash report).
+// One unit as a code point; a unit size other than 1, 2, 4 or 8 (a vector's 8-byte element, whose
+// low half is read) is an internal fault (crash report).
 uint32_t get_char(const uint8_t* p, uint32_t unit);
-// Writes a code point as one unit; a unit size other than 1, 2 or 4 is an internal fault.
+// Writes a code point as one unit (unit 8: the low half, the high half zero); a unit size other than
+// 1, 2, 4 or 8 is an internal fault.
 void put_char(uint8_t* p, uint32_t unit, uint32_t cp);
 // The code point at head-relative index i (no bounds check beyond the buffer's tail).
 uint32_t code_point_at(const Cell& s, uint32_t i);

@@ -1,6 +1,7 @@
 // Series access shared by the loop natives: tails, picks and removals by absolute index.
 #include "datatypes/block.h"
 #include "datatypes/string_storage.h"
+#include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
@@ -46,6 +47,10 @@ Cell pick_at(const Cell& series, uint32_t i) {
     at.set_head_index(0);
     c.set_char_value(str::code_point_at(at, i));
     return c;
+  }
+  if (series.is(TYPE_VECTOR)) {
+    SeriesBuffer* b = series_buffer(series.node());
+    return further_type_hooks().vector_element(series, b->head_ptr() + static_cast<size_t>(i) * b->unit());
   }
   Cell at = series;
   at.set_head_index(i);
