@@ -19,9 +19,11 @@ namespace {
 
 using Codec = int (*)(uint8_t*, size_t*, const uint8_t*, size_t);
 
-// Runs the codec into a new binary of `capacity` bytes; on result 1 (too small) once more with the
-// size the codec counted, which it measured by doing the work, never read from the data.
+// Runs the codec into a new binary of `capacity` bytes (a first guess, kept within the series
+// limit); on result 1 (too small) once more with the size the codec counted, which it measured by
+// doing the work, never read from the data. Only that size can pass the limit: no-memory.
 Cell run_codec(Codec codec, const uint8_t* in, size_t n, uint64_t capacity, const Cell& method) {
+  capacity = std::min(capacity, static_cast<uint64_t>(kMaxSeriesBytes));
   for (int attempt = 0;; attempt++) {
     if (capacity > static_cast<uint64_t>(kMaxSeriesBytes)) fire(Err::internal_no_memory);
     Cell result = binary::make(static_cast<uint32_t>(capacity));
@@ -29,6 +31,8 @@ Cell run_codec(Codec codec, const uint8_t* in, size_t n, uint64_t capacity, cons
     size_t size = static_cast<size_t>(capacity);
     const int r = codec(sb->head_ptr(), &size, in, n);
     if (r == deflate::kDone) {
+      // A buffer less than half used gives way to one of the exact size.
+      if (size < capacity - size) return binary::load(sb->head_ptr(), static_cast<uint32_t>(size));
       sb->set_length(static_cast<uint32_t>(size));
       return result;
     }
@@ -76,23 +80,17 @@ uint32_t native_decompress(int32_t check, const int32_t* r) {
   if (!codec) fire(Err::script_invalid_arg, &method);
   const size_t n = binary::rs_length(data);
   const uint8_t* in = n ? binary::rs_head(data) : nullptr;
-  uint64_t hint = r[0] >= 0 ? static_cast<uint64_t>(std::max(0, stack::arg(static_cast<uint32_t>(r[0]))->int_value())) : 0;
+  uint64_t hint = 0;
+  if (r[0] >= 0) hint = static_cast<uint64_t>(std::max(0, stack::arg(static_cast<uint32_t>(r[0]))->int_value()));
   // gzip's trailer tells the size modulo 2^32: a hint like /size, no more.
   if (m == deflate::Method::gzip && hint == 0 && n >= 4) {
     const uint8_t* t = in + n - 4;
     hint = uint32_t(t[0]) | uint32_t(t[1]) << 8 | uint32_t(t[2]) << 16 | uint32_t(t[3]) << 24;
   }
-  uint64_t capacity;
-  if (hint > n || (m == deflate::Method::gzip && hint > 0)) {
-    // A size named by the caller or the data is trusted only up to what n bytes can inflate to.
-    capacity = std::min(hint, deflate::max_inflated(n));
-  } else {
-    // Measure first: inflating without output counts the size.
-    size_t size = 0;
-    const int res = codec(nullptr, &size, in, n);
-    if (res != deflate::kDone && res != deflate::kTooSmall) fire(Err::script_invalid_data, &method);
-    capacity = size;
-  }
+  // A size named by the caller or the data is trusted only up to what n bytes can inflate to;
+  // without one, a guess: a codec that needs more says how much.
+  const bool named = hint > n || (m == deflate::Method::gzip && hint > 0);
+  const uint64_t capacity = std::min(named ? hint : 4 * uint64_t(n) + 64, deflate::max_inflated(n));
   stack::set_single_result(run_codec(codec, in, n, capacity, method));
   return EXIT_NONE;
 }

@@ -1,7 +1,8 @@
 """compress and decompress through zem-run against outside tools: our gzip read by `gzip -dc` and
 `gzip -t`, our zlib and raw streams by python3 zlib; streams made by `gzip -c` (with the file
 name) and python3 zlib read by ours; hand-built headers, every truncation of small streams, and a
-gzip trailer that claims 4 GB under a 1 GB address-space limit."""
+gzip trailer that claims 4 GB and a stream of more than the series limit under an address-space
+limit."""
 import os
 import random
 import resource
@@ -157,6 +158,13 @@ with tempfile.TemporaryDirectory() as tmp:
     limit = None if "ASAN_OPTIONS" in os.environ else (lambda: resource.setrlimit(resource.RLIMIT_AS, (3 << 29, 3 << 29)))
     r = subprocess.run([ZEM_RUN, "claims4g.zem"], cwd=tmp, capture_output=True, timeout=120, preexec_fn=limit)
     check("ISIZE of 4 GB", r.returncode == 0 and r.stdout.decode().strip() == "invalid-data", r.stdout + r.stderr)
+    # A 10 MB stream of 2.1 GB of zeros: past the series limit, no-memory, found without the memory.
+    c = zlib.compressobj(1, zlib.DEFLATED, -15)
+    zeros = bytes(1 << 26)
+    put(f"{tmp}/bomb.raw", b"".join([c.compress(zeros) for _ in range(34)] + [c.flush()]))
+    put(f"{tmp}/bomb.zem", b"Zem []\nprint either error? e: try [decompress read/binary %bomb.raw 'deflate] [e/id] ['ok]\n")
+    r = subprocess.run([ZEM_RUN, "bomb.zem"], cwd=tmp, capture_output=True, timeout=120, preexec_fn=limit)
+    check("2.1 GB of output", r.returncode == 0 and r.stdout.decode().strip() == "no-memory", r.stdout + r.stderr)
 
 for f in failures:
     print("FAIL", f)
