@@ -20,7 +20,7 @@
 #include "evaluator/number_text.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/unicode.h"
 #include "services/random.h"
 

@@ -14,7 +14,7 @@
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 namespace zem {
 

@@ -13,7 +13,7 @@
 #include "evaluator/number_text.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "services/random.h"
 
 namespace zem {

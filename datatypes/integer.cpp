@@ -12,7 +12,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/number_text.h"
 #include "runtime/error.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/support.h"
 #include "services/random.h"
 

@@ -10,7 +10,7 @@
 #include "datatypes/word.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/ownership.h"
 #include "runtime/support.h"
 
@@ -277,13 +277,13 @@ void notify_from_context(const Cell& owner, const Cell& word, const Cell& old_va
   call_change_handler(owner, word, old_value, new_value);
 }
 
+}  // namespace
+
 void deep_change_from_owner(const Cell& owner, const Cell& word, const Cell& target,
                             ownership::Change action, const Cell* value, int32_t index, int32_t part) {
   Cell action_word = word::make_from_name(ownership::change_word(action));
   call_deep_change_handler(owner, word, target, action_word, value, index, part);
 }
-
-}  // namespace
 
 uint32_t new_class_id() { return ++object_state.class_counter; }
 
@@ -632,7 +632,9 @@ Cell* eval_path(PathStep& step) {
 
 void init() {
   context_state.change_notifier = &notify_from_context;
-  ownership::set_deep_change_handler(&deep_change_from_owner);
+}
+
+ownership::ObjectAccess ownership_access() {
   ownership::ObjectAccess access;
   access.context_node = [](const Cell& o) -> NodeId { return o.object_context(); };
   access.flagged = [](const Cell& o) { return context::cell(o.object_context()).has_flag(kContextOwned); };
@@ -647,7 +649,7 @@ void init() {
       fn(context::values(ctx)[i], w, user);
     }
   };
-  ownership::set_object_access(access);
+  return access;
 }
 
 }  // namespace object

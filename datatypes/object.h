@@ -12,6 +12,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
+#include "runtime/ownership.h"
 
 namespace zem {
 
@@ -85,8 +86,13 @@ int32_t form_value(const Cell& value, TextOut& out, int32_t limit);
 int32_t compare(const Cell& a, const Cell& b, CompareOp op);
 Cell* eval_path(PathStep& step);
 
-// Installs the change notifier of contexts and the object access of the owner table.
+// Installs the change notifier of contexts.
 void init();
+// What the owner table asks of objects (the wiring table's `deep_change` and `objects`): the
+// deep-change handler runs the owner's on-deep-change* with the action's word.
+void deep_change_from_owner(const Cell& owner, const Cell& word, const Cell& target,
+                            ownership::Change action, const Cell* value, int32_t index, int32_t part);
+ownership::ObjectAccess ownership_access();
 
 }  // namespace object
 

@@ -12,8 +12,8 @@
 #include "evaluator/number_text.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
-#include "runtime/fixed_words.h"
-#include "runtime/rt_entries.h"
+#include "datatypes/fixed_words.h"
+#include "evaluator/rt_entries.h"
 #include "services/random.h"
 
 namespace zem {

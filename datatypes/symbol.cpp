@@ -58,7 +58,6 @@ void init() {
   symbol_state.block = alloc::make_cells(kInitialSize);
   symbol_state.index = hashtab::create(kInitialSize, symbol_state.block, hashtab::KIND_WORDS, 1);
   gc::set_fixed_root(gc::RootSlot::symbol_table, &mark_symbols);
-  debug::set_symbol_namer(&name);
 }
 
 uint32_t intern_bytes(const uint8_t* bytes, uint32_t len) { return intern_impl(bytes, len, false); }

@@ -14,7 +14,7 @@
 #include "datatypes/word.h"
 #include "evaluator/number_text.h"
 #include "runtime/error.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/unicode.h"
 
 namespace zem::times {

@@ -18,7 +18,7 @@
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/low_print.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"

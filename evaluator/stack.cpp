@@ -42,12 +42,6 @@ inline void restore_context(const CallFrame& f) {
 
 void mark_roots(void*) { mark_frames(); }
 
-void raise_error(PendingExit& p) {
-  if (g_hooks.build_error_value) g_hooks.build_error_value(p);
-  if (tracing()) trace::error_raised(p);
-  unwind_for_error(p);
-}
-
 // A value field of an error object (values block of its context), or null.
 Cell* error_field(const Cell& error, uint32_t field) {
   if (!error.is(TYPE_ERROR) || !error.object_context()) return nullptr;
@@ -106,6 +100,12 @@ void set_pending(uint32_t code, const Cell* value, uint32_t target) {
 
 }  // namespace
 
+void raise_error(PendingExit& p) {
+  if (g_hooks.build_error_value) g_hooks.build_error_value(p);
+  if (tracing()) trace::error_raised(p);
+  unwind_for_error(p);
+}
+
 void set_error_value_builder(void (*fn)(PendingExit&)) { g_hooks.build_error_value = fn; }
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol)) { g_hooks.symbol_name = fn; }
 void set_near_source(Cell (*fn)()) { g_hooks.near_code = fn; }
@@ -122,7 +122,6 @@ void init() {
   platform::stack_extent(low, high);
   s.machine_limit = low ? low + kMachineStackMargin : 0;
   gc::set_fixed_root(gc::RootSlot::arg_stack, mark_roots);
-  set_error_raiser(raise_error);
   if (symbol_state.block) {
     set_fixed_symbols(symbol::intern("<body>"), symbol::intern("<anon>"),
                       symbol::intern("<not-found>"), symbol::intern("self"));

@@ -260,6 +260,10 @@ void take_exit_value();
 // matching throw-category message. Written to stderr by the program's entry.
 std::string uncaught_message();
 
+// The wiring table's `raise_error`: makes the error value, tells the tracer and unwinds the call
+// stack to the catcher's frame.
+void raise_error(PendingExit& p);
+
 // Installed by the modules that know error values and symbol names.
 void set_error_value_builder(void (*fn)(PendingExit&));
 void set_symbol_namer(std::string_view (*fn)(uint32_t symbol));

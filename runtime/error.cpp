@@ -3,6 +3,8 @@
 
 #include <iterator>
 
+#include "runtime/wiring.h"
+
 namespace zem {
 
 namespace {
@@ -43,7 +45,6 @@ constexpr uint32_t first_id_index(uint32_t category) {
 
 struct ErrorState {
   PendingExit pending;
-  ErrorRaiser raiser = nullptr;
 };
 ErrorState g_error;
 
@@ -82,8 +83,6 @@ void mark_pending_exit(void (*mark)(Cell&, void*), void* user) {
   if (p.name.type() != TYPE_NONE_ID) mark(p.name, user);
 }
 
-void set_error_raiser(ErrorRaiser raiser) { g_error.raiser = raiser; }
-
 void fire(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
   PendingExit& p = g_error.pending;
   // Copy the arguments before clearing: one of them may live in the record itself.
@@ -95,7 +94,7 @@ void fire(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
   p.code = EXIT_ERROR;
   p.error = id;
   for (int i = 0; i < 3; i++) p.args[i] = args[i];
-  if (g_error.raiser) g_error.raiser(p);
+  if (wiring.raise_error) wiring.raise_error(p);
   throw Unwind{EXIT_ERROR};
 }
 

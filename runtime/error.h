@@ -96,10 +96,9 @@ void mark_pending_exit(void (*mark)(Cell&, void*), void* user);
 [[noreturn]] void fire(Err id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                        const Cell* arg3 = nullptr);
 
-// Installed by the modules that make error values and unwind the call stack. Called by `fire` with
-// the record filled in (code EXIT_ERROR, error and args); it may make the error value into `value`
-// and unwind itself. When it returns, `fire` throws Unwind{EXIT_ERROR}.
+// The wiring entry `raise_error` (runtime/wiring.h): called by `fire` with the record filled in (code
+// EXIT_ERROR, error and args); it may make the error value into `value` and unwind the call stack.
+// When it returns, `fire` throws Unwind{EXIT_ERROR}.
 using ErrorRaiser = void (*)(PendingExit&);
-void set_error_raiser(ErrorRaiser raiser);
 
 }  // namespace zem

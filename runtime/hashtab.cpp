@@ -4,18 +4,22 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/murmur.h"
 #include "runtime/typed_buffer.h"
+#include "runtime/wiring.h"
 
 namespace zem::hashtab {
 
 HashState hash_state;
 
 namespace {
+
+uint32_t canonical_id(uint32_t symbol) {
+  return wiring.canonical_symbol ? wiring.canonical_symbol(symbol) : symbol;
+}
 
 constexpr uint32_t kShiftLimit = 30000;
 
@@ -45,7 +49,7 @@ bool default_equal(const Cell& a, const Cell& b, uint32_t op) {
   if (is_word_kind(a.type())) {
     if (op == OP_SAME) return a.word_context() == b.word_context() && a.word_symbol() == b.word_symbol();
     if (op == OP_STRICT) return a.word_symbol() == b.word_symbol();
-    return symbol::canonical_id(a.word_symbol()) == symbol::canonical_id(b.word_symbol());
+    return canonical_id(a.word_symbol()) == canonical_id(b.word_symbol());
   }
   return a.same_payload(b);
 }
@@ -53,8 +57,8 @@ bool default_equal(const Cell& a, const Cell& b, uint32_t op) {
 // Word tables compare symbols themselves; the other kinds use the installed equality.
 bool keys_equal(const TableRecord* r, const Cell& stored, const Cell& key, uint32_t op) {
   if (stored.type() != key.type()) return false;
-  if (r->kind == KIND_WORDS || !hash_state.equal) return default_equal(stored, key, op);
-  return hash_state.equal(stored, key, op);
+  if (r->kind == KIND_WORDS || !wiring.key_equal) return default_equal(stored, key, op);
+  return wiring.key_equal(stored, key, op);
 }
 
 // ---- Table parts --------------------------------------------------------------------------------
@@ -379,13 +383,10 @@ Cell* record_data(const TableRecord* r, uint32_t offset) { return reinterpret_ca
 
 // ---- Hashes -------------------------------------------------------------------------------------
 
-void init(uint32_t seed, KeyEquality equal) {
+void init(uint32_t seed) {
   hash_state.seed = seed;
-  hash_state.equal = equal;
   gc::set_hashtab_scan(&scan);
 }
-
-void set_equality(KeyEquality equal) { hash_state.equal = equal; }
 
 uint32_t hash_bytes(const void* data, uint32_t len) { return murmur::hash_bytes(data, len, hash_state.seed); }
 uint32_t hash_u32(uint32_t x) { return murmur::fmix32(x); }
@@ -429,7 +430,7 @@ uint32_t hash_value(const Cell& c, bool case_sensitive) {
     case TYPE_GET_WORD:
     case TYPE_REFINEMENT:
     case TYPE_ISSUE:
-      return hash_u32(symbol::canonical_id(c.word_symbol()));
+      return hash_u32(canonical_id(c.word_symbol()));
     case TYPE_SYMBOL: {
       SeriesBuffer* b = series_buffer(c.symbol_utf8());
       return hash_name(b->head_ptr(), b->used());
@@ -583,7 +584,7 @@ bool remove_key(NodeId table, const Cell& key, uint32_t op) {
 
 int64_t find_word(NodeId table, uint32_t sym, bool case_insensitive) {
   TableRecord* r = record(table);
-  uint32_t canon = symbol::canonical_id(sym);
+  uint32_t canon = canonical_id(sym);
   const uint8_t* f = flags_of(r);
   const uint32_t* k = keys_of(r);
   Probe p(hash_u32(canon), r->buckets);
@@ -592,7 +593,7 @@ int64_t find_word(NodeId table, uint32_t sym, bool case_insensitive) {
     if (bucket_empty(f, b)) return -1;
     if (!bucket_live(f, b)) continue;
     uint32_t stored = cells_of(r)[k[b]].word_symbol();
-    if (case_insensitive ? symbol::canonical_id(stored) == canon : stored == sym) return k[b];
+    if (case_insensitive ? canonical_id(stored) == canon : stored == sym) return k[b];
   } while (p.next());
   return -1;
 }

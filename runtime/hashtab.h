@@ -68,14 +68,12 @@ using KeyEquality = bool (*)(const Cell& stored, const Cell& key, uint32_t op);
 
 struct HashState {
   uint32_t seed = 0;
-  KeyEquality equal = nullptr;
 };
 extern HashState hash_state;
 
-// Sets the hash seed and the key equality (nullptr: the cells' payload words must match), and
-// registers the table scan with the collector.
-void init(uint32_t seed, KeyEquality equal = nullptr);
-void set_equality(KeyEquality equal);
+// Sets the hash seed and registers the table scan with the collector. Key equality and word
+// folding come through the runtime's wiring table (runtime/wiring.h).
+void init(uint32_t seed);
 
 // ---- Hashes ------------------------------------------------------------------------------------
 

@@ -7,12 +7,11 @@
 #include "runtime/c_heap.h"
 #include "runtime/low_print.h"
 #include "runtime/memory.h"
+#include "runtime/wiring.h"
 
 namespace zem::debug {
 
 namespace {
-
-SymbolNamer g_namer = nullptr;
 
 void append(NodeId block, Cell cell) {
   cell.set_new_line(true);
@@ -90,11 +89,9 @@ double memory_stats(NodeId block, int mode) {
   return static_cast<double>(in_use);
 }
 
-void set_symbol_namer(SymbolNamer namer) { g_namer = namer; }
-
 void print_word_name(const Cell& word) {
-  if (g_namer == nullptr) return;
-  std::string_view name = g_namer(word.word_symbol());
+  if (wiring.symbol_name == nullptr) return;
+  std::string_view name = wiring.symbol_name(word.word_symbol());
   print::bytes(name.data(), static_cast<int64_t>(name.size()));
 }
 

@@ -15,9 +15,6 @@ namespace zem::debug {
 // blocks, the C heap) and the C heap's own total. Numbers above 2147483647 are float!.
 double memory_stats(NodeId block, int mode);
 
-// The symbol table's name of a symbol id (set by the symbol table when it is made).
-using SymbolNamer = std::string_view (*)(uint32_t symbol);
-void set_symbol_namer(SymbolNamer namer);
 // Prints the name of the word's symbol with the low-level printer, without a line feed.
 void print_word_name(const Cell& word);
 

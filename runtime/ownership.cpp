@@ -6,6 +6,7 @@
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/support.h"
+#include "runtime/wiring.h"
 
 namespace zem::ownership {
 
@@ -21,8 +22,6 @@ struct Record {
 
 struct OwnershipState {
   std::unordered_map<NodeId, Record> records;
-  DeepChangeFn deep_change = nullptr;
-  ObjectAccess objects;
   bool registered = false;
 };
 OwnershipState S;
@@ -56,7 +55,7 @@ bool is_any_block(TypeId t) {
 NodeId key_of(const Cell& v) {
   TypeId t = v.type();
   if (has_buffer_flag(t) || t == TYPE_IMAGE) return v.node();
-  if (t == TYPE_OBJECT && S.objects.context_node) return S.objects.context_node(v);
+  if (t == TYPE_OBJECT && wiring.objects.context_node) return wiring.objects.context_node(v);
   return 0;
 }
 
@@ -65,8 +64,8 @@ void set_flag(const Cell& v, bool on) {
   if (has_buffer_flag(t)) {
     SeriesBuffer* b = series_buffer(v.node());
     b->flags = on ? (b->flags | kSeriesOwned) : (b->flags & ~kSeriesOwned);
-  } else if (t == TYPE_OBJECT && S.objects.set_flag) {
-    S.objects.set_flag(v, on);
+  } else if (t == TYPE_OBJECT && wiring.objects.set_flag) {
+    wiring.objects.set_flag(v, on);
   }
 }
 
@@ -111,18 +110,18 @@ void set_owner_walk(const Cell& value, const Cell& owner, const Cell& word) {
   if (key == 0) return;
   TypeId t = value.type();
   if (t == TYPE_OBJECT) {
-    if (S.objects.flagged && S.objects.flagged(value)) return;
+    if (wiring.objects.flagged && wiring.objects.flagged(value)) return;
     if (walk_node(value) == walk_node(owner) || ptrstack::contains(key)) return;
     if (!is_owned(value)) {
       set_flag(value, true);
       S.records[key] = Record{value, owner, word};
     }
-    if (S.objects.for_each_field) {
+    if (wiring.objects.for_each_field) {
       PointerStackGuard guard(key);
       struct Ctx {
         const Cell* owner;
       } ctx{&owner};
-      S.objects.for_each_field(
+      wiring.objects.for_each_field(
           value,
           [](Cell& field, const Cell& field_word, void* user) {
             const Cell& o = *static_cast<Ctx*>(user)->owner;
@@ -164,12 +163,12 @@ void unbind_walk(const Cell& value) {
   if (key == 0) return;
   TypeId t = value.type();
   if (t == TYPE_OBJECT) {
-    if (ptrstack::contains(key) || (S.objects.flagged && S.objects.flagged(value))) return;
+    if (ptrstack::contains(key) || (wiring.objects.flagged && wiring.objects.flagged(value))) return;
     set_flag(value, false);
     S.records.erase(key);
-    if (S.objects.for_each_field) {
+    if (wiring.objects.for_each_field) {
       PointerStackGuard guard(key);
-      S.objects.for_each_field(
+      wiring.objects.for_each_field(
           value, [](Cell& field, const Cell&, void*) { unbind_walk(field); }, nullptr);
     }
     return;
@@ -182,9 +181,6 @@ void unbind_walk(const Cell& value) {
 }  // namespace
 
 std::string_view change_word(Change c) { return kWords[static_cast<int>(c)]; }
-
-void set_deep_change_handler(DeepChangeFn fn) { S.deep_change = fn; }
-void set_object_access(const ObjectAccess& access) { S.objects = access; }
 
 void init() {
   S.records.clear();
@@ -199,8 +195,8 @@ bool is_owned(const Cell& value) {
   TypeId t = value.type();
   if (has_buffer_flag(t)) return (series_buffer(value.node())->flags & kSeriesOwned) != 0;
   if (t == TYPE_IMAGE) return S.records.count(value.node()) != 0;
-  if (t == TYPE_OBJECT) return S.objects.flagged && S.objects.context_node &&
-                               S.records.count(S.objects.context_node(value)) != 0;
+  if (t == TYPE_OBJECT) return wiring.objects.flagged && wiring.objects.context_node &&
+                               S.records.count(wiring.objects.context_node(value)) != 0;
   return false;
 }
 
@@ -210,7 +206,7 @@ void set_owner(const Cell& value, const Cell& owner, const Cell& word) {
 
 void set_owner_deep(const Cell& value, const Cell& owner, const Cell& word) {
   set_owner_walk(value, owner, word);
-  if (S.objects.set_flag) S.objects.set_flag(owner, true);
+  if (wiring.objects.set_flag) wiring.objects.set_flag(owner, true);
 }
 
 void unbind(const Cell& value) { unbind_walk(value); }
@@ -226,7 +222,7 @@ const Cell* lookup(NodeId node) {
 
 bool check(const Cell& value, Change action, const Cell* new_value, int32_t index, int32_t part) {
   NodeId key = key_of(value);
-  if (key == 0 || !S.deep_change) return false;
+  if (key == 0 || !wiring.deep_change) return false;
   auto it = S.records.find(key);
   if (it == S.records.end() || it->second.owner.object_record() == 0) return false;
   // Copies: the handler runs user code that may change the table.
@@ -235,7 +231,7 @@ bool check(const Cell& value, Change action, const Cell* new_value, int32_t inde
   Cell target = value;
   Cell nv{};
   if (new_value) nv = *new_value;
-  S.deep_change(owner, word, target, action, new_value ? &nv : nullptr, index, part);
+  wiring.deep_change(owner, word, target, action, new_value ? &nv : nullptr, index, part);
   return true;
 }
 

@@ -36,14 +36,14 @@ constexpr Change past_of(Change c) {
 
 // Called when an owned series changes: the owner (object!), the word of its field that holds the
 // series, the changed series, the action word, the new value (or null), the index and part length
-// (-1 when the action has none). Installed by the object module; runs user code, may collect. The
+// (-1 when the action has none). The wiring table's `deep_change`, answered by the object module; runs user code, may collect. The
 // cells it receives are C++ copies: it roots them (pushes them on the argument stack) before it runs
 // anything that can reach a safe point.
 using DeepChangeFn = void (*)(const Cell& owner, const Cell& word, const Cell& target,
                               Change action, const Cell* value, int32_t index, int32_t part);
-void set_deep_change_handler(DeepChangeFn fn);
 
-// Object values take part through these, installed by the object module: the node that keys an
+// Object values take part through these, answered by the object module (the wiring table's
+// `objects`): the node that keys an
 // object's record (its context), whether its context carries the owned flag, setting that flag,
 // and a walk over its fields (field value, field word).
 struct ObjectAccess {
@@ -53,7 +53,6 @@ struct ObjectAccess {
   void (*for_each_field)(const Cell& object, void (*fn)(Cell& value, const Cell& word, void* user),
                          void* user) = nullptr;
 };
-void set_object_access(const ObjectAccess& access);
 
 // Makes the owner table (empty) and registers its collector pass. Calling it again empties it.
 void init();

@@ -19,7 +19,7 @@
 #include "runtime/c_heap.h"
 #include "runtime/casefold.h"
 #include "runtime/collector.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/hashtab.h"
 #include "runtime/hooks.h"
 #include "runtime/memory.h"
@@ -27,6 +27,7 @@
 #include "runtime/resources.h"
 #include "runtime/slot_pool.h"
 #include "runtime/support.h"
+#include "runtime/wiring.h"
 #include "services/checksum.h"
 #include "services/deflate.h"
 #include "services/os/services.h"
@@ -36,6 +37,7 @@ namespace zem {
 
 bool init_through(StartLayer last, int argc, char** argv) {
   platform::reset_fpu();
+  wiring = Wiring{};  // a new runtime: each entry is filled as the module that answers comes up
   if (!platform::start(argc, argv)) return false;
   support_init();  // the pointer stack
   hooks::init();
@@ -55,8 +57,11 @@ bool init_through(StartLayer last, int argc, char** argv) {
   if (last == StartLayer::datatypes) return true;
 
   casefold::init();
-  hashtab::init(random::hash_seed(), &block::hash_key_equal);
+  hashtab::init(random::hash_seed());
+  wiring.key_equal = &block::hash_key_equal;
   symbol::init();
+  wiring.canonical_symbol = &symbol::canonical_id;
+  wiring.symbol_name = &symbol::name;
   if (last == StartLayer::symbols) return true;
 
   context::init();  // the global context
@@ -67,12 +72,15 @@ bool init_through(StartLayer last, int argc, char** argv) {
   parse::init();
   ownership::init();  // the owner table
   object::init();  // change notifications of objects
+  wiring.deep_change = &object::deep_change_from_owner;
+  wiring.objects = object::ownership_access();
   error_value::init();  // the error catalogue and error values
   if (last == StartLayer::values) return true;
 
   checksum::init();  // the method words
   deflate::init();  // the compression method words
   stack::init();
+  wiring.raise_error = &stack::raise_error;
   lexer::init();  // lexer tables and output buffer
   interp::init();
   slot_pool::reset();

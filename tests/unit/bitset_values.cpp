@@ -11,6 +11,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/series.h"
 #include "runtime/ownership.h"
+#include "runtime/wiring.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
 #include "tests/unit/value_cells.h"
@@ -193,10 +194,8 @@ TEST_F(BitsetValues, ChangesReportToTheOwner) {
   static std::vector<std::string> seen;
   seen.clear();
   ownership::init();
-  ownership::set_deep_change_handler([](const Cell&, const Cell&, const Cell&, ownership::Change action,
-                                        const Cell*, int32_t, int32_t) {
-    seen.emplace_back(ownership::change_word(action));
-  });
+  wiring.deep_change = [](const Cell&, const Cell&, const Cell&, ownership::Change action, const Cell*,
+                         int32_t, int32_t) { seen.emplace_back(ownership::change_word(action)); };
   Cell a = make(string_cell(U"a"));
   Cell owner{TYPE_OBJECT, 0, 0, 1};  // an object with a change record
   ownership::set_owner(a, owner, word("field"));
@@ -209,7 +208,7 @@ TEST_F(BitsetValues, ChangesReportToTheOwner) {
   series::word_is = [](const Cell& w, std::string_view name) { return symbol::name(w.word_symbol()) == name; };
   EXPECT_EQ(Frame(ActionIndex::reflect, {a, word("owned")}).run().object_record(), 1u);  // the owner
   series::word_is = saved;
-  ownership::set_deep_change_handler(nullptr);
+  wiring.deep_change = nullptr;
 }
 
 TEST_F(BitsetValues, PathAccess) {

@@ -10,7 +10,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "runtime/casefold.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/hashtab.h"
 #include "runtime/support.h"
 #include "tests/unit/memory_fixture.h"

@@ -1,5 +1,6 @@
 // The error catalogue's codes and lookups.
 #include "runtime/error.h"
+#include "runtime/wiring.h"
 
 #include <gtest/gtest.h>
 
@@ -105,13 +106,13 @@ TEST(Fire, CarriesCodeAndArgumentsInPendingRecord) {
 
 TEST(Fire, RaiserSeesRecordAndMarkingVisitsPayload) {
   static int raised = 0;
-  set_error_raiser([](PendingExit& p) {
+  wiring.raise_error = [](PendingExit& p) {
     raised++;
     p.value = int_cell(static_cast<uint32_t>(p.error));
-  });
+  };
   Cell a = int_cell(1);
   EXPECT_THROW(fire(Err::math_overflow, &a), Unwind);
-  set_error_raiser(nullptr);
+  wiring.raise_error = nullptr;
   EXPECT_EQ(raised, 1);
 
   std::vector<uint32_t> seen;

@@ -10,6 +10,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "runtime/wiring.h"
 #include "tests/unit/context_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -148,6 +149,7 @@ TEST_F(ErrorValue, MoldAndCompare) {
 
 TEST_F(ErrorValue, FireBuildsTheErrorValue) {
   stack::init();
+  wiring.raise_error = &stack::raise_error;
   Cell foo = w("foo");
   EXPECT_EQ(raised([&] { fire(Err::script_no_value, &foo); }), Err::script_no_value);
   const Cell& v = pending_exit().value;

@@ -15,6 +15,7 @@
 #include "runtime/casefold.h"
 #include "runtime/hashtab_probe.h"
 #include "runtime/typed_buffer.h"
+#include "runtime/wiring.h"
 #include "tests/unit/memory_fixture.h"
 
 namespace zem {
@@ -181,7 +182,7 @@ bool tagged_equal(const Cell& a, const Cell& b, uint32_t op) {
 }
 
 TEST_F(HashTableTest, InstalledEqualityGroupsLooselyAndFiltersStrictly) {
-  hashtab::set_equality(&tagged_equal);
+  wiring.key_equal = &tagged_equal;
   NodeId block = alloc::make_cells(6);
   const uint32_t tags[] = {0, 1, 0, 2, 1};
   for (uint32_t tag : tags) append_cell(block, Cell{TYPE_INTEGER, 0, 5, tag});
@@ -194,14 +195,14 @@ TEST_F(HashTableTest, InstalledEqualityGroupsLooselyAndFiltersStrictly) {
   EXPECT_TRUE(hashtab::remove_key(t, Cell{TYPE_INTEGER, 0, 5, 0}, hashtab::OP_STRICT));
   EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 5, 0}), (std::vector<uint32_t>{1, 3, 4}));
   EXPECT_EQ(all_found(t, Cell{TYPE_INTEGER, 0, 6, 0}), (std::vector<uint32_t>{5}));
-  hashtab::set_equality(nullptr);
+  wiring.key_equal = nullptr;
 }
 
 // With the compare action as the equality (as at start-up), texts in different buffers are one
 // key: case-folded under find, exact under strict equality.
 TEST_F(HashTableTest, CompareActionAsTheKeyEquality) {
   registry_init();
-  hashtab::set_equality(&block::hash_key_equal);
+  wiring.key_equal = &block::hash_key_equal;
   NodeId block = alloc::make_cells(4);
   for (const char* text : {"abc", "ABC", "\xC5\xBF", "abd"}) append_cell(block, str::make_from_utf8(text));
   NodeId t = hashtab::create(4, block, hashtab::KIND_HASH);
@@ -211,7 +212,7 @@ TEST_F(HashTableTest, CompareActionAsTheKeyEquality) {
   EXPECT_EQ(all_found(t, str::make_from_c_text("ABC"), hashtab::OP_STRICT), (std::vector<uint32_t>{1}));
   EXPECT_EQ(all_found(t, str::make_from_c_text("s")), (std::vector<uint32_t>{2}));  // long s folds to S
   EXPECT_TRUE(all_found(t, Cell{TYPE_WORD, 0, symbol::intern("abc"), 0}).empty());  // types differ
-  hashtab::set_equality(nullptr);
+  wiring.key_equal = nullptr;
 }
 
 TEST_F(HashTableTest, MapKeysAgainstAModel) {

@@ -21,7 +21,7 @@
 #include "evaluator/dispatch.h"
 #include "datatypes/context.h"
 #include "runtime/casefold.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/hashtab.h"
 #include "runtime/ownership.h"
 #include "services/random.h"

@@ -1,5 +1,6 @@
 // Memory statistics: the figures describe the frames as they are; the debugging word print.
 #include "runtime/mem_stats.h"
+#include "runtime/wiring.h"
 
 #include <cstring>
 
@@ -58,11 +59,11 @@ TEST_F(MemoryTest, StatsDescribeTheFrames) {
 
 TEST(MemStats, PrintWordName) {
   test::CaptureOutput capture;
-  debug::set_symbol_namer([](uint32_t id) { return id == 7 ? std::string_view("append") : std::string_view("?"); });
+  wiring.symbol_name = [](uint32_t id) { return id == 7 ? std::string_view("append") : std::string_view("?"); };
   debug::print_word_name(word_of(TYPE_WORD, 7));
   debug::print_word_name(word_of(TYPE_SET_WORD, 7));
   EXPECT_EQ(capture.stdout_text(), "appendappend");
-  debug::set_symbol_namer(nullptr);
+  wiring.symbol_name = nullptr;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "runtime/collector.h"
 #include "runtime/hashtab.h"
 #include "services/random.h"
+#include "runtime/wiring.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_series.h"
 #include "tests/unit/support_values.h"
@@ -43,11 +44,11 @@ class Ownership : public testing::MemoryTest {
   void SetUp() override {
     init_through(StartLayer::values);
     test::ensure_integer_handlers();
-    ownership::set_deep_change_handler(&recording_handler);
+    wiring.deep_change = &recording_handler;
     g_log = {};
   }
   void TearDown() override {
-    ownership::set_deep_change_handler(nullptr);
+    wiring.deep_change = nullptr;
     MemoryTest::TearDown();
   }
   // An object! stand-in: its context node (0: none) and change-handler record.

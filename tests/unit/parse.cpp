@@ -8,7 +8,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/parse_native.h"
 #include "runtime/collector.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "tests/unit/parse_fixture.h"
 
 namespace zem::testing {

@@ -1,6 +1,6 @@
 // The runtime entries for C++ callers: argument checks, word and context access, refinements,
 // switch selection and loading a value from text.
-#include "runtime/rt_entries.h"
+#include "evaluator/rt_entries.h"
 
 #include "datatypes/block.h"
 #include "datatypes/error_value.h"

@@ -17,6 +17,7 @@
 #include "runtime/collector.h"
 #include "runtime/hashtab.h"
 #include "runtime/ownership.h"
+#include "runtime/wiring.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -752,11 +753,11 @@ class StringNotices : public StringTest {
   void SetUp() override {
     StringTest::SetUp();
     ownership::init();
-    ownership::set_deep_change_handler(&record_notice);
+    wiring.deep_change = &record_notice;
     g_notices.clear();
   }
   void TearDown() override {
-    ownership::set_deep_change_handler(nullptr);
+    wiring.deep_change = nullptr;
     StringTest::TearDown();
   }
 };

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "datatypes/char.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 namespace zem::testing {
 

@@ -6,7 +6,7 @@
 
 #include "datatypes/char.h"
 #include "datatypes/unset_none_logic.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "tests/unit/context_fixture.h"
 #include "tests/unit/support_values.h"
 

@@ -15,7 +15,7 @@ struct FixedWords {
 #define ZEM_FIXED_GLOBAL_WORD(id, name)
 #define ZEM_FIXED_WORD(id, name)
 #define ZEM_FIXED_AGAIN(kind, id, name)
-#include "runtime/fixed_words.def"
+#include "datatypes/fixed_words.def"
 #undef ZEM_FIXED_SYMBOL
 #undef ZEM_FIXED_GLOBAL_WORD
 #undef ZEM_FIXED_WORD
@@ -26,7 +26,7 @@ struct FixedWords {
 #define ZEM_FIXED_GLOBAL_WORD(id, name) Cell id{};
 #define ZEM_FIXED_WORD(id, name)
 #define ZEM_FIXED_AGAIN(kind, id, name)
-#include "runtime/fixed_words.def"
+#include "datatypes/fixed_words.def"
 #undef ZEM_FIXED_SYMBOL
 #undef ZEM_FIXED_GLOBAL_WORD
 #undef ZEM_FIXED_WORD
@@ -37,7 +37,7 @@ struct FixedWords {
 #define ZEM_FIXED_GLOBAL_WORD(id, name)
 #define ZEM_FIXED_WORD(id, name) Cell id{};
 #define ZEM_FIXED_AGAIN(kind, id, name)
-#include "runtime/fixed_words.def"
+#include "datatypes/fixed_words.def"
 #undef ZEM_FIXED_SYMBOL
 #undef ZEM_FIXED_GLOBAL_WORD
 #undef ZEM_FIXED_WORD

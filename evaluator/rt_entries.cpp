@@ -1,5 +1,5 @@
 // Runtime entries for C++ callers: argument checks, word and context access and value loading.
-#include "runtime/rt_entries.h"
+#include "evaluator/rt_entries.h"
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"

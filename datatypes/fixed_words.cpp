@@ -1,5 +1,5 @@
 // The fixed words: interning the runtime's fixed names and type-name words at start-up.
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
@@ -46,7 +46,7 @@ void intern_runtime_words() {
 #define ZEM_AGAIN_symbol(name) symbol::intern_c_name(name)
 #define ZEM_AGAIN_global_word(name) context::add_global_word(symbol::intern_c_name(name))
 #define ZEM_AGAIN_word(name) word::make_from_c_name(name)
-#include "runtime/fixed_words.def"
+#include "datatypes/fixed_words.def"
 #undef ZEM_FIXED_SYMBOL
 #undef ZEM_FIXED_GLOBAL_WORD
 #undef ZEM_FIXED_WORD
