@@ -332,6 +332,33 @@ const Cell* get_command_args(Cell*, uint32_t) {
   return &rs.result;
 }
 
+// What start-up puts into system/options/boot, system/options/args and system/script/args: the
+// program's path, the script's arguments as strings and their command-line text. A runner's own
+// arguments (its options and script) are in neither.
+const Cell* get_boot_args(Cell*, uint32_t) {
+  std::vector<std::string_view> argv = os::arguments();
+  size_t own = os::program_arguments();
+  Cell out = block::make(3);
+  stack::push_value(out);  // rooted while its values are made
+  if (argv.empty()) {
+    block::append_cell(out, make_none());
+  } else {
+    Cell program = str::make_from_utf8(argv[0]);
+    block::append_cell(out, program);
+  }
+  Cell args = block::make(static_cast<uint32_t>(argv.size() - own));
+  block::append_cell(out, args);
+  for (size_t i = own; i < argv.size(); ++i) {
+    Cell text = str::make_from_utf8(argv[i]);
+    block::append_cell(args, text);
+  }
+  Cell line = str::make_from_utf8(os::script_command_line());
+  block::append_cell(out, line);
+  rs.result = out;
+  stack::drop_values(1);
+  return &rs.result;
+}
+
 // Standard output straight through its handle, after whatever the print writer has flushed.
 const Cell* write_stdout(Cell* args, uint32_t) {
   files::write(nullptr, args[0], nullptr, nullptr, false, false, false);
@@ -422,6 +449,7 @@ constexpr Entry kRoutines[] = {
     {"os-info", &os_info},
     {"get-command-line", &get_command_line},
     {"get-command-args", &get_command_args},
+    {"get-boot-args", &get_boot_args},
     {"write-stdout", &write_stdout},
     {"make-global-context-object", &global_context_object},
     {"runtime-version", &runtime_version},

@@ -1,6 +1,9 @@
 // The process's arguments and its command line as one quoted text.
 #include "services/os/command_line.h"
 
+#include <algorithm>
+#include <span>
+
 #include "runtime/platform.h"
 
 namespace zem::os {
@@ -24,15 +27,34 @@ std::string quote_argument(std::string_view argument) {
   return quoted;
 }
 
-std::string command_line() {
+namespace {
+
+int program_argument_count = 1;
+
+std::string join_quoted(std::span<const std::string_view> args) {
   std::string line;
   bool first = true;
-  for (std::string_view arg : arguments()) {
+  for (std::string_view arg : args) {
     if (!first) line += ' ';
     first = false;
     line += quote_argument(arg);
   }
   return line;
+}
+
+}  // namespace
+
+std::string command_line() { return join_quoted(arguments()); }
+
+void set_program_arguments(int count) { program_argument_count = count < 1 ? 1 : count; }
+
+size_t program_arguments() {
+  return std::min(static_cast<size_t>(program_argument_count), arguments().size());
+}
+
+std::string script_command_line() {
+  std::vector<std::string_view> args = arguments();
+  return join_quoted(std::span(args).subspan(program_arguments()));
 }
 
 }  // namespace zem::os

@@ -20,4 +20,12 @@ std::string quote_argument(std::string_view argument);
 // The whole command line as one UTF-8 text.
 std::string command_line();
 
+// How many leading arguments belong to the program itself: its path, then, for a runner, its own
+// options and the script it runs. The arguments after them are the script's. 1 unless the program
+// says otherwise before start-up; clamped to the arguments there are.
+void set_program_arguments(int count);
+size_t program_arguments();
+// The command line of the script's arguments alone, quoted as command_line() quotes them.
+std::string script_command_line();
+
 }  // namespace zem::os

@@ -11,6 +11,7 @@
 
 #include "runtime/platform.h"
 #include "runtime/startup.h"
+#include "services/os/command_line.h"
 #include "tests/runner/script.h"
 
 namespace {
@@ -44,9 +45,10 @@ void say(int fd, const std::string& text) {
 
 int main(int argc, char** argv) {
   zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
-  zem::runtime_init(argc, argv);
-  // Arguments after the script are the script's own (see get-command-args).
+  // Arguments after the script are the script's own (system/options/args).
   bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
+  zem::os::set_program_arguments(check ? 3 : 2);
+  zem::runtime_init(argc, argv);
   if (argc < (check ? 3 : 2)) {
     say(2, "usage: zem-run FILE|- [ARG...] | --check FILE [ARG...]\n");
     zem::runtime_exit(2);
