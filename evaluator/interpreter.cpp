@@ -1512,6 +1512,8 @@ template <bool traced>
   block_head(ctx)->set_context_values(stack::values_ref(stack::base()));
   call_values = CallValues{ctx, static_cast<uint32_t>(stack::top() - stack::base()), stack::base()};
   if (!fn.has_flag(kFunctionPassesExits)) stack::top_frame()->flags |= kFrameBodyFlag;
+  // The library stands for compiled code: its frames do not count as interpreted.
+  if (fn.has_flag(kFunctionLibrary)) stack::top_frame()->flags &= ~kFrameInterpFlag;
   Cell body = block_head(fn.fn_more())[MORE_BODY];
   if (trace_state.enabled) [[unlikely]]
     return run_traced_body(fn, body, frame);

@@ -41,7 +41,7 @@ constexpr LibrarySource kSources[] = {
 
 // The catalogue needs the constants of boot.zem; the system object takes it over.
 constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem", "operators.zem",
-                                           "functions.zem", "accessors.zem", "load.zem",
+                                           "functions.zem", "accessors.zem", "helpers.zem", "load.zem",
                                            "paths.zem"};
 
 struct LoaderState {

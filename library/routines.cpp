@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
@@ -24,6 +26,7 @@
 #include "datatypes/string_storage.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
@@ -39,6 +42,7 @@
 #include "runtime/error.h"
 #include "runtime/startup.h"
 #include "runtime/unicode.h"
+#include "services/os/clock.h"
 #include "services/os/command_line.h"
 #include "services/os/files.h"
 
@@ -388,6 +392,23 @@ const Cell* gc_nodes_cycles(Cell*, uint32_t) {
   return integer(static_cast<int32_t>(gc::collector_state.nodes_cycles & 0x7FFFFFFF));
 }
 
+// Behind `system/state/interpreted?`: an interpreted frame anywhere below the routine's own.
+// Frames of library functions count as compiled code.
+const Cell* frames_interpreted_q(Cell*, uint32_t) { return logic(stack::is_eval(nullptr, false)); }
+
+// The local zone's offset at a date's instant: a date in the other season of daylight saving time
+// takes that season's offset, not today's.
+const Cell* local_zone_at(Cell* args, uint32_t) {
+  Cell since{};
+  dates::difference(args[0], dates::make(dates::pack(1970, 1, 1, 0, true), 0.0), since);
+  double seconds = std::floor(since.float_value());
+  // Far beyond the zone database the offset is that of the nearest instant it holds.
+  seconds = std::clamp(seconds, -1e15, 1e15);
+  os::ClockReading at = os::reading_at(static_cast<int64_t>(seconds), 0, false, false);
+  rs.result = times::make(at.zone_minutes * 60.0);
+  return &rs.result;
+}
+
 // The switch behind `system/options/float/pretty?`.
 const Cell* float_pretty(Cell* args, uint32_t) {
   float_state.pretty = is_true(args[0]);
@@ -458,6 +479,8 @@ constexpr Entry kRoutines[] = {
     {"gc-series-cycles", &gc_series_cycles},
     {"gc-nodes-cycles", &gc_nodes_cycles},
     {"float-pretty", &float_pretty},
+    {"frames-interpreted?", &frames_interpreted_q},
+    {"local-zone-at", &local_zone_at},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
