@@ -439,6 +439,27 @@ const Cell* in_typeset(Cell* args, uint32_t) {
   return logic(typeset_has(set, args[0].type()));
 }
 
+// ---- The Zembin codec ---------------------------------------------------------------------------
+
+// The Zembin encoder and decoder are not built yet: the codec checks what it is given and stops
+// there with internal `not-done`.
+const Cell* zembin_encode(Cell*, uint32_t) { fire(Err::internal_not_done); }
+
+const Cell* zembin_decode(Cell* args, uint32_t) {
+  const Cell payload = args[0];
+  Cell data = payload;
+  if (payload.is(TYPE_FILE)) {
+    data = files::read_file(payload, -1, -1, true, false);
+  } else if (payload.is(TYPE_URL)) {
+    fire_not_done(TYPE_URL);  // url reads wait for their service
+  } else if (!payload.is(TYPE_BINARY)) {
+    fire(Err::script_invalid_data, &payload);
+  }
+  // Nothing of 10 bytes or fewer holds a header and a value.
+  if (binary::rs_length(data) <= 10) fire(Err::script_invalid_data, &payload);
+  fire(Err::internal_not_done);
+}
+
 struct Entry {
   const char* name;
   RoutineEntry entry;
@@ -481,6 +502,8 @@ constexpr Entry kRoutines[] = {
     {"float-pretty", &float_pretty},
     {"frames-interpreted?", &frames_interpreted_q},
     {"local-zone-at", &local_zone_at},
+    {"zembin-encode", &zembin_encode},
+    {"zembin-decode", &zembin_decode},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},

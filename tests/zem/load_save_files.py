@@ -57,6 +57,39 @@ sort load %dir/ ;== [%a.txt %sub/]
 load %dir/sub/ ;== []
 ; appending to a file's text
 s: read %one.zem save s [b] ;== "42b"
+; the codec walk: by suffix for files, by name with /as; save goes through every matching codec
+calls: copy []
+codec: func [nm sfx enc][make object! [title: "" name: nm mime-type: [] suffixes: sfx encode: :enc decode: func [src][append/only calls reduce [name src] name]]]
+add-codec: func [key c][either map? system/codecs [put system/codecs key c][system/codecs: append any [system/codecs copy []] reduce [key c]]]
+add-codec 'one codec 'One [%.one %.both] func [v dst][append/only calls reduce ['One :v dst] #{01}]
+add-codec 'two codec 'Two [%.two %.stop] func [v dst][append/only calls reduce ['Two :v dst] dst]
+add-codec 'three codec 'Three [%.both %.stop] func [v dst][append/only calls reduce ['Three :v dst] #{03}]
+load %x.one ;== One
+load/as %x.one none ;== One
+load %x.both ;== One
+load/as "text" 'two ;== Two
+load/as #{00} 'three ;== Three
+calls ;== [[One %x.one] [One %x.one] [One %x.both] [Two "text"] [Three #{00}]]
+clear calls save %x.one 7 read/binary %x.one ;== #{01}
+unset? save %x.two 8 ;== true
+exists? %x.two ;== false
+clear calls save/header %x.both 9 [title: "ignored"] read/binary %x.both ;== #{03}
+calls ;== [[One 9 %x.both] [Three 9 %x.both]]
+; a codec that wrote the target itself ends the walk
+clear calls save %x.stop 1 calls ;== [[Two 1 %x.stop]]
+save/as none 5 'one ;== #{01}
+save/length/as %x.txt 5 'one read/binary %x.txt ;== #{01}
+unset? save/as %x.any 5 'two ;== true
+exists? %x.any ;== false
+save/as none 5 'nope ;** script invalid-refine-arg
+; the .zembin suffix goes to the Zembin codec
+write %short.zembin #{5A454D42494E}
+load %short.zembin ;** script invalid-data
+e: try [load %short.zembin] e/arg1 ;== %short.zembin
+save %x.zembin 1 ;** internal not-done
+exists? %x.zembin ;== false
+; without a codec the suffix does not matter
+save %x.three [a] read %x.three ;== "a"
 """
 
 with tempfile.TemporaryDirectory() as tmp:
