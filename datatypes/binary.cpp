@@ -454,8 +454,8 @@ Cell to_binary(const Cell& v) {
       return load(bits.bytes, checked_size(bits.length));
     }
     case TYPE_IMAGE:
-      // The pixel copy in mode 2 (B, G, R, A as stored: the one lossless mode) comes with image!.
-      fire_not_done(TYPE_IMAGE);
+      // Mode 2, the stored B, G, R, A words: the one lossless mode.
+      return further_type_hooks().image_get_pixels(v, 2);
     case TYPE_BLOCK:
     case TYPE_PAREN:
     case TYPE_HASH: {

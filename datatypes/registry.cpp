@@ -4,6 +4,7 @@
 
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/native.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
@@ -224,7 +225,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_REF, TYPE_STRING, "ref!", &text_kinds::register_ref_type},
     {TYPE_POINT2D, TYPE_NONE_ID, "point2D!", &point::register_2d},
     {TYPE_POINT3D, TYPE_NONE_ID, "point3D!", &point::register_3d},
-    {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
+    {TYPE_IMAGE, TYPE_SERIES, "image!", &image::register_image_type},
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Calls from the core into datatypes that are built separately (binary!, map!, hash!, money!,
-// tuple!, pair!, point2D!, point3D!, date!, vector!). Each need is one named hook; until the type's
+// tuple!, pair!, point2D!, point3D!, date!, vector!, image!). Each need is one named hook; until the type's
 // module installs its function, calling the hook raises internal `not-done` naming the type, so
 // core code can be written and tested against the hook before the type exists.
 #pragma once
@@ -115,6 +115,13 @@ struct FurtherTypeHooks {
   TypeHook<TYPE_HASH, void(Cell& hash)> hash_new_index;  // a copy or take gets its own index
   // Position of the first cell equal to the value at or after the head, or -1.
   TypeHook<TYPE_HASH, int32_t(const Cell& hash, const Cell& value, CompareOp op)> hash_find;
+
+  // image!: the pixels as bytes (mode 0 transparency, 1 R G B, 2 the stored B G R A words), the
+  // pixel count (width × height, whatever the head) and the pixel at a linear index as a tuple (none
+  // at the count).
+  TypeHook<TYPE_IMAGE, Cell(const Cell& image, int32_t mode)> image_get_pixels;
+  TypeHook<TYPE_IMAGE, uint32_t(const Cell& image)> image_pixel_count;
+  TypeHook<TYPE_IMAGE, Cell(const Cell& image, uint32_t index)> image_pick_pixel;
 
   // The platform imaging service, made just before image! registers (nothing to do without it).
   void (*make_imaging_factory)() = [] {};

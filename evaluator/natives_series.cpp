@@ -23,7 +23,10 @@ bool is_series(TypeId t) {
   }
 }
 
-uint32_t series_tail(const Cell& series) { return series_length(series.node()); }
+uint32_t series_tail(const Cell& series) {
+  if (series.is(TYPE_IMAGE)) return further_type_hooks().image_pixel_count(series);
+  return series_length(series.node());
+}
 
 Cell run_action(ActionIndex a, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs) {
   stack::push_anon_frame(FRAME_NATIVE);
@@ -52,6 +55,7 @@ Cell pick_at(const Cell& series, uint32_t i) {
     SeriesBuffer* b = series_buffer(series.node());
     return further_type_hooks().vector_element(series, b->head_ptr() + static_cast<size_t>(i) * b->unit());
   }
+  if (series.is(TYPE_IMAGE)) return further_type_hooks().image_pick_pixel(series, i);
   Cell at = series;
   at.set_head_index(i);
   return run_action(ActionIndex::pick, {at, make_integer(1)}, {});

@@ -100,7 +100,8 @@ void fill_default_mark_table() {
     S.mark_table[t] = mark_any_word;
   for (TypeId t : {TYPE_NATIVE, TYPE_ACTION, TYPE_OP}) S.mark_table[t] = mark_native;
   for (TypeId t : {TYPE_FUNCTION, TYPE_ROUTINE}) S.mark_table[t] = mark_function;
-  for (TypeId t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY, TYPE_IMAGE}) S.mark_table[t] = mark_plain_series;
+  // image! holds an image-table id, not a node: the image module installs its handler.
+  for (TypeId t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY}) S.mark_table[t] = mark_plain_series;
   for (TypeId t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) S.mark_table[t] = mark_object;
   for (TypeId t : {TYPE_HASH, TYPE_MAP}) S.mark_table[t] = mark_hash_map;
   S.mark_table[TYPE_SYMBOL] = mark_symbol;

@@ -18,8 +18,9 @@
 //   vector!                       w1 head index (elements), w2 node, w3 the element TypeId
 //   hash!                         w1 head index, w2 node of the cells, w3 the hash table's node
 //   map!                          w2 node of the key/value block, w3 the hash table's node
-//   image!                        w1 head pixel, w2 the image record's node (0: no pixels),
-//                                  w3 width (low 16 bits) and height (high 16 bits)
+//   image!                        w1 head pixel, w2 the ImageId of its record in the image table
+//                                  (an index with a generation; 0: no pixels), w3 width (low 16
+//                                  bits) and height (high 16 bits)
 //   word kinds, issue!            w1 binding context (0 unbound), w2 symbol id, w3 index in the
 //                                  context (0xFFFFFFFF until resolved)
 //   symbol! (symbol table)        w1 alias (-1 canonical), w2 node of the name string (0 until
@@ -300,6 +301,9 @@ struct Cell {
   // hash!, map!: the hash table's node.
   NodeId hash_table() const { return w3_; }
   void set_hash_table(NodeId n) { w3_ = n; }
+  // image!: the ImageId of its record (services/image/image_store.h), 0 without pixels.
+  uint32_t image_id() const { return w2_; }
+  void set_image_id(uint32_t id) { w2_ = id; }
   // image!: size, width in the low 16 bits, height in the high 16.
   uint32_t image_width() const { return w3_ & 0xFFFF; }
   uint32_t image_height() const { return w3_ >> 16; }

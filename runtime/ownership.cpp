@@ -20,8 +20,14 @@ struct Record {
   Cell word;   // the owner's field through which the value is owned
 };
 
+// Records are keyed by the node of a series or object context, or by an image's table id, kept
+// apart in the high half of the key.
+using Key = uint64_t;
+constexpr Key kImageKey = Key{1} << 32;
+inline bool is_image_key(Key k) { return (k & kImageKey) != 0; }
+
 struct OwnershipState {
-  std::unordered_map<NodeId, Record> records;
+  std::unordered_map<Key, Record> records;
   bool registered = false;
 };
 OwnershipState S;
@@ -52,9 +58,10 @@ bool is_any_block(TypeId t) {
 }
 
 // The record key of a value, or 0 when the value does not take part.
-NodeId key_of(const Cell& v) {
+Key key_of(const Cell& v) {
   TypeId t = v.type();
-  if (has_buffer_flag(t) || t == TYPE_IMAGE) return v.node();
+  if (t == TYPE_IMAGE) return v.image_id() != 0 ? kImageKey | v.image_id() : 0;
+  if (has_buffer_flag(t)) return v.node();
   if (t == TYPE_OBJECT && wiring.objects.context_node) return wiring.objects.context_node(v);
   return 0;
 }
@@ -74,7 +81,9 @@ void set_flag(const Cell& v, bool on) {
 void weak_pass() {
   for (auto it = S.records.begin(); it != S.records.end();) {
     Record& r = it->second;
-    bool key_alive = gc::is_marked(it->first);
+    bool key_alive = is_image_key(it->first)
+                         ? wiring.image_alive && wiring.image_alive(static_cast<uint32_t>(it->first))
+                         : gc::is_marked(static_cast<NodeId>(it->first));
     NodeId owner_node = walk_node(r.owner);
     bool owner_alive = owner_node == 0 || gc::is_marked(owner_node);
     if (key_alive && owner_alive) {
@@ -85,7 +94,7 @@ void weak_pass() {
       continue;
     }
     if (key_alive && has_buffer_flag(r.value.type())) {
-      SeriesBuffer* b = series_buffer(it->first);
+      SeriesBuffer* b = series_buffer(static_cast<NodeId>(it->first));
       b->flags &= ~kSeriesOwned;
     }
     it = S.records.erase(it);
@@ -106,18 +115,18 @@ void own_cells(const Cell& block, const Cell& owner, const Cell& word) {
 }
 
 void set_owner_walk(const Cell& value, const Cell& owner, const Cell& word) {
-  NodeId key = key_of(value);
+  Key key = key_of(value);
   if (key == 0) return;
   TypeId t = value.type();
   if (t == TYPE_OBJECT) {
     if (wiring.objects.flagged && wiring.objects.flagged(value)) return;
-    if (walk_node(value) == walk_node(owner) || ptrstack::contains(key)) return;
+    if (walk_node(value) == walk_node(owner) || ptrstack::contains(static_cast<NodeId>(key))) return;
     if (!is_owned(value)) {
       set_flag(value, true);
       S.records[key] = Record{value, owner, word};
     }
     if (wiring.objects.for_each_field) {
-      PointerStackGuard guard(key);
+      PointerStackGuard guard(static_cast<NodeId>(key));
       struct Ctx {
         const Cell* owner;
       } ctx{&owner};
@@ -159,15 +168,15 @@ void unbind_cells_walk(const Cell& block, uint32_t from, uint32_t count) {
 }
 
 void unbind_walk(const Cell& value) {
-  NodeId key = key_of(value);
+  Key key = key_of(value);
   if (key == 0) return;
   TypeId t = value.type();
   if (t == TYPE_OBJECT) {
-    if (ptrstack::contains(key) || (wiring.objects.flagged && wiring.objects.flagged(value))) return;
+    if (ptrstack::contains(static_cast<NodeId>(key)) || (wiring.objects.flagged && wiring.objects.flagged(value))) return;
     set_flag(value, false);
     S.records.erase(key);
     if (wiring.objects.for_each_field) {
-      PointerStackGuard guard(key);
+      PointerStackGuard guard(static_cast<NodeId>(key));
       wiring.objects.for_each_field(
           value, [](Cell& field, const Cell&, void*) { unbind_walk(field); }, nullptr);
     }
@@ -194,7 +203,7 @@ void init() {
 bool is_owned(const Cell& value) {
   TypeId t = value.type();
   if (has_buffer_flag(t)) return (series_buffer(value.node())->flags & kSeriesOwned) != 0;
-  if (t == TYPE_IMAGE) return S.records.count(value.node()) != 0;
+  if (t == TYPE_IMAGE) return value.image_id() != 0 && S.records.count(kImageKey | value.image_id()) != 0;
   if (t == TYPE_OBJECT) return wiring.objects.flagged && wiring.objects.context_node &&
                                S.records.count(wiring.objects.context_node(value)) != 0;
   return false;
@@ -221,7 +230,7 @@ const Cell* lookup(NodeId node) {
 }
 
 bool check(const Cell& value, Change action, const Cell* new_value, int32_t index, int32_t part) {
-  NodeId key = key_of(value);
+  Key key = key_of(value);
   if (key == 0 || !wiring.deep_change) return false;
   auto it = S.records.find(key);
   if (it == S.records.end() || it->second.owner.object_record() == 0) return false;

@@ -56,5 +56,10 @@ void sweep();
 
 inline uint32_t capacity() { return static_cast<uint32_t>(resource_state.entries.size()); }
 inline void* data_of(int32_t index) { return resource_state.entries[index].data; }
+// During a collection, before the sweep: the entry was marked.
+inline bool is_marked(int32_t index) {
+  return index >= 0 && static_cast<uint32_t>(index) < capacity() &&
+         (resource_state.entries[index].header & (kMarkFlag | kFreeFlag)) == kMarkFlag;
+}
 
 }  // namespace zem::resources

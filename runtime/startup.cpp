@@ -30,6 +30,7 @@
 #include "runtime/wiring.h"
 #include "services/checksum.h"
 #include "services/deflate.h"
+#include "services/image/image_store.h"
 #include "services/os/services.h"
 #include "services/random.h"
 
@@ -74,6 +75,7 @@ bool init_through(StartLayer last, int argc, char** argv) {
   object::init();  // change notifications of objects
   wiring.deep_change = &object::deep_change_from_owner;
   wiring.objects = object::ownership_access();
+  wiring.image_alive = &imaging::is_marked;
   error_value::init();  // the error catalogue and error values
   if (last == StartLayer::values) return true;
 

@@ -26,6 +26,9 @@ struct Wiring {
   // The owner table: the deep-change handler and the access to object fields.
   ownership::DeepChangeFn deep_change = nullptr;
   ownership::ObjectAccess objects;
+  // The owner table: whether the image with that table id was reached by the collection in progress
+  // (nullptr: none was; their records are dropped).
+  bool (*image_alive)(uint32_t image_id) = nullptr;
 };
 extern Wiring wiring;
 
