@@ -72,6 +72,22 @@ for tz in ZONES:
             which = ["to-UTC-date", "to-local-date", "unchanged"][i % 4]
             failures.append(f"TZ={tz} {which} {inst}: got {line!r}, zoneinfo {want!r}")
 
+# Start-up gives the build date in the local zone.
+for tz in ZONES:
+    run = subprocess.run([ZEM_RUN, "-"], capture_output=True, timeout=60,
+                         env={"TZ": tz, "PATH": "/usr/bin:/bin"},
+                         input=b"Zem []\nd: to-UTC-date system/build/date\n"
+                               b"print [d/year d/month d/day d/hour d/minute d/second]\n"
+                               b"d: system/build/date print [d/year d/month d/day d/hour d/minute d/second d/zone]\n")
+    lines = run.stdout.decode().splitlines()
+    if len(lines) != 2:
+        failures.append(f"TZ={tz} build date: {run.stdout!r} {run.stderr!r}")
+        continue
+    y, mo, d, h, mi, s = (int(float(v)) for v in lines[0].split())
+    local = datetime(y, mo, d, h, mi, s, tzinfo=timezone.utc).astimezone(ZoneInfo(tz))
+    if lines[1] != fields(local):
+        failures.append(f"TZ={tz} build date: got {lines[1]!r}, zoneinfo {fields(local)!r}")
+
 for f in failures:
     print("FAIL", f)
 sys.exit(1 if failures else 0)
