@@ -829,10 +829,7 @@ Cell* change_handler_fn(ActionCall& call) {
                     static_cast<uint32_t>(dup));
   }
   b->set_length(new_len);
-  if (target.is(TYPE_HASH)) {
-    further_type_hooks().hash_removed(target, at, static_cast<uint32_t>(replaced));
-    further_type_hooks().hash_inserted(target, at, written);
-  }
+  if (target.is(TYPE_HASH)) further_type_hooks().hash_replaced(target, at, static_cast<uint32_t>(replaced), written);
   notice.done(target, &value, static_cast<int32_t>(at), static_cast<int32_t>(replaced));
   s.set_head_index(std::min(at + written, buffer_length(node)));
   return &s;
@@ -926,8 +923,15 @@ Cell* swap_handler_fn(ActionCall& call) {
   ChangeNotice nb(b, Change::swap, &a, static_cast<int32_t>(b.head_index()), 1);
   if (at_tail(a) || at_tail(b)) return &call.result();
   std::swap(*head_of(a), *head_of(b));
-  if (a.is(TYPE_HASH)) further_type_hooks().hash_changed(a, a.head_index(), 1);
-  if (b.is(TYPE_HASH)) further_type_hooks().hash_changed(b, b.head_index(), 1);
+  if (a.is(TYPE_HASH) && b.is(TYPE_HASH) && a.node() == b.node()) {
+    // Both cells of one index: reported as one change, so that neither is indexed while the
+    // other still stands under its old value.
+    uint32_t lo = std::min(a.head_index(), b.head_index()), hi = std::max(a.head_index(), b.head_index());
+    further_type_hooks().hash_changed(a, lo, hi - lo + 1);
+  } else {
+    if (a.is(TYPE_HASH)) further_type_hooks().hash_changed(a, a.head_index(), 1);
+    if (b.is(TYPE_HASH)) further_type_hooks().hash_changed(b, b.head_index(), 1);
+  }
   na.done(a, &b, static_cast<int32_t>(a.head_index()), 1);
   nb.done(b, &a, static_cast<int32_t>(b.head_index()), 1);
   return &call.result();

@@ -22,6 +22,7 @@
 #include "datatypes/date.h"
 #include "datatypes/error_value.h"
 #include "datatypes/float.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
@@ -211,7 +212,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_ERROR, TYPE_OBJECT, "error!", &register_error_type},
     {TYPE_VECTOR, TYPE_STRING, "vector!", &vector::register_vector_type},
     {TYPE_MAP, TYPE_NONE_ID, "map!", nullptr},
-    {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},
+    {TYPE_HASH, TYPE_BLOCK, "hash!", &hashes::register_type},
     {TYPE_PAIR, TYPE_NONE_ID, "pair!", &pair::register_type},
     {TYPE_PERCENT, TYPE_FLOAT, "percent!", &percent::register_type},
     {TYPE_TUPLE, TYPE_NONE_ID, "tuple!", &tuple::register_type},

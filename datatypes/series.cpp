@@ -298,8 +298,8 @@ Cell* clear_handler(ActionCall& call) {
   ChangeNotice notice(s, Change::clear, nullptr, static_cast<int32_t>(s.head_index()), -1);
   uint32_t len = units_in_buffer(s.node());
   if (s.head_index() < len) {
-    if (s.is(TYPE_HASH)) hooks().hash_removed(s, s.head_index(), len - s.head_index());
     series_buffer(s.node())->set_length(s.head_index());
+    if (s.is(TYPE_HASH)) hooks().hash_removed(s, s.head_index(), len - s.head_index());
   }
   notice.done(s, nullptr, static_cast<int32_t>(s.head_index()), -1);
   return &call.result();

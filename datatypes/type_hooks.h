@@ -105,11 +105,14 @@ struct FurtherTypeHooks {
   TypeHook<TYPE_MAP, bool(const Cell& words, Cell& map, uint32_t count)> map_foreach_step;
   TypeHook<TYPE_MAP, void(Cell& map, const Cell& spec, bool case_sensitive)> map_extend;
 
-  // hash!: the block handlers keep the index of a hash! current after changing its cells. Positions
-  // are cell indexes from the buffer's first cell.
+  // hash!: the block handlers keep the index of a hash! current once its buffer holds the changed
+  // cells. Positions are cell indexes from the buffer's first cell.
   TypeHook<TYPE_HASH, void(const Cell& hash, uint32_t at, uint32_t count)> hash_inserted;
   TypeHook<TYPE_HASH, void(const Cell& hash, uint32_t at, uint32_t count)> hash_removed;
   TypeHook<TYPE_HASH, void(const Cell& hash, uint32_t at, uint32_t count)> hash_changed;
+  // `removed` cells at `at` were replaced by `inserted` ones in one step.
+  TypeHook<TYPE_HASH, void(const Cell& hash, uint32_t at, uint32_t removed, uint32_t inserted)>
+      hash_replaced;
   TypeHook<TYPE_HASH, void(const Cell& hash, uint32_t from, uint32_t count, uint32_t to)>
       hash_moved;
   TypeHook<TYPE_HASH, void(Cell& hash)> hash_new_index;  // a copy or take gets its own index

@@ -256,6 +256,7 @@ TEST_F(Registry, HooksRaiseNotDoneUntilInstalled) {
   // money! is built: its hooks stand as they did before its module installed them.
   hooks.money_compare.reset();
   hooks.money_sign.reset();
+  hooks.hash_removed.reset();
   Cell a = test::int_cell(1);
   EXPECT_EQ(test::raised([&] { hooks.money_compare(a, a, COMP_EQUAL); }), Err::internal_not_done);
   EXPECT_EQ(pending_exit().args[0].type(), TYPE_DATATYPE);

@@ -133,6 +133,7 @@ class HashUpkeep : public SeriesText {
     h.hash_inserted.fn = [](const Cell&, uint32_t at, uint32_t n) { g_hash.calls.push_back("ins " + std::to_string(at) + " " + std::to_string(n)); };
     h.hash_removed.fn = [](const Cell&, uint32_t at, uint32_t n) { g_hash.calls.push_back("rem " + std::to_string(at) + " " + std::to_string(n)); };
     h.hash_changed.fn = [](const Cell&, uint32_t at, uint32_t n) { g_hash.calls.push_back("chg " + std::to_string(at) + " " + std::to_string(n)); };
+    h.hash_replaced.fn = [](const Cell&, uint32_t at, uint32_t r, uint32_t n) { g_hash.calls.push_back("rep " + std::to_string(at) + " " + std::to_string(r) + " " + std::to_string(n)); };
     h.hash_moved.fn = [](const Cell&, uint32_t f, uint32_t n, uint32_t t) { g_hash.calls.push_back("mov " + std::to_string(f) + " " + std::to_string(n) + " " + std::to_string(t)); };
     h.hash_new_index.fn = [](Cell&) { g_hash.calls.push_back("new"); };
     h.hash_find.fn = [](const Cell& hash, const Cell& value, CompareOp op) -> int32_t {
@@ -147,6 +148,7 @@ class HashUpkeep : public SeriesText {
     h.hash_inserted.reset();
     h.hash_removed.reset();
     h.hash_changed.reset();
+    h.hash_replaced.reset();
     h.hash_moved.reset();
     h.hash_new_index.reset();
     h.hash_find.reset();
@@ -165,7 +167,7 @@ TEST_F(HashUpkeep, EveryCellChangeReachesTheIndex) {
   const Case cases[] = {
       {A::append, 0, {int_cell(9)}, {}, {"ins 4 1"}},
       {A::insert, 1, {test::block_of("[7 8]")}, {}, {"ins 1 2"}},
-      {A::change, 1, {int_cell(9)}, {R{block::INSERT_PART, {int_cell(2)}}}, {"rem 1 2", "ins 1 1"}},
+      {A::change, 1, {int_cell(9)}, {R{block::INSERT_PART, {int_cell(2)}}}, {"rep 1 2 1"}},
       {A::remove, 1, {}, {}, {"rem 1 1"}},
       {A::clear, 2, {}, {}, {"rem 2 2"}},
       {A::poke, 0, {int_cell(2), int_cell(5)}, {}, {"chg 1 1"}},
