@@ -369,7 +369,20 @@ void encode_utf8_units(const uint8_t* units, size_t count, int unit, bool crlf, 
 size_t encode_utf8_units_bounded(const uint8_t* units, size_t count, int unit, uint8_t* out,
                                  size_t capacity) {
   size_t n = 0;
-  for (size_t i = 0; i < count && n < capacity; i++)
+  size_t i = 0;
+  if (unit == 1) {
+    // Runs of ASCII go as they are: saving and converting large texts is mostly ASCII.
+    while (i < count && n < capacity) {
+      size_t run = 0, most = std::min(count - i, capacity - n);
+      while (run < most && units[i + run] < 0x80) run++;
+      std::memcpy(out + n, units + i, run);
+      n += run;
+      i += run;
+      if (i < count && n < capacity) n += encode_utf8_char_bounded(units[i++], out + n, capacity - n);
+    }
+    return n;
+  }
+  for (; i < count && n < capacity; i++)
     n += encode_utf8_char_bounded(read_unit(units + i * unit, unit), out + n, capacity - n);
   return n;
 }

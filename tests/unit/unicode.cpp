@@ -215,6 +215,17 @@ TEST(Utf8Encode, SizesLimitsAndCuts) {
   EXPECT_EQ(encode_utf8_units_bounded(e.bytes.data(), e.size(), e.unit, cut, 4), 4u);
   EXPECT_EQ(Bytes(cut, cut + 4), (Bytes{0xC3, 0xA9, 0xE2, 0x82}));
   EXPECT_EQ(encode_utf8_char_bounded(0x1F600, cut, 1), 1);
+
+  // One-byte units: ASCII runs and Latin-1 letters, cut at every capacity.
+  const uint8_t latin[] = {'a', 'b', 0xE9, 'c', 0xFF};
+  const Bytes whole = {'a', 'b', 0xC3, 0xA9, 'c', 0xC3, 0xBF};
+  for (size_t cap = 0; cap <= whole.size() + 1; cap++) {
+    uint8_t got[16] = {};
+    size_t n = encode_utf8_units_bounded(latin, sizeof latin, 1, got, cap);
+    size_t want = std::min(cap, whole.size());
+    EXPECT_EQ(n, want) << cap;
+    EXPECT_EQ(Bytes(got, got + n), Bytes(whole.begin(), whole.begin() + want)) << cap;
+  }
 }
 
 TEST(Utf8Encode, UnitsWithLineEnds) {
