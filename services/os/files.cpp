@@ -45,10 +45,13 @@ void strip_quotes(std::string& path) {
 }
 
 // Reads a whole stream that reports no size, until its end.
-bool read_to_end(int fd, std::vector<uint8_t>& out) {
+bool read_to_end(int fd, std::vector<uint8_t>& out, bool& too_large) {
   for (;;) {
     size_t at = out.size();
-    if (static_cast<int64_t>(at) >= kMaxRead) return false;
+    if (static_cast<int64_t>(at) >= kMaxRead) {
+      too_large = true;
+      return false;
+    }
     out.resize(at + kChunk);
     int64_t n = read_bytes(fd, out.data() + at, kChunk);
     if (n < 0) return false;
@@ -220,7 +223,10 @@ bool make_dir(const Cell& file) {
 // ---- Whole files ----
 
 bool read_data(std::string path, int64_t limit, int64_t offset, bool binary, bool lines, bool wide_name,
-               Cell& out) {
+               Cell& out, bool* too_large) {
+  bool too_large_here = false;
+  if (!too_large) too_large = &too_large_here;
+  *too_large = false;
   if (!wide_name) strip_quotes(path);
   int fd = open_file(path, kRead);
   if (fd < 0) return false;
@@ -232,7 +238,7 @@ bool read_data(std::string path, int64_t limit, int64_t offset, bool binary, boo
   if (size < 0) return false;
   if (size == 0) {  // a pipe or a pseudo-file: its size shows only once it is read
     std::vector<uint8_t> all;
-    if (!read_to_end(fd, all)) return false;
+    if (!read_to_end(fd, all, *too_large)) return false;
     size_t from = offset > 0 ? static_cast<size_t>(std::min<int64_t>(offset, static_cast<int64_t>(all.size()))) : 0;
     size_t n = all.size() - from;
     if (limit >= 0) n = std::min(n, static_cast<size_t>(limit));
@@ -253,7 +259,10 @@ bool read_data(std::string path, int64_t limit, int64_t offset, bool binary, boo
     out = empty_value(binary, lines);
     return true;
   }
-  if (size > kMaxRead) return false;
+  if (size > kMaxRead) {
+    *too_large = true;
+    return false;
+  }
   size_t count = static_cast<size_t>(size);
   if (binary) {  // straight into the new series
     Cell b = binary::make(static_cast<uint32_t>(count));
@@ -273,8 +282,9 @@ Cell read_file(const Cell& file, int64_t limit, int64_t offset, bool binary, boo
   if (dir_path(file)) return list_dir(file);
   std::string path;
   Cell out;
-  if (!os_path(file, path) || !read_data(path, limit, offset, binary, lines, true, out))
-    fire(Err::access_cannot_open, &file);
+  bool too_large = false;
+  if (!os_path(file, path) || !read_data(path, limit, offset, binary, lines, true, out, &too_large))
+    fire(too_large ? Err::script_size_limit : Err::access_cannot_open, &file);
   return out;
 }
 
@@ -421,7 +431,11 @@ bool rename_file(const Cell& from, const Cell& to) {
   if (!os_path(from, a) || !os_path(to, b) || a.empty() || b.empty()) return false;
   if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
-  // The file system cannot refuse to replace: a new link fails on an existing name by itself.
+  return rename_by_link(a, b);
+}
+
+bool rename_by_link(const std::string& a, const std::string& b) {
+  // A new link fails on an existing name by itself.
   struct stat st;
   if (::lstat(a.c_str(), &st) != 0) return false;
   if (!S_ISDIR(st.st_mode) && ::link(a.c_str(), b.c_str()) == 0) {

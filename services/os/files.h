@@ -8,8 +8,9 @@
 //   Text that is not valid UTF-8 raises access `invalid-utf8` with the bytes where it fails.
 // - Directory listings come sorted by name (byte order), "." and ".." left out; an entry that is a
 //   directory, or a link to one, ends in "/".
-// - A read of 2 GiB or more cannot be held by a series: it answers none, so `read` raises access
-//   `cannot-open`; `size?` of such a file raises script `type-limit` (integer!).
+// - A read of 2 GiB or more cannot be held by a series: it answers none, and `read` (and `checksum`
+//   of the file) raises script `size-limit` ("maximum limit reached:") naming the file; `size?` of
+//   such a file raises script `type-limit` (integer!).
 // - Every read and write goes round again after a partial transfer or EINTR. A write that fails or
 //   stops short, or a close that reports an error, raises access `cannot-write` naming the file;
 //   standard output keeps the writer's rule: a closed pipe ends the output quietly.
@@ -58,10 +59,11 @@ bool make_dir(const Cell& file);
 // The content as binary!, a block! of lines, or text; a directory path gives its listing. Fails
 // with access `cannot-open` naming the file. `limit` and `offset` are -1 when not given.
 Cell read_file(const Cell& file, int64_t limit, int64_t offset, bool binary, bool lines);
-// The same for a path, none (false) when the file cannot be opened or read whole. An offset past
-// the end gives an empty value.
+// The same for a path, none (false) when the file cannot be opened or read whole; `too_large`, when
+// given, tells whether it was refused for a size a series cannot hold. An offset past the end gives
+// an empty value.
 bool read_data(std::string path, int64_t limit, int64_t offset, bool binary, bool lines, bool wide_name,
-               Cell& out);
+               Cell& out, bool* too_large = nullptr);
 // The entries of a directory as file! values; access `cannot-open` when it cannot be read.
 Cell list_dir(const Cell& dir);
 
@@ -89,6 +91,10 @@ Cell query_file(const Cell& file);
 bool delete_file(const Cell& file);
 // False, leaving both names as they were, when the target exists or the rename fails.
 bool rename_file(const Cell& from, const Cell& to);
+// The same where the file system cannot refuse to replace (no RENAME_NOREPLACE): a link and an
+// unlink for a file, a look and then a rename for a directory (another process may create the
+// target between the two).
+bool rename_by_link(const std::string& from, const std::string& to);
 
 // ---- Text ----
 

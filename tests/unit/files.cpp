@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -75,6 +76,53 @@ TEST_F(Files, ReadOffsetsAndLimits) {
   ASSERT_TRUE(files::read_data("/proc/self/cmdline", 3, 1, true, false, true, out));
   EXPECT_EQ(binary::rs_length(out), 3u);
   EXPECT_FALSE(files::read_data(path("missing"), -1, -1, true, false, true, out));
+}
+
+// Where the file system refuses RENAME_NOREPLACE the rename goes through a link: it still never
+// replaces a target, and a directory moves when its new name is free.
+TEST_F(Files, RenameByLinkNeverReplaces) {
+  put("a", "first");
+  put("b", "second");
+  EXPECT_FALSE(files::rename_by_link(path("a"), path("b")));
+  EXPECT_EQ(get("a"), "first");
+  EXPECT_EQ(get("b"), "second");
+  EXPECT_TRUE(files::rename_by_link(path("a"), path("c")));
+  EXPECT_EQ(get("c"), "first");
+  EXPECT_NE(::access(path("a").c_str(), F_OK), 0);
+  EXPECT_FALSE(files::rename_by_link(path("missing"), path("d")));
+  ASSERT_EQ(::mkdir(path("dir").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir(path("taken").c_str(), 0777), 0);
+  EXPECT_FALSE(files::rename_by_link(path("dir"), path("taken")));
+  EXPECT_FALSE(files::rename_by_link(path("dir"), path("b")));
+  EXPECT_TRUE(files::rename_by_link(path("dir"), path("moved")));
+  EXPECT_EQ(::access(path("moved").c_str(), F_OK), 0);
+  EXPECT_FALSE(files::rename_by_link(path("c"), path("moved")));  // a file onto a directory
+  EXPECT_EQ(get("c"), "first");
+}
+
+// A file of 2 GiB or more (sparse here) is refused as too large, not as missing; 2 GiB less one
+// byte is within the limit, shown by a part read.
+TEST_F(Files, FilesOf2GiBAreRefused) {
+  for (int64_t size : {int64_t(1) << 31, (int64_t(1) << 32) + 5}) {
+    SCOPED_TRACE(size);
+    put("big", "");
+    ASSERT_EQ(::truncate(path("big").c_str(), size), 0);
+    Cell out;
+    bool too_large = false;
+    EXPECT_FALSE(files::read_data(path("big"), -1, -1, true, false, true, out, &too_large));
+    EXPECT_TRUE(too_large);
+    Cell file = str::make_from_utf8(path("big"), TYPE_FILE);
+    for (bool binary : {true, false})
+      EXPECT_EQ(test::raised([&] { files::read_file(file, -1, -1, binary, false); }), Err::script_size_limit);
+    EXPECT_TRUE(files::read_data(path("big"), 4, size - 2, true, false, true, out, &too_large));
+    EXPECT_EQ(bytes_of(out), std::string(2, '\0'));
+  }
+  bool too_large = true;
+  Cell out;
+  EXPECT_FALSE(files::read_data(path("missing"), -1, -1, true, false, true, out, &too_large));
+  EXPECT_FALSE(too_large);
+  Cell file = str::make_from_utf8(path("missing"), TYPE_FILE);
+  EXPECT_EQ(test::raised([&] { files::read_file(file, -1, -1, true, false); }), Err::access_cannot_open);
 }
 
 TEST_F(Files, ByteNamesLoseTheirQuotes) {
