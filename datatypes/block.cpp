@@ -25,6 +25,7 @@
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
 #include "runtime/support.h"
+#include "runtime/wiring.h"
 
 #include <unordered_map>
 #include <vector>
@@ -288,10 +289,6 @@ namespace zem::block {
 using ownership::Change;
 using ownership::ChangeNotice;
 
-void (*load_text)(const Cell& text, Cell& result) = [](const Cell& text, Cell& result) {
-  uint32_t consumed = 0;
-  lexer::transcode_string(&result, text, -1, lexer::ScanMode{}, &consumed, nullptr, nullptr);
-};
 int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b) {
   // The frame is exactly the function's context: the two arguments, then every further slot as an
   // unused refinement. A function that does not take exactly two arguments cannot be called so.
@@ -325,9 +322,16 @@ int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b) {
   }
 }
 
-int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b) = &call_function_comparator;
-// The body through the object's own reflection.
-void (*object_body)(const Cell& object, Cell& result) = [](const Cell& object, Cell& result) {
+namespace {
+
+// `to block! string`: the lexer's scan of the text.
+void load_text(const Cell& text, Cell& result) {
+  uint32_t consumed = 0;
+  lexer::transcode_string(&result, text, -1, lexer::ScanMode{}, &consumed, nullptr, nullptr);
+}
+
+// `make block! object`: the body through the object's own reflection.
+void object_body(const Cell& object, Cell& result) {
   ActionHandler reflect = action_handler(object.type(), ActionIndex::reflect);
   if (!reflect) fire_not_done(object.type());
   Cell frame[2] = {object, context::word_cell(TYPE_WORD, 0, symbol::intern("body"), -1)};
@@ -336,9 +340,7 @@ void (*object_body)(const Cell& object, Cell& result) = [](const Cell& object, C
   call.arg_count = 2;
   call.action = ActionIndex::reflect;
   result = *reflect(call);
-};
-
-namespace {
+}
 
 using series::answer;
 using series::bad_refine_arg;
@@ -1188,11 +1190,11 @@ Cell* sort_handler_fn(ActionCall& call) {
     sort::sort_cells_rooted(s.node(), static_cast<uint32_t>(start), records, skip, stable,
                             [&](const Cell* a, const Cell* b) -> int32_t {
                               if (reverse) std::swap(a, b);
-                              if (!records_as_blocks) return call_sort_function(function, *a, *b);
+                              if (!records_as_blocks) return wiring.sort_compare(function, *a, *b);
                               Cell ba = make(skip), bb = make(skip);
                               append_cells(ba, a, skip);
                               append_cells(bb, b, skip);
-                              return call_sort_function(function, ba, bb);
+                              return wiring.sort_compare(function, ba, bb);
                             });
   } else if (!sort_by_keys(s.node(), static_cast<uint32_t>(start), records, skip, stable, o)) {
     uint8_t* base = reinterpret_cast<uint8_t*>(cell_at_index(s, static_cast<uint32_t>(start)));

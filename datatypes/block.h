@@ -170,15 +170,8 @@ int32_t mold_value(const Cell& value, TextOut& out, MoldFlags flags, const Cell*
 // many cells are judged by their first cell. Answers a new block of the first series' type.
 Cell set_operation(MathOp op, const Cell& a, const Cell* b, bool case_sensitive, const Cell* skip);
 
-// Hooks of the modules built elsewhere (tests may install their own):
-// - the scan of source text into a block (`to block! string`): the lexer's scan by default;
-// - the call of a function! comparator of sort (answers > 0 when a sorts after b); by default
-//   call_function_comparator, which runs the function through the interpreter (user code: it may
-//   collect, change the series or raise); tests install their own;
-// - the body of an object (`make block! object`): its reflection's `body` by default.
-extern void (*load_text)(const Cell& text, Cell& result);
-extern int32_t (*call_sort_function)(const Cell& fn, const Cell& a, const Cell& b);
+// Calls a function! comparator of sort (answers > 0 when a sorts after b) through the interpreter:
+// user code, which may collect, change the series or raise. The wiring table's `sort_compare`.
 int32_t call_function_comparator(const Cell& fn, const Cell& a, const Cell& b);
-extern void (*object_body)(const Cell& object, Cell& result);
 
 }  // namespace zem::block

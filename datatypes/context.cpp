@@ -9,6 +9,7 @@
 #include "runtime/error.h"
 #include "runtime/hashtab.h"
 #include "runtime/support.h"
+#include "runtime/wiring.h"
 
 namespace zem {
 
@@ -237,11 +238,11 @@ Cell* set_in(Cell& word, const Cell& value, NodeId ctx, bool notify) {
   if (kind(ctx) == CONTEXT_OBJECT) {
     word_at(ctx, static_cast<uint32_t>(index))->set_flag(kWordSetMark, true);
     const Cell own = owner(ctx);
-    if (notify && own.object_record() != 0 && context_state.change_notifier) {
+    if (notify && own.object_record() != 0 && wiring.field_changed) {
       const Cell old_value = v[index];
       const Cell w = word;
       v[index] = new_value;
-      context_state.change_notifier(own, w, old_value, new_value);
+      wiring.field_changed(own, w, old_value, new_value);
       return value_at(ctx, static_cast<uint32_t>(index));
     }
   }
@@ -292,13 +293,10 @@ void bind_block(const Cell& block, NodeId ctx, bool self) {
 
 void init() {
   // The hooks stay as installed; the rest starts afresh.
-  ContextState fresh;
-  fresh.change_notifier = context_state.change_notifier;
-  context_state = fresh;
+  context_state = ContextState{};
   context_state.self_symbol = symbol::intern_c_name("self");
   context_state.global = allocate(kGlobalContextSize, false, false, 0, CONTEXT_GLOBAL);
   gc::set_fixed_root(gc::RootSlot::global_context, &mark_global);
-  typeset_word_value = [](const Cell& word) -> const Cell* { return word_value_cell(word); };
 }
 
 }  // namespace context

@@ -34,11 +34,6 @@ struct ContextState {
   uint32_t self_symbol = 0;
   // While start-up records its words, global words made from names are also appended here.
   NodeId root_copy_block = 0;
-  // Called when a field of an object with a change-notification record is set through its word.
-  // The old value is on the argument stack for the duration of the call (installed by the objects
-  // module).
-  void (*change_notifier)(const Cell& owner, const Cell& word, const Cell& old_value,
-                          const Cell& new_value) = nullptr;
 };
 extern ContextState context_state;
 

@@ -165,12 +165,6 @@ void set_identity(const Cell& error, uint32_t category, uint32_t position) {
 
 Cell new_error() { return object::copy(object::value_of(S.prototype, 0), false, TYPE_ERROR); }
 
-void build_pending_error(PendingExit& p) {
-  const Cell* args[3];
-  for (int i = 0; i < 3; i++) args[i] = p.args[i].type() == TYPE_NONE_ID ? nullptr : &p.args[i];
-  p.value = create(p.error, args[0], args[1], args[2]);
-}
-
 // Counts the code points written through it and, with a cap, drops those past it.
 class CountingOut final : public TextOut {
  public:
@@ -290,6 +284,12 @@ int32_t compare_handler(const Cell& a, const Cell& b, CompareOp op) {
 
 }  // namespace
 
+void build_pending_error(PendingExit& p) {
+  const Cell* args[3];
+  for (int i = 0; i < 3; i++) args[i] = p.args[i].type() == TYPE_NONE_ID ? nullptr : &p.args[i];
+  p.value = create(p.error, args[0], args[1], args[2]);
+}
+
 void init() {
   Cell errors = make_catalogue();
   S = ErrorValueState{};
@@ -301,7 +301,6 @@ void init() {
   S.prototype = proto.object_context();
   gc::remove_root(&mark_catalogue);
   gc::add_root(&mark_catalogue);
-  stack::set_error_value_builder(&build_pending_error);
 }
 
 bool install_catalogue(const Cell& errors) {

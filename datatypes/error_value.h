@@ -42,6 +42,8 @@ namespace error_value {
 // Makes the catalogue from the generated table of library/errors.zem, the error prototype, and
 // installs the error-value builder of `fire`.
 void init();
+// Makes the pending error's error! value (the wiring table's `build_error_value`).
+void build_pending_error(PendingExit& p);
 // Replaces the catalogue by an `errors` object loaded from the library source. Its categories and
 // ids must be those of runtime/error_ids.def (the codes depend on them); answers false (and keeps
 // the catalogue) when they differ.

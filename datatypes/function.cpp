@@ -283,7 +283,7 @@ Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32
   Cell spec = spec_in;
   if (spec.head_index() != 0) spec = copy_deep(spec);
   bool made = context == 0;
-  if (made) context = context_access.make_from_spec(spec.node(), true, false, 1);
+  if (made) context = context::make_from_spec(block::value_of(spec.node()), true, false, CONTEXT_FUNCTION);
   Cell body = body_in.is(TYPE_BLOCK) ? copy_deep(body_in) : shared_cells.none;
   Cell v{};
   v.set_header(TYPE_FUNCTION);
@@ -296,13 +296,13 @@ Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32
   v.set_flag(flags, true);
   v.set_fn(context, spec.node(), make_more(body, entry, static_cast<int32_t>(object)));
   if (len_of(context) > 1) block_head(context)[1] = v;
-  if (made && body.is(TYPE_BLOCK)) context_access.bind_block(body, context, false);
+  if (made && body.is(TYPE_BLOCK)) context::bind_block(body, context, false);
   stack::push_value(v);
   return v;
 }
 
 Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cell_convention) {
-  NodeId context = context_access.make_from_spec(spec.node(), true, false, 1);
+  NodeId context = context::make_from_spec(block::value_of(spec.node()), true, false, CONTEXT_FUNCTION);
   Cell v{};
   v.set_header(TYPE_ROUTINE);
   v.set_flag(kRoutineCellConvention, cell_convention);

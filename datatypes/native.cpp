@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
@@ -108,7 +109,7 @@ Cell* native_make(ActionCall& call) {
                       !action_word(static_cast<ActionIndex>(n)).empty()
                 : n >= 1 && n <= static_cast<int32_t>(kNativeSlots) && natives_table.entries[n - 1];
   if (!ok) bad_make(t, spec);
-  NodeId ctx = context_access.make_from_spec(fspec.node(), true, false, 1);
+  NodeId ctx = context::make_from_spec(block::value_of(fspec.node()), true, false, CONTEXT_FUNCTION);
   Cell v = make_value(t, static_cast<uint32_t>(n - 1), fspec.node(), ctx);
   call.result() = v;
   // The boot library's action specs are the actions' shapes; natives have theirs in the list.

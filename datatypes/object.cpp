@@ -13,10 +13,10 @@
 #include "datatypes/fixed_words.h"
 #include "runtime/ownership.h"
 #include "runtime/support.h"
+#include "runtime/wiring.h"
 
 namespace zem {
 
-ObjectHooks object_hooks;
 ObjectState object_state;
 
 namespace object {
@@ -273,11 +273,11 @@ int32_t mold_handler(const Cell& value, TextOut& out, MoldFlags flags, const Cel
   return limit - 1;
 }
 
+}  // namespace
+
 void notify_from_context(const Cell& owner, const Cell& word, const Cell& old_value, const Cell& new_value) {
   call_change_handler(owner, word, old_value, new_value);
 }
-
-}  // namespace
 
 void deep_change_from_owner(const Cell& owner, const Cell& word, const Cell& target,
                             ownership::Change action, const Cell* value, int32_t index, int32_t part) {
@@ -352,8 +352,8 @@ void call_change_handler(const Cell& object, const Cell& word, const Cell& old_v
     args[0].set_word_context(ctx);
     args[0].set_word_index(static_cast<uint32_t>(field_index(object, word.word_symbol())));
   }
-  if (!object_hooks.run_handler) fire_not_done(TYPE_FUNCTION);
-  object_hooks.run_handler(fn, fixed.word.on_change_star, args, 3, locals);
+  if (!wiring.run_handler) fire_not_done(TYPE_FUNCTION);
+  wiring.run_handler(fn, fixed.word.on_change_star, args, 3, locals);
 }
 
 void call_deep_change_handler(const Cell& owner, const Cell& word, const Cell& target,
@@ -369,8 +369,8 @@ void call_deep_change_handler(const Cell& owner, const Cell& word, const Cell& t
   uint32_t locals = entry->handler_locals();
   Cell args[7] = {owner, word, target, action, new_value ? *new_value : make_none(), make_integer(index),
                   make_integer(part)};
-  if (!object_hooks.run_handler) fire_not_done(TYPE_FUNCTION);
-  object_hooks.run_handler(fn, fixed.word.on_deep_change_star, args, 7, locals);
+  if (!wiring.run_handler) fire_not_done(TYPE_FUNCTION);
+  wiring.run_handler(fn, fixed.word.on_deep_change_star, args, 7, locals);
 }
 
 Cell copy(const Cell& object, bool deep, TypeId type) {
@@ -438,8 +438,8 @@ Cell make(const Cell& prototype, const Cell& spec, TypeId type) {
         context::values(ctx)[i] = c;
       }
     }
-    if (!object_hooks.eval_block) fire_not_done(TYPE_OBJECT);
-    object_hooks.eval_block(held[1]);
+    if (!wiring.eval_object_block) fire_not_done(TYPE_OBJECT);
+    wiring.eval_object_block(held[1]);
     clear_set_marks(ctx);
     uint32_t n = context::word_count(ctx);
     for (uint32_t i = 0; i < n; i++) context::values(ctx)[i].set_new_line(false);
@@ -631,7 +631,6 @@ Cell* eval_path(PathStep& step) {
 }
 
 void init() {
-  context_state.change_notifier = &notify_from_context;
 }
 
 ownership::ObjectAccess ownership_access() {

@@ -16,16 +16,6 @@
 
 namespace zem {
 
-struct ObjectHooks {
-  // Evaluates a block bound to a new object (make with a block spec); installed by the evaluator.
-  void (*eval_block)(const Cell& block) = nullptr;
-  // Calls a handler function in a function frame named `name` with `count` argument cells, then
-  // `locals` local slots (logic false, then none!); installed by the evaluator.
-  void (*run_handler)(const Cell& function, const Cell& name, const Cell* args, uint32_t count,
-                      uint32_t locals) = nullptr;
-};
-extern ObjectHooks object_hooks;
-
 struct ObjectState {
   uint32_t class_counter = 0;
 };
@@ -86,8 +76,10 @@ int32_t form_value(const Cell& value, TextOut& out, int32_t limit);
 int32_t compare(const Cell& a, const Cell& b, CompareOp op);
 Cell* eval_path(PathStep& step);
 
-// Installs the change notifier of contexts.
+// Module start (nothing to make yet).
 void init();
+// A field of an object with a change record was set (the wiring table's `field_changed`).
+void notify_from_context(const Cell& owner, const Cell& word, const Cell& old_value, const Cell& new_value);
 // What the owner table asks of objects (the wiring table's `deep_change` and `objects`): the
 // deep-change handler runs the owner's on-deep-change* with the action's word.
 void deep_change_from_owner(const Cell& owner, const Cell& word, const Cell& target,

@@ -20,22 +20,18 @@
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "services/random.h"
+#include "runtime/wiring.h"
 
 namespace zem::series {
 
 using ownership::Change;
 using ownership::ChangeNotice;
 
-namespace {
-// Words compare by canonical symbol: `Owned` names the field `owned`.
 bool word_named(const Cell& word, std::string_view name) {
   if (!block::is_word_kind(word.type())) return false;
   uint32_t id = symbol::find(name);
   return id != 0 && symbol::canonical_id(word.word_symbol()) == symbol::canonical_id(id);
 }
-}  // namespace
-
-bool (*word_is)(const Cell& word, std::string_view name) = &word_named;
 
 namespace {
 
@@ -551,7 +547,7 @@ Cell* random_handler(ActionCall& call) {
 
 Cell* reflect_handler(ActionCall& call) {
   const Cell& field = call.arg(1);
-  if (!word_is(field, "owned")) fire(Err::internal_not_done, &field);
+  if (!wiring.word_is(field, "owned")) fire(Err::internal_not_done, &field);
   const Cell* owner = ownership::lookup(call.result().node());
   return answer(call, owner ? *owner : shared_cells.none);
 }
@@ -559,7 +555,7 @@ Cell* reflect_handler(ActionCall& call) {
 Cell* modify_handler(ActionCall& call) {
   Cell s = call.result();
   Cell value = call.arg(2);
-  if (word_is(call.arg(1), "owned")) {
+  if (wiring.word_is(call.arg(1), "owned")) {
     if (value.is(TYPE_NONE)) {
       ownership::unbind(s);
     } else if (value.is(TYPE_BLOCK) && block::length(value) >= 2) {

@@ -51,9 +51,9 @@ Span part_span(const ActionCall& call, const Cell& series, const Cell& part, uin
 // one-unit series.
 Cell take_core(ActionCall& call);
 
-// Field words of reflect and modify are recognised through this test (by default: a word kind whose
-// canonical symbol is the name's).
-extern bool (*word_is)(const Cell& word, std::string_view name);
+// Field words of reflect and modify: a word kind whose canonical symbol is the name's (`Owned` names
+// the field `owned`). The wiring table's `word_is`.
+bool word_named(const Cell& word, std::string_view name);
 
 // Raises script `invalid-refine-arg` with the refinement's parameter word (when the call carries
 // it) and the value.

@@ -20,6 +20,7 @@
 #include "runtime/sort.h"
 #include "runtime/support.h"
 #include "runtime/unicode.h"
+#include "runtime/wiring.h"
 
 namespace zem::strings {
 
@@ -923,7 +924,7 @@ int32_t user_callback(const uint8_t* a, const uint8_t* b, void* user1, intptr_t)
   if (u.reverse) std::swap(a, b);
   Cell va = record_value(u, a);
   Cell vb = record_value(u, b);
-  return block::call_sort_function(u.function, va, vb);
+  return wiring.sort_compare(u.function, va, vb);
 }
 
 Cell* sort_handler(ActionCall& call) {

@@ -16,6 +16,7 @@
 #include "runtime/error.h"
 #include "datatypes/fixed_words.h"
 #include "runtime/unicode.h"
+#include "runtime/wiring.h"
 
 namespace zem::times {
 
@@ -114,7 +115,7 @@ Cell load_text_value(const Cell& text) {
   int32_t length = -1;
   const char* utf8 = unicode::string_to_utf8(s, &length);
   std::string copy(utf8, size_t(length));  // the scan may move the cached buffer
-  return word_hooks.load_first ? word_hooks.load_first(copy) : make_none();
+  return wiring.load_first ? wiring.load_first(copy) : make_none();
 }
 
 void store_back(const PathStep& step) {

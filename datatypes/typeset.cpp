@@ -6,6 +6,7 @@
 #include "datatypes/unset_none_logic.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/wiring.h"
 
 namespace zem {
 
@@ -20,7 +21,7 @@ uint32_t mask_word(const Cell& ts, uint32_t i) { return ts.typeset_word(i); }
 uint32_t bit_in_word(uint32_t n) { return (0x80u >> (n & 7)) << (((n >> 3) & 3) * 8); }
 
 const Cell& resolve_word(const Cell& value) {
-  return value.is(TYPE_WORD) ? *typeset_word_value(value) : value;
+  return value.is(TYPE_WORD) ? *(wiring.word_value ? wiring.word_value(value) : word_value_not_done(value)) : value;
 }
 
 void or_in(Cell& ts, const Cell& other) {
@@ -84,8 +85,6 @@ Cell* typeset_find(ActionCall& call) {
 }
 
 }  // namespace
-
-const Cell* (*typeset_word_value)(const Cell& word) = &word_value_not_done;
 
 bool typeset_bit(const Cell& ts, uint32_t n) {
   return n < 96 && (mask_word(ts, n >> 5) & bit_in_word(n)) != 0;

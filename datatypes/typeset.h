@@ -47,9 +47,6 @@ int32_t typeset_serialize(const Cell& ts, TextOut& out, bool only, const Cell* p
 // result is slot 0.
 Cell* typeset_do_set_op(ActionCall& call, MathOp op);
 
-// The value of a word; the contexts module installs it (until then a word raises `not-done`).
-extern const Cell* (*typeset_word_value)(const Cell& word);
-
 void register_typeset();
 
 }  // namespace zem

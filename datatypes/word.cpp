@@ -9,10 +9,10 @@
 #include "runtime/casefold.h"
 #include "runtime/error.h"
 #include "runtime/unicode.h"
+#include "runtime/wiring.h"
 
 namespace zem {
 
-WordHooks word_hooks;
 
 namespace word {
 
@@ -30,7 +30,7 @@ TypeId target_type(const Cell& proto) {
 }
 
 Cell load_first(std::string_view text) {
-  if (word_hooks.load_first) return word_hooks.load_first(text);
+  if (wiring.load_first) return wiring.load_first(text);
   return make_none();
 }
 

@@ -11,13 +11,6 @@
 
 namespace zem {
 
-struct WordHooks {
-  // Scans text as source and answers its first value: none! when the scan stopped before the end,
-  // unset! when the text holds no value (installed by the lexer; until then every text gives none).
-  Cell (*load_first)(std::string_view utf8) = nullptr;
-};
-extern WordHooks word_hooks;
-
 namespace word {
 
 constexpr bool is_any_word(TypeId t) { return t >= TYPE_WORD && t <= TYPE_ISSUE; }

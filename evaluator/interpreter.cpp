@@ -20,7 +20,6 @@
 
 namespace zem {
 
-ContextAccess context_access;
 InterpState interp_state;
 
 namespace interp {
@@ -872,44 +871,31 @@ uint32_t call_routine(const Cell& fn) {
   return EXIT_NONE;
 }
 
+// make object! from a block: the block's result is dropped; an exit leaving it goes on as the
+// exception, since object construction cannot pass a status.
+void eval_object_block(const Cell& block) {
+  Cell* top = stack::top();
+  if (uint32_t st = eval_block(block, false)) stack::raise_status(st);
+  stack_state.top = top;
+}
+
+// on-change* and on-deep-change*: a function frame with the arguments given, then the /local
+// defaults (logic false, then none!). The function stays pushed below the frame for the call.
+void run_handler(const Cell& fn, const Cell& name, const Cell* args, uint32_t count, uint32_t locals) {
+  stack::check_machine_stack();
+  Cell* holder = stack::push_value(fn);
+  stack::push_frame(kInterpFunctionFrame, name);
+  for (uint32_t i = 0; i < count; i++) stack::push_value(args[i]);
+  if (locals) stack::push_value(make_logic(false));
+  for (uint32_t i = 1; i < locals; i++) stack::push_value(shared_cells.none);
+  if (uint32_t st = exec_function_body(*holder, 0)) stack::raise_status(st);
+  drop_frame();
+  stack_state.top = holder;
+}
+
 void init() {
-  context_access.word_value_cell = &context::word_value_cell;
-  context_access.set_word_value = [](const Cell& word, const Cell& value) {
-    Cell w = word;
-    context::set_word_value(w, value);
-  };
-  context_access.make_from_spec = [](NodeId spec, bool on_stack, bool self, uint32_t kind) {
-    Cell s{};
-    s.set_header(TYPE_BLOCK);
-    s.set_node(spec);
-    return context::make_from_spec(s, on_stack, self, static_cast<ContextKind>(kind));
-  };
-  context_access.bind_block = &context::bind_block;
-  context_access.collect_set_words = &context::collect_set_words;
-  // make object! from a block: the block's result is dropped; an exit leaving it goes on as the
-  // exception, since object construction cannot pass a status.
-  object_hooks.eval_block = [](const Cell& block) {
-    Cell* top = stack::top();
-    if (uint32_t st = eval_block(block, false)) stack::raise_status(st);
-    stack_state.top = top;
-  };
-  // on-change* and on-deep-change*: a function frame with the arguments given, then the /local
-  // defaults (logic false, then none!). The function stays pushed below the frame for the call.
-  object_hooks.run_handler = [](const Cell& fn, const Cell& name, const Cell* args, uint32_t count,
-                                uint32_t locals) {
-    stack::check_machine_stack();
-    Cell* holder = stack::push_value(fn);
-    stack::push_frame(kInterpFunctionFrame, name);
-    for (uint32_t i = 0; i < count; i++) stack::push_value(args[i]);
-    if (locals) stack::push_value(make_logic(false));
-    for (uint32_t i = 1; i < locals; i++) stack::push_value(shared_cells.none);
-    if (uint32_t st = exec_function_body(*holder, 0)) stack::raise_status(st);
-    drop_frame();
-    stack_state.top = holder;
-  };
   interp_state.blocks.clear();
   gc::set_fixed_root(gc::RootSlot::held_value, mark_blocks);
-  stack::set_near_source(&current_block);
   if (symbol_state.block)
     set_fixed_symbols(symbol::intern("system"), symbol::intern("system-global"),
                       symbol::intern("set-path"), symbol::intern("local"),
@@ -936,7 +922,10 @@ void set_word(const Cell& word, const Cell& value) {
     Cell w = word;
     fire(Err::script_need_value, &w);
   }
-  if (!assign_direct(word, value)) context_access.set_word_value(word, value);
+  if (!assign_direct(word, value)) {
+    Cell w = word;
+    context::set_word_value(w, value);
+  }
 }
 
 namespace {

@@ -19,25 +19,6 @@
 
 namespace zem {
 
-// What the interpreter needs of contexts and words beyond reading a bound word's slot (which it
-// does itself, from the context layout): the contexts module's entries, installed by init (tests
-// may put stand-ins in their place).
-struct ContextAccess {
-  // The value cell of a word the direct read cannot serve (no index yet, `self`, no running call);
-  // raises the word errors.
-  Cell* (*word_value_cell)(const Cell& word) = nullptr;
-  // Sets a word in its own context with change notification (object fields), raising
-  // `not-defined` when the context has no running call.
-  void (*set_word_value)(const Cell& word, const Cell& value) = nullptr;
-  // A context made from a spec block (kind 1 = function, 2 = object).
-  NodeId (*make_from_spec)(NodeId spec, bool values_on_stack, bool self, uint32_t kind) = nullptr;
-  // Binds the block's words (deep) that the context has.
-  void (*bind_block)(const Cell& block, NodeId context, bool self) = nullptr;
-  // Adds the block's set-words to the context; true when words were added.
-  bool (*collect_set_words)(NodeId context, const Cell& block) = nullptr;
-};
-extern ContextAccess context_access;
-
 // Fetch kinds of argument entries (Cell::fetch_kind of the argument cache's typesets).
 enum FetchKind : uint32_t { FETCH_EVAL = 0, FETCH_GET = 1, FETCH_LIT = 2, FETCH_RETURN = 3 };
 
@@ -60,6 +41,9 @@ extern InterpState interp_state;
 namespace interp {
 
 void init();
+// What objects ask of the interpreter (the wiring table's `eval_object_block` and `run_handler`).
+void eval_object_block(const Cell& block);
+void run_handler(const Cell& fn, const Cell& name, const Cell* args, uint32_t count, uint32_t locals);
 // Symbols the interpreter compares with: #system, #system-global, the set-path frame's name,
 // /local and return:.
 void set_fixed_symbols(uint32_t system, uint32_t system_global, uint32_t set_path,
@@ -125,7 +109,7 @@ inline Cell* series_word_value(const Cell& word) {
     }
     if (ctx.context_values()) return stack::values_of_ref(ctx.context_values()) + word.word_index();
   }
-  return context_access.word_value_cell(word);
+  return context::word_value_cell(word);
 }
 
 // Sets a word; an unset! value raises `need-value` with the word.

@@ -602,6 +602,8 @@ void make_container(State& st, TypeId type, uint32_t, const Cell* cells, uint32_
 
 void append_to_block(Cell* target, const Cell& value) { block::append_cell(*target, value); }
 
+}  // namespace
+
 // The first value of a text: unset! when it holds none, none! when more than one value or a syntax
 // error stands in it.
 Cell load_first(std::string_view text) {
@@ -627,11 +629,8 @@ Cell load_first(std::string_view text) {
   return out;
 }
 
-}  // namespace
-
 void install_loaders() {
   set_builders(make_container, append_to_block);
-  word_hooks.load_first = load_first;
   const struct {
     Kind kind;
     TokenHandler load;

@@ -242,7 +242,7 @@ void define_words() {
       add_args(r.first_arg, r.arg_count);
     }
     state.spec_blocks[index] = spec.node();
-    NodeId ctx = context_access.make_from_spec(spec.node(), true, false, 1);
+    NodeId ctx = context::make_from_spec(block::value_of(spec.node()), true, false, CONTEXT_FUNCTION);
     Cell value = native::make_value(TYPE_NATIVE, index - 1, spec.node(), ctx);
     context::set_or_add_word(context::global(), word_of(s.word), value);
     stack::drop_values(1);

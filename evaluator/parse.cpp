@@ -16,6 +16,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/parse_match.h"
 #include "evaluator/stack.h"
+#include "runtime/wiring.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "datatypes/fixed_words.h"
@@ -120,9 +121,9 @@ class Engine {
     in_ = stack::push_value(input);
     rules_ = stack::push_value(rules);
     cb_index_ = UINT32_MAX;
-    if (callback && parse_state.hooks.call_callback) {
+    if (callback && wiring.parse_call_callback) {
       cb_index_ = stack::cell_index(stack::push_value(*callback));
-      if (parse_state.hooks.count_locals) locals_ = parse_state.hooks.count_locals(*callback);
+      if (wiring.parse_count_locals) locals_ = wiring.parse_count_locals(*callback);
     }
     scratch_ = stack::push_value(fw_none);
     scratch_->set_header(TYPE_UNSET);
@@ -266,7 +267,7 @@ void Engine::event(const Cell& word) {
   uint32_t code;
   {
     StackScope nested;  // a parse inside the callback works above this one
-    code = parse_state.hooks.call_callback(callback, args, locals_, answer);
+    code = wiring.parse_call_callback(callback, args, locals_, answer);
   }
   if (code != EXIT_NONE) stack::raise_status(code);
   after_user_code();
@@ -278,12 +279,12 @@ void Engine::event(const Cell& word) {
 
 
 Cell Engine::eval_paren(const Cell& paren, bool drop) {
-  if (!parse_state.hooks.eval_paren) fire_not_done(TYPE_PAREN);
+  if (!wiring.parse_eval_paren) fire_not_done(TYPE_PAREN);
   Cell* mark = stack::top();
   uint32_t code;
   {
     StackScope nested;  // a parse inside the paren works above this one
-    code = parse_state.hooks.eval_paren(paren);
+    code = wiring.parse_eval_paren(paren);
   }
   if (code != EXIT_NONE) stack::raise_status(code);
   Cell value = *stack::last_value();
@@ -1249,8 +1250,6 @@ done:
 
 }  // namespace
 
-namespace {
-
 uint32_t interp_eval_paren(const Cell& paren) { return interp::eval_block(paren, false); }
 
 uint32_t interp_call_callback(const Cell& callback, const Cell* args, uint32_t locals, bool& answer) {
@@ -1274,10 +1273,7 @@ uint32_t interp_count_locals(const Cell& callback) {
   return n > 0 ? uint32_t(n) : 0;
 }
 
-}  // namespace
-
 void init() {
-  parse_state.hooks = {&interp_eval_paren, &interp_call_callback, &interp_count_locals};
   parse_state.input_stack = alloc::make_cells(8);
   parse_state.rule_stack = alloc::make_cells(100);
   parse_state.input_base = parse_state.rule_base = 0;

@@ -44,29 +44,21 @@ enum Command : int32_t {
 
 constexpr uint32_t kStackCellLimit = 10000;
 
-// How the engine runs user code. Both answer an exit code (0: none); the evaluator installs them.
-struct Hooks {
-  // Evaluates the paren's cells as a block, leaving the value as the newest argument-stack cell.
-  uint32_t (*eval_paren)(const Cell& paren) = nullptr;
-  // Calls the trace callback (a function!) with the five event arguments and `locals` unused
-  // local slots; `answer` receives the truth of its value.
-  uint32_t (*call_callback)(const Cell& callback, const Cell* args, uint32_t locals,
-                            bool& answer) = nullptr;
-  // The number of /local slots of the callback's spec.
-  uint32_t (*count_locals)(const Cell& callback) = nullptr;
-};
-
 struct ParseState {
   NodeId input_stack = 0;  // block of input series, the outermost first
   NodeId rule_stack = 0;   // block of rule and command frames
   uint32_t input_base = 0;  // first cell the running parse owns
   uint32_t rule_base = 0;
-  Hooks hooks;
 };
 extern ParseState parse_state;
 
 // Makes both stacks and roots them. Called once at start-up.
 void init();
+
+// How the engine runs user code through the interpreter (the wiring table's parse entries).
+uint32_t interp_eval_paren(const Cell& paren);
+uint32_t interp_call_callback(const Cell& callback, const Cell* args, uint32_t locals, bool& answer);
+uint32_t interp_count_locals(const Cell& callback);
 
 // Runs the rules over the input (at its position). `mode`: 0, or 2 for case-sensitive matching;
 // `part_limit`: an input index, or 0 or less for none; `callback`: the /trace function, or null.

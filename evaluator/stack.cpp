@@ -10,6 +10,7 @@
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/wiring.h"
 
 namespace zem {
 
@@ -18,13 +19,6 @@ StackState stack_state;
 namespace stack {
 
 namespace {
-
-struct StackHooks {
-  void (*build_error_value)(PendingExit&) = nullptr;
-  std::string_view (*symbol_name)(uint32_t symbol) = nullptr;
-  Cell (*near_code)() = nullptr;
-};
-StackHooks g_hooks;
 
 Cell make_unset_cell() {
   Cell c{};
@@ -101,16 +95,13 @@ void set_pending(uint32_t code, const Cell* value, uint32_t target) {
 }  // namespace
 
 void raise_error(PendingExit& p) {
-  if (g_hooks.build_error_value) g_hooks.build_error_value(p);
+  if (wiring.build_error_value) wiring.build_error_value(p);
   if (tracing()) trace::error_raised(p);
   unwind_for_error(p);
 }
 
-void set_error_value_builder(void (*fn)(PendingExit&)) { g_hooks.build_error_value = fn; }
-void set_symbol_namer(std::string_view (*fn)(uint32_t symbol)) { g_hooks.symbol_name = fn; }
-void set_near_source(Cell (*fn)()) { g_hooks.near_code = fn; }
 std::string_view symbol_text(uint32_t symbol) {
-  return g_hooks.symbol_name ? g_hooks.symbol_name(symbol) : "?";
+  return wiring.symbol_name ? wiring.symbol_name(symbol) : "?";
 }
 
 void init() {
@@ -126,7 +117,6 @@ void init() {
     set_fixed_symbols(symbol::intern("<body>"), symbol::intern("<anon>"),
                       symbol::intern("<not-found>"), symbol::intern("self"));
     s.part_symbol = symbol::intern("part");
-    set_symbol_namer(&symbol::name);
   }
 }
 
@@ -362,8 +352,8 @@ void unwind_for_error(PendingExit& p) {
     if (st && !st->is(TYPE_BLOCK)) attach_call(p.value);
   }
   Cell* near = error_field(p.value, kErrorFieldNear);
-  if (near && near->is(TYPE_NONE) && g_hooks.near_code) {
-    Cell code = g_hooks.near_code();
+  if (near && near->is(TYPE_NONE) && wiring.near_source) {
+    Cell code = wiring.near_source();
     if (!code.is(TYPE_UNSET)) *error_field(p.value, kErrorFieldNear) = code;
   }
   // Pop to the nearest try or try/all frame, and that frame too.

@@ -264,11 +264,6 @@ std::string uncaught_message();
 // stack to the catcher's frame.
 void raise_error(PendingExit& p);
 
-// Installed by the modules that know error values and symbol names.
-void set_error_value_builder(void (*fn)(PendingExit&));
-void set_symbol_namer(std::string_view (*fn)(uint32_t symbol));
-// The code being evaluated, at the expression being evaluated (unset: none), for an error's `near`.
-void set_near_source(Cell (*fn)());
 // The name of a symbol ("?" until the symbol table is there).
 std::string_view symbol_text(uint32_t symbol);
 

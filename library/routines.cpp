@@ -587,7 +587,7 @@ void define_boot_words() {
   // full spec.
   Cell make_spec = load_source("type spec");
   stack::push_value(make_spec);
-  NodeId ctx = context_access.make_from_spec(make_spec.node(), true, false, 1);
+  NodeId ctx = context::make_from_spec(block::value_of(make_spec.node()), true, false, CONTEXT_FUNCTION);
   Cell make = native::make_value(TYPE_ACTION, 0, make_spec.node(), ctx);
   context::set_or_add_word(context::global(), word_named("make"), make);
   stack::reset();

@@ -8,10 +8,12 @@
 #include "datatypes/error_value.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "evaluator/lexer_loaders.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
 #include "evaluator/stack.h"
@@ -63,9 +65,12 @@ bool init_through(StartLayer last, int argc, char** argv) {
   symbol::init();
   wiring.canonical_symbol = &symbol::canonical_id;
   wiring.symbol_name = &symbol::name;
+  wiring.word_is = &series::word_named;
+  wiring.sort_compare = &block::call_function_comparator;
   if (last == StartLayer::symbols) return true;
 
   context::init();  // the global context
+  wiring.word_value = [](const Cell& word) -> const Cell* { return context::word_value_cell(word); };
   fixed_words::init();  // type-name words and runtime words
   if (last == StartLayer::words) return true;
 
@@ -74,17 +79,26 @@ bool init_through(StartLayer last, int argc, char** argv) {
   ownership::init();  // the owner table
   object::init();  // change notifications of objects
   wiring.deep_change = &object::deep_change_from_owner;
+  wiring.field_changed = &object::notify_from_context;
   wiring.objects = object::ownership_access();
   wiring.image_alive = &imaging::is_marked;
   error_value::init();  // the error catalogue and error values
+  wiring.build_error_value = &error_value::build_pending_error;
   if (last == StartLayer::values) return true;
 
   checksum::init();  // the method words
   deflate::init();  // the compression method words
   stack::init();
   wiring.raise_error = &stack::raise_error;
+  wiring.parse_eval_paren = &parse::interp_eval_paren;
+  wiring.parse_call_callback = &parse::interp_call_callback;
+  wiring.parse_count_locals = &parse::interp_count_locals;
   lexer::init();  // lexer tables and output buffer
+  wiring.load_first = &lexer::load_first;
   interp::init();
+  wiring.near_source = &interp::current_block;
+  wiring.eval_object_block = &interp::eval_object_block;
+  wiring.run_handler = &interp::run_handler;
   slot_pool::reset();
   if (last == StartLayer::evaluator) return true;
 

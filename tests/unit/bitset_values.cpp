@@ -204,10 +204,10 @@ TEST_F(BitsetValues, ChangesReportToTheOwner) {
   Frame(ActionIndex::clear, {a}).run();
   const std::vector<std::string> want = {"append", "appended", "poke", "poked", "clear", "cleared"};
   EXPECT_EQ(seen, want);
-  auto saved = series::word_is;
-  series::word_is = [](const Cell& w, std::string_view name) { return symbol::name(w.word_symbol()) == name; };
+  auto saved = wiring.word_is;
+  wiring.word_is = [](const Cell& w, std::string_view name) { return symbol::name(w.word_symbol()) == name; };
   EXPECT_EQ(Frame(ActionIndex::reflect, {a, word("owned")}).run().object_record(), 1u);  // the owner
-  series::word_is = saved;
+  wiring.word_is = saved;
   wiring.deep_change = nullptr;
 }
 

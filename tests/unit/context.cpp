@@ -3,6 +3,7 @@
 #include "datatypes/context.h"
 
 #include "evaluator/stack.h"
+#include "runtime/wiring.h"
 #include "tests/unit/context_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -136,7 +137,7 @@ TEST_F(Context, ObjectFieldsGetTheSetMarkWithoutAChangeRecord) {
   context::add_symbol(ctx, sym("f"));
   static int notified = 0;
   notified = 0;
-  context_state.change_notifier = [](const Cell&, const Cell&, const Cell&, const Cell&) { notified++; };
+  wiring.field_changed = [](const Cell&, const Cell&, const Cell&, const Cell&) { notified++; };
   Cell f = context::word_cell(TYPE_WORD, ctx, sym("f"), 0);
   context::set_word_value(f, test::int_cell(5));
   EXPECT_EQ(notified, 0);  // the owner has no change record
@@ -146,7 +147,7 @@ TEST_F(Context, ObjectFieldsGetTheSetMarkWithoutAChangeRecord) {
   // With a change record, the notifier sees the old and the new value.
   context::owner(ctx) = Cell{TYPE_OBJECT, ctx, 1, 1234};
   static Cell seen_old, seen_new;
-  context_state.change_notifier = [](const Cell&, const Cell&, const Cell& o, const Cell& n) {
+  wiring.field_changed = [](const Cell&, const Cell&, const Cell& o, const Cell& n) {
     notified++;
     seen_old = o;
     seen_new = n;
@@ -157,7 +158,7 @@ TEST_F(Context, ObjectFieldsGetTheSetMarkWithoutAChangeRecord) {
   EXPECT_EQ(seen_new.int_value(), 6);
   context::set_in(f, test::int_cell(8), ctx, false);
   EXPECT_EQ(notified, 1);
-  context_state.change_notifier = nullptr;
+  wiring.field_changed = nullptr;
 }
 
 TEST_F(Context, CollectSetWordsAndCloneForFunction) {

@@ -584,10 +584,6 @@ class ObjectMakeTest : public InterpTest {
       number++;
     }
   }
-  void TearDown() override {
-    object_hooks = ObjectHooks{};
-    InterpTest::TearDown();
-  }
   static std::string name_of(const Cell& word) { return std::string(symbol::name(word.word_symbol())); }
   // The recorded triples as text: word names and integers.
   static std::vector<std::string> recorded() {

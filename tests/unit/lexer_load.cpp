@@ -19,6 +19,7 @@
 #include "tests/unit/context_fixture.h"
 #include "tests/unit/support_values.h"
 #include "runtime/unicode.h"
+#include "runtime/wiring.h"
 
 namespace zem::lexer {
 namespace {
@@ -368,13 +369,13 @@ TEST_F(LexerLoad, ValuesMadeThroughTypeHooks) {
 
 // The hook that turns text into one value (to word! and the like).
 TEST_F(LexerLoad, FirstValueOfAText) {
-  EXPECT_EQ(show(word_hooks.load_first("abc")), "abc");
-  EXPECT_EQ(show(word_hooks.load_first(" x: ")), ":x");
-  EXPECT_EQ(show(word_hooks.load_first("12")), "12");
-  EXPECT_TRUE(word_hooks.load_first("").is(TYPE_UNSET));
-  EXPECT_TRUE(word_hooks.load_first("a b").is(TYPE_NONE));
-  EXPECT_TRUE(word_hooks.load_first("a]").is(TYPE_NONE));
-  EXPECT_TRUE(word_hooks.load_first("\"open").is(TYPE_NONE));
+  EXPECT_EQ(show(wiring.load_first("abc")), "abc");
+  EXPECT_EQ(show(wiring.load_first(" x: ")), ":x");
+  EXPECT_EQ(show(wiring.load_first("12")), "12");
+  EXPECT_TRUE(wiring.load_first("").is(TYPE_UNSET));
+  EXPECT_TRUE(wiring.load_first("a b").is(TYPE_NONE));
+  EXPECT_TRUE(wiring.load_first("a]").is(TYPE_NONE));
+  EXPECT_TRUE(wiring.load_first("\"open").is(TYPE_NONE));
 }
 
 // A value after a line feed in its block or paren carries the new-line marker, so that scanned

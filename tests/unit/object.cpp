@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
+#include "runtime/wiring.h"
 #include "tests/unit/context_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -30,12 +31,12 @@ class Object : public testing::ContextTest {
   void SetUp() override {
     init_through(StartLayer::values);
     g_calls.clear();
-    object_hooks.run_handler = [](const Cell&, const Cell& name, const Cell* args, uint32_t n, uint32_t locals) {
+    wiring.run_handler = [](const Cell&, const Cell& name, const Cell* args, uint32_t n, uint32_t locals) {
       g_calls.push_back({std::string(symbol::name(name.word_symbol())), std::string(symbol::name(args[0].word_symbol())),
                          std::vector<Cell>(args, args + n), locals});
     };
     // Stands in for the evaluator: each set-word takes the value after it.
-    object_hooks.eval_block = [](const Cell& block) {
+    wiring.eval_object_block = [](const Cell& block) {
       uint32_t n = block::length(block);
       for (uint32_t i = 0; i + 1 < n; i += 2) {
         Cell w = block::head_of(block)[i];
@@ -44,7 +45,8 @@ class Object : public testing::ContextTest {
     };
   }
   void TearDown() override {
-    object_hooks = ObjectHooks{};
+    wiring.run_handler = nullptr;
+    wiring.eval_object_block = nullptr;
     ContextTest::TearDown();
   }
   // A function! value over a spec block (no body needed for the record).

@@ -123,8 +123,8 @@ TEST_F(Ownership, NestedSharedAndCyclicSeries) {
 
   // A string field is owned too; modify `owned` sets and drops ownership through the same table.
   Cell s = str::make_from_c_text("ab");
-  auto real_word_is = series::word_is;
-  series::word_is = [](const Cell& w, std::string_view name) { return w.int_value() == 1 && name == "owned"; };
+  auto real_word_is = wiring.word_is;
+  wiring.word_is = [](const Cell& w, std::string_view name) { return w.int_value() == 1 && name == "owned"; };
   Cell spec = block::make(2);
   block::append_cell(spec, owner_cell());
   block::append_cell(spec, int_cell(5));
@@ -134,7 +134,7 @@ TEST_F(Ownership, NestedSharedAndCyclicSeries) {
   ActCall(A::modify, {s, int_cell(1), test::typed_cell(TYPE_NONE)}, {}, 1).run(TYPE_SERIES);
   EXPECT_FALSE(ownership::is_owned(s));
   EXPECT_EQ(test::raised([&] { ActCall(A::reflect, {s, int_cell(2)}).run(TYPE_SERIES); }), Err::internal_not_done);
-  series::word_is = real_word_is;
+  wiring.word_is = real_word_is;
 }
 
 // reflect and modify name the field with a word, compared by canonical symbol.

@@ -633,9 +633,9 @@ TEST_F(StringTest, StableCaseInsensitiveSortKeepsEqualRecordsInOrder) {
 int32_t g_calls = 0;
 
 TEST_F(StringTest, SortWithAFunctionComparator) {
-  auto saved = block::call_sort_function;
+  auto saved = wiring.sort_compare;
   // Orders by code point, descending, through the callback.
-  block::call_sort_function = [](const Cell&, const Cell& a, const Cell& b) -> int32_t {
+  wiring.sort_compare = [](const Cell&, const Cell& a, const Cell& b) -> int32_t {
     g_calls++;
     if (a.is(TYPE_CHAR)) return a.char_value() < b.char_value() ? 1 : a.char_value() > b.char_value() ? -1 : 0;
     uint32_t x = str::code_point_at(a, 1), y = str::code_point_at(b, 1);  // records: second unit
@@ -656,7 +656,7 @@ TEST_F(StringTest, SortWithAFunctionComparator) {
   static Cell kept;
   kept = text("qwertyuiopasdfghjklzxcvbnm", 2);
   gc::ScopedRoot root([](void*) { gc::mark_value(kept); }, nullptr);
-  block::call_sort_function = [](const Cell&, const Cell& a, const Cell& b) -> int32_t {
+  wiring.sort_compare = [](const Cell&, const Cell& a, const Cell& b) -> int32_t {
     str::make_string(100);  // garbage
     gc::collect();
     return a.char_value() < b.char_value() ? -1 : a.char_value() > b.char_value() ? 1 : 0;
@@ -667,14 +667,14 @@ TEST_F(StringTest, SortWithAFunctionComparator) {
   // A comparator that shortens the series: the sort reports it and writes nothing back.
   static Cell victim;
   victim = text("dcba");
-  block::call_sort_function = [](const Cell&, const Cell&, const Cell&) -> int32_t {
+  wiring.sort_compare = [](const Cell&, const Cell&, const Cell&) -> int32_t {
     series_buffer(victim.node())->set_length(1);
     return 1;
   };
   EXPECT_EQ(raised([&] { Call(ActionIndex::sort, {victim}, 7).with(SORT_COMPARE, fn).run(); }),
             Err::script_invalid_arg);
   EXPECT_EQ(utf8(victim), "d");
-  block::call_sort_function = saved;
+  wiring.sort_compare = saved;
 }
 
 // ---- set operations ------------------------------------------------------------------------------

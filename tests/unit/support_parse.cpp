@@ -6,6 +6,7 @@
 
 #include "datatypes/char.h"
 #include "datatypes/fixed_words.h"
+#include "runtime/wiring.h"
 
 namespace zem::testing {
 
@@ -157,9 +158,9 @@ Cell ParseTest::gword_of(std::string_view name) { return word::make_from_name(na
 
 void ParseTest::SetUp() {
   init_through(StartLayer::evaluator);
-  parse::parse_state.hooks.eval_paren = &eval_paren;
-  parse::parse_state.hooks.call_callback = &call_callback;
-  parse::parse_state.hooks.count_locals = nullptr;
+  wiring.parse_eval_paren = &eval_paren;
+  wiring.parse_call_callback = &call_callback;
+  wiring.parse_count_locals = nullptr;
   parens.clear();
   on_event = nullptr;
 }

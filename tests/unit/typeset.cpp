@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/unset_none_logic.h"
+#include "runtime/wiring.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -167,7 +168,7 @@ TEST_F(Typeset, MakeAndSpecs) {
   word.set_word_symbol(77);
   // Words stand for their values; a word whose value is a word adds object!.
   static Cell word_value;
-  typeset_word_value = [](const Cell&) -> const Cell* { return &word_value; };
+  wiring.word_value = [](const Cell&) -> const Cell* { return &word_value; };
   word_value = datatype_cell(TYPE_FLOAT);
   const Cell spec[] = {datatype_cell(TYPE_CHAR), block, ts, word};
   EXPECT_EQ(compare_handler(TYPE_TYPESET)(typeset_from_spec(spec),

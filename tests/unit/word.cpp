@@ -7,6 +7,7 @@
 #include "datatypes/char.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/fixed_words.h"
+#include "runtime/wiring.h"
 #include "tests/unit/context_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -26,7 +27,7 @@ class Word : public testing::ContextTest {
     ContextTest::SetUp();
     // A scanner for names: a plain name is a word, "name:" a set-word, anything starting with a
     // digit or holding a blank is not a word (stands in for the lexer).
-    word_hooks.load_first = [](std::string_view text) -> Cell {
+    wiring.load_first = [](std::string_view text) -> Cell {
       if (text.empty()) return make_unset();
       if ((text[0] >= '0' && text[0] <= '9') || text.find(' ') != text.npos) return test::int_cell(1);
       if (text.back() == ':')
@@ -35,7 +36,7 @@ class Word : public testing::ContextTest {
     };
   }
   void TearDown() override {
-    word_hooks.load_first = nullptr;
+    wiring.load_first = nullptr;
     ContextTest::TearDown();
   }
   static Cell to(TypeId target, const Cell& spec) {
