@@ -245,13 +245,13 @@ Cell* path_handler(PathStep& step) {
     } else {
       result = pick_at(img, element);
     }
-  } else if (series::word_is(element, "size")) {
+  } else if (series::word_named(element, "size")) {
     if (step.set_value) fire(Err::script_invalid_path, step.path, &element);
     result = make_pair(static_cast<int32_t>(width_of(img)), static_cast<int32_t>(height_of(img)));
   } else {
-    int32_t mode = series::word_is(element, "rgb")     ? 1
-                   : series::word_is(element, "alpha") ? 0
-                   : series::word_is(element, "argb")  ? 2
+    int32_t mode = series::word_named(element, "rgb")     ? 1
+                   : series::word_named(element, "alpha") ? 0
+                   : series::word_named(element, "argb")  ? 2
                                                        : -1;
     if (mode < 0) fire(Err::script_invalid_path, step.path, &element);
     if (step.set_value) {
