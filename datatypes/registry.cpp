@@ -27,6 +27,7 @@
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
+#include "datatypes/port.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
@@ -221,7 +222,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_EMAIL, TYPE_STRING, "email!", &text_kinds::register_email_type},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", &handle::register_type},
     {TYPE_DATE, TYPE_NONE_ID, "date!", &dates::register_date},
-    {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
+    {TYPE_PORT, TYPE_OBJECT, "port!", &port::register_type},
     {TYPE_MONEY, TYPE_NONE_ID, "money!", &money::register_type},
     {TYPE_REF, TYPE_STRING, "ref!", &text_kinds::register_ref_type},
     {TYPE_POINT2D, TYPE_NONE_ID, "point2D!", &point::register_2d},

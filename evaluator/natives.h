@@ -99,6 +99,8 @@ Cell word_cell(uint32_t index);  // the native's own word (unbound)
 bool is_series(TypeId t);
 // The index just past the series' last value (its tail, in the units its head index counts).
 uint32_t series_tail(const Cell& series);
+// Raises an error! value again (its fields as they stand).
+[[noreturn]] void raise_error_value(const Cell& error);
 // Runs an action on cells under an <anon> frame (`refs`: the frame indexes of the refinements
 // used, in spec order); answers its result.
 Cell run_action(ActionIndex a, std::initializer_list<Cell> args, std::initializer_list<int32_t> refs);

@@ -60,8 +60,9 @@ uint32_t eval_block_result(const Cell& block) {
   return EXIT_NONE;
 }
 
-// Raises an error! value again.
-[[noreturn]] void raise_error_value(const Cell& error) {
+}  // namespace
+
+void natives::raise_error_value(const Cell& error) {
   PendingExit& p = pending_exit();
   p.code = EXIT_ERROR;
   p.value = error;
@@ -70,8 +71,6 @@ uint32_t eval_block_result(const Cell& block) {
   stack::unwind_for_error(p);
   throw Unwind{EXIT_ERROR};
 }
-
-}  // namespace
 
 // ---- do ----------------------------------------------------------------------------------------
 
@@ -123,7 +122,7 @@ uint32_t do_value(const int32_t* r) {
       stack::keep_one_result();
       return EXIT_NONE;
     case TYPE_ERROR:
-      raise_error_value(value);
+      natives::raise_error_value(value);
     case TYPE_FILE:
     case TYPE_URL:
       return natives::call_library(

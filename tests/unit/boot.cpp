@@ -13,6 +13,7 @@
 #include "runtime/boot_state.h"
 #include "runtime/error.h"
 #include "runtime/startup.h"
+#include "tests/unit/support_values.h"
 
 namespace zem {
 namespace {
@@ -31,23 +32,8 @@ Cell global(const char* name) {
   return v ? *v : Cell{};
 }
 
-// The value of the text, or none when it raises or exits.
-Cell eval_value(const std::string& text, bool* failed = nullptr) {
-  Cell code = boot::load_source(text);
-  stack::reset();
-  clear_pending_exit();
-  stack::push_value(code);
-  bool bad = false;
-  try {
-    bad = interp::eval_block(code, true) != EXIT_NONE;
-  } catch (const Unwind&) {
-    clear_pending_exit();
-    stack::reset();
-    bad = true;
-  }
-  if (failed) *failed = bad;
-  return bad ? Cell{} : *stack::base();
-}
+// The value of the text, or an empty cell when it raises or exits.
+Cell eval_value(const std::string& text, bool* failed = nullptr) { return test::eval_text(text, failed); }
 
 // The molded result of evaluating the text, or "error" when it raises.
 std::string eval(const std::string& text) {

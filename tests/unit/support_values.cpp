@@ -1,6 +1,10 @@
 // Test support: value cells, action frames and molded text for the datatype tests.
 #include "tests/unit/support_values.h"
 
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "library/boot.h"
+
 namespace zem::test {
 
 Cell int_cell(int32_t v) {
@@ -57,6 +61,26 @@ Err raised(const std::function<void()>& body) {
     if (u.code == EXIT_ERROR) return pending_exit().error;
   }
   return Err{};
+}
+
+Cell eval_text(const std::string& text, bool* failed, Err* error) {
+  Cell code = boot::load_source(text);
+  stack::reset();
+  clear_pending_exit();
+  stack::push_value(code);
+  bool bad = false;
+  try {
+    bad = interp::eval_block(code, true) != EXIT_NONE;
+  } catch (const Unwind&) {
+    bad = true;
+  }
+  if (error) *error = bad ? pending_exit().error : Err{};
+  if (bad) {
+    clear_pending_exit();
+    stack::reset();
+  }
+  if (failed) *failed = bad;
+  return bad ? Cell{} : *stack::base();
 }
 
 }  // namespace zem::test

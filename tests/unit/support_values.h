@@ -29,6 +29,11 @@ struct Frame {
 std::string form_text(const Cell& value, int32_t* limit_left = nullptr);
 std::string mold_text(const Cell& value, MoldFlags flags = {}, int32_t* limit_left = nullptr);
 
+// Evaluates the text as user code (the boot library must be up); answers its value, or sets
+// `failed` (and `error`, the error raised, when given) and answers an empty cell when it raises or
+// exits.
+Cell eval_text(const std::string& text, bool* failed = nullptr, Err* error = nullptr);
+
 // Runs `body`, which must raise; answers the error it raised (Err{} when it did not raise).
 Err raised(const std::function<void()>& body);
 
