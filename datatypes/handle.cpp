@@ -1,3 +1,4 @@
+// handle!: the handle table (kinds, generations, release) and the datatype's actions.
 #include "datatypes/handle.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// pair!: construction, arithmetic with its float-point fallback, comparison, paths and text.
 #include "datatypes/pair.h"
 
 #include <cmath>

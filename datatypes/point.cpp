@@ -1,3 +1,4 @@
+// point2D! and point3D!: construction, arithmetic, near-equality, paths and text.
 #include "datatypes/point.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// Set-paths into values held in their cell: the changed copy stored back where it came from.
 #include "datatypes/scalar_path.h"
 
 #include "datatypes/context.h"

@@ -1,3 +1,4 @@
+// tuple!: construction, saturating arithmetic, comparison, series-like actions, paths and text.
 #include "datatypes/tuple.h"
 
 #include <algorithm>

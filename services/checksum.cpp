@@ -1,3 +1,4 @@
+// The checksum service: CRC-32, Adler-32, the Internet checksum, EVP digests and HMAC.
 #include "services/checksum.h"
 
 #include <openssl/evp.h>
