@@ -21,6 +21,7 @@
 #include "runtime/hooks.h"
 #include "runtime/memory.h"
 #include "runtime/startup.h"
+#include "runtime/wiring.h"
 
 namespace zem {
 namespace {
@@ -109,6 +110,31 @@ TEST(StartAgain, EachLayerAfterTheOneAboveAndBelow) {
     release_runtime();
     previous = layer;
   }
+}
+
+// Every call between modules that goes through the wiring table has its answer once the evaluator
+// is up (a forgotten fill would surface only as a silently skipped call), and a new start empties it.
+TEST(StartWiring, FillsEveryEntry) {
+  ASSERT_TRUE(init_through(StartLayer::evaluator));
+  const void* entries[] = {
+      reinterpret_cast<const void*>(wiring.canonical_symbol),   reinterpret_cast<const void*>(wiring.key_equal),
+      reinterpret_cast<const void*>(wiring.raise_error),        reinterpret_cast<const void*>(wiring.symbol_name),
+      reinterpret_cast<const void*>(wiring.deep_change),        reinterpret_cast<const void*>(wiring.objects.context_node),
+      reinterpret_cast<const void*>(wiring.objects.flagged),    reinterpret_cast<const void*>(wiring.objects.set_flag),
+      reinterpret_cast<const void*>(wiring.objects.for_each_field), reinterpret_cast<const void*>(wiring.image_alive),
+      reinterpret_cast<const void*>(wiring.build_error_value),  reinterpret_cast<const void*>(wiring.near_source),
+      reinterpret_cast<const void*>(wiring.eval_object_block),  reinterpret_cast<const void*>(wiring.run_handler),
+      reinterpret_cast<const void*>(wiring.field_changed),      reinterpret_cast<const void*>(wiring.load_first),
+      reinterpret_cast<const void*>(wiring.word_value),         reinterpret_cast<const void*>(wiring.word_is),
+      reinterpret_cast<const void*>(wiring.sort_compare),       reinterpret_cast<const void*>(wiring.parse_eval_paren),
+      reinterpret_cast<const void*>(wiring.parse_call_callback), reinterpret_cast<const void*>(wiring.parse_count_locals),
+  };
+  for (size_t i = 0; i < std::size(entries); i++) EXPECT_NE(entries[i], nullptr) << "entry " << i;
+  release_runtime();
+  ASSERT_TRUE(init_through(StartLayer::platform));
+  EXPECT_EQ(wiring.raise_error, nullptr);
+  EXPECT_EQ(wiring.run_handler, nullptr);
+  release_runtime();
 }
 
 }  // namespace
