@@ -24,6 +24,7 @@
 #include "datatypes/float.h"
 #include "datatypes/hash.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/point.h"
@@ -212,7 +213,7 @@ constexpr OrderEntry kOrder[] = {
     {TYPE_TYPESET, TYPE_NONE_ID, "typeset!", &register_typeset},
     {TYPE_ERROR, TYPE_OBJECT, "error!", &register_error_type},
     {TYPE_VECTOR, TYPE_STRING, "vector!", &vector::register_vector_type},
-    {TYPE_MAP, TYPE_NONE_ID, "map!", nullptr},
+    {TYPE_MAP, TYPE_NONE_ID, "map!", &map::register_type},
     {TYPE_HASH, TYPE_BLOCK, "hash!", &hashes::register_type},
     {TYPE_PAIR, TYPE_NONE_ID, "pair!", &pair::register_type},
     {TYPE_PERCENT, TYPE_FLOAT, "percent!", &percent::register_type},

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "datatypes/block.h"
+#include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
@@ -315,6 +316,27 @@ uint32_t loop_word_count(const Cell& words) {
   return n;
 }
 
+// foreach over a map!: a block of two words takes each live entry's key and value.
+uint32_t foreach_map(const Cell& words, const Cell& map, const Cell& body) {
+  if (!words.is(TYPE_BLOCK) || block::length(words) != 2) fire(Err::script_invalid_arg, &words);
+  loop_word_count(words);
+  Cell* walk = stack::push_value(map);
+  walk->set_head_index(0);
+  stack::push_value(words);
+  uint32_t frame = stack::depth();
+  stack::push_body_frame(FRAME_LOOP);
+  *stack::push_cell() = make_unset();
+  while (further_type_hooks().map_foreach_step(words, *walk, 2)) {
+    uint32_t code = EXIT_NONE;
+    Step s = loop_step(body, frame, code);
+    if (s == Step::passing) return code;
+    if (s == Step::broke) break;
+  }
+  stack::pop_frame_keep_result();
+  stack::keep_one_result();
+  return EXIT_NONE;
+}
+
 }  // namespace
 
 uint32_t native_foreach(int32_t check, const int32_t* r) {
@@ -322,10 +344,7 @@ uint32_t native_foreach(int32_t check, const int32_t* r) {
   Cell words = *stack::arg(0);
   Cell series = *stack::arg(1);
   Cell body = *stack::arg(2);
-  if (series.is(TYPE_MAP)) {
-    if (!words.is(TYPE_BLOCK)) fire(Err::script_invalid_arg, &words);
-    natives::fire_not_done(NATIVE_foreach);
-  }
+  if (series.is(TYPE_MAP)) return foreach_map(words, series, body);
   uint32_t n = loop_word_count(words);
   // The series and the words stay rooted on the stack below the loop frame.
   stack::push_value(series);

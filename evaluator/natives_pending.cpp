@@ -10,8 +10,7 @@ namespace zem {
     natives::fire_not_done(NATIVE_##name);                           \
   }
 
-// map!, and the operating-system services
-ZEM_PENDING(list_env)
+// the operating-system services
 ZEM_PENDING(call)
 ZEM_PENDING(browse)
 

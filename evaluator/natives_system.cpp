@@ -19,6 +19,7 @@
 #include "runtime/error.h"
 #include "runtime/mem_stats.h"
 #include "runtime/unicode.h"
+#include "services/os/services.h"
 #include "services/output.h"
 
 namespace zem {
@@ -210,6 +211,11 @@ uint32_t native_set_env(int32_t check, const int32_t* r) {
     ::setenv(name.c_str(), text.c_str(), 1);
   }
   return answer(*stack::arg(1));
+}
+
+uint32_t native_list_env(int32_t check, const int32_t* r) {
+  if (check) natives::check_args(NATIVE_list_env, r);
+  return answer(os::environment_map());
 }
 
 uint32_t native_uppercase(int32_t check, const int32_t* r) {

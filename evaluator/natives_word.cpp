@@ -3,6 +3,7 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "datatypes/type_hooks.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
@@ -153,7 +154,11 @@ uint32_t native_bind(int32_t check, const int32_t* r) {
 // Objects keep the words they were made with; a map! grows through its own datatype.
 uint32_t native_extend(int32_t check, const int32_t* r) {
   if (check) natives::check_args(NATIVE_extend, r);
-  natives::fire_not_done(NATIVE_extend);
+  Cell* target = stack::arg(0);
+  if (!target->is(TYPE_MAP)) natives::fire_not_done(NATIVE_extend);
+  Cell spec = *stack::arg(1);
+  further_type_hooks().map_extend(*target, spec, r[0] >= 0);
+  return EXIT_NONE;
 }
 
 uint32_t native_context_q(int32_t check, const int32_t* r) {

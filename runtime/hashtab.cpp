@@ -54,9 +54,29 @@ bool default_equal(const Cell& a, const Cell& b, uint32_t op) {
   return a.same_payload(b);
 }
 
+// Float kinds with -0.0 read as 0.0 in every component, so that both zeros hash and match alike.
+Cell zero_normalized(const Cell& c) {
+  Cell n = c;
+  if (c.is(TYPE_POINT2D) || c.is(TYPE_POINT3D)) {
+    auto fix = [](float f) { return f == 0.0f ? 0.0f : f; };
+    n.set_point_xyz(fix(c.point_x()), fix(c.point_y()), fix(c.point_z()));
+  } else if (n.float_low_word() == 0 && n.float_high_word() == 0x80000000u) {
+    n.set_float_words(0, 0);
+  }
+  return n;
+}
+
+// Map keys of the float kinds match by exact value: nearly-equal is not transitive, so no hash
+// could agree with it.
+bool is_exact_map_key(TypeId t) {
+  return t == TYPE_FLOAT || t == TYPE_PERCENT || t == TYPE_TIME || t == TYPE_POINT2D || t == TYPE_POINT3D;
+}
+
 // Word tables compare symbols themselves; the other kinds use the installed equality.
 bool keys_equal(const TableRecord* r, const Cell& stored, const Cell& key, uint32_t op) {
   if (stored.type() != key.type()) return false;
+  if (r->kind == KIND_MAP && is_exact_map_key(key.type()))
+    return zero_normalized(stored).same_payload(zero_normalized(key));
   if (r->kind == KIND_WORDS || !wiring.key_equal) return default_equal(stored, key, op);
   return wiring.key_equal(stored, key, op);
 }
@@ -444,12 +464,8 @@ uint32_t hash_value(const Cell& c, bool case_sensitive) {
       return hash_string(c, case_sensitive);
     case TYPE_FLOAT:
     case TYPE_PERCENT:
-    case TYPE_TIME: {
-      // -0.0 equals 0.0: both hash as 0.0.
-      Cell n = c;
-      if (n.float_low_word() == 0 && n.float_high_word() == 0x80000000u) n.set_float_words(0, 0);
-      return hash_cell_bytes(n, 2, 8);
-    }
+    case TYPE_TIME:  // -0.0 equals 0.0: both hash as 0.0
+      return hash_cell_bytes(zero_normalized(c), 2, 8);
     case TYPE_PAIR:
       return hash_cell_bytes(c, 2, 8);
     case TYPE_BLOCK:
@@ -460,9 +476,11 @@ uint32_t hash_value(const Cell& c, bool case_sensitive) {
     case TYPE_GET_PATH:
     case TYPE_HASH:
     case TYPE_IMAGE:
-    case TYPE_POINT2D:
       return hash_cell_bytes(c, 1, 8);
+    case TYPE_POINT2D:
+      return hash_cell_bytes(zero_normalized(c), 1, 8);
     case TYPE_POINT3D:
+      return hash_cell_bytes(zero_normalized(c), 1, 12);
     case TYPE_OP:
     case TYPE_FUNCTION:
     case TYPE_TRIPLE:

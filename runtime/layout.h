@@ -17,7 +17,8 @@
 //   binary!, bitset!              w1 head index (bytes), w2 node
 //   vector!                       w1 head index (elements), w2 node, w3 the element TypeId
 //   hash!                         w1 head index, w2 node of the cells, w3 the hash table's node
-//   map!                          w2 node of the key/value block, w3 the hash table's node
+//   map!                          w1 0, or the position (cells) of a foreach walk over it,
+//                                  w2 node of the key/value block, w3 the hash table's node
 //   image!                        w1 head pixel, w2 the ImageId of its record in the image table
 //                                  (an index with a generation; 0: no pixels), w3 width (low 16
 //                                  bits) and height (high 16 bits)
@@ -279,7 +280,8 @@ struct Cell {
     w3_ = high;
   }
 
-  // Series: block kinds, string kinds, binary!, bitset!, vector!, hash!, image! (head pixel).
+  // Series: block kinds, string kinds, binary!, bitset!, vector!, hash!, image! (head pixel),
+  // map! (the position of a foreach walk; w2 the entry block).
   uint32_t head_index() const { return w1_; }
   NodeId node() const { return w2_; }
   void set_head_index(uint32_t head) { w1_ = head; }

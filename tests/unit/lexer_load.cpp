@@ -156,8 +156,8 @@ TEST_F(LexerLoad, Errors) {
       {"Ah", Err::syntax_invalid, TYPE_WORD},
       {"123456789h", Err::syntax_invalid, TYPE_INTEGER},
       {"a/b:/c", Err::syntax_bad_char, TYPE_PATH},
-      // Kinds whose datatypes are not built yet are refused by name.
-      {"#[a 1]", Err::internal_not_done, TYPE_NONE_ID},
+      {"#[a 1 b]", Err::syntax_invalid, TYPE_MAP},
+      {"#[[a] 1]", Err::syntax_invalid, TYPE_MAP},
       {"1.2.256", Err::syntax_invalid, TYPE_TUPLE},
       {"1.2.3.4.5.6.7.8.9.10.11.12.13", Err::syntax_invalid, TYPE_TUPLE},
       {"(1, )", Err::syntax_invalid, TYPE_POINT2D},

@@ -108,7 +108,6 @@ TEST_F(NativesTest, CheckFlagRaisesExpectArgForPlainAndRefinementArguments) {
   EXPECT_EQ(pending_exit().args[2].word_symbol(), symbol::intern("size"));
   // Natives waiting for their datatypes say so.
   EXPECT_EQ(call_error(NATIVE_as_money, {make_none(), make_integer(1)}), Err::script_expect_arg);
-  EXPECT_EQ(call_error(NATIVE_list_env, {}), Err::internal_not_done);
 }
 
 TEST_F(NativesTest, ValueNatives) {
