@@ -19,7 +19,7 @@
 #include "runtime/error.h"
 #include "runtime/mem_stats.h"
 #include "runtime/unicode.h"
-#include "services/os/services.h"
+#include "services/os/environment.h"
 #include "services/output.h"
 
 namespace zem {

@@ -4,12 +4,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <string_view>
 
-extern char** environ;
-
-#include "datatypes/map.h"
-#include "datatypes/string_storage.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
 #include "services/output.h"
@@ -50,21 +45,6 @@ std::array<uint8_t, 3> release_numbers(std::string_view release) {
 
 void check_type(const Cell& value, TypeId type) {
   if (!value.is(type)) fire(Err::script_invalid_arg, &value);
-}
-
-Cell environment_map() {
-  uint32_t n = 0;
-  for (char** e = environ; e && *e; e++) n++;
-  Cell m = map::make_empty(n);
-  for (char** e = environ; e && *e; e++) {
-    std::string_view entry(*e);
-    // A name may begin with "=": the first "=" after the first character ends it.
-    size_t eq = entry.find('=', 1);
-    std::string_view name = entry.substr(0, eq);
-    std::string_view value = eq == std::string_view::npos ? std::string_view() : entry.substr(eq + 1);
-    map::put(m, str::make_from_utf8(name), str::make_from_utf8(value), true);
-  }
-  return m;
 }
 
 }  // namespace zem::os

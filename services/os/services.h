@@ -38,9 +38,4 @@ std::array<uint8_t, 3> release_numbers(std::string_view release);
 // invalid-arg with the value.
 void check_type(const Cell& value, TypeId type);
 
-// A map! of the process environment: each name (up to the first "=" after its first character)
-// to the rest of its entry, keys inserted case-sensitively so that names differing only in case
-// all survive.
-Cell environment_map();
-
 }  // namespace zem::os
