@@ -180,13 +180,13 @@ Cell* mp_make(ActionCall& call) {
 Cell* mp_reflect(ActionCall& call) {
   const Cell m = call.result();
   const Cell field = call.arg(1);
-  if (series::word_is(field, "body")) {
+  if (series::word_named(field, "body")) {
     Cell out;
     body(m, out);
     return answer(call, out);
   }
-  bool keys = series::word_is(field, "words");
-  if (!keys && !series::word_is(field, "values")) fire(Err::internal_not_done, &field);
+  bool keys = series::word_named(field, "words");
+  if (!keys && !series::word_named(field, "values")) fire(Err::internal_not_done, &field);
   Cell out = block::make(table_field(m));
   for (uint32_t i = 0; i + 1 < cell_count(m); i += 2) {
     if (is_tombstone(entries(m)[i + 1])) continue;
