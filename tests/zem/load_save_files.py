@@ -60,7 +60,7 @@ s: read %one.zem save s [b] ;== "42b"
 ; the codec walk: by suffix for files, by name with /as; save goes through every matching codec
 calls: copy []
 codec: func [nm sfx enc][make object! [title: "" name: nm mime-type: [] suffixes: sfx encode: :enc decode: func [src][append/only calls reduce [name src] name]]]
-add-codec: func [key c][either map? system/codecs [put system/codecs key c][system/codecs: append any [system/codecs copy []] reduce [key c]]]
+add-codec: func [key c][put system/codecs key c]
 add-codec 'one codec 'One [%.one %.both] func [v dst][append/only calls reduce ['One :v dst] #{01}]
 add-codec 'two codec 'Two [%.two %.stop] func [v dst][append/only calls reduce ['Two :v dst] dst]
 add-codec 'three codec 'Three [%.both %.stop] func [v dst][append/only calls reduce ['Three :v dst] #{03}]
