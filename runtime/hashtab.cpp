@@ -91,9 +91,11 @@ int32_t* reverse_of(const TableRecord* r) { return reinterpret_cast<int32_t*>(se
 uint32_t reverse_len(const TableRecord* r) { return series_buffer(r->aux1)->used() / 4; }
 // Duplicate list k (1-based).
 NodeId list_node(const TableRecord* r, uint32_t k) { return array::pick_u32(r->aux2, k); }
-// Kind-2 tables made with a last parameter of 1 (the symbol table) keep each bucket's hash in
-// aux2, so that walks and rebuilds need not reach the names.
-bool keeps_hashes(const TableRecord* r) { return r->kind == KIND_WORDS && r->aux2 != 0; }
+// Kind-2 tables made with a last parameter of 1 (the symbol table) and map key tables keep each
+// bucket's hash in aux2, so that walks and rebuilds need not reach the key cells.
+bool keeps_hashes(const TableRecord* r) {
+  return (r->kind == KIND_WORDS || r->kind == KIND_MAP) && r->aux2 != 0;
+}
 uint32_t* hashes_of(const TableRecord* r) { return reinterpret_cast<uint32_t*>(series_head(r->aux2)); }
 RecordHead* record_at(const TableRecord* r, uint32_t offset) {
   return reinterpret_cast<RecordHead*>(series_head(r->data) + offset);
@@ -283,6 +285,7 @@ void insert_at(NodeId table, uint32_t pos) {
       continue;
     }
     uint32_t v = k[b];
+    if (keeps_hashes(r) && hashes_of(r)[b] != hash) continue;
     if (r->kind == KIND_HASH) {
       int64_t first = entry_first_pos(r, v);
       if (first < 0 || !keys_equal(r, cells_of(r)[first], key, OP_FIND)) continue;
@@ -343,6 +346,7 @@ bool walk_to_match(FindState& st, int64_t& pos_out) {
       }
       continue;
     }
+    if (keeps_hashes(r) && hashes_of(r)[b] != st.hash) continue;
     const Cell& stored = r->kind == KIND_MAP ? map_key(cells_of(r)[v]) : cells_of(r)[v];
     if (keys_equal(r, stored, st.key, st.op)) {
       st.list = 0;
@@ -535,7 +539,7 @@ NodeId create(uint32_t size, NodeId block, Kind kind, uint32_t record_cells) {
     if (kind == KIND_HASH) {
       rec.aux1 = make_words(size < 1 ? 1 : size, 0xFF);
       rec.aux2 = array::make(4, 4);
-    } else if (kind == KIND_WORDS && record_cells == 1) {
+    } else if ((kind == KIND_WORDS && record_cells == 1) || kind == KIND_MAP) {
       rec.aux2 = make_words(s.buckets, 0);
     }
   }
@@ -557,7 +561,8 @@ int64_t find(NodeId table, const Cell& key, uint32_t op, FindState* state) {
   st.table = table;
   st.key = r->kind == KIND_MAP ? map_key(key) : key;
   st.op = op;
-  st.probe = Probe(hash_value(st.key), r->buckets);
+  st.hash = hash_value(st.key);
+  st.probe = Probe(st.hash, r->buckets);
   st.list = 0;
   st.next = 0;
   st.done = false;

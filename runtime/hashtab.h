@@ -33,7 +33,8 @@ enum Kind : uint32_t {
 struct TableRecord {
   uint32_t count;    // live keys (kind 1: live entries; its removed keys keep their buckets)
   uint32_t aux1;     // kind 0: node of the reverse index; kinds 3, 4: record size in bytes
-  uint32_t aux2;     // kind 0: node of the buffer of duplicate lists; kind 2: node of bucket hashes or 0
+  uint32_t aux2;     // kind 0: node of the buffer of duplicate lists; kind 1: node of bucket hashes;
+                     // kind 2: node of bucket hashes or 0
   uint32_t flags;    // node: 2 bits per bucket
   uint32_t keys;     // node: one 32-bit word per bucket
   uint32_t data;     // node of the data block
@@ -107,6 +108,7 @@ struct FindState {
   NodeId table = 0;
   Cell key{};       // kind 1: word kinds already turned into set-word!
   uint32_t op = OP_FIND;
+  uint32_t hash = 0;  // of the key
   Probe probe;      // the walk, at the bucket last matched
   NodeId list = 0;  // the duplicate list being walked (0: none)
   uint32_t next = 0;  // 0-based position in it
