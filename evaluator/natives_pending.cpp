@@ -11,7 +11,6 @@ namespace zem {
   }
 
 // the operating-system services
-ZEM_PENDING(call)
 ZEM_PENDING(browse)
 
 }  // namespace zem
