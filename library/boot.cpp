@@ -42,7 +42,7 @@ constexpr LibrarySource kSources[] = {
 // The catalogue needs the constants of boot.zem; the system object takes it over.
 constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem", "operators.zem",
                                            "functions.zem", "accessors.zem", "helpers.zem", "load.zem",
-                                           "paths.zem", "reactivity.zem"};
+                                           "paths.zem", "reactivity.zem", "preprocessor.zem"};
 
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run
