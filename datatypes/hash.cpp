@@ -85,6 +85,7 @@ int32_t find(const Cell& hash, const Cell& value, CompareOp op) {
     if (!st.list) return;
     for (uint32_t i = st.next + 1, n = array::length(st.list); i <= n; i++) {
       uint32_t p = array::pick_u32(st.list, i);
+      if (p >= len) continue;
       const Cell& cell = *block::cell_at_index(hash, p);
       if (cell.type() == key.type() && block::cell_compare(cell, key, op) == 0) consider(p);
     }
