@@ -149,7 +149,14 @@ int run_script(const std::string& source) {
           block::cell_at_index(c, 1)->is(TYPE_BLOCK))
         c.set_head_index(2);
     }
-    failure = evaluate(c);
+    // The script's directives and macros are expanded before it runs.
+    stack::push_value(c);  // rooted while the call is loaded
+    std::optional<Cell> call = load("expand-directives none", failure);
+    if (call) {
+      *block::cell_at_index(*call, 1) = c;
+      failure = evaluate(*call);
+      if (!failure.failed) failure = evaluate(c);
+    }
   }
   if (!failure.failed) return 0;
   say(2, failure.message + "\n");
