@@ -78,6 +78,7 @@ calls ;== [[One 9 %x.both] [Three 9 %x.both]]
 ; a codec that wrote the target itself ends the walk
 clear calls save %x.stop 1 calls ;== [[Two 1 %x.stop]]
 save/as none 5 'one ;== #{01}
+s: "x" save/as s 5 'one ;== "x#{01}"
 save/length/as %x.txt 5 'one read/binary %x.txt ;== #{01}
 unset? save/as %x.any 5 'two ;== true
 exists? %x.any ;== false
