@@ -77,7 +77,7 @@ int main() {
   std::printf("%zu bytes of mixed text and binary in %s\n", data.size(), raw.c_str());
 
   // inflate: both sides decode the stream zlib made
-  bench::must_run("python3 -c 'import zlib, sys; d = open(sys.argv[1], \"rb\").read(); "
+  bench::must_run(bench::python3() + " -c 'import zlib, sys; d = open(sys.argv[1], \"rb\").read(); "
                   "open(sys.argv[1] + \".z\", \"wb\").write(zlib.compress(d, 6))' " + raw);
   const auto z = bench::read_file(raw + ".z");
   std::vector<uint8_t> out(data.size());
@@ -113,7 +113,7 @@ int main() {
   });
   bench::write_file(raw + ".ours.z", packed);
   // zlib must read our stream back to the input
-  bench::must_run("python3 -c 'import zlib, sys; a = open(sys.argv[1], \"rb\").read(); "
+  bench::must_run(bench::python3() + " -c 'import zlib, sys; a = open(sys.argv[1], \"rb\").read(); "
                   "assert zlib.decompress(open(sys.argv[1] + \".ours.z\", \"rb\").read()) == a' " + raw);
   const double peer_deflate = bench::python_best_of(5, raw, "zlib.compress(d, 1)");
   std::printf("our zlib stream %zu bytes (ratio %.3f)\n", packed.size(), double(packed.size()) / double(data.size()));

@@ -3,6 +3,7 @@
 // snippet reports for its own timed part.
 #pragma once
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -70,9 +71,13 @@ inline double time_command(int runs, const std::string& command) {
   return best_of(runs, [&] { must_run(command); });
 }
 
+// Debian's python3 when there is one, as bench/run uses: one from a version manager is often built
+// without the same optimisations.
+inline std::string python3() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
+
 // Runs `python3 -c code` and reads the number it prints last (the seconds it timed itself).
 inline double python_seconds(const std::string& code) {
-  std::string command = "python3 -c '" + code + "'";
+  std::string command = python3() + " -c '" + code + "'";
   FILE* p = popen(command.c_str(), "r");
   double seconds = -1;
   char line[256];
