@@ -2,7 +2,9 @@
 #include "datatypes/image.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -18,6 +20,8 @@
 #include "runtime/error.h"
 #include "runtime/ownership.h"
 #include "runtime/support.h"
+#include "services/image/codecs.h"
+#include "services/os/files.h"
 
 namespace zem::image {
 
@@ -574,18 +578,35 @@ void set_pixels(const Cell& image, const Cell& value, int32_t mode) {
 }
 
 Cell load_binary(const Cell& binary) {
-  if (!imaging::known_format(binary::rs_head(binary), binary::rs_length(binary))) return make_none();
-  fire(Err::internal_not_done);  // the image codecs
+  const uint8_t* bytes = binary::rs_head(binary);
+  const size_t length = binary::rs_length(binary);
+  if (!imaging::known_format(bytes, length)) return make_none();
+  // Decoding reaches no safe point: the bytes stay where they are.
+  ImageId id = imaging::load_bytes(bytes, length);
+  if (id == 0) fire(Err::access_bad_media);
+  const imaging::ImageRecord* rec = imaging::record(id);
+  return make_cell(id, rec->width, rec->height);
+}
+
+Cell load_file_into(const Cell& file) {
+  std::string path;
+  ImageId id = files::os_path(file, path) ? imaging::load_file(path) : 0;
+  if (id == 0) fire(Err::access_cannot_open, &file);
+  const imaging::ImageRecord* rec = imaging::record(id);
+  return make_cell(id, rec->width, rec->height);
 }
 
 Cell decode(const Cell& value) {
   if (value.is(TYPE_BINARY)) return load_binary(value);
-  fire(Err::internal_not_done);  // files go through the image codecs
+  return load_file_into(value);
 }
 
-Cell encode(const Cell& image, int32_t) {
+Cell encode(const Cell& image, int32_t format) {
   if (pixel_count(image) == 0) fire(Err::access_bad_media);
-  fire(Err::internal_not_done);  // the image codecs
+  assert(format >= 0 && format <= 4);  // callers pass the five format codes only
+  const std::vector<uint8_t> bytes = imaging::encode(image.image_id(), static_cast<imaging::Format>(format));
+  if (bytes.size() > static_cast<size_t>(kMaxSeriesBytes)) fire(Err::internal_no_memory);
+  return binary::load(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 // ---- Registration -------------------------------------------------------------------------------

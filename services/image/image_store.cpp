@@ -52,15 +52,15 @@ void release_from_registry(void* data) {
 
 [[noreturn]] void no_memory() { fire(Err::internal_no_memory); }
 
-// A new record of that size with its store allocated (contents unset).
-ImageId add_record(uint32_t width, uint32_t height) {
+// A new record of that size with its store allocated (contents unset) unless `allocate` is false.
+ImageId add_record(uint32_t width, uint32_t height, bool allocate = true) {
   uint64_t count = static_cast<uint64_t>(width) * height;
   if (count * 4 > static_cast<uint64_t>(kMaxSeriesBytes)) no_memory();
   auto rec = std::make_unique<ImageRecord>();
   rec->width = width;
   rec->height = height;
   try {
-    rec->pixels.resize(count);
+    if (allocate) rec->pixels.resize(count);
   } catch (const std::bad_alloc&) {
     no_memory();
   }
@@ -112,6 +112,13 @@ ImageId make_image(uint32_t width, uint32_t height, const uint8_t* rgb, size_t r
     if (i < alphas) a = 255u - alpha[i];
     px[i] = a << 24 | r << 16 | g << 8 | b;
   }
+  return id;
+}
+
+ImageId adopt_pixels(uint32_t width, uint32_t height, std::vector<uint32_t>&& pixels) {
+  if (width == 0 || height == 0) return 0;
+  ImageId id = add_record(width, height, false);
+  record(id)->pixels = std::move(pixels);
   return id;
 }
 

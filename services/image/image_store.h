@@ -54,6 +54,8 @@ void init();
 // `no-memory`.
 ImageId make_image(uint32_t width, uint32_t height, const uint8_t* rgb, size_t rgb_length,
                    const uint8_t* alpha, size_t alpha_length, std::optional<Colour> colour);
+// A new record taking over width × height decoded pixel words.
+ImageId adopt_pixels(uint32_t width, uint32_t height, std::vector<uint32_t>&& pixels);
 // The record of a live id, or null (0, stale or never made).
 ImageRecord* record(ImageId id);
 // The pixel word at a linear index (the caller checked the range).
