@@ -55,6 +55,8 @@ Fault add_signed(Amount& a, const Amount& b, bool b_negative) {
   if (is_zero(a) || a.negative == b_negative) {
     if (!add_magnitudes(a, b, r)) return Fault::overflow;
     r.negative = b_negative;  // a is zero or has the same sign
+    a = r;  // b is not zero, so neither is the sum
+    return Fault::none;
   } else if (compare_magnitudes(a, b) >= 0) {
     subtract_magnitudes(a, b, r);
     r.negative = a.negative;
@@ -109,9 +111,11 @@ void long_divide(const uint8_t* num, int n, const Amount& b, uint8_t* q, Amount&
 }  // namespace
 
 bool is_zero(const Amount& a) {
-  for (uint8_t d : a.digit)
-    if (d) return false;
-  return true;
+  // Every arithmetic call asks this of both operands: test the digits eight bytes at a time.
+  static_assert(kDigits == 22);
+  uint64_t w[3] = {};
+  std::memcpy(w, a.digit, kDigits);
+  return (w[0] | w[1] | w[2]) == 0;
 }
 
 int sign_of(const Amount& a) {
