@@ -2,6 +2,7 @@
 // file! reads, writes, queries, deletes and renames through the file service.
 #include "datatypes/url.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,8 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
+#include "datatypes/word.h"
+#include "services/http.h"
 #include "services/os/files.h"
 
 namespace zem::url {
@@ -261,6 +264,47 @@ Cell* write_file(ActionCall& call) {
   return &call.result();
 }
 
+// Whether the url's text starts with "http" (http and https go to the HTTP service).
+bool is_http(const Cell& url) {
+  Cell text = url;
+  int32_t length = 4;
+  const char* head = unicode::string_to_utf8(text, &length);
+  return length == 4 && strncasecmp(head, "http", 4) == 0;
+}
+
+// url! read: /part 0, /seek 1, /binary 2, /lines 3, /info 4.
+Cell* read_url(ActionCall& call) {
+  const Cell url = call.arg(0);
+  if (!is_http(url) || call.has(0) || call.has(1)) fire_not_done(TYPE_URL);
+  const Cell get = word::make_from_c_name("get");
+  if (!http::request_url(get, url, make_none(), make_none(), call.has(2), call.has(3), call.has(4), call.result()))
+    fire(Err::access_no_connect, &url);
+  return &call.result();
+}
+
+// url! write: /binary 0, /lines 1, /info 2, /part 4, /seek 5. The data is sent with POST, or is a
+// block of the method, the headers and the data.
+Cell* write_url(ActionCall& call) {
+  const Cell url = call.arg(0);
+  if (!is_http(url) || call.has(4) || call.has(5)) fire_not_done(TYPE_URL);
+  Cell method = word::make_from_c_name("post");
+  Cell headers = make_none();
+  Cell data = call.arg(1);
+  if (data.is(TYPE_BLOCK)) {
+    const Cell spec = data;
+    const uint32_t n = block::length(spec);
+    const Cell* cells = block::head_of(spec);
+    if (n == 0 || !word::is_plain_kind(cells[0].type())) fire(Err::script_invalid_arg, &spec);
+    method = cells[0];
+    if (n > 1) headers = cells[1];
+    data = n > 2 ? cells[2] : make_none();
+    if (!headers.is(TYPE_BLOCK) && !headers.is(TYPE_NONE)) fire(Err::script_invalid_arg, &spec);
+  }
+  if (!http::request_url(method, url, headers, data, call.has(0), call.has(1), call.has(2), call.result()))
+    fire(Err::access_no_connect, &url);
+  return &call.result();
+}
+
 Cell* query_file(ActionCall& call) {
   call.result() = files::query_file(call.arg(0));
   return &call.result();
@@ -285,8 +329,8 @@ void register_url_type() {
       .set(ActionIndex::mold, &mold_url)
       .set(ActionIndex::eval_path, &path_url)
       .set(ActionIndex::open, io_not_done)
-      .set(ActionIndex::read, io_not_done)
-      .set(ActionIndex::write, io_not_done);
+      .set(ActionIndex::read, read_url)
+      .set(ActionIndex::write, write_url);
   register_type(TYPE_URL, TYPE_STRING, "url!", row);
 }
 

@@ -10,7 +10,5 @@ namespace zem {
     natives::fire_not_done(NATIVE_##name);                           \
   }
 
-// the operating-system services
-ZEM_PENDING(browse)
 
 }  // namespace zem

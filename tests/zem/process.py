@@ -98,6 +98,29 @@ print o
     check("no wait gives ids", lines[0] == "true", r.stdout + r.stderr)
     check("no zombies", not any(l.strip().startswith("Z") for l in lines[1:]), r.stdout)
 
+    # browse hands a url! or a file! (its path, blanks kept) to xdg-open, found on PATH.
+    os.makedirs(f"{tmp}/bin")
+    with open(f"{tmp}/bin/xdg-open", "w") as f:
+        f.write('#!/bin/sh\nprintf "%s\\n" "$1" >> "$(dirname "$0")/../opened.txt"\n')
+    os.chmod(f"{tmp}/bin/xdg-open", 0o755)
+    body = r"""
+print mold browse http://127.0.0.1/a?b=1
+print mold browse %"my file.txt"
+wait 0.5
+print read %opened.txt
+"""
+    env = dict(os.environ, PATH=f"{tmp}/bin:/usr/bin:/bin")
+    r = subprocess.run([ZEM_RUN, script(tmp, "browse.zem", body)], cwd=tmp, capture_output=True, timeout=60,
+                       stdin=subprocess.DEVNULL, env=env)
+    # The two openers run side by side: their lines may come in either order.
+    out = r.stdout.decode().splitlines()
+    check("browse", out[:2] == ["unset", "unset"] and sorted(out[2:4]) == ["http://127.0.0.1/a?b=1", "my file.txt"],
+          r.stdout + r.stderr)
+    env = dict(os.environ, PATH=f"{tmp}/nothing")
+    r = subprocess.run([ZEM_RUN, script(tmp, "browse2.zem", "browse %x.txt")], cwd=tmp, capture_output=True,
+                       timeout=60, stdin=subprocess.DEVNULL, env=env)
+    check("browse without xdg-open", r.returncode != 0 and b"cannot open: %x.txt" in r.stderr, r.stdout + r.stderr)
+
 for f in failures:
     print("FAIL", f)
 sys.exit(1 if failures else 0)
