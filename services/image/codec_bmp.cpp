@@ -112,7 +112,9 @@ bool read_header(const uint8_t* b, size_t n, Header& h) {
     h.masks[3] = u32(b + 66);
     h.has_alpha_mask = true;
   }
-  if (h.bits <= 8) {
+  if (h.bits > 8) {
+    h.palette_count = 0;  // a colour table beside direct colours is not used
+  } else {
     const size_t most = size_t{1} << h.bits;
     if (h.palette_count == 0 || h.palette_count > most) h.palette_count = most;
     h.palette_at = after;

@@ -177,6 +177,13 @@ TEST(ImageCodecs, HostileFilesFail) {
   tiff.resize(40);
   cases.push_back({"truncated tiff", tiff});
   cases.push_back({"bmp header only", {'B', 'M', 0, 0}});
+  // A colour count beside direct colours reads no colour table.
+  std::vector<uint8_t> counted = read_bytes(data_path("bmp_24bit.bmp"));
+  counted[46] = counted[47] = counted[48] = counted[49] = 0xFF;
+  Pixels plain, with_count;
+  ASSERT_TRUE(decode(read_bytes(data_path("bmp_24bit.bmp")), plain));
+  ASSERT_TRUE(decode(counted, with_count));
+  EXPECT_EQ(with_count.words, plain.words);
   for (auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
     Pixels p;
