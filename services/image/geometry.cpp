@@ -202,6 +202,31 @@ bool transform(std::span<const uint32_t> source, uint32_t width, uint32_t height
   return true;
 }
 
+bool resize_nearest(std::span<const uint32_t> source, uint32_t width, uint32_t height, uint32_t new_width,
+                    uint32_t new_height, std::vector<uint32_t>& out) {
+  if (width == 0 || height == 0 || new_width == 0 || new_height == 0 ||
+      source.size() < static_cast<size_t>(width) * height || !size_allowed(new_width, new_height))
+    return false;
+  std::vector<uint32_t> columns(new_width);
+  for (uint32_t x = 0; x < new_width; x++)
+    columns[x] = static_cast<uint32_t>((2 * static_cast<uint64_t>(x) + 1) * width / (2 * static_cast<uint64_t>(new_width)));
+  out.resize(static_cast<size_t>(new_width) * new_height);
+  for (uint32_t y = 0; y < new_height; y++) {
+    const uint64_t sy = (2 * static_cast<uint64_t>(y) + 1) * height / (2 * static_cast<uint64_t>(new_height));
+    const uint32_t* row = source.data() + sy * width;
+    uint32_t* to = out.data() + static_cast<size_t>(y) * new_width;
+    for (uint32_t x = 0; x < new_width; x++) to[x] = row[columns[x]];
+  }
+  return true;
+}
+
+void flip_vertical(std::span<const uint32_t> source, uint32_t width, uint32_t height, std::vector<uint32_t>& out) {
+  out.resize(static_cast<size_t>(width) * height);
+  for (uint32_t y = 0; y < height; y++)
+    std::copy_n(source.data() + static_cast<size_t>(height - 1 - y) * width, width,
+                out.data() + static_cast<size_t>(y) * width);
+}
+
 void yuy2_to_bgra(uint32_t width, uint32_t rows, std::span<const uint8_t> yuy2, std::span<uint32_t> out) {
   const size_t n = std::min({static_cast<size_t>(width) * rows, out.size(), yuy2.size() / 4 * 2});
   auto clamp = [](int v) { return static_cast<uint32_t>(std::clamp(v, 0, 255)); };

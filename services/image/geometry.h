@@ -72,6 +72,13 @@ Quad quad_of_points(std::span<const Vec2> points, uint32_t width, uint32_t heigh
 bool transform(std::span<const uint32_t> source, uint32_t width, uint32_t height, const int64_t* crop,
                std::span<const Vec2> points, Warp& out);
 
+// Nearest-neighbour scaling: target pixel x takes source column (2x + 1) × width / (2 × new width),
+// rows alike; false for an empty size.
+bool resize_nearest(std::span<const uint32_t> source, uint32_t width, uint32_t height, uint32_t new_width,
+                    uint32_t new_height, std::vector<uint32_t>& out);
+// The rows in reverse order.
+void flip_vertical(std::span<const uint32_t> source, uint32_t width, uint32_t height, std::vector<uint32_t>& out);
+
 // Two pixels from each 4-byte group Y0, U, Y1, V; width × rows pixels, rows unpadded.
 void yuy2_to_bgra(uint32_t width, uint32_t rows, std::span<const uint8_t> yuy2, std::span<uint32_t> out);
 

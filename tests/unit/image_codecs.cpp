@@ -13,6 +13,7 @@
 
 #include "services/image/codec_parts.h"
 #include "services/image/codecs.h"
+#include "services/image/geometry.h"
 
 namespace zem {
 namespace {
@@ -188,6 +189,43 @@ TEST(ImageCodecs, HostileFilesFail) {
     SCOPED_TRACE(name);
     Pixels p;
     EXPECT_FALSE(decode(bytes, p));
+  }
+}
+
+}  // namespace
+}  // namespace zem
+
+namespace zem {
+namespace {
+
+// Our nearest-neighbour scaling and flip against convert -sample and -flip of the same PNG.
+TEST(ImageCodecs, ResizeAndFlipMatchConvert) {
+  Pixels p;
+  ASSERT_TRUE(decode(read_bytes(data_path("png_rgba.png")), p));
+  const std::string src = data_path("png_rgba.png");
+  struct Case {
+    const char* op;
+    uint32_t w, h;
+  } cases[] = {{"-sample 3x2!", 3, 2}, {"-sample 15x11!", 15, 11}, {"-sample 7x9!", 7, 9}, {"-flip", 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.op);
+    std::vector<uint32_t> ours;
+    if (c.w == 0) {
+      imaging::geometry::flip_vertical(p.words, p.width, p.height, ours);
+    } else {
+      ASSERT_TRUE(imaging::geometry::resize_nearest(p.words, p.width, p.height, c.w, c.h, ours));
+    }
+    Pixels q;
+    q.words = ours;
+    std::string cmd = "convert '" + src + "' " + c.op + " -depth 8 rgba:- 2>/dev/null";
+    FILE* f = popen(cmd.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::vector<uint8_t> want;
+    uint8_t buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) want.insert(want.end(), buf, buf + n);
+    pclose(f);
+    EXPECT_EQ(rgba(q), want);
   }
 }
 
