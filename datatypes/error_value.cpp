@@ -368,6 +368,9 @@ Cell make(const Cell& spec) {
     set_identity(error, category, position);
     return error;
   }
+  // A text is a user's own error: category user, id message, the text its argument (the data
+  // format codecs answer their failures this way).
+  if (spec.is(TYPE_STRING)) return create(Err::user_message, &spec);
   if (!spec.is(TYPE_BLOCK)) {
     Cell type = datatype_cell(TYPE_ERROR);
     fire(Err::script_bad_make_arg, &type, &spec);
