@@ -31,6 +31,8 @@ with tempfile.TemporaryDirectory() as tmp:
           '#either 1 > 2 [print "wrong"][print "expanded"]\n'
           'try [1 / 0]\n')
     write(os.path.join(sub, "raise.zem"), "Zem []\nprint what-dir\n1 / 0\n")
+    write(os.path.join(sub, "halt.zem"), "Zem []\nprint 1\nthrow/name 'halt-request 'console\nprint 2\n")
+    write(os.path.join(sub, "unset.zem"), "Zem []\nprint 3\n")
     write(os.path.join(sub, "lower.zem"), "zem []\nprint 1\n")
     write(os.path.join(sub, "system.zem"), "Zem/System []\n")
     write(os.path.join(tmp, "main.zem"), "Zem []\n" + "\n".join([
@@ -42,6 +44,8 @@ with tempfile.TemporaryDirectory() as tmp:
         'e: try [do %sub/raise.zem]',
         'print ["raised" e/id]',
         'print ["restored" what-dir  same? s0 system/script  mold system/state/source-files]',
+        'print ["halt" unset? do %sub/halt.zem]',
+        'print ["unset" unset? do %sub/unset.zem]',
         'print ["lower" select try [do %sub/lower.zem] \'id]',
         'print ["system" select try [do %sub/system.zem] \'id]',
         'print ["cwd-after" get-current-dir]',
@@ -60,6 +64,7 @@ with tempfile.TemporaryDirectory() as tmp:
         f"{sub}/",
         "raised zero-divide",
         f"restored {tmp}/ true []",
+        "1", "(halted)", "halt true", "3", "unset true",
         "lower no-header",
         "system zem-system",
     ]
