@@ -1,3 +1,4 @@
+// HTTP requests on libcurl: the request, its callbacks, header parsing and the response.
 #include "services/http.h"
 
 #include <curl/curl.h>

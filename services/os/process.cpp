@@ -1,3 +1,4 @@
+// External processes: spawning, the poll loop over the pipes, output decoding and reaping.
 #include "services/os/process.h"
 
 #include <fcntl.h>
