@@ -20,6 +20,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -460,6 +461,24 @@ const Cell* zembin_decode(Cell* args, uint32_t) {
   fire(Err::internal_not_done);
 }
 
+// ---- The image codecs ---------------------------------------------------------------------------
+
+// Every image codec decodes with the same body: the container is recognised from the data.
+const Cell* image_decode(Cell* args, uint32_t) {
+  const Cell data = args[0];
+  rs.result = image::decode(data);
+  return &rs.result;
+}
+
+// Format codes of the image encoder: 0 BMP, 1 PNG, 2 GIF, 3 JPEG, 4 TIFF. The destination is left to
+// the caller (save writes the bytes).
+template <int32_t Format>
+const Cell* image_encode(Cell* args, uint32_t) {
+  const Cell img = args[0];
+  rs.result = image::encode(img, Format);
+  return &rs.result;
+}
+
 struct Entry {
   const char* name;
   RoutineEntry entry;
@@ -502,6 +521,12 @@ constexpr Entry kRoutines[] = {
     {"float-pretty", &float_pretty},
     {"frames-interpreted?", &frames_interpreted_q},
     {"local-zone-at", &local_zone_at},
+    {"image-decode", &image_decode},
+    {"bmp-encode", &image_encode<0>},
+    {"png-encode", &image_encode<1>},
+    {"gif-encode", &image_encode<2>},
+    {"jpeg-encode", &image_encode<3>},
+    {"tiff-encode", &image_encode<4>},
     {"zembin-encode", &zembin_encode},
     {"zembin-decode", &zembin_decode},
     {"bitset?", &is_type<TYPE_BITSET>},
