@@ -87,8 +87,8 @@ bool read_image(GifFileType* gif, int transparent, Pixels& out) {
           row[x] = bgra(0, 0, 0, 255);
           continue;
         }
-        const GifColorType& c = map->Colors[i];
-        row[x] = bgra(c.Red, c.Green, c.Blue, 255);
+        const auto& [r, g, b] = map->Colors[i];  // the palette entry's channels in R, G, B order
+        row[x] = bgra(r, g, b, 255);
       }
     }
   }

@@ -133,7 +133,7 @@ TEST(ImageGeometry, Yuy2MatchesTheIntegerFormula) {
   yuy2_to_bgra(4, 2, groups, got);
   EXPECT_EQ(got, want);
   EXPECT_EQ(got[0], 0xFF808080u);  // grey stays grey
-  // Red (high V) lands in the R byte of the B, G, R, A store.
+  // A high V (a reddish colour) lands in the R byte of the B, G, R, A store.
   EXPECT_GT((got[2] >> 16) & 255, got[2] & 255);
 }
 
