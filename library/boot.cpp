@@ -4,6 +4,10 @@
 
 #include <unistd.h>
 
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,9 +39,19 @@ constexpr int kUncaughtErrorStatus = -2;
 
 constexpr LibrarySource kSources[] = {
 #define ZEM_LIBRARY_SOURCE(name, bytes) {name, std::string_view(bytes, sizeof(bytes) - 1)},
+#define ZEM_LIBRARY_DIGEST(hex)
 #include "library_sources.inc"
 #undef ZEM_LIBRARY_SOURCE
+#undef ZEM_LIBRARY_DIGEST
 };
+
+constexpr std::string_view kSourceDigest =
+#define ZEM_LIBRARY_SOURCE(name, bytes)
+#define ZEM_LIBRARY_DIGEST(hex) hex
+#include "library_sources.inc"
+#undef ZEM_LIBRARY_SOURCE
+#undef ZEM_LIBRARY_DIGEST
+    ;
 
 // The catalogue needs the constants of boot.zem; the system object takes it over.
 constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem", "operators.zem",
@@ -96,6 +110,39 @@ void bind_global(const Cell& code) {
   context::bind_block(code, context::global(), false);
 }
 
+// ZEM_BOOT_TIMES=1: the time of each start-up step, on one line of stderr.
+class StepTimes {
+ public:
+  StepTimes() : on_(flag_set("ZEM_BOOT_TIMES")), last_(Clock::now()) {}
+  void step(const char* name) {
+    if (!on_) return;
+    Clock::time_point now = Clock::now();
+    char ms[32];
+    double d = std::chrono::duration<double, std::milli>(now - last_).count();
+    char* end = std::to_chars(ms, ms + sizeof ms, d, std::chars_format::fixed, 3).ptr;
+    text_ += std::string(text_.empty() ? "" : ", ") + name + " " + std::string(ms, end) + " ms";
+    last_ = now;
+  }
+  void report(const std::string& route, size_t bytes) const {
+    if (on_) say("zem boot: " + route + " (" + std::to_string(bytes) + " bytes): " + text_ + "\n");
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static bool flag_set(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v && std::strcmp(v, "0") != 0;
+  }
+  bool on_;
+  Clock::time_point last_;
+  std::string text_;
+};
+
+[[noreturn]] void image_fault(const std::string& message) {
+  say(message + "\n");
+  runtime_exit(kImageFaultStatus);
+}
+
 [[noreturn]] void fail() {
   say(stack::uncaught_message() + "\n");
   clear_pending_exit();
@@ -149,6 +196,16 @@ uint32_t evaluate(const Cell& code) {
 
 std::span<const LibrarySource> embedded_sources() { return kSources; }
 
+std::string_view source_digest() { return kSourceDigest; }
+
+Route route() {
+  const char* v = std::getenv("ZEM_BOOT");
+  if (!v || !*v) return Route::source;
+  if (std::strcmp(v, "source") == 0) return Route::source;
+  if (std::strcmp(v, "image") == 0) return Route::image;
+  image_fault(std::string("*** boot: ZEM_BOOT is source or image, not ") + v);
+}
+
 uint32_t callback_bits() {
   if (!loader.callbacks) return 0;
   int32_t i = context::find_symbol_index(loader.callbacks, symbol::intern("bits"), true);
@@ -167,6 +224,8 @@ Cell load_source(std::string_view text) {
 }
 
 void build_environment() {
+  if (route() == Route::image) image_fault("*** boot: ZEM_BOOT=image, but this program carries no boot image");
+  StepTimes times;
   // Once only, also when start-up runs again after the collector's roots were reset.
   gc::remove_root(mark_sources);
   gc::add_root(mark_sources);
@@ -177,6 +236,7 @@ void build_environment() {
   natives::define_words();
   define_datatype_words();
   define_boot_words();
+  times.step("words");
   gc::set_enabled(false);
   // Scan and bind everything first, with the collector off: the blocks are rooted before it runs.
   try {
@@ -191,16 +251,22 @@ void build_environment() {
   } catch (const Unwind&) {
     fail();
   }
+  times.step("scan");
   gc::set_enabled(true);
   boot_state.loading = true;
   for (const Cell& code : std::vector<Cell>(loader.blocks)) {
     if (evaluate(code) != EXIT_NONE) fail();
   }
+  times.step("evaluate");
   keep_system_objects();
   boot_state.loading = false;
   boot_state.done = true;
   set_global("boot-routine", shared_cells.unset);
   stack::reset();
+  times.step("finish");
+  size_t bytes = 0;
+  for (const LibrarySource& s : kSources) bytes += s.text.size();
+  times.report("source", bytes);
 }
 
 }  // namespace boot
