@@ -46,6 +46,7 @@
 #include "services/os/clock.h"
 #include "services/os/command_line.h"
 #include "services/os/files.h"
+#include "services/zembin/encoder.h"
 
 namespace zem {
 extern const char* const kVersion;
@@ -442,9 +443,13 @@ const Cell* in_typeset(Cell* args, uint32_t) {
 
 // ---- The Zembin codec ---------------------------------------------------------------------------
 
-// The Zembin encoder and decoder are not built yet: the codec checks what it is given and stops
-// there with internal `not-done`.
-const Cell* zembin_encode(Cell*, uint32_t) { fire(Err::internal_not_done); }
+// The decoder is not built yet: the codec checks what it is given and stops there with internal
+// `not-done`.
+const Cell* zembin_encode(Cell* args, uint32_t) {
+  const Cell value = args[0];
+  rs.result = zembin::encode(value, args[1].logic_value());
+  return &rs.result;
+}
 
 const Cell* zembin_decode(Cell* args, uint32_t) {
   const Cell payload = args[0];

@@ -102,7 +102,10 @@ constexpr TypeRow row_of(uint32_t type) {
 
 }  // namespace
 
-Body body_of(uint32_t type) { return row_of(type).body; }
+Body body_of(uint32_t type, bool compact) {
+  if (!compact && type == TYPE_LOGIC) return Body::logic;
+  return row_of(type).body;
+}
 Step step_of(uint32_t type) { return row_of(type).step; }
 bool owns_shareable(uint32_t type) { return row_of(type).shareable; }
 
@@ -118,7 +121,7 @@ bool has_head(Body b) {
   }
 }
 
-bool may_reference(Body b) {
+bool series_body(Body b) {
   switch (b) {
     case Body::block:
     case Body::hash:
@@ -127,12 +130,13 @@ bool may_reference(Body b) {
     case Body::binary:
     case Body::vector:
     case Body::bitset:
-    case Body::image:
-    case Body::word:
-    case Body::object:
-    case Body::function: return true;
+    case Body::image: return true;
     default: return false;
   }
+}
+
+bool may_reference(Body b) {
+  return series_body(b) || b == Body::word || b == Body::object || b == Body::function;
 }
 
 // ---- Writer -------------------------------------------------------------------------------------
@@ -244,7 +248,7 @@ bool Reader::skip(size_t n) {
 
 bool Reader::double_compact(double& d) {
   if (left() < 8) return false;
-  uint32_t low, high;
+  uint32_t low = 0, high = 0;
   u32(low);
   u32(high);
   d = std::bit_cast<double>(static_cast<uint64_t>(high) << 32 | low);
@@ -253,7 +257,7 @@ bool Reader::double_compact(double& d) {
 
 bool Reader::double_plain(double& d) {
   if (left() < 8) return false;
-  uint32_t low, high;
+  uint32_t low = 0, high = 0;
   u32(high);
   u32(low);
   d = std::bit_cast<double>(static_cast<uint64_t>(high) << 32 | low);

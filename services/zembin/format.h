@@ -110,8 +110,9 @@ uint8_t compact_context_flags(uint32_t plain_header);
 // read the same table.
 
 enum class Body : uint8_t {
-  invalid,    // type 0, symbol!, series!, logic! as a typed record, ids above 54
+  invalid,    // type 0, symbol!, series!, logic! as a compact typed record, ids above 54
   empty,      // unset!, none!
+  logic,      // plain form only: 0 or 1 (compact logic! is the header byte 0xC2 or 0xC3)
   datatype,   // varint type id
   character,  // varint code point
   integer,    // zz
@@ -142,7 +143,10 @@ enum class Body : uint8_t {
   no_codec,   // triple!, routine!, handle!, port!, event!: never decoded
 };
 
-Body body_of(uint32_t type);
+Body body_of(uint32_t type, bool compact = true);
+// Values that own a series (or an image's pixels): block family, hash!, map!, the string family,
+// binary!, vector!, bitset!, image!.
+bool series_body(Body b);
 // Series whose V bit in the compact form (or head field in the plain form) carries a head index.
 bool has_head(Body b);
 // Record kinds that a 0xC1 prefix (plain bit 19) may turn into a reference: series owners, words
@@ -280,7 +284,9 @@ bool read_plain_head(Reader& r, uint32_t& word);
 
 constexpr uint32_t kMaxPathLength = 65536;
 
-// n then n indexes (varints or u32): n in 1..65,536 and never more entries than bytes left.
+// n then n indexes (varints or u32): n in 1..65,536 and never more entries than bytes left. In the
+// plain form a reference record starts with the word 0xFF (kPlainReferenceType), which is not part
+// of what these read and write.
 bool read_path(Reader& r, bool compact, std::vector<uint32_t>& out);
 void write_path(Writer& w, bool compact, const uint32_t* indexes, size_t n);
 

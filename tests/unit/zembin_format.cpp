@@ -85,7 +85,7 @@ TEST(ZembinFormat, DoublesLowWordFirstCompactHighWordFirstPlain) {
   Writer(plain).double_plain(1.5);
   EXPECT_EQ(hex(compact), "00 00 00 00 00 00 F8 3F");
   EXPECT_EQ(hex(plain), "00 00 F8 3F 00 00 00 00");
-  for (double d : {1.5, -0.0, 0.1, -1e300, INFINITY}) {
+  for (double d : {1.5, -0.0, 0.1, -1e300, double(INFINITY)}) {
     Bytes a, b;
     Writer(a).double_compact(d);
     Writer(b).double_plain(d);
@@ -152,7 +152,9 @@ TEST(ZembinFormat, CompactRecordHeads) {
     EXPECT_EQ(h.variant, c.variant) << hex(c.bytes);
     EXPECT_EQ(h.new_line, c.new_line) << hex(c.bytes);
     EXPECT_EQ(h.reference, c.reference) << hex(c.bytes);
-    if (c.kind == HeadKind::typed) EXPECT_EQ(h.type, c.type) << hex(c.bytes);
+    if (c.kind == HeadKind::typed) {
+      EXPECT_EQ(h.type, c.type) << hex(c.bytes);
+    }
   }
   Bytes five = {0x85};
   Reader r(five.data(), five.size());
@@ -167,6 +169,7 @@ TEST(ZembinFormat, BodyTableCoversEveryType) {
     bool invalid = t == TYPE_LOGIC || t == TYPE_SYMBOL || t == TYPE_SERIES;
     EXPECT_EQ(body_of(t) == Body::invalid, invalid) << t;
   }
+  EXPECT_EQ(body_of(TYPE_LOGIC, false), Body::logic);
   for (uint32_t t : {0u, 55u, 63u, 255u, 100000u}) EXPECT_EQ(body_of(t), Body::invalid) << t;
   for (uint32_t t : {TYPE_TRIPLE, TYPE_ROUTINE, TYPE_HANDLE, TYPE_PORT, TYPE_EVENT})
     EXPECT_EQ(body_of(t), Body::no_codec) << t;
