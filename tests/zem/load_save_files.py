@@ -87,8 +87,7 @@ save/as none 5 'nope ;** script invalid-refine-arg
 write %short.zembin #{5A454D42494E}
 load %short.zembin ;** script invalid-data
 e: try [load %short.zembin] e/arg1 ;== %short.zembin
-save %x.zembin 1 ;** internal not-done
-exists? %x.zembin ;== false
+save %x.zembin 1 read/binary %x.zembin ;== #{5A454D42494E0201010181}
 ; without a codec the suffix does not matter
 save %x.three [a] read %x.three ;== "a"
 """
