@@ -21,6 +21,7 @@
 #include "runtime/ownership.h"
 #include "runtime/support.h"
 #include "services/image/codecs.h"
+#include "services/image/geometry.h"
 #include "services/os/files.h"
 
 namespace zem::image {
@@ -607,6 +608,47 @@ Cell encode(const Cell& image, int32_t format) {
   const std::vector<uint8_t> bytes = imaging::encode(image.image_id(), static_cast<imaging::Format>(format));
   if (bytes.size() > static_cast<size_t>(kMaxSeriesBytes)) fire(Err::internal_no_memory);
   return binary::load(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+Cell push_resized(const Cell& image, int32_t width, int32_t height) {
+  const uint32_t w = static_cast<uint32_t>(std::max(width, 0)), h = static_cast<uint32_t>(std::max(height, 0));
+  if (w > imaging::kMaxSide || h > imaging::kMaxSide) {
+    Cell size = make_pair(width, height);
+    fire(Err::script_invalid_arg, &size);
+  }
+  if (w == 0 || h == 0 || pixel_count(image) == 0 || imaging::record(image.image_id()) == nullptr)
+    return make_cell(0, w, h);
+  if (!imaging::size_allowed(w, h)) fire(Err::internal_no_memory);
+  return make_cell(imaging::resize(image.image_id(), w, h), w, h);
+}
+
+Cell transform(const Cell& image, const int64_t* crop, const Cell* points, uint32_t count, Placement& place) {
+  place = Placement{};
+  if (count < 1 || count > 4) {
+    Cell n = make_integer(static_cast<int32_t>(count));
+    fire(Err::script_invalid_arg, &n);
+  }
+  imaging::geometry::Vec2 at[4];
+  for (uint32_t i = 0; i < count; i++) {
+    if (points[i].is(TYPE_PAIR))
+      at[i] = {static_cast<double>(points[i].pair_x()), static_cast<double>(points[i].pair_y())};
+    else if (points[i].is(TYPE_POINT2D))
+      at[i] = {points[i].point_x(), points[i].point_y()};
+    else
+      fire(Err::script_invalid_arg, &points[i]);
+  }
+  if (pixel_count(image) == 0) return make_cell(0, 0, 0);
+  imaging::geometry::Warp warp;
+  {
+    PixelHold hold(image.image_id());
+    if (!hold.pixels()) return make_cell(0, 0, 0);
+    const std::span<const uint32_t> source(hold.pixels(), pixel_count(image));
+    if (!imaging::geometry::transform(source, width_of(image), height_of(image), crop,
+                                      std::span<const imaging::geometry::Vec2>(at, count), warp))
+      return make_cell(0, 0, 0);
+  }
+  place = {warp.x, warp.y, static_cast<int32_t>(warp.width), static_cast<int32_t>(warp.height)};
+  return make_cell(imaging::adopt_pixels(warp.width, warp.height, std::move(warp.pixels)), warp.width, warp.height);
 }
 
 // ---- Registration -------------------------------------------------------------------------------

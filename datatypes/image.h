@@ -36,11 +36,29 @@ Cell get_pixels(const Cell& image, int32_t mode);
 // another value raises script `invalid-arg`.
 void set_pixels(const Cell& image, const Cell& value, int32_t mode);
 
-// The decoders and encoders of the image codecs; until they are built, bytes of a known format and
-// encoding raise internal `not-done`. load_binary answers none for bytes of no known format.
+// The decoders and encoders of the image codecs. load_binary answers none for bytes of no known
+// format and raises access `bad-media` for bytes it cannot decode; a file that cannot be read or
+// decoded raises access `cannot-open`; encoding an image without pixels raises `bad-media`.
 Cell load_binary(const Cell& binary);
 Cell decode(const Cell& value);
 Cell encode(const Cell& image, int32_t format);
+
+// A new image of the image scaled to width × height by nearest neighbour (button image lists). A
+// side of 0 or below, or an image without pixels, gives an image without pixels; a side above
+// 65,535 raises script `invalid-arg`, a size above the decoders' cap internal `no-memory`.
+Cell push_resized(const Cell& image, int32_t width, int32_t height);
+
+// Where a transformed image lands: the bounding box of its points.
+struct Placement {
+  int32_t x = 0, y = 0, width = 0, height = 0;
+};
+// A new image of the image placed by one to four points (pair! or point2D!): one point is the
+// top-left corner at the image's own size, two the top-left and bottom-right corners, three
+// complete a parallelogram, four are the corners; a quadrilateral running right to left or bottom
+// to top shows the image mirrored. `crop` (x, y, width, height), when given, is clipped to the image
+// and taken first. Another point value or count raises script `invalid-arg`; when nothing can be
+// placed (a box under one pixel, a crop outside the image) the result has no pixels.
+Cell transform(const Cell& image, const int64_t* crop, const Cell* points, uint32_t count, Placement& place);
 
 void register_image_type();
 

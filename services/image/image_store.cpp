@@ -8,6 +8,8 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
+#include "services/image/geometry.h"
+#include "services/image/surface.h"
 
 namespace zem::imaging {
 
@@ -51,6 +53,13 @@ void release_from_registry(void* data) {
 }
 
 [[noreturn]] void no_memory() { fire(Err::internal_no_memory); }
+
+// The record with its store up to date (rebuilt from the surface when that was drawn on).
+ImageRecord* current(ImageId id) {
+  ImageRecord* rec = record(id);
+  if (rec != nullptr) refresh_store(*rec);
+  return rec;
+}
 
 // A new record of that size with its store allocated (contents unset) unless `allocate` is false.
 ImageId add_record(uint32_t width, uint32_t height, bool allocate = true) {
@@ -142,7 +151,7 @@ void set_pixel(ImageId id, uint32_t index, uint32_t word) {
 }
 
 ImageId copy(ImageId id) {
-  ImageRecord* src = record(id);
+  ImageRecord* src = current(id);
   if (src == nullptr) return 0;
   ImageId out = add_record(src->width, src->height);
   src = record(id);  // the table may have grown
@@ -151,7 +160,7 @@ ImageId copy(ImageId id) {
 }
 
 ImageId crop(ImageId id, uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
-  if (record(id) == nullptr || width == 0 || height == 0) return 0;
+  if (current(id) == nullptr || width == 0 || height == 0) return 0;
   ImageId out = add_record(width, height);
   const ImageRecord* src = record(id);
   uint32_t* dst = record(out)->pixels.data();
@@ -159,6 +168,21 @@ ImageId crop(ImageId id, uint32_t x, uint32_t y, uint32_t width, uint32_t height
     std::memcpy(dst + static_cast<size_t>(row) * width,
                 src->pixels.data() + static_cast<size_t>(y + row) * src->width + x, static_cast<size_t>(width) * 4);
   return out;
+}
+
+ImageId resize(ImageId id, uint32_t width, uint32_t height) {
+  const ImageRecord* src = current(id);
+  std::vector<uint32_t> out;
+  if (src == nullptr || !geometry::resize_nearest(src->pixels, src->width, src->height, width, height, out)) return 0;
+  return adopt_pixels(width, height, std::move(out));
+}
+
+ImageId flip_rotate(ImageId id) {
+  const ImageRecord* src = current(id);
+  if (src == nullptr) return 0;
+  std::vector<uint32_t> out;
+  geometry::flip_vertical(src->pixels, src->width, src->height, out);
+  return adopt_pixels(src->width, src->height, std::move(out));
 }
 
 void release(ImageId id) {
@@ -170,7 +194,12 @@ void release(ImageId id) {
 
 bool mark(ImageId id) {
   ImageRecord* rec = record(id);
-  return rec != nullptr && resources::mark(rec->resource, nullptr);
+  if (rec == nullptr || !resources::mark(rec->resource, nullptr)) return false;
+  if (rec->flags & kCacheHandedOut)
+    rec->flags &= ~kCacheHandedOut;
+  else
+    rec->cache.reset();
+  return true;
 }
 
 bool is_marked(ImageId id) {
@@ -190,7 +219,7 @@ Format sniff(const uint8_t* b, size_t n) {
   return Format::none;
 }
 
-PixelHold::PixelHold(ImageId id) : record_(imaging::record(id)) {
+PixelHold::PixelHold(ImageId id) : record_(current(id)) {
   if (record_) record_->locks++;
 }
 

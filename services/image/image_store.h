@@ -13,7 +13,14 @@
 //
 // Pixels are 32-bit words, bytes B, G, R, A in memory (0xAARRGGBB read as a little-endian word),
 // rows packed, A the opacity (255 opaque).
+//
+// Beside this straight store a record may hold a working surface for drawing: a Cairo image surface
+// (ARGB32, premultiplied), made on first demand (services/image/surface.h). Each side is rebuilt from
+// the other when it is stale: a pixel write marks the surface stale (kStoreWritten), drawing marks
+// the store stale (kDrawnOn), and every hold of the pixels first brings the store up to date.
 #pragma once
+
+#include <cairo.h>
 
 #include <cstdint>
 #include <memory>
@@ -27,8 +34,16 @@ using ImageId = uint32_t;
 constexpr uint32_t kMaxSide = 65535;
 
 // Record flags.
-constexpr uint32_t kStoreValid = 0x01;  // `pixels` holds the image (always, until the working surface)
-constexpr uint32_t kStoreWritten = 0x02;  // the pixels were written since the last reader looked
+constexpr uint32_t kStoreValid = 0x01;     // `pixels` holds the image (clear while kDrawnOn is set)
+constexpr uint32_t kStoreWritten = 0x02;   // the pixels were written: the surface is stale
+constexpr uint32_t kPremultiplied = 0x10;  // the surface is premultiplied (always, once there is one)
+constexpr uint32_t kDrawnOn = 0x20;        // the surface was drawn on: the store is stale
+constexpr uint32_t kCacheHandedOut = 0x40; // the cache was fetched since the last collection
+
+struct SurfaceRelease {
+  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceRelease>;
 
 struct ImageRecord {
   uint32_t width = 0;
@@ -37,6 +52,8 @@ struct ImageRecord {
   int32_t resource = -1;  // entry in the resource registry
   uint32_t locks = 0;     // buffer holders at present
   std::vector<uint32_t> pixels;
+  Surface surface;  // the working surface, null until drawing asks for it
+  Surface cache;    // what the GUI back end derived from the image (a device surface), or null
 };
 
 // The colour a new image is filled with: R, G, B and the opacity.
@@ -65,11 +82,16 @@ void set_pixel(ImageId id, uint32_t index, uint32_t word);
 ImageId copy(ImageId id);
 // A new record holding the rectangle (inside the image: the caller clipped it); 0 when empty.
 ImageId crop(ImageId id, uint32_t x, uint32_t y, uint32_t width, uint32_t height);
+// A new record of the image scaled to width × height by nearest neighbour; 0 when a size is 0.
+ImageId resize(ImageId id, uint32_t width, uint32_t height);
+// A new record of the image upside down.
+ImageId flip_rotate(ImageId id);
 // Releases the record at once (its id turns stale). Nothing for 0 or a stale id.
 void release(ImageId id);
 
 // The collector's hook for an image! value: marks the record's resource entry; true on the first
-// mark of a collection.
+// mark of a collection. On that first mark a cache fetched since the last collection only loses
+// kCacheHandedOut, any other cache is released: a cache survives one collection without use.
 bool mark(ImageId id);
 // During a collection, after marking: the record was reached.
 bool is_marked(ImageId id);
@@ -81,7 +103,8 @@ enum class Format : int8_t { none = -1, bmp = 0, png = 1, gif = 2, jpeg = 3, tif
 Format sniff(const uint8_t* bytes, size_t length);
 inline bool known_format(const uint8_t* bytes, size_t length) { return sniff(bytes, length) != Format::none; }
 
-// Holds a record's pixels for one operation; ends the hold on every path, errors included.
+// Holds a record's pixels for one operation, the store brought up to date with the surface first;
+// ends the hold on every path, errors included.
 class PixelHold {
  public:
   explicit PixelHold(ImageId id);
