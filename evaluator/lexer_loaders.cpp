@@ -604,6 +604,18 @@ void append_to_block(Cell* target, const Cell& value) { block::append_cell(*targ
 
 }  // namespace
 
+// Turns a syntax error into a stop of the scan. Raising it would unwind the call stack to the
+// caller's try frame before load_first could take the error back.
+class QuietErrors final : public Observer {
+ public:
+  uint32_t mask() const override { return EV_ERROR; }
+  bool on_event(State&, EventInfo&) override {
+    failed = true;
+    return false;
+  }
+  bool failed = false;
+};
+
 // The first value of a text: unset! when it holds none, none! when more than one value or a syntax
 // error stands in it.
 Cell load_first(std::string_view text) {
@@ -611,17 +623,11 @@ Cell load_first(std::string_view text) {
   one.one_value = true;
   Cell out = make_unset();
   uint32_t consumed = 0;
-  try {
-    TypeId t = scan_buffer(&out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), one, &consumed,
-                           nullptr, nullptr, nullptr);
-    if (t == TYPE_NONE_ID) return make_unset();
-  } catch (const Unwind& u) {
-    if (u.code != EXIT_ERROR || error_category_of(pending_exit().error) != error_category_of(Err::syntax_invalid)) {
-      throw;
-    }
-    clear_pending_exit();
-    return make_none();
-  }
+  QuietErrors quiet;
+  TypeId t = scan_buffer(&out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), one, &consumed,
+                         &quiet, nullptr, nullptr);
+  if (quiet.failed || t == TYPE_ERROR) return make_none();
+  if (t == TYPE_NONE_ID) return make_unset();
   for (size_t i = consumed; i < text.size(); ++i) {
     char c = text[i];
     if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return make_none();

@@ -56,7 +56,8 @@ constexpr std::string_view kSourceDigest =
 // The catalogue needs the constants of boot.zem; the system object takes it over.
 constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem", "operators.zem",
                                            "functions.zem", "accessors.zem", "helpers.zem", "load.zem",
-                                           "paths.zem", "reactivity.zem", "preprocessor.zem"};
+                                           "paths.zem", "reactivity.zem", "preprocessor.zem",
+                                           "url.zem", "json.zem", "csv.zem"};
 
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run

@@ -484,6 +484,72 @@ const Cell* image_encode(Cell* args, uint32_t) {
   return &rs.result;
 }
 
+// ---- JSON ----------------------------------------------------------------------------------------
+
+// json-loader-ctx/unescape: the escapes of a JSON string's text rewritten in place. The write index
+// never passes the read index; a code point that does not fit the unit widens the buffer, so every
+// read goes through the node again.
+const Cell* json_unescape(Cell* args, uint32_t) {
+  const Cell s = args[0];
+  const NodeId node = s.node();
+  const uint32_t len = series_buffer(node)->length();
+  uint32_t r = std::min(s.head_index(), len), w = r;
+  auto at = [node](uint32_t i) {
+    SeriesBuffer* b = series_buffer(node);
+    return str::get_char(b->head_ptr() + static_cast<size_t>(i) * b->unit(), b->unit());
+  };
+  auto fail = [&s]() {
+    Cell v = s;
+    fire(Err::script_invalid_data, &v);
+  };
+  auto decode_4 = [&]() {
+    uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) {
+      if (r >= len) fail();
+      uint32_t d = at(r++);
+      if (d >= '0' && d <= '9') d -= '0';
+      else if (d >= 'A' && d <= 'F') d -= 'A' - 10;
+      else if (d >= 'a' && d <= 'f') d -= 'a' - 10;
+      else fail();
+      v = v * 16 + d;
+    }
+    return v;
+  };
+  while (r < len) {
+    uint32_t c = at(r++);
+    if (c != '\\' && w + 1 == r) {  // nothing rewritten yet: the text stays where it is
+      ++w;
+      continue;
+    }
+    if (c == '\\') {
+      if (r >= len) fail();
+      switch (c = at(r++)) {
+        case '"': case '\\': case '/': break;
+        case 'b': c = 0x08; break;
+        case 'f': c = 0x0C; break;
+        case 'n': c = 0x0A; break;
+        case 'r': c = 0x0D; break;
+        case 't': c = 0x09; break;
+        case 'u':
+          c = decode_4();
+          if (c >= 0xD800 && c <= 0xDBFF) {
+            if (len - r < 6 || at(r) != '\\' || at(r + 1) != 'u') fail();
+            r += 2;
+            uint32_t low = decode_4();
+            if (low < 0xDC00 || low > 0xDFFF) fail();
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+          }
+          break;
+        default: fail();
+      }
+    }
+    str::overwrite_code_point(node, w++, c);
+  }
+  str::truncate(s, w);
+  rs.result = s;
+  return &rs.result;
+}
+
 struct Entry {
   const char* name;
   RoutineEntry entry;
@@ -534,6 +600,7 @@ constexpr Entry kRoutines[] = {
     {"tiff-encode", &image_encode<4>},
     {"zembin-encode", &zembin_encode},
     {"zembin-decode", &zembin_decode},
+    {"json-unescape", &json_unescape},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
