@@ -45,7 +45,7 @@ SAVES = {
 
 TABLE = r"""
 ; the registry, in its order, with the fields in order
-words-of system/codecs ;== [png jpeg bmp gif tiff zembin]
+words-of system/codecs ;== [png jpeg bmp gif tiff zembin json csv]
 words-of system/codecs/jpeg ;== [title name mime-type suffixes encode decode]
 c: system/codecs/tiff reduce [c/title c/name c/mime-type c/suffixes] ;== ["" TIFF [image/tiff] [%.tif %.tiff]]
 system/codecs/jpeg/suffixes ;== [%.jpg %.jpeg %.jpe %.jfif]

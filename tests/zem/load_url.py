@@ -93,8 +93,8 @@ load/all {H}/data.txt ;== [1 "two" [3 4.5] word]
 load/next {H}/data.txt 'rest ;== 1
 ; image/png picks the png codec
 i: load {H}/pic.png reduce [type? i i = load %pic.png] ;== [image! true]
-; no codec claims application/json (yet): the body is scanned as text
-load {H}/data.json ;== {{"a": [1, 2]}}
+; application/json picks the json codec
+mold/flat load {H}/data.json ;== "#[a: [1 2]]"
 ; the type, not the name, decides: octet-stream bytes are scanned as text
 load {H}/pic.bin ;** syntax bad-char
 ; by name, the bytes read go to the codec
