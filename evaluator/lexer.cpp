@@ -905,6 +905,26 @@ bool resume_after_error(State& st) {
   return true;
 }
 
+// A callback that saw a syntax error and let it be raised (load/trap) keeps what was scanned
+// before it: the complete top-level values, up to the outermost container still open, go into the
+// target block (or as a block into the output cell) before the error passes on.
+void keep_completed_values(State& st, Cell* out, Cell* target) {
+  uint32_t end = st.tail;
+  for (uint32_t at = st.head; at != State::kNoContainer;) {
+    end = at;
+    uint32_t outer = g.out[at].marker_outer();
+    at = outer ? at - outer : State::kNoContainer;
+  }
+  if (end <= st.base || !g.maker || !g.appender) return;
+  // The block takes the first output cell, which the collector marks while the state is linked.
+  g.maker(st, TYPE_BLOCK, 0, g.out + st.base, end - st.base, g.out + st.base);
+  st.head = State::kNoContainer;
+  st.tail = st.base + 1;
+  if (target) g.appender(target, g.out[st.base]);
+  else *out = g.out[st.base];
+  st.tail = st.base;
+}
+
 TypeId scan_into(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint32_t* consumed,
                  Observer* observer, const Cell* input, Cell* target, std::vector<Token>* sink) {
   prepare();
@@ -941,7 +961,10 @@ TypeId scan_into(Cell* out, const uint8_t* text, size_t len, ScanMode mode, uint
       }
       break;
     } catch (const Unwind& u) {
-      if (u.code > EXIT_LEXER_STOP) throw;
+      if (u.code > EXIT_LEXER_STOP) {
+        if ((target || out) && st.build && (st.mask & EV_ERROR)) keep_completed_values(st, out, target);
+        throw;
+      }
       if (st.resume && resume_after_error(st)) continue;
       if (out) *out = Cell{TYPE_NONE, 0, 0, 0};
       return st.stopped || st.resume ? TYPE_ERROR : st.last_type;

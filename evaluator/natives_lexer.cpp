@@ -252,9 +252,17 @@ uint32_t native_transcode(int32_t check, const int32_t* r) {
     observer.emplace(stack::cell_index(stack::arg(static_cast<uint32_t>(r[TRACE]))), src);
     callback = &*observer;
   }
-  TypeId t = src.is(TYPE_STRING)
-                 ? lexer::transcode_string(out_cell, src, count, mode, &consumed, callback, nullptr)
-                 : lexer::transcode_binary(out_cell, src, count, mode, &consumed, callback, nullptr);
+  TypeId t;
+  try {
+    t = src.is(TYPE_STRING) ? lexer::transcode_string(out_cell, src, count, mode, &consumed, callback, nullptr)
+                            : lexer::transcode_binary(out_cell, src, count, mode, &consumed, callback, nullptr);
+  } catch (const Unwind&) {
+    // A syntax error the callback let through leaves the values scanned before it in the output
+    // cell: they join the target as a clean scan's would.
+    const Cell kept = *stack::cell_at(out_slot);
+    if (into && !scan_only && kept.is(TYPE_BLOCK)) block::append_cells_from(*into, kept);
+    throw;
+  }
   Cell out = *stack::cell_at(out_slot);
   if (scan_only) {
     uint32_t left = natives::series_tail(src) - src.head_index();
