@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 
 #include "datatypes/binary.h"
@@ -42,7 +43,6 @@ struct EncoderState {
   uint32_t current = 0;
   uint32_t depth = 0;
   bool compact = true;
-  bool rooted = false;
 };
 EncoderState es;
 
@@ -70,19 +70,16 @@ void clear_state() {
   es.depth = 0;
 }
 
-// Resets on entry and on every exit, error included.
+// Resets on entry and on every exit, error included; the node table is a root meanwhile.
 struct Session {
-  explicit Session(bool compact) {
+  explicit Session(bool compact) : root(&mark_nodes, nullptr) {
     clear_state();
     es.compact = compact;
-    if (!es.rooted) {
-      gc::add_root(&mark_nodes, nullptr);
-      es.rooted = true;
-    }
   }
   ~Session() { clear_state(); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
+  gc::ScopedRoot root;
 };
 
 [[noreturn]] void no_codec(const Cell& value) {
@@ -608,8 +605,13 @@ void reset() { clear_state(); }
 
 std::vector<uint8_t> encode_bytes(const Cell& value, bool compact) {
   Session session(compact);
-  write_value(value);
-  return assemble();
+  try {
+    write_value(value);
+    return assemble();
+  } catch (const std::bad_alloc&) {
+    clear_state();
+    fire(Err::internal_no_memory);
+  }
 }
 
 Cell encode(const Cell& value, bool compact) {
