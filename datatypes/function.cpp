@@ -301,6 +301,15 @@ Cell build_value(const Cell& spec_in, const Cell& body_in, NodeId context, int32
   return v;
 }
 
+Cell assemble(NodeId context, NodeId spec, const Cell& body, uint32_t flags) {
+  Cell v{};
+  v.set_header(TYPE_FUNCTION);
+  v.set_flag(flags, true);
+  v.set_fn(context, spec, make_more(body, -1, 0));
+  if (len_of(context) > 1) block_head(context)[1] = v;
+  return v;
+}
+
 Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cell_convention) {
   NodeId context = context::make_from_spec(block::value_of(spec.node()), true, false, CONTEXT_FUNCTION);
   Cell v{};

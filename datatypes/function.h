@@ -20,6 +20,10 @@ uint32_t check_spec(const Cell& spec);
 // argument stack and answered.
 Cell build_value(const Cell& spec, const Cell& body, NodeId context, int32_t entry,
                  NodeId object, uint32_t flags);
+// A function! value from parts already made (the Zembin decoder): the context (whose owner cell gets
+// the value), the spec block's node and the body (a block, or none). Nothing is copied or bound:
+// a body shared with another function stays shared.
+Cell assemble(NodeId context, NodeId spec, const Cell& body, uint32_t flags);
 // A routine! value for a routine registry entry; `result_type` -1 for none.
 Cell make_routine(const Cell& spec, int32_t entry, int32_t result_type, bool cell_convention);
 // For `function`: adds to the spec (after a /local, appended when missing) every word the body

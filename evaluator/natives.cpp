@@ -26,6 +26,8 @@ struct NativesState {
   // The spec block define_words made for each native (kept alive here, so that no other block
   // takes its node): a native! holding it takes its argument types from `specs`.
   std::array<NodeId, kNativeCount + 1> spec_blocks{};
+  // Spec blocks of the actions built from the action list on demand, by slot (kept alive here).
+  std::array<NodeId, kActionCount + 1> action_spec_blocks{};
   Cell print_scratch{};
   uint32_t fill = 1;  // the next free slot
   bool ready = false;
@@ -174,6 +176,8 @@ void mark_scratch(void*) {
   if (state.print_scratch.node() != 0) gc::mark_block(state.print_scratch.node());
   for (NodeId spec : state.spec_blocks)
     if (spec) gc::mark_block(spec);
+  for (NodeId spec : state.action_spec_blocks)
+    if (spec) gc::mark_block(spec);
 }
 
 // The types of a spec as written: each name ("any-type!", "block!") a word of the global context.
@@ -195,6 +199,33 @@ Cell type_words(std::string_view text) {
 
 Cell word_of(std::string_view name) { return make_word_cell(symbol::intern(name), 0); }
 
+// The spec block of a spec record: the argument words unbound, each type block as written.
+NodeId build_spec_block(const NativeSpec& s) {
+  Cell spec = block::make(static_cast<uint32_t>(s.args.size() * 2 + s.refinements.size()));
+  stack::push_value(spec);  // rooted while it is built
+  auto add_args = [&](uint32_t from, uint32_t count) {
+    for (uint32_t i = from; i < from + count; ++i) {
+      const NativeArg& a = s.args[i];
+      block::append_cell(spec, make_word_cell(symbol::intern(a.name), 0,
+                                              a.literal ? TYPE_LIT_WORD : TYPE_WORD));
+      if (a.typed) block::append_cell(spec, type_words(a.type_text));
+    }
+  };
+  add_args(0, s.plain_args);
+  for (const NativeRefinement& r : s.refinements) {
+    block::append_cell(spec, make_word_cell(symbol::intern(r.name), 0, TYPE_REFINEMENT));
+    add_args(r.first_arg, r.arg_count);
+  }
+  stack::drop_values(1);
+  return spec.node();
+}
+
+constexpr std::string_view kActionSpecs[] = {
+#define ZEM_ACTION(slot, name, word, spec) spec,
+#include "datatypes/actions.def"
+#undef ZEM_ACTION
+};
+
 }  // namespace
 
 namespace natives {
@@ -206,6 +237,7 @@ void register_table(uint32_t count, const NativeEntry* entries) {
 void init() {
   natives_table = NativesTable{};
   state.fill = 1;
+  state.action_spec_blocks = {};
   NativeEntry entries[kNativeCount];
   for (uint32_t i = 0; i < kNativeCount; ++i) {
     entries[i] = kList[i].entry;
@@ -226,21 +258,8 @@ NativeEntry entry(uint32_t index) {
 void define_words() {
   for (uint32_t index = 1; index <= kNativeCount; ++index) {
     const NativeSpec& s = state.specs[index];
-    Cell spec = block::make(static_cast<uint32_t>(s.args.size() * 2 + s.refinements.size()));
-    stack::push_value(spec);  // rooted while it is built
-    auto add_args = [&](uint32_t from, uint32_t count) {
-      for (uint32_t i = from; i < from + count; ++i) {
-        const NativeArg& a = s.args[i];
-        block::append_cell(spec, make_word_cell(symbol::intern(a.name), 0,
-                                                a.literal ? TYPE_LIT_WORD : TYPE_WORD));
-        if (a.typed) block::append_cell(spec, type_words(a.type_text));
-      }
-    };
-    add_args(0, s.plain_args);
-    for (const NativeRefinement& r : s.refinements) {
-      block::append_cell(spec, make_word_cell(symbol::intern(r.name), 0, TYPE_REFINEMENT));
-      add_args(r.first_arg, r.arg_count);
-    }
+    Cell spec = block::value_of(build_spec_block(s));
+    stack::push_value(spec);
     state.spec_blocks[index] = spec.node();
     NodeId ctx = context::make_from_spec(block::value_of(spec.node()), true, false, CONTEXT_FUNCTION);
     Cell value = native::make_value(TYPE_NATIVE, index - 1, spec.node(), ctx);
@@ -250,6 +269,19 @@ void define_words() {
 }
 
 uint32_t fill_index() { return state.fill; }
+
+NodeId spec_block(uint32_t index) {
+  return index >= 1 && index <= kNativeCount ? state.spec_blocks[index] : 0;
+}
+
+NodeId action_spec_block(uint32_t slot) {
+  if (slot < 1 || slot > static_cast<uint32_t>(kActionCount)) return 0;
+  const std::string_view word = action_word(static_cast<ActionIndex>(slot));
+  if (word.empty()) return 0;
+  NodeId& spec = state.action_spec_blocks[slot];
+  if (!spec) spec = build_spec_block(read_spec(word, kActionSpecs[slot - 1]));
+  return spec;
+}
 
 const NativeSpec& spec(uint32_t index) { return state.specs[index]; }
 

@@ -67,6 +67,13 @@ namespace natives {
 // as the list writes them; the argument checks use the typesets read from the list.
 void define_words();
 
+// The spec block define_words made for native `index`, or 0 (before, or out of 1..kNativeCount).
+NodeId spec_block(uint32_t index);
+// A spec block for action slot `slot`, built from the action list once and kept alive here (its
+// type blocks hold global words, as the boot library's action specs do); 0 for a slot without an
+// action word.
+NodeId action_spec_block(uint32_t slot);
+
 // The next free slot of the natives table (108 once the table is filled).
 uint32_t fill_index();
 // Fills the table with the 107 entries, reads the specs and makes the print scratch block.

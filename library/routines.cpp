@@ -46,6 +46,7 @@
 #include "services/os/clock.h"
 #include "services/os/command_line.h"
 #include "services/os/files.h"
+#include "services/zembin/decoder.h"
 #include "services/zembin/encoder.h"
 
 namespace zem {
@@ -443,8 +444,6 @@ const Cell* in_typeset(Cell* args, uint32_t) {
 
 // ---- The Zembin codec ---------------------------------------------------------------------------
 
-// The decoder is not built yet: the codec checks what it is given and stops there with internal
-// `not-done`.
 const Cell* zembin_encode(Cell* args, uint32_t) {
   const Cell value = args[0];
   rs.result = zembin::encode(value, args[1].logic_value());
@@ -463,7 +462,13 @@ const Cell* zembin_decode(Cell* args, uint32_t) {
   }
   // Nothing of 10 bytes or fewer holds a header and a value.
   if (binary::rs_length(data) <= 10) fire(Err::script_invalid_data, &payload);
-  fire(Err::internal_not_done);
+  stack::push_value(data);  // rooted while it is decoded
+  Cell* dest = block::push_only(8);
+  zembin::decode(binary::rs_head(data), binary::rs_length(data), *dest, &payload);
+  rs.result = block::length(*dest) == 1 ? *block::head_of(*dest) : *dest;
+  rs.result.set_new_line(false);
+  stack::drop_values(2);
+  return &rs.result;
 }
 
 // ---- The image codecs ---------------------------------------------------------------------------
