@@ -54,8 +54,9 @@ extern const char* const kVersion;
 }
 
 namespace zem::library {
-// The build's date (build_info.cpp).
+// The build's date and source revision (build_info.cpp).
 const Cell* build_date(Cell*, uint32_t);
+const Cell* build_git(Cell*, uint32_t);
 }  // namespace zem::library
 
 namespace zem::boot {
@@ -591,6 +592,7 @@ constexpr Entry kRoutines[] = {
     {"make-global-context-object", &global_context_object},
     {"runtime-version", &runtime_version},
     {"build-date", &library::build_date},
+    {"build-git", &library::build_git},
     {"gc-active?", &gc_active_q},
     {"gc-series-cycles", &gc_series_cycles},
     {"gc-nodes-cycles", &gc_nodes_cycles},
