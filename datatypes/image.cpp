@@ -641,9 +641,9 @@ Cell transform(const Cell& image, const int64_t* crop, const Cell* points, uint3
   imaging::geometry::Warp warp;
   {
     PixelHold hold(image.image_id());
-    if (!hold.pixels()) return make_cell(0, 0, 0);
-    const std::span<const uint32_t> source(hold.pixels(), pixel_count(image));
-    if (!imaging::geometry::transform(source, width_of(image), height_of(image), crop,
+    const imaging::ImageRecord* rec = hold.record();
+    if (rec == nullptr) return make_cell(0, 0, 0);
+    if (!imaging::geometry::transform(rec->pixels, rec->width, rec->height, crop,
                                       std::span<const imaging::geometry::Vec2>(at, count), warp))
       return make_cell(0, 0, 0);
   }
