@@ -328,7 +328,10 @@ void scan_paren_open(State& st, const uint8_t* start, const uint8_t*, uint32_t, 
     st.point_open = start;
     return;
   }
+  uint32_t before = st.tail;
   open_container(st, TYPE_PAREN, start);
+  // A paren inside a path holds whole values: its first token starts afresh, not as a path element.
+  if (st.tail > before) st.start_state = S_TOP;
 }
 
 void scan_paren_close(State& st, const uint8_t* start, const uint8_t*, uint32_t, bool) {
