@@ -231,7 +231,7 @@ class Engine {
   bool is_keyword(const Cell& word) const;
   void open(int32_t code, int32_t mn, int32_t mx);
   void complete_command(int32_t code);
-  void complete_repeat();
+  void complete_repeat(bool guarded);
   void complete_search(int32_t code);
   void complete_into();
   void again(int32_t rule_index);
@@ -975,7 +975,7 @@ void Engine::complete_command(int32_t code) {
   switch (code) {
     case CMD_REPEAT:
     case CMD_WHILE:
-      complete_repeat();
+      complete_repeat(code == CMD_REPEAT);
       return;
     case CMD_TO:
     case CMD_THRU:
@@ -1041,14 +1041,14 @@ void Engine::complete_command(int32_t code) {
   }
 }
 
-void Engine::complete_repeat() {
+void Engine::complete_repeat(bool guarded) {
   Cell* arg = top_arg();
   Cell* rec = top_record();
   const int32_t count = arg->triple_at(2), mn = arg->triple_at(0), mx = arg->triple_at(1);
   bool iterate = match_ && (mx == -1 || count < mx);
-  // A pass that consumed nothing and did not shorten the input would repeat for ever; this holds
-  // for `while` too.
-  if (iterate && pos() == record_pos(*rec) && remaining() >= record_left(*rec)) {
+  // A pass that consumed nothing and did not shorten the input would repeat for ever. `while` is
+  // exempt: its passes may work through side effects (parens, `if`) and end on their own.
+  if (iterate && guarded && pos() == record_pos(*rec) && remaining() >= record_left(*rec)) {
     iterate = false;
     break_ = false;
   }
