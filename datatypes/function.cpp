@@ -62,10 +62,18 @@ Cell copy_deep(const Cell& v, uint32_t depth = 0) {
   return r;
 }
 
-[[noreturn]] void bad_def(const Cell& spec) {
-  Cell s = spec;
-  fire(Err::script_bad_func_def, &s);
+// While set (spec_valid), a spec fault ends the check with SpecFault instead of raising: a caller
+// that must report it its own way never sees the stacks unwound.
+bool g_quiet_spec = false;
+struct SpecFault {};
+
+[[noreturn]] void spec_fault(Err id, const Cell& arg) {
+  if (g_quiet_spec) throw SpecFault{};
+  Cell a = arg;
+  fire(id, &a);
 }
+
+[[noreturn]] void bad_def(const Cell& spec) { spec_fault(Err::script_bad_func_def, spec); }
 
 bool word_like(TypeId t) { return t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD; }
 
@@ -73,10 +81,12 @@ void check_type_block(const Cell& types) {
   uint32_t n = len_of(types.node());
   for (uint32_t i = types.head_index(); i < n; i++) {
     Cell e = block_head(types.node())[i];
+    // Reading a word of another context may raise: the quiet check takes global words only.
+    if (g_quiet_spec && e.is(TYPE_WORD) && e.word_context() != context::global()) throw SpecFault{};
     Cell v = e.is(TYPE_WORD) ? *interp::word_value(e) : e;
-    if (e.is(TYPE_WORD) && v.is(TYPE_UNSET)) fire(Err::script_no_value, &e);
+    if (e.is(TYPE_WORD) && v.is(TYPE_UNSET)) spec_fault(Err::script_no_value, e);
     if (!v.is(TYPE_DATATYPE) && !v.is(TYPE_TYPESET) && !v.is(TYPE_WORD))
-      fire(Err::script_invalid_type_spec, &v);
+      spec_fault(Err::script_invalid_type_spec, v);
   }
 }
 
@@ -255,10 +265,23 @@ uint32_t check_spec(const Cell& spec) {
       Cell y = cell(b);
       if ((word_like(y.type()) || y.is(TYPE_REFINEMENT)) &&
           canonical(x.word_symbol()) == canonical(y.word_symbol()))
-        fire(Err::script_dup_vars, &y);
+        spec_fault(Err::script_dup_vars, y);
     }
   }
   return flags;
+}
+
+bool spec_valid(const Cell& spec, uint32_t& flags) {
+  struct Quiet {
+    Quiet() { g_quiet_spec = true; }
+    ~Quiet() { g_quiet_spec = false; }
+  } quiet;
+  try {
+    flags = check_spec(spec);
+    return true;
+  } catch (const SpecFault&) {
+    return false;
+  }
 }
 
 // Whether a word `return` or `exit` occurs anywhere in the block, nested blocks and paths included.

@@ -15,6 +15,9 @@ namespace zem::function {
 
 // Validates a spec block (from its head); answers the attribute flags (trace / no-trace).
 uint32_t check_spec(const Cell& spec);
+// check_spec without raising: false for a spec it would refuse (a type word of any context but
+// the global one included).
+bool spec_valid(const Cell& spec, uint32_t& flags);
 // Builds a function! value from a spec and a body (none: no body); the context is made from the
 // spec when `context` is 0, and the body copy is then bound to it. The value is pushed on the
 // argument stack and answered.

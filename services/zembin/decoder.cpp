@@ -616,7 +616,8 @@ void Decoder::function(Reader& r, const Head& h, NodeId into) {
   if (shared_body != body) block_head(fn.fn_more())[MORE_BODY] = block::value_of(shared_body);
   // The context must hold the spec's arguments and refinements, in order and nothing else: calls
   // fill its slots by the spec.
-  const uint32_t fn_flags = function::check_spec(block::value_of(spec));
+  uint32_t fn_flags = 0;
+  if (!function::spec_valid(block::value_of(spec), fn_flags)) fault(h.at);
   const uint32_t m = context::word_count(ctx);
   uint32_t k = 0;
   const uint32_t n = cell_count(spec);

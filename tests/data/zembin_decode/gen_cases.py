@@ -138,6 +138,11 @@ bad("function-context-too-small", compact(b"\x18\x02\x00\x0E\x05\x01\x00" + b"\x
                                           ["a", "b"]), "zb-invalid-record", 0)
 bad("function-context-reordered", compact(b"\x18\x02\x00\x0E\x05\x02\x01\x00" + b"\x05\x02\x0F\x00\x0F\x01\x05\x00",
                                           ["a", "b"]), "zb-invalid-record", 0)
+# A spec that repeats a word, or that the function datatype refuses: faults of the record too.
+bad("function-spec-twice-the-word", compact(b"\x18\x02\x00\x0E\x05\x01\x00" + b"\x05\x02\x0F\x00\x0F\x00\x05\x00",
+                                           ["a"]), "zb-invalid-record", 0)
+bad("function-spec-set-word", compact(b"\x18\x02\x00\x0E\x05\x00" + b"\x05\x02\x10\x00\x81\x05\x00", ["a"]),
+    "zb-invalid-record", 0)
 bad("function-context-with-values", compact(b"\x18\x00\x00\x0E\x15\x00\x05\x00\x05\x00"), "zb-invalid-record", 3)
 bad("function-spec-not-block", compact(b"\x18\x00\x00\x0E\x05\x00\x06\x00\x05\x00"), "zb-invalid-record", 6)
 bad("object-duplicate-word", compact(b"\x20\x00\x0E\x0A\x02\x00\x00", ["a"]), "zb-invalid-record", 6)
