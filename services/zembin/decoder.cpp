@@ -138,6 +138,10 @@ NodeId Decoder::root_context(Reader&, const Head& h, uint32_t) {
   return 0;
 }
 
+Cell Decoder::global_word(uint32_t sym) { return context::add_global_word(sym); }
+
+Cell Decoder::issue(uint32_t sym) { return context::word_cell(TYPE_ISSUE, context::global(), sym, -1); }
+
 void Decoder::fault(size_t offset) {
   const Cell at = int_cell(static_cast<int32_t>(offset + 1));
   fire(Err::script_zb_invalid_record, &at);
@@ -343,7 +347,7 @@ void Decoder::typed(Reader& r, const Head& h, NodeId into) {
       c.set_money_negative(compact_ ? h.variant : (h.word & kPlainMoneyNegative) != 0);
       break;
     }
-    case Body::issue: c = context::word_cell(TYPE_ISSUE, context::global(), symbol(r), -1); break;
+    case Body::issue: c = issue(symbol(r)); break;
     case Body::word: return word(r, h, into);
     case Body::context:
     case Body::object: return object(r, h, into);
@@ -469,6 +473,11 @@ void Decoder::word(Reader& r, const Head& h, NodeId into) {
   if (compact_) {
     global = !h.variant;
     if (!global) index = sfield(r);
+    if (!global && mode_ == Mode::boot) {
+      const NodeId ctx = root_context(r, h, count(r));
+      append(into, context::word_cell(t, ctx, sym, checked_index(ctx, sym, index, index_at)));
+      return;
+    }
   } else {
     const uint32_t root = u32(r);
     index = static_cast<int32_t>(u32(r));
@@ -480,7 +489,7 @@ void Decoder::word(Reader& r, const Head& h, NodeId into) {
     }
   }
   if (global) {
-    Cell w = context::add_global_word(sym);
+    Cell w = global_word(sym);
     w.set_type(t);
     append(into, w);
     return;

@@ -61,6 +61,10 @@ class Decoder {
   virtual NodeId root_context(Reader& r, const Head& h, uint32_t root);
   // What a fault does: codec mode raises `zb-invalid-record`.
   [[noreturn]] virtual void fault(size_t offset);
+  // A word bound in the global context (V=0), its symbol added when absent.
+  virtual Cell global_word(uint32_t sym);
+  // An issue! of the symbol.
+  virtual Cell issue(uint32_t sym);
   // The object class of a decoded object!: -1 in codec mode.
   virtual uint32_t object_class(int32_t stored) { return 0xFFFFFFFFu; }
 
@@ -71,6 +75,9 @@ class Decoder {
   uint32_t count(Reader& r);
   // A count with count * unit <= the bytes left.
   uint32_t bounded(Reader& r, size_t unit);
+  // The word index of the symbol in the context: a stored index checked against the symbol, or -1
+  // looked up by symbol; a fault at `at` otherwise.
+  int32_t checked_index(NodeId ctx, uint32_t sym, int32_t index, size_t at);
 
   Mode mode_;
   bool compact_ = true;
@@ -114,7 +121,6 @@ class Decoder {
   void error(Reader& r, const Head& h, NodeId into);
   // The context a reference path's end stands for (object, function, op, bound word).
   NodeId owner_context(const Cell& reached, size_t at);
-  int32_t checked_index(NodeId ctx, uint32_t sym, int32_t index, size_t at);
 
   std::vector<uint8_t> data_;  // the buffer (unpacked when it was packed)
   SymbolTable symbols_{};
