@@ -16,6 +16,7 @@
 #include "datatypes/error_value.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/interpreter.h"
@@ -26,6 +27,8 @@
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/startup.h"
+#include "services/checksum.h"
+#include "services/zembin/boot.h"
 
 namespace zem {
 
@@ -64,6 +67,7 @@ struct LoaderState {
   NodeId callbacks = 0;      // context of system/state/callbacks
 };
 LoaderState loader;
+const Image* installed_image = nullptr;
 
 void mark_sources(void*) {
   for (const Cell& c : loader.blocks) gc::mark_value(c);
@@ -141,7 +145,7 @@ class StepTimes {
 
 [[noreturn]] void image_fault(const std::string& message) {
   say(message + "\n");
-  runtime_exit(kImageFaultStatus);
+  runtime_exit(zembin::kBootFaultStatus);
 }
 
 [[noreturn]] void fail() {
@@ -201,7 +205,7 @@ std::string_view source_digest() { return kSourceDigest; }
 
 Route route() {
   const char* v = std::getenv("ZEM_BOOT");
-  if (!v || !*v) return Route::source;
+  if (!v || !*v) return installed_image ? Route::image : Route::source;
   if (std::strcmp(v, "source") == 0) return Route::source;
   if (std::strcmp(v, "image") == 0) return Route::image;
   image_fault(std::string("*** boot: ZEM_BOOT is source or image, not ") + v);
@@ -224,9 +228,11 @@ Cell load_source(std::string_view text) {
   return code;
 }
 
-void build_environment() {
-  if (route() == Route::image) image_fault("*** boot: ZEM_BOOT=image, but this program carries no boot image");
-  StepTimes times;
+namespace {
+
+// The words start-up defines in C++ before any library source: routines, natives, datatypes and
+// the boot words. Collector off on return.
+void prepare() {
   // Once only, also when start-up runs again after the collector's roots were reset.
   gc::remove_root(mark_sources);
   gc::add_root(mark_sources);
@@ -237,9 +243,12 @@ void build_environment() {
   natives::define_words();
   define_datatype_words();
   define_boot_words();
-  times.step("words");
   gc::set_enabled(false);
-  // Scan and bind everything first, with the collector off: the blocks are rooted before it runs.
+}
+
+// Scans and binds every source in load order, with the collector off: each block is rooted before
+// it can run.
+void scan_sources() {
   try {
     for (std::string_view name : kLoadOrder) {
       for (const LibrarySource& s : kSources) {
@@ -252,7 +261,47 @@ void build_environment() {
   } catch (const Unwind&) {
     fail();
   }
-  times.step("scan");
+}
+
+// The image route: the scanned, bound blocks of the sources come from the image.
+void load_image(StepTimes& times) {
+  if (!installed_image) image_fault("*** boot: ZEM_BOOT=image, but this program carries no boot image");
+  const Image& image = *installed_image;
+  if (image.source_digest != kSourceDigest)
+    image_fault("*** boot: the boot image was written from other library sources than this program's");
+  if (checksum::crc32(image.bytes.data(), image.bytes.size()) != image.crc32)
+    image_fault("*** boot: the boot image is damaged (its checksum does not match)");
+  times.step("check");
+  const uint32_t first = zembin::boot_load(image.bytes.data(), image.bytes.size());
+  const Cell* roots = block_head(block::block_state.root);
+  for (uint32_t i = first; i < series_length(block::block_state.root); ++i) loader.blocks.push_back(roots[i]);
+  if (loader.blocks.size() != std::size(kLoadOrder))
+    image_fault("*** boot: the boot image holds " + std::to_string(loader.blocks.size()) +
+                " blocks for " + std::to_string(std::size(kLoadOrder)) + " library sources");
+}
+
+}  // namespace
+
+void install_image(const Image* image) { installed_image = image; }
+
+std::span<const Cell> scan_library() {
+  prepare();
+  scan_sources();
+  return loader.blocks;
+}
+
+void build_environment() {
+  const Route how = route();
+  StepTimes times;
+  prepare();
+  times.step("words");
+  if (how == Route::image) {
+    load_image(times);
+    times.step("decode");
+  } else {
+    scan_sources();
+    times.step("scan");
+  }
   gc::set_enabled(true);
   boot_state.loading = true;
   for (const Cell& code : std::vector<Cell>(loader.blocks)) {
@@ -266,8 +315,12 @@ void build_environment() {
   stack::reset();
   times.step("finish");
   size_t bytes = 0;
-  for (const LibrarySource& s : kSources) bytes += s.text.size();
-  times.report("source", bytes);
+  if (how == Route::image) {
+    bytes = installed_image->bytes.size();
+  } else {
+    for (const LibrarySource& s : kSources) bytes += s.text.size();
+  }
+  times.report(how == Route::image ? "image" : "source", bytes);
 }
 
 }  // namespace boot

@@ -29,21 +29,38 @@ void define_boot_words();
 // executable holds.
 std::string_view source_digest();
 
+// A boot image, written at build time by tools/zem-bootgen: the Zembin bytes of the scanned, bound
+// library sources (one root block per source, in load order), the digest of the sources it was
+// written from and the CRC-32 of the bytes.
+struct Image {
+  std::span<const uint8_t> bytes;
+  std::string_view source_digest;
+  uint32_t crc32 = 0;
+};
+// An executable that carries a boot image hands it over before start-up.
+void install_image(const Image* image);
+// The image linked into a program: defined by the file tools/embed_boot_image.py generates, which
+// the programs that carry an image link (zem_core does not).
+const Image* built_image();
+
 // How start-up builds the global environment: ZEM_BOOT=source or ZEM_BOOT=image; without it, from
 // the image when the program carries one. Another value of ZEM_BOOT ends start-up with a message
-// and kImageFaultStatus.
+// and zembin::kBootFaultStatus.
 enum class Route : uint8_t { source, image };
 Route route();
 
-// A start-up that cannot use its boot image (missing, stale, damaged) ends with this status and a
-// message on stderr: EX_DATAERR of <sysexits.h>, apart from the crash report's codes.
-constexpr int kImageFaultStatus = 65;
-
-// Builds the global environment by the chosen route: from the source, the datatype words, then
-// each library source in order, enabling the collector once every source is scanned and rooted.
+// Builds the global environment: the words defined in C++ (routines, natives, datatypes), then the
+// blocks of the library sources, scanned and bound (source route) or decoded from the boot image
+// (image route), evaluated in load order; the collector is enabled once they are rooted. A start-up
+// that cannot use its image (missing, stale, damaged) ends with a message on stderr and
+// zembin::kBootFaultStatus.
 // An error no code catches ends the process with status -2 and its "*** " message on stderr.
 // With ZEM_BOOT_TIMES=1 the time of each step goes to stderr.
 void build_environment();
+
+// For the boot-image tool: the words start-up defines in C++, then the scanned, bound blocks of the
+// sources in load order, not yet evaluated; the collector is left off.
+std::span<const Cell> scan_library();
 
 // The `bits` field of system/state/callbacks (bit k - 1: the k-th callback flag is on), from the
 // object start-up made, whatever `system` holds now; 0 when it holds no integer.

@@ -565,7 +565,7 @@ void write_value(const Cell& v) {
 
 // ---- The whole buffer ---------------------------------------------------------------------------
 
-std::vector<uint8_t> assemble() {
+std::vector<uint8_t> assemble(uint32_t roots = 1) {
   std::vector<uint8_t> out;
   const bool symbols = !es.symbols.empty();
   out.reserve(24 + 4 * es.symbols.size() + es.names.size() + es.records.size());
@@ -586,7 +586,7 @@ std::vector<uint8_t> assemble() {
   if (es.compact) {
     put_template(out, static_cast<uint8_t>(kFlagCompact | (symbols ? kFlagSymbols : 0)));
     out.resize(kHeaderSize);
-    w.varint(1);
+    w.varint(roots);
     w.varint(static_cast<uint32_t>(es.records.size()));
     if (symbols) symbol_table(true);
   } else {
@@ -612,6 +612,22 @@ std::vector<uint8_t> encode_bytes(const Cell& value, bool compact) {
     clear_state();
     fire(Err::internal_no_memory);
   }
+}
+
+std::vector<uint8_t> encode_boot(std::span<const Cell> roots, std::span<const std::pair<Cell, Cell>> definitions) {
+  Session session(true);
+  for (const Cell& root : roots) write_value(root);
+  for (const auto& [word, value] : definitions) {
+    const uint32_t index = es.current;
+    const size_t stored = es.store.size();
+    Writer(es.records).u8(kPrefixDefinition);
+    write_record(word, false, false);
+    write_value(value);
+    es.current = index;
+    std::erase_if(es.nodes, [&](const auto& entry) { return entry.second.at >= stored; });
+    es.store.resize(stored);
+  }
+  return assemble(static_cast<uint32_t>(roots.size()));
 }
 
 Cell encode(const Cell& value, bool compact) {

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "runtime/cell.h"
@@ -30,6 +32,11 @@ inline Cell encode_cp(const Cell& value) { return encode(value, true); }
 
 // The same buffer as bytes (tests, the boot-image tool).
 std::vector<uint8_t> encode_bytes(const Cell& value, bool compact);
+
+// A boot image's records (services/zembin/boot.h): the roots in order, then each definition as the
+// prefix 0xC4, the word and its value. The decoder drops a definition's cells, so what is first met
+// inside one is forgotten after it (met again, it is written again in full).
+std::vector<uint8_t> encode_boot(std::span<const Cell> roots, std::span<const std::pair<Cell, Cell>> definitions);
 
 // Empties the encoder's state (the decoder calls it before raising `no-codec`).
 void reset();

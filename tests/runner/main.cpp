@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "library/boot.h"
 #include "runtime/platform.h"
 #include "runtime/startup.h"
 #include "services/os/command_line.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   // Arguments after the script are the script's own (system/options/args).
   bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
   zem::os::set_program_arguments(check ? 3 : 2);
+  zem::boot::install_image(zem::boot::built_image());
   zem::runtime_init(argc, argv);
   if (argc < (check ? 3 : 2)) {
     say(2, "usage: zem-run FILE|- [ARG...] | --check FILE [ARG...]\n");

@@ -18,6 +18,7 @@
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "runtime/memory.h"
+#include "library/boot.h"
 #include "runtime/platform.h"
 #include "runtime/startup.h"
 #include "services/os/command_line.h"
@@ -114,6 +115,7 @@ struct Dump {
 int main(int argc, char** argv) {
   zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
   zem::os::set_program_arguments(1);
+  zem::boot::install_image(zem::boot::built_image());
   zem::runtime_init(argc, argv);
   int status = 0;
   zem::run_outermost([&] {
