@@ -1,4 +1,25 @@
 // The interpreter: evaluation of blocks, words, paths, operators and calls of every function kind.
+//
+// How an expression is evaluated. One loop (run_values) takes a block's expressions in turn.
+// Each expression starts with a safe point; `expression` then switches on its first value: a
+// word whose value is a function goes to `call_word`, the one entry of calls by a word (`return`,
+// `if` and `either` run there without their native entry, a value with a usable call shape gets
+// its frame filled from the shape, anything else takes `call_function`); set-words, parens, paths
+// and the other active values have their own steps; any other value is its own result. Arguments
+// are fetched by `eval_argument`, which reads a term that needs no call (`classify`) straight
+// from the block and evaluates anything else as an expression. The infix loop (`eval_infix`)
+// then applies the operators that follow, left to right; two numbers under an operator that the
+// datatypes' arithmetic answers (`quick`) are computed without a call.
+//
+// Invariants. A cell address in a block (a View) is valid until the next safe point or until
+// code runs that can change the block: a View is taken after the safe point and dropped before
+// anything is evaluated; positions are kept as indexes (Cursor). The argument stack never moves,
+// so Cell* into it live across evaluation. A word's value cell comes from the cached values of
+// the running call (CallValues) or of the context read last (ValuesCache): the first is reset
+// whenever a function body starts or ends, the second is emptied by the memory manager whenever
+// a buffer moves, and words are read through them only while no code has run since. Tracing is
+// decided per step: while a tracer is installed (`trace_state.enabled`) every call takes the
+// general path, which reports each event.
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
@@ -6,6 +27,7 @@
 #include <optional>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -13,8 +35,8 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
+#include "evaluator/interp_internal.h"
 #include "evaluator/natives.h"
-#include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/platform.h"
 
@@ -41,8 +63,6 @@ struct FixedSymbols {
 
 inline uint32_t canonical(uint32_t sym) { return symbol::canonical_id(sym); }
 
-inline uint32_t length_of(NodeId node) { return series_buffer(node)->used() / sizeof(Cell); }
-
 // The cell at index i of a block's buffer (indexes count from the buffer's head), or null past
 // its tail.
 inline Cell* at(NodeId node, uint32_t i) {
@@ -63,24 +83,25 @@ inline View view_of(const Cursor& c) {
   return View{b->cells_head(), used < c.end ? used : c.end};
 }
 
-// The result just placed.
-inline const Cell& placed(bool sub) { return sub ? *(stack::top() - 1) : *stack::base(); }
-
-// Puts a result where the expression's caller wants it.
-[[gnu::always_inline]] inline void place(const Cell& v, bool sub) {
-  if (sub)
-    stack::push_value(v);
-  else
-    stack::set_single_result(v);
-  if (tracing()) trace::fire_here(TRACE_PUSH, placed(sub));
+inline Cursor cursor_of(const Cell& block) {
+  return Cursor{block.node(), block.head_index(), length_of(block.node())};
 }
 
-// Drops the top frame and everything the callee pushed (top = callee's base).
-inline void drop_frame() {
-  StackState& s = stack_state;
-  CallFrame* f = --s.call_top;
-  s.top = s.base;
-  s.base = s.bottom + f->caller_base;
+// How far an evaluated argument reaches: a whole expression with its infix operators, or a
+// single term (an operator's right operand).
+enum class Reach : uint8_t { expression, term };
+
+// What an expression step answers: an exit status, or one of two outcomes only the interpreter
+// sees. It never passes for an exit code without `exit_code`.
+enum class Step : uint32_t {
+  ok = EXIT_NONE,
+  body_returned = 0xFFFFFFFFu,  // `return` in the running function's body ended it: its value
+                                // is the newest cell
+  settled = 0xFFFFFFFEu,        // done, and nothing infix follows (seen with nothing run since)
+};
+inline Step exit_step(uint32_t code) { return static_cast<Step>(code); }
+inline uint32_t exit_code(Step s) {
+  return s == Step::settled || s == Step::body_returned ? EXIT_NONE : static_cast<uint32_t>(s);
 }
 
 // Keeps a block rooted and current while it is evaluated.
@@ -91,14 +112,6 @@ struct BlockScope {
   ~BlockScope() { interp_state.blocks.pop_back(); }
   BlockScope(const BlockScope&) = delete;
   BlockScope& operator=(const BlockScope&) = delete;
-};
-
-// Keeps a path rooted while it is evaluated.
-struct PathScope {
-  explicit PathScope(const Cell& path) { interp_state.paths.push_back(path); }
-  ~PathScope() { interp_state.paths.pop_back(); }
-  PathScope(const PathScope&) = delete;
-  PathScope& operator=(const PathScope&) = delete;
 };
 
 void mark_blocks(void*) {
@@ -122,7 +135,9 @@ struct HeldScope {
   bool on_;
 };
 
-// The value of a word when it can be read without raising (infix operator check), else null.
+// ---- Terms --------------------------------------------------------------------------------------
+
+// The value of a word when it can be read without raising, else null.
 [[gnu::always_inline]] inline const Cell* peek_word_value(const Cell& word) {
   if (const Cell* v = cached_word_value(word)) return v;
   if (!word.word_resolved() || !word.word_context()) return nullptr;
@@ -142,24 +157,46 @@ constexpr std::array<bool, 256> kActiveTypes = [] {
   return t;
 }();
 
-// The value of a term that needs no call: a value that evaluates to itself, or a word whose value
-// is neither unset nor a function; null for anything else (the full evaluation handles it).
-[[gnu::always_inline]] inline const Cell* plain_term(const Cell& v) {
+// What the next term of a block is, read without running anything.
+enum class Term : uint8_t {
+  value,  // its value needs no call: a value that evaluates to itself, or a word whose value is
+          // neither unset, an operator nor a function
+  call,   // a word whose value is a function
+  other,  // anything else: the full evaluation of an expression
+};
+
+// The one classification of a term; `value` is set for Term::value (the result) and Term::call
+// (the function).
+[[gnu::always_inline]] inline Term classify(const Cell& v, const Cell*& value) {
   TypeId t = v.type();
   if (t == TYPE_WORD) {
     const Cell* w = peek_word_value(v);
-    if (!w) return nullptr;
+    if (!w) return Term::other;
+    value = w;
     TypeId wt = w->type();
-    if (wt == TYPE_UNSET || (wt >= TYPE_NATIVE && wt <= TYPE_FUNCTION) || wt == TYPE_ROUTINE)
-      return nullptr;
-    return w;
+    if (any_function(wt)) return Term::call;
+    return wt == TYPE_UNSET || wt == TYPE_OP ? Term::other : Term::value;
   }
-  return kActiveTypes[t] ? nullptr : &v;
+  value = &v;
+  return kActiveTypes[t] ? Term::other : Term::value;
 }
 
-inline bool op_may_follow(const Cursor& c) {
-  const Cell* next = at(c);
-  return next && next->is(TYPE_WORD);
+// The value of a term that needs no call, or null.
+[[gnu::always_inline]] inline const Cell* plain_term(const Cell& v) {
+  const Cell* value;
+  return classify(v, value) == Term::value ? value : nullptr;
+}
+
+// The op! value of the word at `index` of the view, or null when no operator stands there.
+[[gnu::always_inline]] inline const Cell* op_at(const View& w, uint32_t index) {
+  if (index >= w.limit || !w.head[index].is(TYPE_WORD)) return nullptr;
+  const Cell* v = peek_word_value(w.head[index]);
+  return v && v->is(TYPE_OP) ? v : nullptr;
+}
+
+// True when an infix operator stands at the cursor.
+[[gnu::always_inline]] inline bool op_next(const Cursor& c) {
+  return op_at(view_of(c), c.index) != nullptr;
 }
 
 // The block! cell that holds the argument cache and the call shape.
@@ -167,12 +204,10 @@ inline Cell* cache_holder(const Cell& fn) {
   return block_head(fn.fn_more()) + 1;  // FunctionMore cell 1, or cell 1 of the native's block
 }
 
-uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top);
-template <bool is_function>
-uint32_t call_shaped(const Cell& fn_in, CallShape shape, Cursor& c, const Cell& name, bool sub);
+// ---- The quick operator -------------------------------------------------------------------------
 
-// Natives and actions that two integer! arguments answer without their entry: the comparisons and
-// `+`, `-`, `*` (an overflow gives the float! the action gives).
+// The natives and actions that two numbers answer without their entry: the comparisons (of two
+// integers) and `+`, `-`, `*`.
 enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
                              lesser_equal, greater_equal };
 
@@ -204,166 +239,46 @@ inline Quick quick_for(TypeId type, uint32_t slot) {
   if (type == TYPE_NATIVE) return slot < kNativeSlots ? kQuick.natives[slot] : Quick::none;
   return Quick::none;
 }
-
 inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry()); }
 
-// `left op right` for two integers, written over `left`.
-[[gnu::always_inline]] inline void quick_apply(Quick q, Cell& left, int32_t y) {
-  int32_t x = left.int_value();
-  MathOp op = OP_ADD;
+// `left op right` written over `left` when both are integer! or float! and the datatypes'
+// integer and float arithmetic give the answer the operator's entry gives; false (left untouched)
+// when the entry is needed: another type, or a comparison with a float! (its rules are the
+// action's).
+[[gnu::always_inline]] inline bool quick(Quick q, Cell& left, const Cell& right) {
+  bool li = left.is(TYPE_INTEGER), ri = right.is(TYPE_INTEGER);
+  if ((!li && !left.is(TYPE_FLOAT)) || (!ri && !right.is(TYPE_FLOAT))) return false;
+  MathOp op;
   switch (q) {
     case Quick::add: op = OP_ADD; break;
     case Quick::subtract: op = OP_SUBTRACT; break;
     case Quick::multiply: op = OP_MULTIPLY; break;
-    case Quick::equal: left = make_logic(x == y); return;
-    case Quick::not_equal: left = make_logic(x != y); return;
-    case Quick::lesser: left = make_logic(x < y); return;
-    case Quick::greater: left = make_logic(x > y); return;
-    case Quick::lesser_equal: left = make_logic(x <= y); return;
-    case Quick::greater_equal: left = make_logic(x >= y); return;
-    case Quick::none: return;
-  }
-  IntResult r = integer_add_sub_mul(x, y, op);
-  if (r.promoted) {
-    left.set_header(TYPE_FLOAT);
-    left.set_float_payload(r.real);
-  } else {
-    left = make_integer(r.value);
-  }
-}
-
-inline bool is_number(const Cell& c) { return c.is(TYPE_INTEGER) || c.is(TYPE_FLOAT); }
-
-// `left op right` written over `left` when both are integer! or float! and the answer needs no
-// entry: integers for every quick op; a float! operand for `+`, `-` and `*` (the float! result
-// the actions give; float comparisons keep their entries). False: the entry is needed.
-[[gnu::always_inline]] inline bool quick_numbers(Quick q, Cell& left, const Cell& right) {
-  if (left.is(TYPE_INTEGER) && right.is(TYPE_INTEGER)) {
-    quick_apply(q, left, right.int_value());
-    return true;
-  }
-  if (q != Quick::add && q != Quick::subtract && q != Quick::multiply) return false;
-  double a = left.is(TYPE_INTEGER) ? double(left.int_value()) : left.float_value();
-  double b = right.is(TYPE_INTEGER) ? double(right.int_value()) : right.float_value();
-  double r = q == Quick::add ? a + b : q == Quick::subtract ? a - b : a * b;
-  left.set_header(TYPE_FLOAT);
-  left.set_float_payload(r);
-  return true;
-}
-
-// The op! value of the word at `index` of the view, or null when no operator stands there.
-[[gnu::always_inline]] inline const Cell* op_at(const View& w, uint32_t index) {
-  if (index >= w.limit || !w.head[index].is(TYPE_WORD)) return nullptr;
-  const Cell* v = peek_word_value(w.head[index]);
-  return v && v->is(TYPE_OP) ? v : nullptr;
-}
-
-// True when the `n` branches of an if/either stand as blocks from `index` and no operator follows
-// them: they can be taken as they stand.
-[[gnu::always_inline]] inline bool branches_in_place(const View& w, uint32_t index, uint32_t n) {
-  uint32_t after = index + n;
-  return after <= w.limit && w.head[index].is(TYPE_BLOCK) &&
-         (n == 1 || w.head[index + 1].is(TYPE_BLOCK)) && !op_at(w, after);
-}
-
-// The quick operation of the function an op! wraps.
-inline Quick quick_of_op(const Cell& op) { return quick_for(native::op_source_type(op), op.fn_entry()); }
-
-// A value read without a call: a plain term, perhaps joined to a plain number by one quick
-// operator, read into `value`; `next` becomes the index after it and `op` the operator value that
-// follows it (null: none), of which the value is then only the left operand.
-[[gnu::always_inline]] inline bool read_plain_value(const View& w, uint32_t index, Cell& value,
-                                                    uint32_t& next, const Cell*& op) {
-  const Cell* term = index < w.limit ? plain_term(w.head[index]) : nullptr;
-  if (!term) return false;
-  value = *term;
-  next = index + 1;
-  op = op_at(w, next);
-  if (op && is_number(value) && next + 1 < w.limit) {
-    const Cell* right = plain_term(w.head[next + 1]);
-    Quick q = right && is_number(*right) ? quick_of_op(*op) : Quick::none;
-    if (q != Quick::none && quick_numbers(q, value, *right)) {
-      next += 2;
-      op = op_at(w, next);
-    }
-  }
-  return true;
-}
-
-// One expression at `v` (the cursor's cell) pushed as the newest cell: a term that needs no call
-// is pushed here, the full evaluation takes the rest.
-[[gnu::always_inline]] inline uint32_t eval_pushed(Cursor& c, const Cell* v, bool no_infix) {
-  const Cell* term;
-  if (!tracing() && (term = plain_term(*v))) {
-    Cell t = *term;
-    gc::safe_point();
-    Cell* start_top = stack::push_value(t);
-    c.index++;
-    if (no_infix || !op_may_follow(c)) return EXIT_NONE;
-    return eval_infix(c, true, start_top);
-  }
-  return eval_expression(c, no_infix, true);
-}
-
-// An evaluated argument pushed as the newest cell, its status in `st`; false when the block has
-// no value left (nothing done). A plain term is read through one view of the block.
-[[gnu::always_inline]] inline bool eval_argument(Cursor& c, bool no_infix, uint32_t& st) {
-  gc::safe_point();  // the start of the argument's expression: nothing moves before the push
-  View w = view_of(c);
-  if (c.index >= w.limit) return false;
-  const Cell* v = w.head + c.index;
-  if (!tracing()) [[likely]] {
-    const Cell* term = nullptr;
-    TypeId t = v->type();
-    if (t == TYPE_WORD) {
-      if (const Cell* val = peek_word_value(*v)) {
-        TypeId vt = val->type();
-        if (vt == TYPE_FUNCTION) {
-          // A function called by its word: its call from here, without a second look-up.
-          CallShape shape = call_shape_of(*cache_holder(*val));
-          if (shape.usable() && !trace_state.enabled) {
-            Cell name = *v;
-            Cell* start_top = stack::top();
-            c.index++;
-            st = call_shaped<true>(*val, shape, c, name, true);
-            if (!st && !no_infix && op_may_follow(c)) st = eval_infix(c, true, start_top);
-            return true;
-          }
-        } else if (vt != TYPE_UNSET && (vt < TYPE_NATIVE || vt > TYPE_FUNCTION) &&
-                   vt != TYPE_ROUTINE) {
-          term = val;
-        }
-      }
-    } else if (!kActiveTypes[t]) {
-      term = v;
-    }
-    if (term) {
-      Cell* start_top = stack::push_value(*term);
-      c.index++;
-      st = EXIT_NONE;
-      if (no_infix || c.index >= w.limit || !w.head[c.index].is(TYPE_WORD)) return true;
-      // One operator between two integers, the right one a literal or a word's value, is
-      // computed here; anything more goes to the infix loop.
-      if (start_top->is(TYPE_INTEGER) && c.index + 1 < w.limit) {
-        const Cell* opv = peek_word_value(w.head[c.index]);
-        const Cell* r = w.head + c.index + 1;
-        if (opv && opv->is(TYPE_OP) && r->is(TYPE_WORD)) r = peek_word_value(*r);
-        if (opv && opv->is(TYPE_OP) && r && r->is(TYPE_INTEGER)) {
-          Cell f = *opv;
-          f.set_type(native::op_source_type(*opv));
-          Quick q = quick_of(f);
-          if (q != Quick::none) {
-            quick_apply(q, *start_top, r->int_value());
-            c.index += 2;
-            if (c.index >= w.limit || !w.head[c.index].is(TYPE_WORD)) return true;
-          }
-        }
-      }
-      st = eval_infix(c, true, start_top);
+    case Quick::none: return false;
+    default: {
+      if (!li || !ri) return false;
+      int32_t x = left.int_value(), y = right.int_value();
+      bool r = q == Quick::equal       ? x == y
+               : q == Quick::not_equal ? x != y
+               : q == Quick::lesser    ? x < y
+               : q == Quick::greater   ? x > y
+               : q == Quick::lesser_equal ? x <= y
+                                          : x >= y;
+      left = make_logic(r);
       return true;
     }
   }
-  st = eval_expression(c, no_infix, true);
+  if (li && ri) {
+    IntResult r = integer_add_sub_mul(left.int_value(), right.int_value(), op);
+    if (r.promoted)
+      set_float(left, r.real);
+    else
+      left = make_integer(r.value);
+    return true;
+  }
+  double a = li ? double(left.int_value()) : left.float_value();
+  double b = ri ? double(right.int_value()) : right.float_value();
+  NumFault fault = NumFault::none;
+  set_float(left, float_apply(a, b, op, fault));  // no fault for these three
   return true;
 }
 
@@ -388,81 +303,7 @@ inline bool assign_direct(const Cell& word, const Cell& value) {
   return true;
 }
 
-// Runs the values of a block or paren from `c` to its end in the current frame (sub false): the
-// last expression's value stays in slot 0, unset when there is none.
-[[gnu::always_inline]] inline uint32_t run_values_inline(Cursor& c) {
-  // The end was just taken from the block's length, unless a tracer ran since.
-  if (c.index >= c.end || (tracing() && !at(c))) {
-    stack::set_single_result(shared_cells.unset);
-    return EXIT_NONE;
-  }
-  // By index: nested evaluations grow the vector and move its cells.
-  size_t current = interp_state.blocks.size() - 1;
-  for (;;) {
-    interp_state.blocks[current].set_head_index(c.index);
-    if (uint32_t st = eval_expression(c, false, false)) return st;
-    if (!at(c)) return EXIT_NONE;
-    stack::reset_arguments();
-  }
-}
-
-uint32_t run_values(Cursor& c) { return run_values_inline(c); }
-
-inline Cursor cursor_of(const Cell& block) {
-  uint32_t len = length_of(block.node());
-  return Cursor{block.node(), block.head_index(), len};
-}
-
-// One expression of a paren: one that begins with a call of a function by its word (the usual
-// reason for a paren) goes straight to the call.
-[[gnu::always_inline]] inline uint32_t paren_expression(Cursor& c, bool sub) {
-  if (!trace_state.enabled) {
-    gc::safe_point();
-    View w = view_of(c);
-    const Cell* v = c.index < w.limit ? w.head + c.index : nullptr;
-    const Cell* val = v && v->is(TYPE_WORD) ? peek_word_value(*v) : nullptr;
-    if (val && val->is(TYPE_FUNCTION)) {
-      CallShape shape = call_shape_of(*cache_holder(*val));
-      if (shape.usable()) {
-        Cell name = *v;
-        Cell* start_top = stack::top();
-        c.index++;
-        uint32_t st = call_shaped<true>(*val, shape, c, name, sub);
-        if (!st && op_may_follow(c)) st = eval_infix(c, sub, start_top);
-        return st;
-      }
-    }
-  }
-  return eval_expression(c, false, sub);
-}
-
-[[gnu::always_inline]] inline uint32_t eval_paren_inline(const Cell& paren, bool sub) {
-  BlockScope scope(paren);
-  Cursor c = cursor_of(paren);
-  if (c.index < c.end && !tracing()) {
-    // Each value is made where the paren's result goes (slot 0 of a frame left empty for it, or
-    // the newest cell), those before the last dropped: no frame of its own is needed.
-    stack::check_machine_stack();
-    size_t current = interp_state.blocks.size() - 1;
-    for (;;) {
-      interp_state.blocks[current].set_head_index(c.index);
-      Cell* start = stack::top();
-      if (uint32_t st = paren_expression(c, sub)) return st;
-      if (!at(c)) return EXIT_NONE;
-      stack_state.top = start;
-    }
-  }
-  stack::push_body_frame(kInterpNativeFrame);
-  if (tracing()) trace::fire(TRACE_ENTER, c.node, c.index, shared_cells.none);
-  if (uint32_t st = run_values(c)) return st;
-  if (tracing()) trace::fire(TRACE_EXIT, c.node, c.end, *stack::base());
-  Cell result = *stack::base();
-  drop_frame();
-  place(result, sub);
-  return EXIT_NONE;
-}
-
-uint32_t eval_paren(const Cell& paren, bool sub) { return eval_paren_inline(paren, sub); }
+[[gnu::always_inline]] inline bool eval_argument(Cursor& c, Reach reach, uint32_t& st);
 
 // ---- Argument cache ---------------------------------------------------------------------------
 //
@@ -649,50 +490,42 @@ Cell param_word(NodeId cache, uint32_t at) {
   fire(Err::script_expect_arg, &name, &type, &w);
 }
 
-// Fetches the argument of the cache entry at `at` as the newest cell and checks its type.
-uint32_t fetch_one(NodeId cache, uint32_t at, const CallContext& cc, bool operand) {
-  uint32_t kind = block_head(cache)[at].fetch_kind();
+// An argument that is not evaluated, or none left where one is: a get-word argument takes the
+// next value as it is, a lit-word argument too but for a paren, get-word or get-path, which give
+// their values. At the end a lit-word argument that takes unset gets it; any other raises no-arg.
+[[gnu::noinline]] uint32_t fetch_quoted(NodeId cache, uint32_t at, uint32_t kind,
+                                        const CallContext& cc) {
   Cell* v = cc.c ? interp::at(*cc.c) : nullptr;
-  if (!v) {
-    if (kind == FETCH_LIT && typeset_has(block_head(cache)[at], TYPE_UNSET)) {
-      stack::push_value(shared_cells.unset);
-      return EXIT_NONE;
-    }
-    fire_no_arg(cc, cache, at);
+  if (!v || kind == FETCH_EVAL) {
+    if (v || kind != FETCH_LIT || !typeset_has(block_head(cache)[at], TYPE_UNSET))
+      fire_no_arg(cc, cache, at);
+    stack::push_value(shared_cells.unset);
+    return EXIT_NONE;
   }
-  if (kind == FETCH_EVAL) {
-    if (uint32_t st = eval_pushed(*cc.c, v, operand)) return st;
-  } else if (kind == FETCH_GET) {
-    stack::push_value(*v);
-    cc.c->index++;
+  Cell val = *v;
+  cc.c->index++;
+  if (kind == FETCH_GET) {
+    stack::push_value(val);
+  } else if (val.is(TYPE_PAREN)) {
+    if (uint32_t st = eval_paren(val, Dest::push)) return st;
+  } else if (val.is(TYPE_GET_WORD)) {
+    stack::push_value(*word_value(val));
+  } else if (val.is(TYPE_GET_PATH)) {
+    if (uint32_t st = eval_path(val, cc.c, PathMode::get, Dest::push)) return st;
   } else {
-    Cell val = *v;
-    cc.c->index++;
-    if (val.is(TYPE_PAREN)) {
-      if (uint32_t st = eval_paren(val, true)) return st;
-    } else if (val.is(TYPE_GET_WORD)) {
-      stack::push_value(*word_value(val));
-    } else if (val.is(TYPE_GET_PATH)) {
-      if (uint32_t st = eval_path(val, cc.c, false, true, true)) return st;
-    } else {
-      stack::push_value(val);
-    }
+    stack::push_value(val);
   }
-  if (tracing() && kind != FETCH_EVAL)
-    trace::fire(TRACE_FETCH, cc.c->node, cc.c->index - 1, *(stack::top() - 1));
-  // Re-read: the evaluation may have moved the cache's buffer.
-  TypeId got = (stack::top() - 1)->type();
-  if (!typeset_has(block_head(cache)[at], got)) fire_expect_arg(cc, cache, at, got);
+  if (tracing()) trace::fire(TRACE_FETCH, cc.c->node, cc.c->index - 1, *(stack::top() - 1));
   return EXIT_NONE;
 }
 
 // The argument of the cache entry at `at` (of fetch kind `kind`) as the newest cell, its type
-// checked; an evaluated one takes the lean walk.
-[[gnu::always_inline]] inline uint32_t fetch_entry(NodeId cache, uint32_t at, uint32_t kind,
-                                                   const CallContext& cc, bool operand) {
+// checked.
+[[gnu::always_inline]] inline uint32_t fetch_arg(NodeId cache, uint32_t at, uint32_t kind,
+                                                 const CallContext& cc, Reach reach) {
   uint32_t st;
-  if (kind != FETCH_EVAL || !cc.c || !eval_argument(*cc.c, operand, st))
-    return fetch_one(cache, at, cc, operand);
+  if (kind != FETCH_EVAL || !cc.c || !eval_argument(*cc.c, reach, st))
+    st = fetch_quoted(cache, at, kind, cc);
   if (st) return st;
   // Re-read: the evaluation may have moved the cache's buffer.
   TypeId got = (stack::top() - 1)->type();
@@ -704,12 +537,9 @@ uint32_t fetch_one(NodeId cache, uint32_t at, const CallContext& cc, bool operan
 // quick operator answers are computed in place instead.
 uint32_t run_table_entry(const Cell& fn, const int32_t* refs) {
   Quick q = quick_of(fn);
-  if (q != Quick::none) {
-    Cell* a = stack::base();
-    if (is_number(a[0]) && is_number(a[1]) && quick_numbers(q, a[0], a[1])) {
-      stack::keep_one_result();
-      return EXIT_NONE;
-    }
+  if (q != Quick::none && quick(q, stack::base()[0], stack::base()[1])) {
+    stack::keep_one_result();
+    return EXIT_NONE;
   }
   if (fn.is(TYPE_NATIVE)) {
     NativeEntry entry = fn.fn_entry() < kNativeSlots ? natives_table.entries[fn.fn_entry()] : nullptr;
@@ -754,7 +584,8 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
     if (!e.is(TYPE_TYPESET)) break;
     uint32_t kind = e.fetch_kind();
     if (kind == FETCH_RETURN) continue;
-    if (uint32_t st = fetch_entry(cache, i, kind, cc, cc.infix)) return st;
+    if (uint32_t st = fetch_arg(cache, i, kind, cc, cc.infix ? Reach::term : Reach::expression))
+      return st;
   }
   if (is_function) {
     const Cell* entries = block_head(cache);  // pushes move no buffer
@@ -824,7 +655,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
           const Cell& e = block_head(cache)[j];
           if (!e.is(TYPE_TYPESET)) break;
           if (e.fetch_kind() == FETCH_RETURN) continue;  // `return:` after a refinement's arguments
-          if (uint32_t st = fetch_entry(cache, j, e.fetch_kind(), cc, false)) return st;
+          if (uint32_t st = fetch_arg(cache, j, e.fetch_kind(), cc, Reach::expression)) return st;
           stack::base()[arg++] = *--stack_state.top;
         }
       } else {
@@ -832,7 +663,7 @@ uint32_t fetch_arguments(const Cell& fn, const CallContext& cc, const CallInfo& 
         for (uint32_t j = k + 1; j < n; j += 2) {
           const Cell& e = block_head(cache)[j];
           if (!e.is(TYPE_TYPESET)) break;
-          if (uint32_t st = fetch_entry(cache, j, e.fetch_kind(), cc, false)) return st;
+          if (uint32_t st = fetch_arg(cache, j, e.fetch_kind(), cc, Reach::expression)) return st;
         }
       }
     }
@@ -928,13 +759,42 @@ void set_word(const Cell& word, const Cell& value) {
   }
 }
 
+
+// ---- Evaluation ---------------------------------------------------------------------------------
+
 namespace {
+
+Step expression(Cursor& c, Dest dest, Reach reach = Reach::expression, bool in_body = false);
+uint32_t eval_infix(Cursor& c, Dest dest, Cell* start_top);
+Step call_word(const Cell& fn, const Cell& name, Cursor& c, Dest dest, bool in_body);
+
+// The one loop over a block's expressions, from the cursor to its end, in the current frame:
+// each result goes where `dest` says and those before the last are dropped (the top goes back to
+// where it was at the start). In the running function's own body (`in_body`) a `return` ends the
+// loop with its value as the newest cell. An empty run gives unset.
+[[gnu::always_inline]] inline Step run_values(Cursor& c, Dest dest, bool in_body = false) {
+  if (c.index >= c.end || (tracing() && !at(c))) {
+    place(shared_cells.unset, dest);
+    return Step::ok;
+  }
+  Cell* start = stack::top();
+  // By index: nested evaluations grow the vector and move its cells.
+  size_t current = interp_state.blocks.size() - 1;
+  for (;;) {
+    interp_state.blocks[current].set_head_index(c.index);
+    Step s = expression(c, dest, Reach::expression, in_body);
+    if (s != Step::ok && s != Step::settled) return s;
+    if (!at(c)) return Step::ok;
+    stack_state.top = start;
+  }
+}
+
 [[gnu::always_inline]] inline uint32_t run_block(const Cell& block, bool keep) {
   BlockScope scope(block);
   stack::push_body_frame(kEvalFrame);
   Cursor c = cursor_of(block);
   if (tracing()) trace::fire(TRACE_ENTER, c.node, c.index, shared_cells.none);
-  if (uint32_t st = run_values_inline(c)) return st;
+  if (uint32_t st = exit_code(run_values(c, Dest::result))) return st;
   if (tracing()) trace::fire(TRACE_EXIT, c.node, c.end, *stack::base());
   if (keep)
     stack::pop_frame_keep_result();
@@ -942,50 +802,131 @@ namespace {
     stack::pop_frame();
   return EXIT_NONE;
 }
+
 }  // namespace
+
+namespace {
+
+// A paren traced: a frame of its own, as its enter and exit events show it.
+[[gnu::noinline]] uint32_t eval_traced_paren(Cursor& c, Dest dest) {
+  stack::push_body_frame(kInterpNativeFrame);
+  trace::fire(TRACE_ENTER, c.node, c.index, shared_cells.none);
+  if (uint32_t st = exit_code(run_values(c, Dest::result))) return st;
+  if (tracing()) trace::fire(TRACE_EXIT, c.node, c.end, *stack::base());
+  Cell result = *stack::base();
+  drop_frame();
+  place(result, dest);
+  return EXIT_NONE;
+}
+
+// A paren's values are made where its result goes, without a frame of their own.
+[[gnu::always_inline]] inline uint32_t run_paren(const Cell& paren, Dest dest) {
+  BlockScope scope(paren);
+  Cursor c = cursor_of(paren);
+  if (tracing()) [[unlikely]]
+    return eval_traced_paren(c, dest);
+  stack::check_machine_stack();
+  return exit_code(run_values(c, dest));
+}
+
+}  // namespace
+
+uint32_t eval_paren(const Cell& paren, Dest dest) { return run_paren(paren, dest); }
 
 uint32_t eval_block(const Cell& block, bool keep) { return run_block(block, keep); }
 
-uint32_t eval_next(const Cell& block, uint32_t& index, bool sub) {
+uint32_t eval_next(const Cell& block, uint32_t& index, Dest dest) {
   BlockScope scope(block);
   interp_state.blocks.back().set_head_index(index);
   stack::push_body_frame(kInterpNativeFrame);
   Cursor c{block.node(), index, length_of(block.node())};
   if (!at(c)) {
     stack::set_single_result(shared_cells.unset);
-  } else if (uint32_t st = eval_expression(c, false, false)) {
+  } else if (uint32_t st = exit_code(expression(c, Dest::result))) {
     return st;
   }
   index = c.index;
   Cell result = *stack::base();
   drop_frame();
-  place(result, sub);
+  place(result, dest);
   return EXIT_NONE;
 }
 
 uint32_t eval_next_index(Cell& block) {
   uint32_t index = block.head_index();
-  uint32_t st = eval_next(block, index, false);
+  uint32_t st = eval_next(block, index, Dest::result);
   if (!st) block.set_head_index(index);
   return st;
 }
 
 namespace {
 
+// The quick operator `op` at the cursor applied in place to `left` when both operands are numbers
+// and the right one is a literal or a word's value: true when done (the cursor past both).
+[[gnu::always_inline]] inline bool quick_in_place(const View& v, Cursor& c, Cell* left,
+                                                  const Cell& op) {
+  Quick q = quick_for(native::op_source_type(op), op.fn_entry());
+  if (q == Quick::none || c.index + 1 >= v.limit) return false;
+  const Cell* r = v.head + c.index + 1;
+  if (r->is(TYPE_WORD) && !(r = peek_word_value(*r))) return false;
+  if (!quick(q, *left, *r)) return false;
+  c.index += 2;
+  stack_state.top = left + 1;
+  return true;
+}
+
+// An evaluated argument pushed as the newest cell, its status in `st`; false when the block has
+// no value left (nothing done). A term that needs no call is read through one view of the block.
+[[gnu::always_inline]] inline bool eval_argument(Cursor& c, Reach reach, uint32_t& st) {
+  gc::safe_point();  // the start of the argument's expression: nothing moves before the push
+  View w = view_of(c);
+  if (c.index >= w.limit) return false;
+  const Cell* v = w.head + c.index;
+  const Cell* value;
+  Term term = tracing() ? Term::other : classify(*v, value);
+  if (term == Term::value) {
+    Cell* start_top = stack::push_value(*value);
+    c.index++;
+    st = EXIT_NONE;
+    if (reach == Reach::term) return true;
+    // Quick operators are applied through the view already taken; anything more is the infix
+    // loop's.
+    while (const Cell* op = op_at(w, c.index)) {
+      if (!quick_in_place(w, c, start_top, *op)) {
+        st = eval_infix(c, Dest::push, start_top);
+        break;
+      }
+    }
+    return true;
+  }
+  if (term == Term::call) {
+    Cell name = *v;
+    Cell* start_top = stack::top();
+    c.index++;
+    Step s = call_word(*value, name, c, Dest::push, false);
+    st = exit_code(s);
+    if (s == Step::ok && reach == Reach::expression && op_next(c))
+      st = eval_infix(c, Dest::push, start_top);
+    return true;
+  }
+  st = exit_code(expression(c, Dest::push, reach));
+  return true;
+}
+
 // A quick operator after a number, its right operand an expression: the call's frame as
 // call_function makes it, without the argument walk when the right operand is a number too.
 [[gnu::noinline]] uint32_t quick_infix_call(const Cell& fn, Quick q, const Cell& word, Cursor& c,
-                                            bool sub) {
+                                            Dest dest) {
   stack::check_machine_stack();
   HeldScope held(fn, true);
   stack::push_frame_sym(kInterpNativeFrame, word.word_symbol(), word.word_context());
   stack_state.top = stack_state.base + 1;
   CallContext cc{&word, &c, true};
   uint32_t st;
-  if (!eval_argument(c, true, st)) fire_no_arg(cc, arg_cache(fn), 2);
+  if (!eval_argument(c, Reach::term, st)) fire_no_arg(cc, arg_cache(fn), 2);
   if (st) return st;
   Cell* a = stack::base();
-  if (!is_number(a[1]) || !quick_numbers(q, a[0], a[1])) {
+  if (!quick(q, a[0], a[1])) {
     NodeId cache = arg_cache(fn);
     TypeId got = a[1].type();
     if (!typeset_has(block_head(cache)[2], got)) fire_expect_arg(cc, cache, 2, got);
@@ -996,53 +937,48 @@ namespace {
   }
   Cell result = *stack::base();
   drop_frame();
-  place(result, sub);
-  if (tracing()) trace::returned(placed(sub), word);
+  place(result, dest);
+  if (tracing()) trace::returned(placed(dest), word);
   return EXIT_NONE;
 }
 
-// Infix operators, left to right, after a term: the result just made (slot 0, or the newest cell
-// at `start_top` with `sub`) is the operator's left operand.
-uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
-  for (;;) {
-    View v = view_of(c);
-    if (c.index >= v.limit) return EXIT_NONE;
-    const Cell* next = v.head + c.index;
-    if (!next->is(TYPE_WORD)) return EXIT_NONE;
-    const Cell* opv = peek_word_value(*next);
-    if (!opv || !opv->is(TYPE_OP)) return EXIT_NONE;
-    Cell fn = *opv;
-    fn.set_type(native::op_source_type(*opv));
-    Cell* left = sub ? start_top : stack::base();
-    // Two numbers, the right one a literal or a word's value: computed in place of the left
-    // operand without a call.
-    if (is_number(*left) && c.index + 1 < v.limit && !tracing()) {
-      Quick q = quick_of(fn);
-      const Cell* r = next + 1;
-      if (q != Quick::none && r->is(TYPE_WORD)) r = peek_word_value(*r);
-      if (q != Quick::none && r && is_number(*r) && quick_numbers(q, *left, *r)) {
-        c.index += 2;
-        stack_state.top = left + 1;
-        continue;
-      }
-      if (q != Quick::none) {
-        Cell word = *next;
-        c.index++;
-        stack_state.top = left;
-        if (uint32_t st = quick_infix_call(fn, q, word, c, sub)) return st;
-        continue;
-      }
-    }
-    Cell word = *next;
-    if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, word);
+// The infix operator `op` standing at the cursor (in the view `v`), applied to the left operand
+// `left` (slot 0, or the newest cell).
+[[gnu::always_inline]] inline uint32_t infix_call(const View& v, const Cell& op, Cursor& c,
+                                                  Dest dest, Cell* left) {
+  if (!tracing() && quick_in_place(v, c, left, op)) return EXIT_NONE;
+  Cell fn = op;
+  fn.set_type(native::op_source_type(op));
+  Cell word = v.head[c.index];
+  Quick q = tracing() ? Quick::none : quick_of(fn);
+  if (q != Quick::none && (left->is(TYPE_INTEGER) || left->is(TYPE_FLOAT))) {
+    // The right operand needs evaluating.
     c.index++;
     stack_state.top = left;
-    CallInfo info;
-    info.name = &word;
-    info.infix = true;
-    if (uint32_t st = call_function(fn, &c, sub, info)) return st;
+    return quick_infix_call(fn, q, word, c, dest);
+  }
+  if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, word);
+  c.index++;
+  stack_state.top = left;
+  CallInfo info;
+  info.name = &word;
+  info.infix = true;
+  return call_function(fn, &c, dest, info);
+}
+
+// Infix operators, left to right, after a term: the result just made (slot 0, or the newest cell
+// at `start_top` when pushed) is the operator's left operand.
+uint32_t eval_infix(Cursor& c, Dest dest, Cell* start_top) {
+  for (;;) {
+    View v = view_of(c);
+    const Cell* op = op_at(v, c.index);
+    if (!op) return EXIT_NONE;
+    if (uint32_t st = infix_call(v, *op, c, dest, dest == Dest::push ? start_top : stack::base()))
+      return st;
   }
 }
+
+// ---- return, if and either ----------------------------------------------------------------------
 
 // `return` standing in a function's body with a value that needs no call and no operator after
 // it: nothing can raise or run while its frame would stand, so the body ends here without one.
@@ -1058,38 +994,64 @@ uint32_t eval_infix(Cursor& c, bool sub, Cell* start_top) {
   return true;
 }
 
-// `return` with its value at `arg`: the call without the argument walk (the one argument takes
-// any value), so that ending a function with it costs little.
-[[gnu::noinline]] uint32_t eval_return(Cursor& c, const Cell* arg, const Cell& name,
-                                       bool in_body) {
+// `return` with its value at the cursor: the call without the argument walk (the one argument
+// takes any value), so that ending a function with it costs little. In the body itself the body
+// just ends here.
+[[gnu::noinline]] Step eval_return(Cursor& c, const Cell& name, bool in_body) {
+  if (in_body && return_plain(c)) return Step::body_returned;
   stack::check_machine_stack();
   stack::push_frame_sym(kInterpNativeFrame, name.word_symbol(), name.word_context());
-  if (uint32_t st = eval_pushed(c, arg, false)) return st;
-  if (!in_body) return stack::unwind_function_exit(true, false);
-  // Nothing stands between this call and the function: its body just ends here.
+  uint32_t st;
+  if (!eval_argument(c, Reach::expression, st)) fire(Err::internal_not_done);  // the caller saw it
+  if (st) return exit_step(st);
+  if (!in_body) return exit_step(stack::unwind_function_exit(true, false));
   Cell result = *(stack::top() - 1);
   drop_frame();
   stack::push_value(result);
-  return kBodyReturned;
+  return Step::body_returned;
 }
 
-// The status of an expression after which no operator stands, seen with nothing run since: the
-// caller's infix check is already done.
-constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
+// A value read without a call: a plain term, perhaps joined to a plain number by one quick
+// operator, read into `value`; `next` becomes the index after it and `op` the operator value that
+// follows it (null: none), of which the value is then only the left operand.
+[[gnu::always_inline]] inline bool read_plain_value(const View& w, uint32_t index, Cell& value,
+                                                    uint32_t& next, const Cell*& op) {
+  const Cell* term = index < w.limit ? plain_term(w.head[index]) : nullptr;
+  if (!term) return false;
+  value = *term;
+  next = index + 1;
+  op = op_at(w, next);
+  if (op && next + 1 < w.limit) {
+    const Cell* right = plain_term(w.head[next + 1]);
+    if (right && quick(quick_for(native::op_source_type(*op), op->fn_entry()), value, *right)) {
+      next += 2;
+      op = op_at(w, next);
+    }
+  }
+  return true;
+}
+
+// True when the `n` branches of an if/either stand as blocks from `index` and no operator follows
+// them: they can be taken as they stand.
+[[gnu::always_inline]] inline bool branches_in_place(const View& w, uint32_t index, uint32_t n) {
+  uint32_t after = index + n;
+  return after <= w.limit && w.head[index].is(TYPE_BLOCK) &&
+         (n == 1 || w.head[index + 1].is(TYPE_BLOCK)) && !op_at(w, after);
+}
 
 // Ends an if/either call: its result (slot 0) goes where the caller wants it, the frame and the
 // holder cell below it go.
-[[gnu::always_inline]] inline void end_conditional(Cell* holder, bool sub, const Cell& name) {
+[[gnu::always_inline]] inline void end_conditional(Cell* holder, Dest dest, const Cell& name) {
   Cell result = *stack::base();
   drop_frame();
   stack_state.top = holder;
-  place(result, sub);
-  if (tracing()) trace::returned(placed(sub), name);
+  place(result, dest);
+  if (tracing()) trace::returned(placed(dest), name);
 }
 
 // The rest of an if/either call once its frame stands: the arguments taken from the cursor (the
 // condition given when `known`), checked, and the branch run.
-[[gnu::noinline]] uint32_t conditional_call(const Cell& fn, Cursor& c, const Cell& name, bool sub,
+[[gnu::noinline]] uint32_t conditional_call(const Cell& fn, Cursor& c, const Cell& name, Dest dest,
                                             bool is_either, Cell* holder, bool known,
                                             const Cell& cond, uint32_t cond_next) {
   uint32_t n = is_either ? 2 : 1;
@@ -1101,7 +1063,7 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     c.index = cond_next;
   } else {
     uint32_t st;
-    if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), 0);
+    if (!eval_argument(c, Reach::expression, st)) fire_no_arg(cc, arg_cache(fn), 0);
     if (st) return st;
   }
   View w = view_of(c);
@@ -1116,11 +1078,11 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   }
   for (; i < count; i += 2) {
     uint32_t st;
-    if (!eval_argument(c, false, st)) fire_no_arg(cc, arg_cache(fn), i);
+    if (!eval_argument(c, Reach::expression, st)) fire_no_arg(cc, arg_cache(fn), i);
     if (st) return st;
     // The condition takes any value, the branches blocks: the spec is read only for an error.
     TypeId got = (stack::top() - 1)->type();
-    if (i ? got == TYPE_BLOCK : true) continue;
+    if (got == TYPE_BLOCK) continue;
     NodeId cache = arg_cache(fn);
     if (!typeset_has(block_head(cache)[i], got)) fire_expect_arg(cc, cache, i, got);
   }
@@ -1140,32 +1102,25 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
     if (tracing()) {
       if (uint32_t st = eval_block(branch, true)) return st;
     } else {
-      // The branch's values are made in this frame, its arguments no longer needed. A branch of
-      // one plain term (a literal, or a word whose value needs no call) is read directly.
+      // The branch's values are made in this frame, its arguments no longer needed.
+      BlockScope scope(branch);
+      stack::reset_arguments();
       Cursor bc = cursor_of(branch);
-      const Cell* only = bc.index + 1 == bc.end ? plain_term(block_head(bc.node)[bc.index]) : nullptr;
-      if (only) {
-        stack::set_single_result(*only);
-      } else {
-        BlockScope scope(branch);
-        stack::reset_arguments();
-        if (uint32_t st = run_values_inline(bc)) return st;
-      }
+      if (uint32_t st = exit_code(run_values(bc, Dest::result))) return st;
     }
     stack::keep_one_result();
   }
-  end_conditional(holder, sub, name);
+  end_conditional(holder, dest, name);
   return EXIT_NONE;
 }
 
 // `if` and `either`: the call's frame and arguments as call_function makes them, the branch run
-// from here without the native's entry. Answers kNoOperatorNext where it saw what stands next.
-[[gnu::noinline]] uint32_t eval_conditional(const Cell& fn, Cursor& c, const Cell& name, bool sub,
-                                            bool is_either) {
-  // The usual shape, `cond [...] [...]` with nothing infix after the branches: the branch blocks
-  // are taken as they stand. A condition read without a call is known before the frame is
-  // pushed: when the branch it picks is empty or one plain term (or `if` picks none), nothing can
-  // raise or run, and the call needs no frame.
+// from here without the native's entry. The usual shape, `cond [...] [...]` with nothing infix
+// after the branches, takes the branch blocks as they stand; a condition read without a call is
+// known before the frame is pushed, and when the branch it picks is empty or one plain term (or
+// `if` picks none), nothing can raise or run, and the call needs no frame (Step::settled).
+[[gnu::noinline]] Step eval_conditional(const Cell& fn, Cursor& c, const Cell& name, Dest dest,
+                                        bool is_either) {
   Cell cond;
   uint32_t cond_next = 0;
   const Cell* cond_op;
@@ -1173,33 +1128,30 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   Cell branch;  // known and in place: the branch picked, code to run at `bc`
   Cursor bc;
   uint32_t n = is_either ? 2 : 1;
-  View w{nullptr, 0};
-  if (!tracing()) {
-    gc::safe_point();  // the condition's expression starts here
-    w = view_of(c);
-    if (read_plain_value(w, c.index, cond, cond_next, cond_op) && !cond_op &&
-        !cond.is(TYPE_UNSET)) {
-      known = true;
-      in_place = branches_in_place(w, cond_next, n);
-      if (in_place) {
-        bool yes = is_true(cond);
-        const Cell* picked = nullptr;
-        if (!yes && !is_either) {
-          picked = &shared_cells.none;
-        } else {
-          branch = w.head[cond_next + (yes ? 0 : 1)];
-          bc = cursor_of(branch);
-          if (bc.index >= bc.end)
-            picked = &shared_cells.unset;
-          else if (bc.index + 1 == bc.end)
-            picked = plain_term(block_head(bc.node)[bc.index]);
-        }
-        c.index = cond_next + n;
-        if (picked) {
-          Cell result = *picked;
-          place(result, sub);
-          return kNoOperatorNext;
-        }
+  gc::safe_point();  // the condition's expression starts here
+  View w = view_of(c);
+  if (read_plain_value(w, c.index, cond, cond_next, cond_op) && !cond_op &&
+      !cond.is(TYPE_UNSET)) {
+    known = true;
+    in_place = branches_in_place(w, cond_next, n);
+    if (in_place) {
+      bool yes = is_true(cond);
+      const Cell* picked = nullptr;
+      if (!yes && !is_either) {
+        picked = &shared_cells.none;
+      } else {
+        branch = w.head[cond_next + (yes ? 0 : 1)];
+        bc = cursor_of(branch);
+        if (bc.index >= bc.end)
+          picked = &shared_cells.unset;
+        else if (bc.index + 1 == bc.end)
+          picked = plain_term(block_head(bc.node)[bc.index]);
+      }
+      c.index = cond_next + n;
+      if (picked) {
+        Cell result = *picked;
+        place(result, dest);
+        return Step::settled;
       }
     }
   }
@@ -1209,19 +1161,103 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   if (known && in_place) {
     // The branch's values are made in this frame; the block scope keeps the branch alive.
     BlockScope scope(branch);
-    if (uint32_t st = run_values_inline(bc)) return st;
-    end_conditional(holder, sub, name);  // the branch may have turned tracing on
-    return EXIT_NONE;
+    if (uint32_t st = exit_code(run_values(bc, Dest::result))) return exit_step(st);
+    end_conditional(holder, dest, name);  // the branch may have turned tracing on
+    return Step::ok;
   }
-  return conditional_call(fn, c, name, sub, is_either, holder, known, cond, cond_next);
+  return exit_step(conditional_call(fn, c, name, dest, is_either, holder, known, cond, cond_next));
 }
+
+// ---- Calls by a word ----------------------------------------------------------------------------
+
+// The mandatory arguments of a call shape, evaluated onto the frame and checked.
+[[gnu::always_inline]] inline uint32_t fetch_shaped(NodeId cache, CallShape shape, Cursor& c,
+                                                    const Cell& name) {
+  uint32_t args = shape.args();
+  for (uint32_t k = 0; k < args; k++) {
+    uint32_t st;
+    if (!eval_argument(c, Reach::expression, st)) {
+      CallContext cc{&name, &c, false};
+      fire_no_arg(cc, cache, 2 * k);
+    }
+    if (st) return st;
+    TypeId got = (stack::top() - 1)->type();
+    if (shape.untyped() && got != TYPE_UNSET) continue;
+    if (!typeset_has(block_head(cache)[2 * k], got)) {
+      CallContext cc{&name, &c, false};
+      fire_expect_arg(cc, cache, 2 * k, got);
+    }
+  }
+  return EXIT_NONE;
+}
+
+[[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn);
+
+// A function!, native! or action! called by its word with no refinements, its call shape usable
+// and nothing traced: the frame is filled from the shape without the argument walk.
+template <bool is_function>
+[[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, CallShape shape, Cursor& c,
+                                       const Cell& name, Dest dest) {
+  stack::check_machine_stack();
+  NodeId cache = cache_holder(fn_in)->node();
+  Cell* holder = stack::push_value(fn_in);
+  stack::push_frame_sym(is_function ? kInterpFunctionFrame : kInterpNativeFrame,
+                        name.word_symbol(), name.word_context());
+  if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
+  if constexpr (is_function) {
+    uint32_t extra = shape.extra(), falses = shape.falses();
+    for (uint32_t k = 0; k < extra; k++)
+      stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
+    if (uint32_t st = run_function_body(*holder)) return st;
+  } else {
+    int32_t refs[kMaxTableRefinements];
+    std::fill_n(refs, shape.extra(), -1);
+    if (uint32_t st = run_table_entry(*holder, refs)) return st;
+  }
+  Cell result = *stack::base();
+  drop_frame();
+  stack_state.top = holder;
+  place(result, dest);
+  return EXIT_NONE;
+}
+
+// The one entry of calls by a word (see the top of the file). `fn` may be the word's value cell:
+// it is read before anything can move it.
+[[gnu::always_inline]] inline Step call_word(const Cell& fn, const Cell& name, Cursor& c,
+                                             Dest dest, bool in_body) {
+  if (!trace_state.enabled) [[likely]] {
+    TypeId t = fn.type();
+    if (t == TYPE_NATIVE) {
+      uint32_t slot = fn.fn_entry();
+      if (slot + 1 == NATIVE_return && at(c))
+        return eval_return(c, name, in_body && dest == Dest::push);
+      NativeEntry entry = slot < kNativeSlots ? natives_table.entries[slot] : nullptr;
+      if (entry == &native_if || entry == &native_either) {
+        Cell f = fn;
+        return eval_conditional(f, c, name, dest, entry == &native_either);
+      }
+    }
+    if (t != TYPE_ROUTINE) {
+      CallShape shape = call_shape_of(*cache_holder(fn));
+      if (shape.usable())
+        return exit_step(t == TYPE_FUNCTION ? call_shaped<true>(fn, shape, c, name, dest)
+                                            : call_shaped<false>(fn, shape, c, name, dest));
+    }
+  }
+  Cell f = fn;
+  CallInfo info;
+  info.name = &name;
+  return exit_step(call_function(f, &c, dest, info));
+}
+
+// ---- Other terms --------------------------------------------------------------------------------
 
 // A set-word and the expression that gives its value. A value made of a plain term, perhaps
 // joined to another by a quick operator, is set without the set-word's frame when the word
-// needs no change notification: nothing can raise or run while that frame would stand (and it
-// answers kNoOperatorNext). When an operator follows what was read, the frame is pushed with that
-// value as the left operand.
-[[gnu::noinline]] uint32_t eval_set_word(const Cell& val, Cursor& c, bool sub) {
+// needs no change notification: nothing can raise or run while that frame would stand
+// (Step::settled). When an operator follows what was read, the frame is pushed with that value as
+// the left operand.
+[[gnu::noinline]] Step eval_set_word(const Cell& val, Cursor& c, Dest dest) {
   Cell* left = nullptr;
   Cell value;
   uint32_t next;
@@ -1230,77 +1266,64 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
   if (!tracing() && read_plain_value(w = view_of(c), c.index, value, next, op)) {
     if (!op && !value.is(TYPE_UNSET) && assign_direct(val, value)) {
       c.index = next;
-      place(value, sub);
-      return kNoOperatorNext;
+      place(value, dest);
+      return Step::settled;
     }
     if (op) {
+      // The operator already found takes the value as its left operand.
       stack::push_frame(kInterpNativeFrame, val);
       stack::push_value(val);
       left = stack::push_value(value);
       c.index = next;
-      // A number and a quick operator whose right operand needs evaluating (`x: x + f y`): the
-      // operator's call as the infix loop would make it, without the loop's looks before it.
-      Quick q = is_number(value) && next + 1 < w.limit ? quick_of_op(*op) : Quick::none;
-      if (q != Quick::none) {
-        Cell fn = *op;
-        fn.set_type(native::op_source_type(*op));
-        Cell word = w.head[next];  // nothing moved buffers since the view was taken
-        c.index = next + 1;
-        stack_state.top = left;
-        if (uint32_t st = quick_infix_call(fn, q, word, c, true)) return st;
-      }
+      if (uint32_t st = infix_call(w, *op, c, Dest::push, left)) return exit_step(st);
+      if (uint32_t st = eval_infix(c, Dest::push, left)) return exit_step(st);
     }
   }
   if (!left) {
     stack::push_frame(kInterpNativeFrame, val);
     stack::push_value(val);
     uint32_t st;
-    if (!eval_argument(c, false, st)) fire(Err::script_need_value, &val);
-    if (st) return st;
-  } else if (op_may_follow(c)) {
-    if (uint32_t st = eval_infix(c, true, left)) return st;
+    if (!eval_argument(c, Reach::expression, st)) fire(Err::script_need_value, &val);
+    if (st) return exit_step(st);
   }
   if (tracing()) trace::fire_here(TRACE_SET, stack::base()[1], &val);
   Cell result = stack::base()[1];
   if (result.is(TYPE_UNSET) || !assign_direct(stack::base()[0], result))
     set_word(stack::base()[0], result);
   drop_frame();
-  place(result, sub);
-  return EXIT_NONE;
+  place(result, dest);
+  return Step::ok;
 }
 
-// The terms that are not words, literals or function calls.
-[[gnu::noinline]] uint32_t eval_other_term(Cell val, Cursor& c, bool sub) {
+// The terms that are not words, set-words, parens, paths or function values.
+[[gnu::noinline]] uint32_t eval_other_term(Cell val, Cursor& c, Dest dest) {
   switch (val.type()) {
-    case TYPE_PAREN:
-      return eval_paren(val, sub);
     case TYPE_SET_PATH: {
       if (!at(c)) fire(Err::script_need_value, &val);
       // The value is made first: the code that held the path may drop it meanwhile.
       PathScope scope(val);
       stack::push_frame_sym(kInterpNativeFrame, g_symbols.set_path, 0);
-      if (uint32_t st = eval_expression(c, false, true)) return st;
+      if (uint32_t st = exit_code(expression(c, Dest::push))) return st;
       if (tracing()) trace::fire_here(TRACE_SET, stack::base()[0], &val);
-      if (uint32_t st = eval_path(val, nullptr, true, false, true, stack::base())) return st;
+      if (uint32_t st = eval_path(val, nullptr, PathMode::set, Dest::push, stack::base()))
+        return st;
       Cell result = stack::base()[0];
       drop_frame();
-      place(result, sub);
+      place(result, dest);
       return EXIT_NONE;
     }
     case TYPE_GET_WORD:
-      place(*word_value(val), sub);
+      place(*word_value(val), dest);
       return EXIT_NONE;
     case TYPE_LIT_WORD:
       val.set_type(TYPE_WORD);
-      place(val, sub);
+      place(val, dest);
       return EXIT_NONE;
-    case TYPE_PATH:
-      return eval_path(val, &c, false, false, sub);
     case TYPE_GET_PATH:
-      return eval_path(val, &c, false, true, sub);
+      return eval_path(val, &c, PathMode::get, dest);
     case TYPE_LIT_PATH:
       val.set_type(TYPE_PATH);
-      place(val, sub);
+      place(val, dest);
       return EXIT_NONE;
     case TYPE_OP:
       fire(Err::internal_not_done, &val);
@@ -1310,155 +1333,99 @@ constexpr uint32_t kNoOperatorNext = 0xFFFFFFFEu;
       if (next && next->is(TYPE_BLOCK) && g_symbols.system &&
           (sym == canonical(g_symbols.system) || sym == canonical(g_symbols.system_global)))
         fire(Err::internal_zem_system);
-      place(val, sub);
+      place(val, dest);
       return EXIT_NONE;
     }
     default:
-      place(val, sub);
+      place(val, dest);
       return EXIT_NONE;
   }
 }
 
-}  // namespace
-
-uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions,
-                         bool in_body) {
+// One expression at the cursor with its infix operators (unless `reach` is a term), its result
+// where `dest` says.
+Step expression(Cursor& c, Dest dest, Reach reach, bool in_body) {
   gc::safe_point();
   Cell* start_top = stack::top();
   Cell* v = at(c);
   if (!v) {
-    place(shared_cells.unset, sub);
-    return EXIT_NONE;
+    place(shared_cells.unset, dest);
+    return Step::ok;
   }
   Cell val = *v;
   if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, val);
   c.index++;
+  Step s = Step::ok;
   switch (val.type()) {
-    case TYPE_SET_WORD:
-      if (uint32_t st = eval_set_word(val, c, sub)) {
-        if (st != kNoOperatorNext) return st;
-        goto no_operator;
-      }
-      break;
     case TYPE_WORD: {
       const Cell* w = word_value(val);
-      switch (w->type()) {
-        case TYPE_UNSET:
-          fire(Err::script_no_value, &val);
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE: {
-          if (w->is(TYPE_NATIVE) && !tracing()) {
-            if (w->fn_entry() + 1 == NATIVE_return && at(c)) {
-              // `w` is not read again: the frameless try runs a safe point.
-              if (in_body && sub && return_plain(c)) return kBodyReturned;
-              return eval_return(c, at(c), val, in_body && sub);
-            }
-            NativeEntry entry =
-                w->fn_entry() < kNativeSlots ? natives_table.entries[w->fn_entry()] : nullptr;
-            if (entry == &native_if || entry == &native_either) {
-              Cell fn = *w;
-              if (uint32_t st = eval_conditional(fn, c, val, sub, entry == &native_either)) {
-                if (st != kNoOperatorNext) return st;
-                goto no_operator;
-              }
-              // A branch may have made the next word an operator: looked at here, as the
-              // infix loop's call costs more than the look.
-              if (!op_at(view_of(c), c.index)) goto no_operator;
-              break;
-            }
-          }
-          if (!w->is(TYPE_ROUTINE) && !trace_state.enabled) {
-            CallShape shape = call_shape_of(*cache_holder(*w));
-            if (shape.usable()) {
-              if (uint32_t st = w->is(TYPE_FUNCTION) ? call_shaped<true>(*w, shape, c, val, sub)
-                                                     : call_shaped<false>(*w, shape, c, val, sub))
-                return st;
-              break;
-            }
-          }
-          Cell fn = *w;
-          CallInfo info;
-          info.name = &val;
-          if (uint32_t st = call_function(fn, &c, sub, info)) return st;
-          break;
-        }
-        case TYPE_OP:
-          fire(Err::script_no_op_arg, &val);
-        default:
-          place(*w, sub);
+      TypeId t = w->type();
+      if (any_function(t)) {
+        s = call_word(*w, val, c, dest, in_body);
+      } else if (t == TYPE_UNSET) {
+        fire(Err::script_no_value, &val);
+      } else if (t == TYPE_OP) {
+        fire(Err::script_no_op_arg, &val);
+      } else {
+        place(*w, dest);
       }
       break;
     }
+    case TYPE_SET_WORD:
+      s = eval_set_word(val, c, dest);
+      break;
     case TYPE_PAREN:
-      if (uint32_t st = eval_paren_inline(val, sub)) return st;
+      s = exit_step(run_paren(val, dest));
       break;
     case TYPE_PATH:
-      if (uint32_t st = eval_path(val, &c, false, false, sub)) return st;
+      s = exit_step(eval_path(val, &c, PathMode::call, dest));
       break;
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
     case TYPE_ROUTINE:
-      if (literal_functions) {
-        place(val, sub);
-      } else if (uint32_t st = call_function(val, &c, sub, CallInfo{})) {
-        return st;
-      }
+      s = exit_step(call_function(val, &c, dest, CallInfo{}));
       break;
     default:
-      if (kActiveTypes[val.type()]) {
-        if (uint32_t st = eval_other_term(val, c, sub)) return st;
-      } else {
-        place(val, sub);
-      }
+      if (kActiveTypes[val.type()])
+        s = exit_step(eval_other_term(val, c, dest));
+      else
+        place(val, dest);
   }
-  if (!no_infix && op_may_follow(c))
-    if (uint32_t st = eval_infix(c, sub, start_top)) return st;
-no_operator:
-  if (tracing() && !sub) trace::fire_here(TRACE_EXPR, *stack::base());
-  return EXIT_NONE;
+  if (s == Step::ok) {
+    if (reach == Reach::expression && op_next(c))
+      if (uint32_t st = eval_infix(c, dest, start_top)) return exit_step(st);
+  } else if (s != Step::settled) {
+    return s;
+  }
+  if (tracing() && dest == Dest::result) trace::fire_here(TRACE_EXPR, *stack::base());
+  return Step::ok;
 }
 
-namespace {
+// ---- Function bodies ----------------------------------------------------------------------------
 
-// The values of a function body, evaluated in the function's own frame above its arguments and
-// locals (they stay where the function's context reads them); the last value goes to slot 0.
-[[gnu::always_inline]] inline uint32_t run_body_values(const Cell& body) {
-  BlockScope scope(body);
-  Cursor c = cursor_of(body);
-  if (c.index >= c.end) {
-    stack::set_single_result(shared_cells.unset);
-    return EXIT_NONE;
-  }
-  Cell* start = stack::top();
-  size_t current = interp_state.blocks.size() - 1;
-  for (;;) {
-    interp_state.blocks[current].set_head_index(c.index);
-    if (uint32_t st = eval_expression(c, false, true, false, true)) {
-      if (st != kBodyReturned) return st;
-      break;
-    }
-    if (!at(c)) break;
-    stack_state.top = start;
-  }
-  stack::set_single_result(*start);
-  return EXIT_NONE;
-}
-
-// A function body's run and the exits that end it. Traced, the body gets a frame of its own, as
-// its enter and exit events show it.
+// A function body's run and the exits that end it, in the function's own frame: its values are
+// made above the arguments and locals (they stay where the function's context reads them), and
+// the last one goes to slot 0. Traced, the body gets a frame of its own, as its enter and exit
+// events show it.
 template <bool traced>
 [[gnu::always_inline]] inline uint32_t run_body(const Cell& fn, const Cell& body, uint32_t frame) {
   std::optional<trace::BodyScope> scope;
   if constexpr (traced) scope.emplace(fn);
   uint32_t st = EXIT_NONE;
   try {
-    if (!body.is(TYPE_BLOCK))
+    if (!body.is(TYPE_BLOCK)) {
       stack::set_single_result(shared_cells.unset);
-    else
-      st = traced ? eval_block(body, true) : run_body_values(body);
+    } else if (traced) {
+      st = eval_block(body, true);
+    } else {
+      BlockScope block(body);
+      Cursor c = cursor_of(body);
+      Cell* start = stack::top();
+      Step s = run_values(c, Dest::push, true);
+      st = exit_code(s);
+      if (!st) stack::set_single_result(*start);
+    }
   } catch (const Unwind& u) {
     // return or exit from code that cannot pass a status on (object construction) arrives
     // as the exception.
@@ -1485,7 +1452,7 @@ template <bool traced>
   return run_body<true>(fn, body, frame);
 }
 
-[[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn, NodeId) {
+[[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn) {
   NodeId ctx = fn.fn_context();
   uint32_t frame = stack::depth() - 1;
   // The context's values go back to the caller's on every way out.
@@ -1508,60 +1475,16 @@ template <bool traced>
     return run_traced_body(fn, body, frame);
   return run_body<false>(fn, body, frame);
 }
+
 }  // namespace
 
-namespace {
-// The mandatory arguments of a call shape, evaluated onto the frame and checked.
-[[gnu::always_inline]] inline uint32_t fetch_shaped(NodeId cache, CallShape shape, Cursor& c,
-                                                    const Cell& name) {
-  uint32_t args = shape.args();
-  for (uint32_t k = 0; k < args; k++) {
-    uint32_t st;
-    if (!eval_argument(c, false, st)) {
-      CallContext cc{&name, &c, false};
-      fire_no_arg(cc, cache, 2 * k);
-    }
-    if (st) return st;
-    TypeId got = (stack::top() - 1)->type();
-    if (shape.untyped() && got != TYPE_UNSET) continue;
-    if (!typeset_has(block_head(cache)[2 * k], got)) {
-      CallContext cc{&name, &c, false};
-      fire_expect_arg(cc, cache, 2 * k, got);
-    }
-  }
-  return EXIT_NONE;
+uint32_t exec_function_body(const Cell& fn, NodeId) { return run_function_body(fn); }
+
+uint32_t call_named(const Cell& fn, const Cell& name, Cursor& c, Dest dest) {
+  return exit_code(call_word(fn, name, c, dest, false));
 }
 
-// A function!, native! or action! called by its word with no refinements, its call shape usable
-// and nothing traced: the frame is filled from the shape without the argument walk.
-template <bool is_function>
-[[gnu::noinline]] uint32_t call_shaped(const Cell& fn_in, CallShape shape, Cursor& c,
-                                       const Cell& name, bool sub) {
-  stack::check_machine_stack();
-  NodeId cache = cache_holder(fn_in)->node();
-  Cell* holder = stack::push_value(fn_in);
-  stack::push_frame_sym(is_function ? kInterpFunctionFrame : kInterpNativeFrame,
-                        name.word_symbol(), name.word_context());
-  if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
-  if constexpr (is_function) {
-    uint32_t extra = shape.extra(), falses = shape.falses();
-    for (uint32_t k = 0; k < extra; k++)
-      stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
-    if (uint32_t st = run_function_body(*holder, 0)) return st;
-  } else {
-    int32_t refs[kMaxTableRefinements];
-    std::fill_n(refs, shape.extra(), -1);
-    if (uint32_t st = run_table_entry(*holder, refs)) return st;
-  }
-  Cell result = *stack::base();
-  drop_frame();
-  stack_state.top = holder;
-  place(result, sub);
-  return EXIT_NONE;
-}
-}  // namespace
-
-uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& info) {
+uint32_t call_function(const Cell& fn_in, Cursor* c, Dest dest, const CallInfo& info) {
   stack::check_machine_stack();
   Cell fn = fn_in;
   Cell* holder = info.infix ? nullptr : stack::push_value(fn);
@@ -1589,222 +1512,17 @@ uint32_t call_function(const Cell& fn_in, Cursor* c, bool sub, const CallInfo& i
   CallContext cc{name, c, info.infix, fn.type()};
   if (uint32_t st = fetch_arguments(fn, cc, info)) return st;
   if (fn.is(TYPE_FUNCTION)) {
-    if (uint32_t st = run_function_body(fn, info.object)) return st;
+    if (uint32_t st = run_function_body(fn)) return st;
   } else if (fn.is(TYPE_ROUTINE)) {
     if (uint32_t st = call_routine(fn)) return st;
   }
   Cell result = *stack::base();
   drop_frame();
   if (holder) stack_state.top = holder;
-  place(result, sub);
-  if (tracing()) trace::returned(placed(sub), name_of(cc));
+  place(result, dest);
+  if (tracing()) trace::returned(placed(dest), name_of(cc));
   return EXIT_NONE;
 }
-
-uint32_t exec_function_body(const Cell& fn, NodeId object) { return run_function_body(fn, object); }
-
-
-namespace {
-uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                    const Cell* set_value, PathResume* resume);
-
-
-void check_not_empty(const Cell& path) {
-  if (path.head_index() < length_of(path.node())) return;
-  Cell p = path;
-  fire(Err::script_empty_path, &p);
-}
-}  // namespace
-
-uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                   const Cell* set_value, PathResume* resume) {
-  PathScope scope(path);
-  if (!tracing()) return path_steps(path, c, set, get, sub, set_value, resume);
-  Cell p = path;
-  check_not_empty(p);
-  trace::fire_in(TRACE_ENTER, p, shared_cells.none);
-  if (uint32_t st = path_steps(p, c, set, get, sub, set_value, resume)) return st;
-  if (tracing()) trace::fire_in(TRACE_EXIT, p, placed(sub));
-  return EXIT_NONE;
-}
-
-namespace {
-
-uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                   const Cell* set_value, PathResume* resume, const Cell& value, uint32_t start,
-                   bool resumed);
-
-// Where the value selected by a path step lives: in the container's series or object context
-// when the handler answered a cell of it, else nowhere to point at (kept on the stack).
-void locate(const Cell& container, const Cell* r, PathResume& where) {
-  where.holder = PathResume::Holder::stack;
-  if (!r) return;
-  if (block::is_block_kind(container.type())) {
-    SeriesBuffer* b = series_buffer(container.node());
-    const Cell* head = b->cells_head();
-    if (r >= head && r < head + b->used() / sizeof(Cell)) {
-      where = {PathResume::Holder::series, container.node(), static_cast<uint32_t>(r - head), 0};
-    }
-  } else if (container.is(TYPE_OBJECT) && container.object_context() &&
-             !context::on_stack(container.object_context())) {
-    NodeId ctx = container.object_context();
-    const Cell* values = context::values(ctx);
-    if (values && r >= values && r < values + context::word_count(ctx))
-      where = {PathResume::Holder::context, ctx, static_cast<uint32_t>(r - values), 0};
-  }
-}
-
-// The value a stopped path evaluation reached.
-Cell resumed_value(const PathResume& where, const Cell& path, uint32_t element, bool sub) {
-  switch (where.holder) {
-    case PathResume::Holder::series:
-      if (where.slot < length_of(where.node)) return block_head(where.node)[where.slot];
-      break;
-    case PathResume::Holder::context:
-      if (where.slot < context::word_count(where.node)) return context::values(where.node)[where.slot];
-      break;
-    default: {
-      Cell v = *stack::cell_at(where.slot);
-      // The stop's own result cell goes: the path's result takes its place.
-      if (sub && stack::cell_at(where.slot) + 1 == stack::top()) stack_state.top--;
-      return v;
-    }
-  }
-  Cell p = path, e = block_head(path.node())[element];
-  fire(Err::script_invalid_path, &p, &e);
-}
-
-uint32_t path_steps(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                    const Cell* set_value, PathResume* resume) {
-  check_not_empty(path);
-  NodeId node = path.node();
-  uint32_t len = length_of(node);
-  uint32_t first = path.head_index();
-  uint32_t start = first + 1;
-  if (resume && resume->holder != PathResume::Holder::none) {
-    if (resume->element > first && resume->element < len) {
-      start = resume->element;
-      Cell value = resumed_value(*resume, path, start, sub);
-      resume->holder = PathResume::Holder::none;
-      return path_walk(path, c, set, get, sub, set_value, resume, value, start, true);
-    }
-    resume->holder = PathResume::Holder::none;
-  }
-  Cell head = block_head(node)[first];
-  if (tracing()) trace::fire_in(TRACE_FETCH, path, head);
-  if (!head.is(TYPE_WORD)) {
-    Cell p = path;
-    fire(Err::script_word_first, &p);
-  }
-  Cell value = *word_value(head);
-  if (value.is(TYPE_UNSET)) {
-    Cell p = path;
-    fire(Err::script_unset_path, &p, &head);
-  }
-  if (any_function(value.type())) {
-    Cell p = path;
-    if (set) fire(Err::script_invalid_path_set, &p);
-    if (get) fire(Err::script_invalid_path_get, &p);
-    CallInfo info;
-    info.name = &head;
-    info.path = &path;
-    info.path_index = first + 1;
-    return call_function(value, c, sub, info);
-  }
-  if (set && start >= len) {
-    // A set-path of its head alone has nothing to store through.
-    Cell p = path;
-    fire(Err::script_invalid_path_set, &p);
-  }
-  if (tracing()) trace::fire_in(TRACE_PUSH, path, value);
-  if (resume) {
-    resume->holder = PathResume::Holder::stack;
-    if (head.word_resolved() && head.word_context() && !context::on_stack(head.word_context()))
-      *resume = {PathResume::Holder::context, head.word_context(), head.word_index(), 0};
-  }
-  return path_walk(path, c, set, get, sub, set_value, resume, value, start, false);
-}
-
-// The path's elements from `start` on, applied to `value`.
-uint32_t path_walk(const Cell& path, Cursor* c, bool set, bool get, bool sub,
-                   const Cell* set_value, PathResume* resume, const Cell& value, uint32_t start,
-                   bool resumed) {
-  NodeId node = path.node();
-  uint32_t first = path.head_index();
-  // The current value and the one before it live on the stack while elements are evaluated.
-  stack::push_frame_sym(kInterpNativeFrame, stack_state.body_symbol, 0);
-  Cell* cur = stack::push_value(value);
-  Cell* prev = stack::push_value(shared_cells.none);
-  Cell* elem = stack::push_value(shared_cells.none);
-  Cell* prev_elem = stack::push_value(block_head(node)[start - 1]);
-  Cell* store = stack::push_value(set_value ? *set_value : shared_cells.none);
-  Cell* original = stack::push_value(shared_cells.none);
-  Cell p = path;
-  // The length is read again at each element: a paren element may have changed the path.
-  for (uint32_t i = start; i < length_of(node); i++) {
-    *elem = block_head(node)[i];
-    *original = *elem;
-    if (resume && elem->is(TYPE_PAREN) && !(resumed && i == start)) {
-      // Stop before the paren: the record keeps where the value is and where to go on.
-      resume->element = i;
-      Cell v = *cur;
-      drop_frame();
-      if (resume->holder == PathResume::Holder::stack) {
-        place(v, sub);
-        resume->slot = stack::cell_index(sub ? stack::top() - 1 : stack::base());
-      }
-      return EXIT_NONE;
-    }
-    if (elem->is(TYPE_GET_WORD)) {
-      *elem = *word_value(*elem);
-    } else if (elem->is(TYPE_PAREN)) {
-      Cell paren = *elem;
-      if (uint32_t st = eval_paren(paren, true)) return st;
-      *elem = *(stack::top() - 1);
-      stack::drop_values(1);
-    }
-    if (elem->is(TYPE_UNSET)) {
-      Cell e = *original;
-      fire(Err::script_invalid_path, &p, &e);
-    }
-    bool last = i + 1 >= length_of(node);
-    PathHandler h = actions::handler_by_type(*cur, &p, *elem, static_cast<int32_t>(i - first));
-    PathStep step;
-    step.value = cur;
-    step.element = elem;
-    step.set_value = set && last ? store : nullptr;
-    step.path = &p;
-    step.previous = prev->is(TYPE_NONE) ? nullptr : prev;
-    step.previous_element = prev_elem;
-    step.index = static_cast<int32_t>(i - first);
-    step.last = last;
-    Cell* r = h(step);
-    *prev = *cur;
-    *prev_elem = *elem;
-    if (resume) locate(*prev, r, *resume);
-    *cur = r ? *r : shared_cells.none;
-    if (!get && !set && any_function(cur->type())) {
-      Cell fn = *cur;
-      Cell name = *elem;
-      NodeId object = prev->is(TYPE_OBJECT) ? prev->object_context() : 0;
-      drop_frame();
-      if (resume) *resume = PathResume{};
-      CallInfo info;
-      info.name = name.is(TYPE_WORD) ? &name : nullptr;
-      info.path = &path;
-      info.path_index = i + 1;
-      info.object = object;
-      return call_function(fn, c, sub, info);
-    }
-  }
-  if (resume) *resume = PathResume{};
-  Cell result = set ? *store : *cur;
-  drop_frame();
-  place(result, sub);
-  return EXIT_NONE;
-}
-
-}  // namespace
 
 }  // namespace interp
 }  // namespace zem

@@ -115,12 +115,15 @@ inline Cell* series_word_value(const Cell& word) {
 // Sets a word; an unset! value raises `need-value` with the word.
 void set_word(const Cell& word, const Cell& value);
 
+// Where an evaluation leaves its result: in slot 0 of the current frame (the frame's result), or
+// pushed as the frame's newest cell (an argument being collected).
+enum class Dest : uint8_t { result, push };
+
 // Evaluates the block from its index to its tail in a frame of its own: the result goes to the
 // caller's slot 0 (keep) or becomes the caller's newest cell.
 uint32_t eval_block(const Cell& block, bool keep);
-// Evaluates one expression at `index` in a frame of its own; `index` moves past it. The result
-// goes to slot 0 (sub false) or becomes the newest cell (sub true).
-uint32_t eval_next(const Cell& block, uint32_t& index, bool sub);
+// Evaluates one expression at `index` in a frame of its own; `index` moves past it.
+uint32_t eval_next(const Cell& block, uint32_t& index, Dest dest);
 // The expression at the block's index; the block's index moves past it. At the tail the result is
 // unset and the index stays.
 uint32_t eval_next_index(Cell& block);
@@ -131,12 +134,6 @@ struct Cursor {
   uint32_t index;
   uint32_t end;
 };
-// One expression with its infix operators (unless no_infix), in the current frame. `in_body`:
-// the expression stands in the running function's own body, so a `return` there ends the body
-// with its value as the newest cell and answers kBodyReturned instead of unwinding.
-constexpr uint32_t kBodyReturned = 0xFFFFFFFFu;
-uint32_t eval_expression(Cursor& c, bool no_infix, bool sub, bool literal_functions = false,
-                         bool in_body = false);
 
 // Calls a function value with arguments taken from the cursor (c may be null: no arguments
 // there). `name` names the frame (null: <anon>); `path` gives refinements (elements from
@@ -148,14 +145,14 @@ struct CallInfo {
   NodeId object = 0;  // object context for function bodies
   bool infix = false;
 };
-uint32_t call_function(const Cell& fn, Cursor* c, bool sub, const CallInfo& info);
+uint32_t call_function(const Cell& fn, Cursor* c, Dest dest, const CallInfo& info);
 
 // Where a path evaluation given a resume record stopped: before the paren element at `element`,
 // with the value reached so far held in a series, in an object's context or on the stack.
 struct PathResume {
   enum class Holder : uint8_t {
     none,     // nothing stopped: the next call starts the path
-    stack,    // the stop left the value as its result (slot 0, or the newest cell with sub)
+    stack,    // the stop left the value as its result (where the destination puts it)
     series,   // cell `slot` of the series `node`
     context,  // value `slot` of the context `node`
   };
@@ -165,13 +162,16 @@ struct PathResume {
   uint32_t element = 0;  // index in the path's series of the paren element to go on at
 };
 
-// Evaluates a path: with `set` it assigns `set_value` through it, with `get` functions along it
-// are not called; otherwise a function met on the path is called with the elements after it as
-// its refinements and its arguments from the cursor. With a resume record the evaluation stops
+// What a path evaluation does: call a function met on it (with the elements after it as its
+// refinements and its arguments from the cursor), only read (functions are not called), or
+// assign through it.
+enum class PathMode : uint8_t { call, get, set };
+
+// Evaluates a path; `set_value` is what a set assigns. With a resume record the evaluation stops
 // before each paren element (answering EXIT_NONE with the record filled in); calling again with
 // the same path, arguments and record goes on from there, and the record is emptied once the
 // path is done.
-uint32_t eval_path(const Cell& path, Cursor* c, bool set, bool get, bool sub,
+uint32_t eval_path(const Cell& path, Cursor* c, PathMode mode, Dest dest,
                    const Cell* set_value = nullptr, PathResume* resume = nullptr);
 
 // Runs a function! whose arguments are on the current frame.

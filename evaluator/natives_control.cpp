@@ -106,7 +106,7 @@ uint32_t any_all(bool is_any) {
   *stack::arg(0) = make_none();
   while (index < series_length(block.node())) {
     stack::keep_one_result();
-    if (uint32_t st = interp::eval_next(block, index, false)) return st;
+    if (uint32_t st = interp::eval_next(block, index, interp::Dest::result)) return st;
     bool truth = is_true(*stack::arg(0));
     if (is_any && truth) return answer(*stack::arg(0));
     if (!is_any && !truth) return answer(make_none());
@@ -156,7 +156,7 @@ uint32_t native_case(int32_t check, const int32_t* r) {
   while (index < series_length(cases.node())) {
     kept = false;
     stack::keep_one_result();
-    if (uint32_t st = interp::eval_next(cases, index, false)) return st;
+    if (uint32_t st = interp::eval_next(cases, index, interp::Dest::result)) return st;
     if (index >= series_length(cases.node())) {
       Cell word = natives::word_cell(NATIVE_case);
       fire(Err::script_need_value, &word);
@@ -171,7 +171,7 @@ uint32_t native_case(int32_t check, const int32_t* r) {
       ++index;
       st = interp::eval_block(next, true);
     } else {
-      st = interp::eval_next(cases, index, false);
+      st = interp::eval_next(cases, index, interp::Dest::result);
     }
     if (st) return st;
     kept = true;

@@ -104,7 +104,7 @@ uint32_t do_value(const int32_t* r) {
       // context alive.
       Cell word = *stack::arg(static_cast<uint32_t>(r[2]));
       uint32_t index = block.head_index();
-      if (uint32_t st = interp::eval_next(block, index, false)) return st;
+      if (uint32_t st = interp::eval_next(block, index, interp::Dest::result)) return st;
       block.set_head_index(index);
       natives::set_word_any(word, block);
       stack::keep_one_result();
@@ -118,7 +118,9 @@ uint32_t do_value(const int32_t* r) {
     }
     case TYPE_PATH:
       stack::keep_one_result();
-      if (uint32_t st = interp::eval_path(value, nullptr, false, true, false)) return st;
+      if (uint32_t st =
+              interp::eval_path(value, nullptr, interp::PathMode::get, interp::Dest::result))
+        return st;
       stack::keep_one_result();
       return EXIT_NONE;
     case TYPE_ERROR:
@@ -307,7 +309,7 @@ uint32_t native_reduce(int32_t check, const int32_t* r) {
   uint32_t st = out.fill([&]() -> uint32_t {
     uint32_t index = block.head_index();
     while (index < natives::series_tail(block)) {
-      if (uint32_t code = interp::eval_next(block, index, true)) return code;
+      if (uint32_t code = interp::eval_next(block, index, interp::Dest::push)) return code;
       Cell v = *stack::last_value();
       stack::drop_values(1);
       v.set_new_line(false);
@@ -403,7 +405,7 @@ struct Apply {
       stack::push_value(*block::cell_at_index(args, index++));
       return EXIT_NONE;
     }
-    return interp::eval_next(args, index, true);
+    return interp::eval_next(args, index, interp::Dest::push);
   }
 
   // Fetches the argument of the cache entry `ts` (with its word) as the newest cell.

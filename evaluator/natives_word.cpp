@@ -59,7 +59,8 @@ uint32_t native_get(int32_t check, const int32_t* r) {
   if (!is_any_word(target.type())) {
     Cell path = target;
     stack::keep_one_result();
-    if (uint32_t st = interp::eval_path(path, nullptr, false, true, false)) return st;
+    if (uint32_t st = interp::eval_path(path, nullptr, interp::PathMode::get, interp::Dest::result))
+      return st;
     stack::keep_one_result();
     return EXIT_NONE;
   }
@@ -100,7 +101,9 @@ uint32_t native_set(int32_t check, const int32_t* r) {
     stack::keep_one_result();
     // Held on the stack: a tracer may collect while the path is walked.
     const Cell* held = stack::push_value(value);
-    if (uint32_t st = interp::eval_path(target, nullptr, true, false, false, held)) return st;
+    if (uint32_t st = interp::eval_path(target, nullptr, interp::PathMode::set,
+                                        interp::Dest::result, held))
+      return st;
   }
   return answer(value);
 }

@@ -445,26 +445,28 @@ TEST_F(InterpTest, PathsOverBlocks) {
 
 TEST_F(InterpTest, PathWithResumeRecordStopsBeforeParens) {
   using Holder = interp::PathResume::Holder;
+  using interp::Dest;
+  using interp::PathMode;
   run(blk({"b:", blk({10, blk({1, 2, 3}), 30})}));
   Cell p = path({"b", par({1, "+", 1}), par({3})});
   stack::reset_arguments();
   Cell* before = stack::top();
   interp::PathResume r;
   // The head's value lives in the global context; nothing is pushed for it.
-  ASSERT_EQ(interp::eval_path(p, nullptr, false, false, true, nullptr, &r), 0u);
+  ASSERT_EQ(interp::eval_path(p, nullptr, PathMode::call, Dest::push, nullptr, &r), 0u);
   EXPECT_EQ(r.holder, Holder::context);
   EXPECT_EQ(r.node, context::global());
   EXPECT_EQ(r.element, 1u);
   EXPECT_EQ(stack::top(), before);
   // This block path step answers a copy: the value is kept on the stack as the newest cell.
-  ASSERT_EQ(interp::eval_path(p, nullptr, false, false, true, nullptr, &r), 0u);
+  ASSERT_EQ(interp::eval_path(p, nullptr, PathMode::call, Dest::push, nullptr, &r), 0u);
   EXPECT_EQ(r.holder, Holder::stack);
   EXPECT_EQ(r.element, 2u);
   ASSERT_EQ(stack::top(), before + 1);
   EXPECT_EQ(r.slot, stack::cell_index(before));
   EXPECT_TRUE(before->is(TYPE_BLOCK));
   // The last call takes the kept cell's place with the path's value and empties the record.
-  ASSERT_EQ(interp::eval_path(p, nullptr, false, false, true, nullptr, &r), 0u);
+  ASSERT_EQ(interp::eval_path(p, nullptr, PathMode::call, Dest::push, nullptr, &r), 0u);
   EXPECT_EQ(r.holder, Holder::none);
   ASSERT_EQ(stack::top(), before + 1);
   EXPECT_EQ(before->int_value(), 3);
@@ -479,7 +481,7 @@ TEST_F(InterpTest, PathWithResumeRecordStopsBeforeParens) {
   stack::reset_arguments();
   before = stack::top();
   r = interp::PathResume{};
-  ASSERT_EQ(interp::eval_path(q, nullptr, false, false, false, nullptr, &r), 0u);
+  ASSERT_EQ(interp::eval_path(q, nullptr, PathMode::call, Dest::result, nullptr, &r), 0u);
   Cell b = *global_value("b");
   EXPECT_EQ(r.holder, Holder::series);
   EXPECT_EQ(r.node, b.node());
@@ -487,16 +489,16 @@ TEST_F(InterpTest, PathWithResumeRecordStopsBeforeParens) {
   EXPECT_EQ(r.element, 2u);
   EXPECT_EQ(stack::top(), before);
   block_head(b.node())[1] = blk({7, 8});
-  ASSERT_EQ(interp::eval_path(q, nullptr, false, false, false, nullptr, &r), 0u);
+  ASSERT_EQ(interp::eval_path(q, nullptr, PathMode::call, Dest::result, nullptr, &r), 0u);
   EXPECT_EQ(r.holder, Holder::none);
   EXPECT_EQ(stack::arg(0)->int_value(), 7);
   // A set-path stops the same way and assigns once it goes on.
   Cell s = set_path({"b", 2, par({2})});
   Cell nine = int_cell(9);
   r = interp::PathResume{};
-  ASSERT_EQ(interp::eval_path(s, nullptr, true, false, false, &nine, &r), 0u);
+  ASSERT_EQ(interp::eval_path(s, nullptr, PathMode::set, Dest::result, &nine, &r), 0u);
   EXPECT_EQ(r.element, 2u);
-  ASSERT_EQ(interp::eval_path(s, nullptr, true, false, false, &nine, &r), 0u);
+  ASSERT_EQ(interp::eval_path(s, nullptr, PathMode::set, Dest::result, &nine, &r), 0u);
   EXPECT_EQ(block_head(block_head(b.node())[1].node())[1].int_value(), 9);
 }
 
