@@ -913,32 +913,46 @@ namespace {
   return true;
 }
 
-// A quick operator after a number, its right operand an expression: the call's frame as
-// call_function makes it, without the argument walk when the right operand is a number too.
-[[gnu::noinline]] uint32_t quick_infix_call(const Cell& fn, Quick q, const Cell& word, Cursor& c,
-                                            Dest dest) {
+template <bool is_function>
+uint32_t run_shaped(const Cell& fn, CallShape shape);
+
+// Checks an operator's operand (the newest cell), of the cache entry at `at`, against its types.
+inline void check_operand(const CallContext& cc, const Cell& fn, CallShape shape, uint32_t at) {
+  TypeId got = (stack::top() - 1)->type();
+  if (shape.untyped() && got != TYPE_UNSET) return;
+  NodeId cache = arg_cache(fn);  // read now: an evaluation may have moved it
+  if (!typeset_has(block_head(cache)[at], got)) fire_expect_arg(cc, cache, at, got);
+}
+
+// An operator whose function has a usable call shape of two arguments, nothing traced: the left
+// operand is slot 0 of its frame, the right one (a single term) is fetched after it, and both are
+// checked as the general call checks them.
+[[gnu::noinline]] uint32_t infix_shaped(const Cell& fn, CallShape shape, const Cell& word,
+                                        Cursor& c, Dest dest) {
   stack::check_machine_stack();
   HeldScope held(fn, true);
-  stack::push_frame_sym(kInterpNativeFrame, word.word_symbol(), word.word_context());
+  bool is_function = fn.is(TYPE_FUNCTION);
+  stack::push_frame_sym(is_function ? kInterpFunctionFrame : kInterpNativeFrame,
+                        word.word_symbol(), word.word_context());
   stack_state.top = stack_state.base + 1;
   CallContext cc{&word, &c, true};
+  Quick q = quick_of(fn);
+  Cell* a = stack::base();
+  // A quick operator takes any number as its left operand, and two numbers need no entry.
+  if (q == Quick::none || !(a[0].is(TYPE_INTEGER) || a[0].is(TYPE_FLOAT)))
+    check_operand(cc, fn, shape, 0);
   uint32_t st;
   if (!eval_argument(c, Reach::term, st)) fire_no_arg(cc, arg_cache(fn), 2);
   if (st) return st;
-  Cell* a = stack::base();
-  if (!quick(q, a[0], a[1])) {
-    NodeId cache = arg_cache(fn);
-    TypeId got = a[1].type();
-    if (!typeset_has(block_head(cache)[2], got)) fire_expect_arg(cc, cache, 2, got);
-    if (tracing()) trace::call(fn, word);
-    int32_t refs[kMaxTableRefinements];
-    std::fill_n(refs, kMaxTableRefinements, -1);
-    if (uint32_t st2 = run_table_entry(fn, refs)) return st2;
+  if (q != Quick::none && quick(q, a[0], a[1])) {
+    stack::keep_one_result();
+  } else {
+    check_operand(cc, fn, shape, 2);
+    if ((st = is_function ? run_shaped<true>(fn, shape) : run_shaped<false>(fn, shape))) return st;
   }
   Cell result = *stack::base();
   drop_frame();
   place(result, dest);
-  if (tracing()) trace::returned(placed(dest), word);
   return EXIT_NONE;
 }
 
@@ -950,12 +964,13 @@ namespace {
   Cell fn = op;
   fn.set_type(native::op_source_type(op));
   Cell word = v.head[c.index];
-  Quick q = tracing() ? Quick::none : quick_of(fn);
-  if (q != Quick::none && (left->is(TYPE_INTEGER) || left->is(TYPE_FLOAT))) {
-    // The right operand needs evaluating.
-    c.index++;
-    stack_state.top = left;
-    return quick_infix_call(fn, q, word, c, dest);
+  if (!trace_state.enabled && !fn.is(TYPE_ROUTINE)) {
+    CallShape shape = call_shape_of(*cache_holder(fn));
+    if (shape.usable() && shape.args() == 2) {
+      c.index++;
+      stack_state.top = left;
+      return infix_shaped(fn, shape, word, c, dest);
+    }
   }
   if (tracing()) trace::fire(TRACE_FETCH, c.node, c.index, word);
   c.index++;
@@ -1193,6 +1208,23 @@ uint32_t eval_infix(Cursor& c, Dest dest, Cell* start_top) {
 
 [[gnu::always_inline]] inline uint32_t run_function_body(const Cell& fn);
 
+// A shaped call once its mandatory arguments stand on the frame: a function's refinement flags
+// (false), their arguments and its locals (none) are pushed and its body runs; a native's or
+// action's entry is called with no refinement used.
+template <bool is_function>
+[[gnu::always_inline]] inline uint32_t run_shaped(const Cell& fn, CallShape shape) {
+  if constexpr (is_function) {
+    uint32_t extra = shape.extra(), falses = shape.falses();
+    for (uint32_t k = 0; k < extra; k++)
+      stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
+    return run_function_body(fn);
+  } else {
+    int32_t refs[kMaxTableRefinements];
+    std::fill_n(refs, shape.extra(), -1);
+    return run_table_entry(fn, refs);
+  }
+}
+
 // A function!, native! or action! called by its word with no refinements, its call shape usable
 // and nothing traced: the frame is filled from the shape without the argument walk.
 template <bool is_function>
@@ -1204,16 +1236,7 @@ template <bool is_function>
   stack::push_frame_sym(is_function ? kInterpFunctionFrame : kInterpNativeFrame,
                         name.word_symbol(), name.word_context());
   if (uint32_t st = fetch_shaped(cache, shape, c, name)) return st;
-  if constexpr (is_function) {
-    uint32_t extra = shape.extra(), falses = shape.falses();
-    for (uint32_t k = 0; k < extra; k++)
-      stack::push_value((falses >> k) & 1 ? shared_cells.false_value : shared_cells.none);
-    if (uint32_t st = run_function_body(*holder)) return st;
-  } else {
-    int32_t refs[kMaxTableRefinements];
-    std::fill_n(refs, shape.extra(), -1);
-    if (uint32_t st = run_table_entry(*holder, refs)) return st;
-  }
+  if (uint32_t st = run_shaped<is_function>(*holder, shape)) return st;
   Cell result = *stack::base();
   drop_frame();
   stack_state.top = holder;
