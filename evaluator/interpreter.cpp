@@ -914,7 +914,7 @@ namespace {
 }
 
 template <bool is_function>
-uint32_t run_shaped(const Cell& fn, CallShape shape);
+[[gnu::always_inline]] inline uint32_t run_shaped(const Cell& fn, CallShape shape);
 
 // Checks an operator's operand (the newest cell), of the cache entry at `at`, against its types.
 inline void check_operand(const CallContext& cc, const Cell& fn, CallShape shape, uint32_t at) {
