@@ -57,6 +57,9 @@ namespace zem::library {
 // The build's date and source revision (build_info.cpp).
 const Cell* build_date(Cell*, uint32_t);
 const Cell* build_git(Cell*, uint32_t);
+// The one-pass JSON decoder (json_codec.cpp).
+const Cell* json_decode(Cell*, uint32_t);
+const Cell* json_encode(Cell*, uint32_t);
 }  // namespace zem::library
 
 namespace zem::boot {
@@ -608,6 +611,8 @@ constexpr Entry kRoutines[] = {
     {"zembin-encode", &zembin_encode},
     {"zembin-decode", &zembin_decode},
     {"json-unescape", &json_unescape},
+    {"json-decode", &library::json_decode},
+    {"json-encode", &library::json_encode},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
