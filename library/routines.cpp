@@ -60,6 +60,9 @@ const Cell* build_git(Cell*, uint32_t);
 // The one-pass JSON decoder (json_codec.cpp).
 const Cell* json_decode(Cell*, uint32_t);
 const Cell* json_encode(Cell*, uint32_t);
+// The plain-table roads of load-csv and to-csv (csv_codec.cpp).
+const Cell* csv_decode(Cell*, uint32_t);
+const Cell* csv_encode(Cell*, uint32_t);
 }  // namespace zem::library
 
 namespace zem::boot {
@@ -613,6 +616,8 @@ constexpr Entry kRoutines[] = {
     {"json-unescape", &json_unescape},
     {"json-decode", &library::json_decode},
     {"json-encode", &library::json_encode},
+    {"csv-decode", &library::csv_decode},
+    {"csv-encode", &library::csv_encode},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
