@@ -9,6 +9,7 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "library/codec_text.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/unset_none_logic.h"
 #include "runtime/memory.h"
@@ -155,16 +156,7 @@ const Cell* csv_encode(Cell* args, uint32_t) {
       out.push_back(i + 1 < width ? delim : U'\n');
     }
   }
-  uint32_t widest = 0;
-  for (char32_t c : out) widest = std::max<uint32_t>(widest, c);
-  uint32_t unit = widest < 0x80 ? 1 : widest <= 0xFFFF ? 2 : 4;
-  result = Cell{};
-  str::init_with_unit(result, static_cast<uint32_t>(out.size()), unit);
-  SeriesBuffer* b = series_buffer(result.node());
-  if (b->room() < out.size() * unit) b = str::reserve_bytes(result.node(), out.size() * unit);
-  uint8_t* p = b->head_ptr();
-  for (size_t i = 0; i < out.size(); ++i) str::put_char(p + i * unit, unit, out[i]);
-  b->set_length(static_cast<uint32_t>(out.size()));
+  result = make_text(out);
   return &result;
 }
 

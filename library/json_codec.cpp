@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "library/codec_text.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/string_storage.h"
@@ -469,6 +470,20 @@ bool Writer::value(const Cell& v) {
 
 }  // namespace
 
+Cell make_text(const std::u32string& text) {
+  uint32_t widest = 0;
+  for (char32_t c : text) widest = std::max<uint32_t>(widest, c);
+  uint32_t unit = widest < 0x80 ? 1 : widest <= 0xFFFF ? 2 : 4;
+  Cell s{};
+  str::init_with_unit(s, static_cast<uint32_t>(text.size()), unit);
+  SeriesBuffer* b = series_buffer(s.node());
+  if (b->room() < text.size() * unit) b = str::reserve_bytes(s.node(), text.size() * unit);
+  uint8_t* p = b->head_ptr();
+  for (size_t i = 0; i < text.size(); ++i) str::put_char(p + i * unit, unit, text[i]);
+  b->set_length(static_cast<uint32_t>(text.size()));
+  return s;
+}
+
 // json-encode data indent ascii?: the JSON text of the data, or none to leave it to
 // json-emitter-ctx.
 const Cell* json_encode(Cell* args, uint32_t) {
@@ -477,16 +492,7 @@ const Cell* json_encode(Cell* args, uint32_t) {
   if (args[1].is(TYPE_STRING)) w.indent = &args[1];
   w.ascii = is_true(args[2]);
   if (!w.value(args[0])) return &shared_cells.none;
-  uint32_t widest = 0;
-  for (char32_t c : w.out) widest = std::max<uint32_t>(widest, c);
-  uint32_t unit = widest < 0x80 ? 1 : widest <= 0xFFFF ? 2 : 4;
-  result = Cell{};
-  str::init_with_unit(result, static_cast<uint32_t>(w.out.size()), unit);
-  SeriesBuffer* b = series_buffer(result.node());
-  if (b->room() < w.out.size() * unit) b = str::reserve_bytes(result.node(), w.out.size() * unit);
-  uint8_t* p = b->head_ptr();
-  for (size_t i = 0; i < w.out.size(); ++i) str::put_char(p + i * unit, unit, w.out[i]);
-  b->set_length(static_cast<uint32_t>(w.out.size()));
+  result = make_text(w.out);
   return &result;
 }
 
