@@ -3,6 +3,7 @@
 #include "datatypes/block.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "datatypes/context.h"
@@ -239,6 +240,53 @@ int32_t cell_compare(const Cell& a, const Cell& b, CompareOp op) {
   CompareHandler h = compare_handler(a.type());
   return h ? h(a, b, op) : kCannotCompare;
 }
+
+namespace {
+
+// How same? is decided for a type: from the cell alone for the kinds whose identity lies in it
+// (series by type, buffer and head; objects by context; words by type, symbol and binding), else
+// by the compare action (kinds whose same? looks across types, as integer and char or symbol and
+// string, or at a payload of their own). Read from the installed compare actions, so a type keeps
+// the answer of whichever action it uses.
+enum class Identity : uint8_t { ask, series, context, word };
+
+struct IdentityTable {
+  std::array<Identity, kTypeCount> of{};
+  IdentityTable() {
+    CompareHandler series = compare_handler(TYPE_BLOCK), text = compare_handler(TYPE_STRING),
+                   object = compare_handler(TYPE_OBJECT), word = compare_handler(TYPE_WORD);
+    for (int t = 0; t < kTypeCount; t++) {
+      CompareHandler h = compare_handler(static_cast<TypeId>(t));
+      if (!h) continue;
+      if (h == series || h == text) of[t] = Identity::series;
+      else if (h == object) of[t] = Identity::context;
+      else if (h == word) of[t] = Identity::word;
+    }
+  }
+};
+
+const IdentityTable& identities() {
+  static const IdentityTable table;
+  return table;
+}
+
+inline bool same_in_place(const IdentityTable& ids, const Cell& a, const Cell& b) {
+  switch (ids.of[a.type()]) {
+    case Identity::series:
+      return a.type() == b.type() && a.node() == b.node() && a.head_index() == b.head_index();
+    case Identity::context:
+      return a.type() == b.type() && a.object_context() == b.object_context();
+    case Identity::word:
+      return a.type() == b.type() && a.word_symbol() == b.word_symbol() && a.word_context() == b.word_context();
+    case Identity::ask:
+      break;
+  }
+  return cell_compare(a, b, COMP_SAME) == 0;
+}
+
+}  // namespace
+
+bool same_cells(const Cell& a, const Cell& b) { return same_in_place(identities(), a, b); }
 
 const Cell* select_equal(const Cell& block, const Cell& value) {
   uint32_t n = length(block);
@@ -533,7 +581,22 @@ bool cell_matches(const Cell& cell, const Cell& value, const FindSpec& f) {
     if (value.is(TYPE_DATATYPE)) return cell.type() == value.datatype_id();
     if (value.is(TYPE_TYPESET)) return typeset_has(value, cell.type());
   }
-  return cell_compare(cell, value, f.op) == 0;
+  return f.op == COMP_SAME ? same_cells(cell, value) : cell_compare(cell, value, f.op) == 0;
+}
+
+// find/same forwards over k cells (k > 1: the value's cells in a run): identities compared in
+// place, the buffer read afresh at each cell since a compare action may allocate.
+int64_t find_same_forward(const Cell& s, const Cell& value, bool run, uint32_t k, uint32_t h, uint32_t end,
+                          int64_t step) {
+  const IdentityTable& ids = identities();
+  Cell first = run ? head_of(value)[0] : value;
+  for (int64_t p = h; p + k <= end; p += step) {
+    if (!same_in_place(ids, *cell_at_index(s, static_cast<uint32_t>(p)), first)) continue;
+    uint32_t i = 1;
+    while (i < k && same_in_place(ids, *cell_at_index(s, static_cast<uint32_t>(p + i)), head_of(value)[i])) i++;
+    if (i == k) return p;
+  }
+  return -1;
 }
 
 // Finds the value in the series; answers the absolute position and the length of the match, or -1.
@@ -566,12 +629,17 @@ int64_t find_position(ActionCall& call, const Cell& s, const Cell& value, const 
     return p >= 0 && static_cast<uint32_t>(p) + k <= end ? p : -1;
   }
 
+  if (f.op == COMP_SAME && !f.reverse && !f.last && !f.match &&
+      (run || f.only || !(value.is(TYPE_DATATYPE) || value.is(TYPE_TYPESET))))
+    return find_same_forward(s, value, run, k, h, end, f.skip);
+
   auto matches_at = [&](uint32_t p) {
     if (static_cast<uint64_t>(p) + k > end) return false;
     if (!run) return cell_matches(*cell_at_index(s, p), value, f);
     for (uint32_t i = 0; i < k; i++) {
       Cell vi = head_of(value)[i];
-      if (cell_compare(*cell_at_index(s, p + i), vi, f.op) != 0) return false;
+      const Cell& ci = *cell_at_index(s, p + i);
+      if (f.op == COMP_SAME ? !same_cells(ci, vi) : cell_compare(ci, vi, f.op) != 0) return false;
     }
     return true;
   };

@@ -115,6 +115,8 @@ void append_next_to_result();
 // The compare action of a's type under the code: -1, 0, 1, or kCannotCompare (also when the type has
 // no compare handler).
 int32_t cell_compare(const Cell& a, const Cell& b, CompareOp op);
+// same? of two cells; kinds whose identity lies in the cell are decided without the compare action.
+bool same_cells(const Cell& a, const Cell& b);
 // The key equality of hash tables: the compare action under the table's code (0, 2, 9 or 12).
 inline bool hash_key_equal(const Cell& stored, const Cell& key, uint32_t op) {
   return cell_compare(stored, key, static_cast<CompareOp>(op)) == 0;

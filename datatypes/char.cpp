@@ -160,7 +160,7 @@ int32_t chr_mold(const Cell& value, TextOut& out, MoldFlags flags, const Cell*, 
 }
 
 int32_t chr_compare(const Cell& a, const Cell& b, CompareOp op) {
-  if ((op == COMP_STRICT_EQUAL || op == COMP_FIND) && !b.is(TYPE_CHAR)) return 1;
+  if ((op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND) && !b.is(TYPE_CHAR)) return 1;
   if (!b.is(TYPE_CHAR) && !b.is(TYPE_INTEGER)) return kCannotCompare;
   return integer_compare(a.int_value(), b.int_value());
 }

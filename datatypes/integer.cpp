@@ -322,7 +322,7 @@ int32_t int_mold(const Cell& value, TextOut& out, MoldFlags, const Cell*, int32_
 }
 
 int32_t int_compare(const Cell& a, const Cell& b, CompareOp op) {
-  if ((op == COMP_STRICT_EQUAL || op == COMP_FIND) && !b.is(TYPE_INTEGER)) return 1;
+  if ((op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND) && !b.is(TYPE_INTEGER)) return 1;
   switch (b.type()) {
     case TYPE_INTEGER:
     case TYPE_CHAR:
