@@ -83,31 +83,29 @@ bool keys_equal(const TableRecord* r, const Cell& stored, const Cell& key, uint3
 
 // ---- Table parts --------------------------------------------------------------------------------
 
-uint8_t* flags_of(const TableRecord* r) { return series_head(r->flags); }
-uint32_t* keys_of(const TableRecord* r) { return reinterpret_cast<uint32_t*>(series_head(r->keys)); }
+// A bucket holds the key's tag beside its entry (a position, a duplicate list, a record offset).
+// Tag 0: empty; 1: deleted (the entry stays: put_ptr_record reuses a removed record's place); else
+// live, the key's hash with 0 and 1 moved to 2 and 3. Walks start from the tag and pass buckets of
+// another tag without reading their cells; rebuilds place buckets by tag without hashing again.
+struct Bucket {
+  uint32_t tag;
+  uint32_t v;
+};
+static_assert(sizeof(Bucket) == 8, "two 32-bit words");
+constexpr uint32_t kTagEmpty = 0;
+constexpr uint32_t kTagDeleted = 1;
+inline uint32_t tag_of(uint32_t hash) { return hash < 2 ? hash + 2 : hash; }
+inline bool live(const Bucket& b) { return b.tag > kTagDeleted; }
+
+Bucket* buckets_of(const TableRecord* r) { return reinterpret_cast<Bucket*>(series_head(r->keys)); }
 Cell* cells_of(const TableRecord* r) { return block_head(r->data); }
 uint32_t block_len(const TableRecord* r) { return series_length(r->data); }
 int32_t* reverse_of(const TableRecord* r) { return reinterpret_cast<int32_t*>(series_head(r->aux1)); }
 uint32_t reverse_len(const TableRecord* r) { return series_buffer(r->aux1)->used() / 4; }
 // Duplicate list k (1-based).
 NodeId list_node(const TableRecord* r, uint32_t k) { return array::pick_u32(r->aux2, k); }
-// Kind-2 tables made with a last parameter of 1 (the symbol table) and map key tables keep each
-// bucket's hash in aux2, so that walks and rebuilds need not reach the key cells.
-bool keeps_hashes(const TableRecord* r) {
-  return (r->kind == KIND_WORDS || r->kind == KIND_MAP) && r->aux2 != 0;
-}
-uint32_t* hashes_of(const TableRecord* r) { return reinterpret_cast<uint32_t*>(series_head(r->aux2)); }
 RecordHead* record_at(const TableRecord* r, uint32_t offset) {
   return reinterpret_cast<RecordHead*>(series_head(r->data) + offset);
-}
-
-NodeId make_flags(uint32_t buckets) {
-  uint32_t n = flag_bytes(buckets);
-  NodeId f = alloc::make_bytes(n);
-  SeriesBuffer* b = series_buffer(f);
-  b->set_length(n);
-  std::memset(b->head_ptr(), kFlagsEmptyByte, n);
-  return f;
 }
 
 NodeId make_words(uint32_t n, uint8_t fill) {
@@ -118,6 +116,9 @@ NodeId make_words(uint32_t n, uint8_t fill) {
   return k;
 }
 
+// Every bucket empty.
+NodeId make_buckets(uint32_t buckets) { return make_words(buckets * 2, 0); }
+
 void check_buckets(uint64_t buckets) {
   if (buckets > kMaxBuckets) fire(Err::internal_no_memory);
 }
@@ -127,12 +128,6 @@ int64_t entry_first_pos(const TableRecord* r, uint32_t v) {
   if (int32_t(v) >= 0) return v;
   NodeId list = list_node(r, -int32_t(v));
   return array::length(list) ? array::pick_u32(list, 1) : -1;
-}
-
-uint32_t entry_hash(const TableRecord* r, uint32_t v) {
-  if (r->kind >= KIND_RECORDS) return hash_u32(record_at(r, v)->key);
-  int64_t pos = r->kind == KIND_HASH ? entry_first_pos(r, v) : int64_t(v);
-  return hash_value(cells_of(r)[pos]);
 }
 
 void set_reverse(NodeId table, uint32_t pos, int32_t bucket) {
@@ -153,42 +148,31 @@ void set_reverse(NodeId table, uint32_t pos, int32_t bucket) {
 void rebuild(NodeId table, Sizing s) {
   TableRecord* r = record(table);
   check_buckets(s.buckets);
-  NodeId nf = make_flags(s.buckets);
-  NodeId nk = make_words(s.buckets, 0);
-  NodeId nh = keeps_hashes(r) ? make_words(s.buckets, 0) : 0;
+  NodeId nk = make_buckets(s.buckets);
   NodeId nd = 0;
   uint32_t rec_size = r->aux1;
   if (r->kind >= KIND_RECORDS) nd = alloc::make_series(int64_t(r->count + 1) * rec_size / 16, 16);
-  uint8_t* of = flags_of(r);
-  uint32_t* ok = keys_of(r);
-  uint8_t* f = series_head(nf);
-  uint32_t* k = reinterpret_cast<uint32_t*>(series_head(nk));
-  uint32_t* oh = nh ? hashes_of(r) : nullptr;
-  uint32_t* h = nh ? reinterpret_cast<uint32_t*>(series_head(nh)) : nullptr;
+  const Bucket* old = buckets_of(r);
+  Bucket* k = reinterpret_cast<Bucket*>(series_head(nk));
   uint32_t placed = 0;
   for (uint32_t i = 0; i < r->buckets; i++) {
-    if (!bucket_live(of, i)) continue;
-    uint32_t v = ok[i];
-    uint32_t hash = oh ? oh[i] : entry_hash(r, v);
-    Probe p(hash, s.buckets);
-    while (!bucket_empty(f, p.bucket())) p.next();
-    uint32_t b = p.bucket();
-    set_bucket_live(f, b);
-    if (h) h[b] = hash;
+    if (!live(old[i])) continue;
+    Probe p(old[i].tag, s.buckets);
+    while (k[p.bucket()].tag != kTagEmpty) p.next();
+    Bucket& b = k[p.bucket()];
+    b.tag = old[i].tag;
     if (nd) {
       SeriesBuffer* db = series_buffer(nd);
-      std::memcpy(db->tail_ptr(), record_at(r, v), rec_size);
-      k[b] = db->used();
+      std::memcpy(db->tail_ptr(), record_at(r, old[i].v), rec_size);
+      b.v = db->used();
       db->tail += rec_size;
     } else {
-      k[b] = v;
+      b.v = old[i].v;
     }
     placed++;
   }
-  r->flags = nf;
   r->keys = nk;
   if (nd) r->data = nd;
-  if (nh) r->aux2 = nh;
   r->buckets = s.buckets;
   r->bound = s.bound;
   r->used = placed;
@@ -201,16 +185,11 @@ void empty_to(NodeId table, Sizing s) {
   check_buckets(s.buckets);
   TableRecord* r = record(table);
   if (s.buckets == r->buckets) {
-    fill_flags_empty(flags_of(r), r->buckets);
-    std::memset(keys_of(r), 0, size_t(r->buckets) * 4);
+    std::memset(buckets_of(r), 0, size_t(r->buckets) * sizeof(Bucket));
   } else {
-    NodeId nf = make_flags(s.buckets);
-    NodeId nk = make_words(s.buckets, 0);
-    NodeId nh = keeps_hashes(r) ? make_words(s.buckets, 0) : 0;
+    NodeId nk = make_buckets(s.buckets);
     r = record(table);
-    r->flags = nf;
     r->keys = nk;
-    if (nh) r->aux2 = nh;
   }
   r->buckets = s.buckets;
   r->bound = s.bound;
@@ -254,11 +233,10 @@ bool grow(NodeId table) {
 
 // Stores a value in a bucket found free by a walk: empty (used grows) or deleted.
 void take_bucket(TableRecord* r, uint32_t b, uint32_t v, uint32_t hash) {
-  if (keeps_hashes(r)) hashes_of(r)[b] = hash;
-  uint8_t* f = flags_of(r);
-  if (bucket_empty(f, b)) r->used++;
-  set_bucket_live(f, b);
-  keys_of(r)[b] = v;
+  Bucket& bucket = buckets_of(r)[b];
+  if (bucket.tag == kTagEmpty) r->used++;
+  bucket.tag = tag_of(hash);
+  bucket.v = v;
   r->count++;
 }
 
@@ -268,24 +246,23 @@ void insert_at(NodeId table, uint32_t pos) {
   if (r->kind == KIND_HASH && pos < reverse_len(r) && reverse_of(r)[pos] >= 0) return;  // already indexed
   Cell key = cells_of(r)[pos];
   if (r->kind == KIND_MAP) key = map_key(key);
-  uint8_t* f = flags_of(r);
-  uint32_t* k = keys_of(r);
-  uint32_t hash = hash_value(key);
+  uint32_t hash = tag_of(hash_value(key));
   Probe p(hash, r->buckets);
   int64_t deleted = -1;
   int64_t target = -1;
   do {
     uint32_t b = p.bucket();
-    if (bucket_empty(f, b)) {
+    const Bucket bucket = buckets_of(r)[b];
+    if (bucket.tag == kTagEmpty) {
       target = b;
       break;
     }
-    if (bucket_deleted(f, b)) {
+    if (bucket.tag == kTagDeleted) {
       if (deleted < 0) deleted = b;
       continue;
     }
-    uint32_t v = k[b];
-    if (keeps_hashes(r) && hashes_of(r)[b] != hash) continue;
+    if (bucket.tag != hash) continue;
+    uint32_t v = bucket.v;
     if (r->kind == KIND_HASH) {
       int64_t first = entry_first_pos(r, v);
       if (first < 0 || !keys_equal(r, cells_of(r)[first], key, OP_FIND)) continue;
@@ -296,7 +273,7 @@ void insert_at(NodeId table, uint32_t pos) {
         array::append_u32(list, pos);
         r = record(table);
         array::append_u32(r->aux2, list);
-        keys_of(r)[b] = uint32_t(-int32_t(array::length(r->aux2)));
+        buckets_of(r)[b].v = uint32_t(-int32_t(array::length(r->aux2)));
       } else {
         array::append_u32(list_node(r, -int32_t(v)), pos);
       }
@@ -324,13 +301,14 @@ void index_block(NodeId table) {
 // its position. In a kind-0 duplicate list the state is left to continue through the list.
 bool walk_to_match(FindState& st, int64_t& pos_out) {
   TableRecord* r = record(st.table);
-  uint8_t* f = flags_of(r);
-  uint32_t* k = keys_of(r);
+  const Bucket* k = buckets_of(r);
   do {
-    uint32_t b = st.probe.bucket();
-    if (bucket_empty(f, b)) return false;
-    if (bucket_deleted(f, b)) continue;
-    uint32_t v = k[b];
+    const Bucket& bucket = k[st.probe.bucket()];
+    if (bucket.tag != st.hash) {
+      if (bucket.tag == kTagEmpty) return false;
+      continue;
+    }
+    uint32_t v = bucket.v;
     if (r->kind == KIND_HASH && int32_t(v) < 0) {
       NodeId list = list_node(r, -int32_t(v));
       uint32_t n = array::length(list);
@@ -346,7 +324,6 @@ bool walk_to_match(FindState& st, int64_t& pos_out) {
       }
       continue;
     }
-    if (keeps_hashes(r) && hashes_of(r)[b] != st.hash) continue;
     const Cell& stored = r->kind == KIND_MAP ? map_key(cells_of(r)[v]) : cells_of(r)[v];
     if (keys_equal(r, stored, st.key, st.op)) {
       st.list = 0;
@@ -380,13 +357,13 @@ int64_t advance(FindState& st) {
 
 // The bucket holding the record of `key`, or -1.
 int64_t find_record_bucket(const TableRecord* r, NodeId key) {
-  const uint8_t* f = flags_of(r);
-  const uint32_t* k = keys_of(r);
-  Probe p(hash_u32(key), r->buckets);
+  const Bucket* k = buckets_of(r);
+  uint32_t tag = tag_of(hash_u32(key));
+  Probe p(tag, r->buckets);
   do {
-    uint32_t b = p.bucket();
-    if (bucket_empty(f, b)) return -1;
-    if (bucket_live(f, b) && record_at(r, k[b])->key == key) return b;
+    const Bucket& b = k[p.bucket()];
+    if (b.tag == kTagEmpty) return -1;
+    if (b.tag == tag && record_at(r, b.v)->key == key) return p.bucket();
   } while (p.next());
   return -1;
 }
@@ -523,10 +500,8 @@ NodeId create(uint32_t size, NodeId block, Kind kind, uint32_t record_cells) {
   check_buckets(s.buckets);
   NodeId table = alloc::make_bytes(sizeof(TableRecord));
   series_buffer(table)->set_length(sizeof(TableRecord));
-  NodeId flags = make_flags(s.buckets);
-  NodeId keys = make_words(s.buckets, 0);
+  NodeId keys = make_buckets(s.buckets);
   TableRecord rec{};
-  rec.flags = flags;
   rec.keys = keys;
   rec.buckets = s.buckets;
   rec.bound = s.bound;
@@ -539,8 +514,6 @@ NodeId create(uint32_t size, NodeId block, Kind kind, uint32_t record_cells) {
     if (kind == KIND_HASH) {
       rec.aux1 = make_words(size < 1 ? 1 : size, 0xFF);
       rec.aux2 = array::make(4, 4);
-    } else if ((kind == KIND_WORDS && record_cells == 1) || kind == KIND_MAP) {
-      rec.aux2 = make_words(s.buckets, 0);
     }
   }
   *record(table) = rec;
@@ -561,7 +534,7 @@ int64_t find(NodeId table, const Cell& key, uint32_t op, FindState* state) {
   st.table = table;
   st.key = r->kind == KIND_MAP ? map_key(key) : key;
   st.op = op;
-  st.hash = hash_value(st.key);
+  st.hash = tag_of(hash_value(st.key));
   st.probe = Probe(st.hash, r->buckets);
   st.list = 0;
   st.next = 0;
@@ -599,7 +572,7 @@ bool remove_key(NodeId table, const Cell& key, uint32_t op) {
       return true;
     }
     default:
-      set_bucket_deleted(flags_of(r), st.probe.bucket());
+      buckets_of(r)[st.probe.bucket()].tag = kTagDeleted;
       r->count--;
       return true;
   }
@@ -608,15 +581,17 @@ bool remove_key(NodeId table, const Cell& key, uint32_t op) {
 int64_t find_word(NodeId table, uint32_t sym, bool case_insensitive) {
   TableRecord* r = record(table);
   uint32_t canon = canonical_id(sym);
-  const uint8_t* f = flags_of(r);
-  const uint32_t* k = keys_of(r);
-  Probe p(hash_u32(canon), r->buckets);
+  const Bucket* k = buckets_of(r);
+  uint32_t tag = tag_of(hash_u32(canon));
+  Probe p(tag, r->buckets);
   do {
-    uint32_t b = p.bucket();
-    if (bucket_empty(f, b)) return -1;
-    if (!bucket_live(f, b)) continue;
-    uint32_t stored = cells_of(r)[k[b]].word_symbol();
-    if (case_insensitive ? canonical_id(stored) == canon : stored == sym) return k[b];
+    const Bucket& b = k[p.bucket()];
+    if (b.tag != tag) {
+      if (b.tag == kTagEmpty) return -1;
+      continue;
+    }
+    uint32_t stored = cells_of(r)[b.v].word_symbol();
+    if (case_insensitive ? canonical_id(stored) == canon : stored == sym) return b.v;
   } while (p.next());
   return -1;
 }
@@ -624,28 +599,30 @@ int64_t find_word(NodeId table, uint32_t sym, bool case_insensitive) {
 int64_t find_string(NodeId table, const uint8_t* bytes, uint32_t len, uint32_t hash, bool case_insensitive,
                     uint32_t* end_bucket, int64_t* variant) {
   TableRecord* r = record(table);
-  const uint8_t* f = flags_of(r);
-  const uint32_t* k = keys_of(r);
-  const uint32_t* h = keeps_hashes(r) ? hashes_of(r) : nullptr;
-  Probe p(hash, r->buckets);
+  const Bucket* k = buckets_of(r);
+  uint32_t tag = tag_of(hash);
+  Probe p(tag, r->buckets);
   *end_bucket = kNoBucket;
   if (variant) *variant = -1;
   do {
     uint32_t b = p.bucket();
-    if (bucket_empty(f, b)) {
-      *end_bucket = b;
-      return -1;
+    if (k[b].tag != tag) {
+      if (k[b].tag == kTagEmpty) {
+        *end_bucket = b;
+        return -1;
+      }
+      continue;
     }
-    if (!bucket_live(f, b) || (h && h[b] != hash)) continue;
-    const SeriesBuffer* name = series_buffer(cells_of(r)[k[b]].symbol_utf8());
+    uint32_t v = k[b].v;
+    const SeriesBuffer* name = series_buffer(cells_of(r)[v].symbol_utf8());
     if (name->used() != len) continue;
     const uint8_t* s = name->head_ptr();
     if (case_insensitive) {
-      if (ascii_equal_nocase(s, bytes, len)) return k[b];
+      if (ascii_equal_nocase(s, bytes, len)) return v;
     } else if (std::memcmp(s, bytes, len) == 0) {
-      return k[b];
+      return v;
     } else if (variant && *variant < 0 && ascii_equal_nocase(s, bytes, len)) {
-      *variant = k[b];
+      *variant = v;
     }
   } while (p.next());
   return -1;
@@ -653,28 +630,28 @@ int64_t find_string(NodeId table, const uint8_t* bytes, uint32_t len, uint32_t h
 
 void add_at_bucket(NodeId table, uint32_t bucket, uint32_t pos, uint32_t hash) {
   TableRecord* r = record(table);
-  if (bucket >= r->buckets || !bucket_empty(flags_of(r), bucket)) fire(Err::internal_no_memory);
+  if (bucket >= r->buckets || buckets_of(r)[bucket].tag != kTagEmpty) fire(Err::internal_no_memory);
   take_bucket(r, bucket, pos, hash);
 }
 
 Cell* put_ptr_record(NodeId table, NodeId key) {
   grow(table);
   TableRecord* r = record(table);
-  uint8_t* f = flags_of(r);
-  uint32_t* k = keys_of(r);
-  Probe p(hash_u32(key), r->buckets);
+  const Bucket* k = buckets_of(r);
+  uint32_t hash = hash_u32(key);
+  Probe p(tag_of(hash), r->buckets);
   int64_t deleted = -1;
   int64_t target = -1;
   do {
     uint32_t b = p.bucket();
-    if (bucket_empty(f, b)) {
+    if (k[b].tag == kTagEmpty) {
       target = b;
       break;
     }
-    if (bucket_deleted(f, b)) {
+    if (k[b].tag == kTagDeleted) {
       if (deleted < 0) deleted = b;
-    } else if (record_at(r, k[b])->key == key) {
-      return record_data(r, k[b]);
+    } else if (k[b].tag == tag_of(hash) && record_at(r, k[b].v)->key == key) {
+      return record_data(r, k[b].v);
     }
   } while (p.next());
   uint32_t size = r->aux1;
@@ -682,7 +659,7 @@ Cell* put_ptr_record(NodeId table, NodeId key) {
   if (deleted >= 0) {
     // A deleted bucket still names the removed record it held: the new record takes its place.
     target = deleted;
-    offset = k[deleted];
+    offset = k[deleted].v;
   } else {
     if (target < 0) fire(Err::internal_no_memory);
     uint8_t* at = array::alloc_tail_bytes(r->data, size);
@@ -693,23 +670,23 @@ Cell* put_ptr_record(NodeId table, NodeId key) {
   *head = RecordHead{kRecordLive, key, 0, 0};
   Cell* cells = reinterpret_cast<Cell*>(head + 1);
   for (uint32_t i = 0; i < size / 16 - 1; i++) cells[i] = Cell{TYPE_UNSET, 0, 0, 0};
-  take_bucket(r, uint32_t(target), offset, 0);
+  take_bucket(r, uint32_t(target), offset, hash);
   return cells;
 }
 
 Cell* find_ptr(NodeId table, NodeId key) {
   TableRecord* r = record(table);
   int64_t b = find_record_bucket(r, key);
-  return b < 0 ? nullptr : record_data(r, keys_of(r)[b]);
+  return b < 0 ? nullptr : record_data(r, buckets_of(r)[b].v);
 }
 
 Cell* remove_ptr_record(NodeId table, NodeId key) {
   TableRecord* r = record(table);
   int64_t b = find_record_bucket(r, key);
   if (b < 0) return nullptr;
-  set_bucket_deleted(flags_of(r), uint32_t(b));
+  buckets_of(r)[b].tag = kTagDeleted;
   r->count--;
-  RecordHead* head = record_at(r, keys_of(r)[b]);
+  RecordHead* head = record_at(r, buckets_of(r)[b].v);
   head->state = 0;
   return reinterpret_cast<Cell*>(head + 1);
 }
@@ -720,8 +697,7 @@ void reset(NodeId table) {
   TableRecord* r = record(table);
   r->count = 0;
   r->used = 0;
-  std::memset(keys_of(r), 0, size_t(r->buckets) * 4);
-  fill_flags_empty(flags_of(r), r->buckets);
+  std::memset(buckets_of(r), 0, size_t(r->buckets) * sizeof(Bucket));
   if (r->kind == KIND_HASH) {
     std::memset(reverse_of(r), 0xFF, size_t(reverse_len(r)) * 4);
     array::clear(r->aux2);
@@ -733,10 +709,8 @@ NodeId copy(NodeId table, NodeId block) {
   NodeId t = alloc::copy_series(table);
   TableRecord* src = record(table);
   TableRecord rec = *src;
-  rec.flags = alloc::copy_series(src->flags);
   rec.keys = alloc::copy_series(src->keys);
   rec.data = block && src->kind < KIND_RECORDS ? block : alloc::copy_series(src->data);
-  if (keeps_hashes(src)) rec.aux2 = alloc::copy_series(src->aux2);
   if (src->kind == KIND_HASH) {
     rec.aux1 = alloc::copy_series(src->aux1);
     rec.aux2 = alloc::copy_series(src->aux2);
@@ -755,7 +729,7 @@ void unindex_position(NodeId table, uint32_t pos) {
   int32_t b = reverse_of(r)[pos];
   if (b < 0) return;
   reverse_of(r)[pos] = -1;
-  uint32_t v = keys_of(r)[b];
+  uint32_t v = buckets_of(r)[b].v;
   if (int32_t(v) < 0) {
     NodeId list = list_node(r, -int32_t(v));
     array::remove_u32(list, pos);
@@ -763,7 +737,7 @@ void unindex_position(NodeId table, uint32_t pos) {
   } else if (v != pos) {
     return;
   }
-  set_bucket_deleted(flags_of(r), uint32_t(b));
+  buckets_of(r)[b].tag = kTagDeleted;
   r->count--;
 }
 
@@ -776,10 +750,9 @@ int shift_index(NodeId table, int32_t delta, uint32_t first, uint32_t count) {
     for (uint32_t p = from; p < first; p++) unindex_position(table, p);
   }
   auto moved = [&](uint32_t p) { return p >= first ? uint32_t(int64_t(p) + delta) : p; };
-  uint8_t* f = flags_of(r);
-  uint32_t* k = keys_of(r);
+  Bucket* k = buckets_of(r);
   for (uint32_t b = 0; b < r->buckets; b++)
-    if (bucket_live(f, b) && int32_t(k[b]) >= 0) k[b] = moved(k[b]);
+    if (live(k[b]) && int32_t(k[b].v) >= 0) k[b].v = moved(k[b].v);
   // Each list belongs to one bucket, so walking the list buffer visits every list once.
   for (uint32_t i = 1, n = array::length(r->aux2); i <= n; i++) {
     NodeId list = list_node(r, i);
@@ -833,7 +806,6 @@ void move_range(NodeId table, uint32_t from, uint32_t to, uint32_t n) {
 
 void scan(NodeId table) {
   TableRecord* r = record(table);
-  gc::mark_node(r->flags);
   gc::mark_node(r->keys);
   switch (r->kind) {
     case KIND_HASH:
@@ -844,16 +816,15 @@ void scan(NodeId table) {
       break;
     case KIND_MAP:
     case KIND_WORDS:
-      gc::mark_node(r->aux2);
       gc::mark_block(r->data);
       break;
     case KIND_RECORDS: {
       gc::mark_node(r->data);
-      const uint8_t* f = flags_of(r);
+      const Bucket* k = buckets_of(r);
       uint32_t cells = r->aux1 / 16 - 1;
       for (uint32_t b = 0; b < r->buckets; b++) {
-        if (!bucket_live(f, b)) continue;
-        RecordHead* head = record_at(r, keys_of(r)[b]);
+        if (!live(k[b])) continue;
+        RecordHead* head = record_at(r, k[b].v);
         if (series_buffer(head->key)->unit() == 16)
           gc::mark_block(head->key);
         else
@@ -872,17 +843,17 @@ void scan(NodeId table) {
 
 void purge_dead_records(NodeId table) {
   TableRecord* r = record(table);
-  uint8_t* f = flags_of(r);
+  Bucket* k = buckets_of(r);
   uint32_t cells = r->aux1 / 16 - 1;
   for (uint32_t b = 0; b < r->buckets; b++) {
-    if (!bucket_live(f, b)) continue;
-    RecordHead* head = record_at(r, keys_of(r)[b]);
+    if (!live(k[b])) continue;
+    RecordHead* head = record_at(r, k[b].v);
     if (gc::is_marked(head->key) && (head->owner == 0 || gc::is_marked(head->owner))) {
       Cell* data = reinterpret_cast<Cell*>(head + 1);
       gc::mark_values(data, data + cells);
       continue;
     }
-    set_bucket_deleted(f, b);
+    k[b].tag = kTagDeleted;
     r->count--;
     head->state = 0;
     head->key = 0;

@@ -7,8 +7,9 @@
 // Kinds 0-2 store the position of each key cell in a data block and never copy the cells; kinds 3
 // and 4 keep their records in a cell block of their own.
 //
-// A table is a byte series whose head holds a TableRecord; its flags, keys and data are series too,
-// so the collector moves and marks them like any other. Node indices never change, so hashes that
+// A table is a byte series whose head holds a TableRecord; its buckets and data are series too,
+// so the collector moves and marks them like any other. A bucket keeps the key's hash beside the
+// entry, so a walk passes other keys without reading their cells. Node indices never change, so hashes that
 // use a node (blocks, objects, record keys) stay valid across collections.
 //
 // Addresses returned here (record data, TableRecord*) are valid until the next allocation of the
@@ -33,10 +34,9 @@ enum Kind : uint32_t {
 struct TableRecord {
   uint32_t count;    // live keys (kind 1: live entries; its removed keys keep their buckets)
   uint32_t aux1;     // kind 0: node of the reverse index; kinds 3, 4: record size in bytes
-  uint32_t aux2;     // kind 0: node of the buffer of duplicate lists; kind 1: node of bucket hashes;
-                     // kind 2: node of bucket hashes or 0
-  uint32_t flags;    // node: 2 bits per bucket
-  uint32_t keys;     // node: one 32-bit word per bucket
+  uint32_t aux2;     // kind 0: node of the buffer of duplicate lists; other kinds 0
+  uint32_t spare;    // 0
+  uint32_t keys;     // node: the buckets, two 32-bit words each (the key's tag, the entry)
   uint32_t data;     // node of the data block
   uint32_t used;     // live or deleted buckets
   uint32_t buckets;  // power of two, at least 4
@@ -91,8 +91,7 @@ uint32_t hash_value(const Cell& cell, bool case_sensitive = false);
 // ---- Tables ------------------------------------------------------------------------------------
 
 // A table for `size` keys. Kinds 0-2 index `block` (or a new block of `size` cells when 0): kind 1
-// steps 2 (keys only). Kinds 3 and 4 make records of `record_cells` data cells. A kind-2 table made
-// with record_cells 1 keeps each bucket's hash (aux2), for tables whose keys are costly to hash.
+// steps 2 (keys only). Kinds 3 and 4 make records of `record_cells` data cells (kinds 0-2 ignore it).
 NodeId create(uint32_t size, NodeId block, Kind kind, uint32_t record_cells = 0);
 TableRecord* record(NodeId table);
 inline NodeId data_block(NodeId table) { return record(table)->data; }
@@ -108,7 +107,7 @@ struct FindState {
   NodeId table = 0;
   Cell key{};       // kind 1: word kinds already turned into set-word!
   uint32_t op = OP_FIND;
-  uint32_t hash = 0;  // of the key
+  uint32_t hash = 0;  // the key's tag (its hash as buckets keep it)
   Probe probe;      // the walk, at the bucket last matched
   NodeId list = 0;  // the duplicate list being walked (0: none)
   uint32_t next = 0;  // 0-based position in it
@@ -153,7 +152,7 @@ inline RecordHead* record_head(Cell* data) { return reinterpret_cast<RecordHead*
 void clear(NodeId table, uint32_t n);
 // count 0, used 0, every bucket empty; sizes kept (kinds 3, 4 drop every record).
 void reset(NodeId table);
-// A new table with copies of the record and the flags, keys and data series (kind 0 also the
+// A new table with copies of the record and the buckets and data series (kind 0 also the
 // reverse index and duplicate lists). A kind 0-2 copy may index `block` instead of a data copy.
 NodeId copy(NodeId table, NodeId block = 0);
 

@@ -73,7 +73,7 @@ TEST_F(HashTableTest, SizingOfNewTables) {
     NodeId t = hashtab::create(c.size, 0, c.kind, 3);
     EXPECT_EQ(record(t)->buckets, c.buckets) << c.size << " kind " << c.kind;
     EXPECT_EQ(record(t)->bound, c.bound) << c.size << " kind " << c.kind;
-    EXPECT_EQ(series_buffer(record(t)->flags)->used(), c.buckets / 4);
+    EXPECT_EQ(series_buffer(record(t)->keys)->used(), c.buckets * 8);
   }
 }
 
@@ -370,6 +370,52 @@ TEST_F(HashTableTest, IndexSurvivesCollectionsThatMoveEveryBuffer) {
   gc::collect();
   for (int v = 0; v < 100; v++)
     ASSERT_EQ(all_found(t, integer_cell(v)), (std::vector<uint32_t>{uint32_t(v), uint32_t(v + 100), uint32_t(v + 200)}));
+}
+
+// Buckets keep hashes 0 and 1 as 2 and 3, so these integers (hashes 0, 2 and 1, 3) meet in pairs of
+// equal tags from the same first buckets: a walk must still tell them apart by their cells, through
+// removals, re-insertions, growth and collections that move every buffer.
+TEST_F(HashTableTest, KeysSharingABucketTagStayApart) {
+  const int32_t keys[] = {0, 449046553, 224523276, -1213071342};
+  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[0])), 0u);
+  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[1])), 2u);
+  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[2])), 1u);
+  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[3])), 3u);
+  gc::set_stress(1);
+  for (hashtab::Kind kind : {hashtab::KIND_HASH, hashtab::KIND_MAP}) {
+    uint32_t step = kind == hashtab::KIND_MAP ? 2 : 1;
+    NodeId block = alloc::make_cells(8);
+    for (int32_t k : keys) {
+      append_cell(block, integer_cell(k));
+      if (step == 2) append_cell(block, integer_cell(1));
+    }
+    NodeId t = hashtab::create(4, block, kind);
+    gc::ScopedRoot root(&mark_table, &t);
+    auto expect_found = [&](const char* when, int removed) {
+      for (int i = 0; i < 4; i++)
+        EXPECT_EQ(hashtab::find(t, integer_cell(keys[i])), i == removed ? -1 : int64_t(i) * step)
+            << when << " kind " << kind << " key " << keys[i];
+    };
+    expect_found("made", -1);
+    ASSERT_TRUE(hashtab::remove_key(t, integer_cell(keys[0])));
+    int gone = kind == hashtab::KIND_MAP ? -1 : 0;  // a removed map entry keeps its key's bucket
+    expect_found("removed", gone);
+    gc::collect();
+    expect_found("collected", gone);
+    if (kind == hashtab::KIND_MAP) {
+      block::head_of(block::value_of(block))[1] = integer_cell(1);  // the entry revives in place
+    } else {
+      hashtab::insert(t, 0);
+    }
+    for (int32_t i = 0; i < 200; i++) {  // growth re-places every bucket by its tag
+      append_cell(block, integer_cell(1000 + i));
+      if (step == 2) append_cell(block, integer_cell(1));
+      hashtab::insert(t, series_length(block) - step);
+    }
+    gc::collect();
+    expect_found("grown", -1);
+    EXPECT_EQ(hashtab::find(t, integer_cell(1)), -1);
+  }
 }
 
 TEST_F(HashTableTest, ResetCopyAndClear) {
