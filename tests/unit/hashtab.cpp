@@ -376,11 +376,8 @@ TEST_F(HashTableTest, IndexSurvivesCollectionsThatMoveEveryBuffer) {
 // equal tags from the same first buckets: a walk must still tell them apart by their cells, through
 // removals, re-insertions, growth and collections that move every buffer.
 TEST_F(HashTableTest, KeysSharingABucketTagStayApart) {
-  const int32_t keys[] = {0, 449046553, 224523276, -1213071342};
-  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[0])), 0u);
-  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[1])), 2u);
-  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[2])), 1u);
-  ASSERT_EQ(hashtab::hash_value(integer_cell(keys[3])), 3u);
+  const int32_t keys[] = {0, 2, 1, 3};
+  for (int32_t k : keys) ASSERT_EQ(hashtab::hash_value(integer_cell(k)), uint32_t(k));
   gc::set_stress(1);
   for (hashtab::Kind kind : {hashtab::KIND_HASH, hashtab::KIND_MAP}) {
     uint32_t step = kind == hashtab::KIND_MAP ? 2 : 1;
@@ -414,7 +411,7 @@ TEST_F(HashTableTest, KeysSharingABucketTagStayApart) {
     }
     gc::collect();
     expect_found("grown", -1);
-    EXPECT_EQ(hashtab::find(t, integer_cell(1)), -1);
+    EXPECT_EQ(hashtab::find(t, integer_cell(5)), -1);
   }
 }
 
