@@ -157,7 +157,7 @@ void rebuild(NodeId table, Sizing s) {
   uint32_t placed = 0;
   for (uint32_t i = 0; i < r->buckets; i++) {
     if (!live(old[i])) continue;
-    PerturbedProbe p(old[i].tag, s.buckets);
+    Probe p(old[i].tag, s.buckets);
     while (k[p.bucket()].tag != kTagEmpty) p.next();
     Bucket& b = k[p.bucket()];
     b.tag = old[i].tag;
@@ -247,7 +247,7 @@ void insert_at(NodeId table, uint32_t pos) {
   Cell key = cells_of(r)[pos];
   if (r->kind == KIND_MAP) key = map_key(key);
   uint32_t hash = tag_of(hash_value(key));
-  PerturbedProbe p(hash, r->buckets);
+  Probe p(hash, r->buckets);
   int64_t deleted = -1;
   int64_t target = -1;
   do {
@@ -359,7 +359,7 @@ int64_t advance(FindState& st) {
 int64_t find_record_bucket(const TableRecord* r, NodeId key) {
   const Bucket* k = buckets_of(r);
   uint32_t tag = tag_of(hash_u32(key));
-  PerturbedProbe p(tag, r->buckets);
+  Probe p(tag, r->buckets);
   do {
     const Bucket& b = k[p.bucket()];
     if (b.tag == kTagEmpty) return -1;
@@ -417,8 +417,12 @@ uint32_t hash_value(const Cell& c, bool case_sensitive) {
     case TYPE_PORT:
       return hash_u32(c.raw_words()[0]);
     case TYPE_INTEGER:
-    case TYPE_CHAR:  // as themselves: runs of keys fill runs of buckets (the walk parts strided ones)
-      return c.raw_words()[1];
+    case TYPE_CHAR: {
+      // Sixteen consecutive values start from sixteen neighbouring buckets: runs of keys share cache
+      // lines; the runs themselves scatter as any hash.
+      uint32_t x = c.raw_words()[1];
+      return hash_u32(x >> 4) << 4 | (x & 15);
+    }
     case TYPE_MAP:
     case TYPE_HANDLE:
     case TYPE_EVENT:
@@ -536,7 +540,7 @@ int64_t find(NodeId table, const Cell& key, uint32_t op, FindState* state) {
   st.key = r->kind == KIND_MAP ? map_key(key) : key;
   st.op = op;
   st.hash = tag_of(hash_value(st.key));
-  st.probe = PerturbedProbe(st.hash, r->buckets);
+  st.probe = Probe(st.hash, r->buckets);
   st.list = 0;
   st.next = 0;
   st.done = false;
@@ -584,7 +588,7 @@ int64_t find_word(NodeId table, uint32_t sym, bool case_insensitive) {
   uint32_t canon = canonical_id(sym);
   const Bucket* k = buckets_of(r);
   uint32_t tag = tag_of(hash_u32(canon));
-  PerturbedProbe p(tag, r->buckets);
+  Probe p(tag, r->buckets);
   do {
     const Bucket& b = k[p.bucket()];
     if (b.tag != tag) {
@@ -602,7 +606,7 @@ int64_t find_string(NodeId table, const uint8_t* bytes, uint32_t len, uint32_t h
   TableRecord* r = record(table);
   const Bucket* k = buckets_of(r);
   uint32_t tag = tag_of(hash);
-  PerturbedProbe p(tag, r->buckets);
+  Probe p(tag, r->buckets);
   *end_bucket = kNoBucket;
   if (variant) *variant = -1;
   do {
@@ -640,7 +644,7 @@ Cell* put_ptr_record(NodeId table, NodeId key) {
   TableRecord* r = record(table);
   const Bucket* k = buckets_of(r);
   uint32_t hash = hash_u32(key);
-  PerturbedProbe p(tag_of(hash), r->buckets);
+  Probe p(tag_of(hash), r->buckets);
   int64_t deleted = -1;
   int64_t target = -1;
   do {

@@ -108,7 +108,7 @@ struct FindState {
   Cell key{};       // kind 1: word kinds already turned into set-word!
   uint32_t op = OP_FIND;
   uint32_t hash = 0;  // the key's tag (its hash as buckets keep it)
-  PerturbedProbe probe;      // the walk, at the bucket last matched
+  Probe probe;      // the walk, at the bucket last matched
   NodeId list = 0;  // the duplicate list being walked (0: none)
   uint32_t next = 0;  // 0-based position in it
   bool done = false;

@@ -96,29 +96,4 @@ class Probe {
   uint32_t left_ = 0;
 };
 
-// The walk of the tables kept in series: from hash & mask, each step goes to 5 * i + 1 + perturb,
-// perturb taking the hash's higher bits five at a time, so keys that share their low bits (strided
-// integers, which hash as themselves) part after a step or two. Once perturb is spent the steps
-// cycle through every bucket: the first buckets + 7 tries reach each one.
-class PerturbedProbe {
- public:
-  PerturbedProbe() = default;
-  PerturbedProbe(uint32_t hash, uint32_t buckets)
-      : mask_(buckets - 1), i_(hash & mask_), perturb_(hash), left_(buckets + 7) {}
-  uint32_t bucket() const { return i_; }
-  // Moves on; false once every bucket was tried (the bucket stays on the last one tried).
-  bool next() {
-    if (--left_ == 0) return false;
-    perturb_ >>= 5;
-    i_ = (i_ * 5 + perturb_ + 1) & mask_;
-    return true;
-  }
-
- private:
-  uint32_t mask_ = 0;
-  uint32_t i_ = 0;
-  uint32_t perturb_ = 0;
-  uint32_t left_ = 0;
-};
-
 }  // namespace zem::hashtab
