@@ -165,6 +165,7 @@ void emit(uint32_t event, TypeId type, NodeId node, uint32_t index, const Cell& 
           const Cell* ref) {
   TraceState& t = trace_state;
   if (!(t.mask & event) || !t.callback.is(TYPE_FUNCTION)) return;
+  if (t.paused && !(event & (TRACE_INIT | TRACE_END))) return;
   Cell code = shared_cells.none;
   int32_t offset = -1;
   if (node) {
@@ -211,6 +212,7 @@ bool start(const Cell& tracer) {
   t.mask = mask_of(tracer);
   t.callback = tracer;
   t.enabled = t.active = true;
+  t.paused = false;
   return true;
 }
 
@@ -222,8 +224,13 @@ void stop() {
   }
   t.callback = shared_cells.none;
   t.enabled = t.active = false;
+  t.paused = false;
   t.mask = kTraceAllEvents;
 }
+
+// A switch, not a change of `active`: a function body's scope puts `active` back when it ends,
+// and `trace` itself is such a function.
+void set_switch(bool on) { trace_state.paused = !on; }
 
 void fire(uint32_t event, NodeId node, uint32_t index, const Cell& value, const Cell* ref) {
   const std::vector<Cell>& blocks = interp_state.blocks;

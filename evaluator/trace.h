@@ -44,6 +44,7 @@ constexpr uint32_t kTraceAllEvents = 0x0001FFFF;
 struct TraceState {
   bool active = false;   // events fire: a run is in progress and the tracer is not running
   bool enabled = false;  // a `do/trace` run is in progress
+  bool paused = false;   // `trace false`: the run's events stay silent (init and end still fire)
   uint32_t mask = kTraceAllEvents;
   Cell callback{};       // the tracer (rooted)
   Cell code{};           // the code series of the event being fired (rooted while it fires)
@@ -64,6 +65,9 @@ uint32_t mask_of(const Cell& tracer);
 bool start(const Cell& tracer);
 // Ends the run: fires end with any exit in progress kept aside, then uninstalls the tracer.
 void stop();
+// `trace` of a logic: pauses (false) or resumes (true) the events of the run in progress. Outside
+// a run it changes nothing that lasts: the next run starts unpaused.
+void set_switch(bool on);
 
 // Fires an event. `node` and `index` give the code and the position (node 0: none; the code is
 // the series from its first value, of the type of the block being evaluated when it is that

@@ -60,7 +60,8 @@ constexpr std::string_view kSourceDigest =
 constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem", "operators.zem",
                                            "functions.zem", "accessors.zem", "helpers.zem", "load.zem",
                                            "paths.zem", "reactivity.zem", "preprocessor.zem",
-                                           "url.zem", "json.zem", "csv.zem", "help.zem"};
+                                           "url.zem", "json.zem", "csv.zem", "help.zem",
+                                           "tools.zem"};
 
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run

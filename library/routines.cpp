@@ -241,8 +241,16 @@ uint32_t frame_base() { return stack::cell_index(stack::base()); }
 
 const Cell* frame_index_q(Cell*, uint32_t) { return integer(static_cast<int32_t>(frame_base())); }
 
-// A `do/trace` run is in progress (parse tracing is not the interpreter's).
-const Cell* tracing_q(Cell*, uint32_t) { return logic(trace_state.enabled); }
+// A `do/trace` run is in progress and not paused by `trace false` (parse tracing is not the
+// interpreter's).
+const Cell* tracing_q(Cell*, uint32_t) { return logic(trace_state.enabled && !trace_state.paused); }
+
+// `trace` of a logic (a logic argument switches the run's events on or off, none leaves them):
+// answers whether a tracing run is in progress, paused or not.
+const Cell* trace_switch(Cell* args, uint32_t) {
+  if (args[0].is(TYPE_LOGIC)) trace::set_switch(is_true(args[0]));
+  return logic(trace_state.enabled);
+}
 
 const Cell* last_lf_q(Cell*, uint32_t) { return logic(natives::last_line_feed()); }
 
@@ -585,6 +593,7 @@ constexpr Entry kRoutines[] = {
     {"collect-calls", &collect_calls},
     {"frame-index?", &frame_index_q},
     {"tracing?", &tracing_q},
+    {"trace-switch", &trace_switch},
     {"last-lf?", &last_lf_q},
     {"get-current-dir", &get_current_dir},
     {"set-current-dir", &set_current_dir},

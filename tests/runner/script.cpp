@@ -3,12 +3,17 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <optional>
 #include <string_view>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
+#include "datatypes/string_storage.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/symbol.h"
 #include "evaluator/dispatch.h"
@@ -124,6 +129,71 @@ size_t find_marker(std::string_view line) {
   return std::string_view::npos;
 }
 
+// One line of standard input without its line end, read a byte at a time so that nothing past
+// it is taken from the stream; none at the end of input.
+const Cell* read_stdin_line(Cell*, uint32_t) {
+  static Cell result;
+  std::string line;
+  bool any = false;
+  for (;;) {
+    char c;
+    ssize_t n = ::read(0, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    any = true;
+    if (c == '\n') break;
+    line += c;
+  }
+  if (!any) return &shared_cells.none;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  result = str::make_from_utf8(line);
+  return &result;
+}
+
+// The console's `ask` and `halt`, as far as a run without the console has them: the prompt goes
+// to standard output, the line comes from standard input; `halt` ends the run quietly.
+constexpr std::string_view kConsoleWords = R"(
+ask: func [
+	[no-trace]
+	"Prompt the user for input"
+	question [string! block!]
+	/local traced line
+][
+	prin either block? question [reduce question][question]
+	traced: tracing?
+	trace off
+	line: read-line*
+	trace traced
+	line
+]
+halt: func [[no-trace] "Stops evaluation and returns to the input prompt"][
+	throw/name 'halt-request 'console
+]
+)";
+
+void define_console_words() {
+  static int32_t index = -1;
+  if (index < 0) index = static_cast<int32_t>(native::add_routine("zem-run-read-line", &read_stdin_line));
+  Outcome failure;
+  std::optional<Cell> spec = load("return: [string! none!]", failure);
+  std::optional<Cell> code = spec ? load(std::string(kConsoleWords), failure) : std::nullopt;
+  if (!code) return;
+  stack::push_value(*code);  // rooted while the routine is made
+  Cell routine = function::make_routine(*spec, index, -1, true);
+  // The routine is reached through the body of `ask` only.
+  Cell rebound = *code;
+  for (uint32_t i = rebound.head_index(); i < natives::series_tail(rebound); ++i) {
+    Cell* v = block::cell_at_index(rebound, i);
+    if (v->is(TYPE_BLOCK)) {
+      for (uint32_t k = v->head_index(); k < natives::series_tail(*v); ++k) {
+        Cell* w = block::cell_at_index(*v, k);
+        if (w->is(TYPE_WORD) && symbol::name(w->word_symbol()) == "read-line*") *w = routine;
+      }
+    }
+  }
+  evaluate(rebound);
+}
+
 }  // namespace
 
 void prepare() {
@@ -135,6 +205,7 @@ void prepare() {
   } words[] = {{"true", make_logic(true)}, {"false", make_logic(false)}, {"none", make_none()}};
   for (const auto& w : words)
     context::set_or_add_word(context::global(), make_word_cell(symbol::intern(w.name), 0), w.value);
+  define_console_words();
 }
 
 int run_script(const std::string& source) {
@@ -155,7 +226,13 @@ int run_script(const std::string& source) {
     if (call) {
       *block::cell_at_index(*call, 1) = c;
       failure = evaluate(*call);
-      if (!failure.failed) failure = evaluate(c);
+      // `halt` (the throw named console) ends the script quietly, as the console's prompt would.
+      std::optional<Cell> run;
+      if (!failure.failed) run = load("catch/name none 'console", failure);
+      if (run) {
+        *block::cell_at_index(*run, 1) = c;
+        failure = evaluate(*run);
+      }
     }
   }
   if (!failure.failed) return 0;
