@@ -148,6 +148,25 @@ print to-json/pretty/ascii reduce ["é" reduce [] make object! [k: 1]] "  "
     check("pretty ascii", same(ordered(second), ["é", [], [("k", 1)]]), second)
     check("pretty ascii layout", second == '[\n  "\\u00E9",\n  [],\n  {\n    "k": 1\n  }\n]', repr(second))
 
+    # the json codec: load and save by suffix and by /as, a file, a binary and a string
+    with open(os.path.join(tmp, "data.json"), "w", encoding="utf-8") as f:
+        f.write('{"a": [1, 2.5, "\u00e9"], "b": {"c": null}}')
+    out = run_zem("""print to-json load %data.json
+print to-json load/as read/binary %data.json 'json
+print to-json system/codecs/json/decode read %data.json
+save %out.json load %data.json
+save/as %out.txt [1 "x"] 'json
+print mold save/as none #[k: 1] 'json
+""", tmp).splitlines()
+    want = [("a", [1, 2.5, "é"]), ("b", [("c", None)])]
+    for i, how in enumerate(("load by suffix", "load/as", "codec decode")):
+        check(how, i < len(out) and same(ordered(out[i]), want), out[i] if i < len(out) else out)
+    with open(os.path.join(tmp, "out.json"), encoding="utf-8") as f:
+        check("save by suffix", same(ordered(f.read()), want), "")
+    with open(os.path.join(tmp, "out.txt"), encoding="utf-8") as f:
+        check("save/as json", f.read() == '[1,"x"]', "")
+    check("save/as none", out[3:] == ['{{"k":1}}'], out[3:])
+
 for f in failures:
     print("FAIL", f)
 sys.exit(1 if failures else 0)

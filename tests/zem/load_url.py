@@ -73,6 +73,8 @@ with tempfile.TemporaryDirectory() as tmp:
         f.write(b'1 "two" [3 4.5] word\n')
     with open(f"{www}/data.json", "wb") as f:
         f.write(b'{"a": [1, 2]}')
+    with open(f"{www}/rows.csv", "wb") as f:
+        f.write(b'a,b\r\n"c,d",e\r\n')
     shutil.copy(os.path.join(IMAGES, "png_rgb.png"), f"{www}/pic.png")
     shutil.copy(os.path.join(IMAGES, "png_rgb.png"), f"{www}/pic.bin")
     shutil.copy(os.path.join(IMAGES, "png_rgb.png"), f"{tmp}/pic.png")
@@ -95,6 +97,8 @@ load/next {H}/data.txt 'rest ;== 1
 i: load {H}/pic.png reduce [type? i i = load %pic.png] ;== [image! true]
 ; application/json picks the json codec
 mold/flat load {H}/data.json ;== "#[a: [1 2]]"
+; text/csv picks the csv codec
+load {H}/rows.csv ;== [["a" "b"] ["c,d" "e"]]
 ; the type, not the name, decides: octet-stream bytes are scanned as text
 load {H}/pic.bin ;** syntax bad-char
 ; by name, the bytes read go to the codec
