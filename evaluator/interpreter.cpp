@@ -1278,8 +1278,8 @@ template <bool is_function>
 // A set-word and the expression that gives its value. A value made of a plain term, perhaps
 // joined to another by a quick operator, is set without the set-word's frame when the word
 // needs no change notification: nothing can raise or run while that frame would stand
-// (Step::settled). When an operator follows what was read, the frame is pushed with that value as
-// the left operand.
+// (Step::settled). Otherwise the frame is pushed with the value read; when an operator follows
+// it, that value is its left operand.
 [[gnu::noinline]] Step eval_set_word(const Cell& val, Cursor& c, Dest dest) {
   Cell* left = nullptr;
   Cell value;
@@ -1292,12 +1292,13 @@ template <bool is_function>
       place(value, dest);
       return Step::settled;
     }
+    // The set-word's frame with the value read as its slot 1 (not read twice); an operator
+    // already found takes it as its left operand.
+    stack::push_frame(kInterpNativeFrame, val);
+    stack::push_value(val);
+    left = stack::push_value(value);
+    c.index = next;
     if (op) {
-      // The operator already found takes the value as its left operand.
-      stack::push_frame(kInterpNativeFrame, val);
-      stack::push_value(val);
-      left = stack::push_value(value);
-      c.index = next;
       if (uint32_t st = infix_call(w, *op, c, Dest::push, left)) return exit_step(st);
       if (uint32_t st = eval_infix(c, Dest::push, left)) return exit_step(st);
     }
