@@ -194,10 +194,6 @@ enum class Term : uint8_t {
   return v && v->is(TYPE_OP) ? v : nullptr;
 }
 
-// True when an infix operator stands at the cursor.
-[[gnu::always_inline]] inline bool op_next(const Cursor& c) {
-  return op_at(view_of(c), c.index) != nullptr;
-}
 
 // The block! cell that holds the argument cache and the call shape.
 inline Cell* cache_holder(const Cell& fn) {
@@ -766,6 +762,7 @@ namespace {
 
 Step expression(Cursor& c, Dest dest, Reach reach = Reach::expression, bool in_body = false);
 uint32_t eval_infix(Cursor& c, Dest dest, Cell* start_top);
+[[gnu::always_inline]] inline uint32_t infix_after(Cursor& c, Dest dest, Cell* start_top);
 Step call_word(const Cell& fn, const Cell& name, Cursor& c, Dest dest, bool in_body);
 
 // The one loop over a block's expressions, from the cursor to its end, in the current frame:
@@ -802,10 +799,6 @@ Step call_word(const Cell& fn, const Cell& name, Cursor& c, Dest dest, bool in_b
     stack::pop_frame();
   return EXIT_NONE;
 }
-
-}  // namespace
-
-namespace {
 
 // A paren traced: a frame of its own, as its enter and exit events show it.
 [[gnu::noinline]] uint32_t eval_traced_paren(Cursor& c, Dest dest) {
@@ -905,8 +898,7 @@ namespace {
     c.index++;
     Step s = call_word(*value, name, c, Dest::push, false);
     st = exit_code(s);
-    if (s == Step::ok && reach == Reach::expression && op_next(c))
-      st = eval_infix(c, Dest::push, start_top);
+    if (s == Step::ok && reach == Reach::expression) st = infix_after(c, Dest::push, start_top);
     return true;
   }
   st = exit_code(expression(c, Dest::push, reach));
@@ -991,6 +983,17 @@ uint32_t eval_infix(Cursor& c, Dest dest, Cell* start_top) {
     if (uint32_t st = infix_call(v, *op, c, dest, dest == Dest::push ? start_top : stack::base()))
       return st;
   }
+}
+
+// The infix operators after a term, if any: the first one seen through the view taken here, the
+// loop the rest.
+[[gnu::always_inline]] inline uint32_t infix_after(Cursor& c, Dest dest, Cell* start_top) {
+  View v = view_of(c);
+  const Cell* op = op_at(v, c.index);
+  if (!op) return EXIT_NONE;
+  if (uint32_t st = infix_call(v, *op, c, dest, dest == Dest::push ? start_top : stack::base()))
+    return st;
+  return eval_infix(c, dest, start_top);
 }
 
 // ---- return, if and either ----------------------------------------------------------------------
@@ -1417,8 +1420,8 @@ Step expression(Cursor& c, Dest dest, Reach reach, bool in_body) {
         place(val, dest);
   }
   if (s == Step::ok) {
-    if (reach == Reach::expression && op_next(c))
-      if (uint32_t st = eval_infix(c, dest, start_top)) return exit_step(st);
+    if (reach == Reach::expression)
+      if (uint32_t st = infix_after(c, dest, start_top)) return exit_step(st);
   } else if (s != Step::settled) {
     return s;
   }
