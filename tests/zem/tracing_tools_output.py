@@ -86,6 +86,16 @@ with tempfile.TemporaryDirectory() as tmp:
         "[active?: false show-stack?: false show-parents?: false show-locals?: false "
         "stack-indent?: false]\n"), r.stdout)
 
+    # With a console: the lines typed at the prompt leave its history when the run ends, and the
+    # widths come from its size
+    r = run(tmp, "console.zem", 'system/console: make object! [history: copy ["old"] size: 100x40]\n'
+            'ask: func [q] [prin q insert system/console/history "n" "n"]\n'
+            'system/tools/options/debug/show-stack?: false\n'
+            'debug [1]\n'
+            'print [mold system/console/history system/tools/calc-max 10]\n')
+    expect("console history", r, "-----> EVAL 1\nInput: 1\ndebug> -----> PUSH 1\nInput: 1\n"
+           "debug> [\"old\"] 90\n")
+
     # @stop and @go switch the steps on and off
     r = run(tmp, "later.zem", 'system/tools/options/debug/show-stack?: false\n'
             'unset \'ask\n'
