@@ -213,7 +213,13 @@ Cell* word_value_cell(const Cell& word) {
   NodeId ctx = word.word_context();
   if (index < 0 || ctx == 0) {
     if (ctx != 0 && word.word_symbol() == context_state.self_symbol) return &owner(ctx);
-    fire(Err::script_no_value, &word);
+    // A fresh global word finds the slot that another cell of its name has made since it was
+    // loaded: `f: func [] [g]  g: 1  f` reads the g that the set-word added.
+    if (ctx == context_state.global && ctx != 0) {
+      int32_t pos = find_symbol_index(ctx, word.word_symbol(), false);
+      if (pos >= 0) index = word_index(*word_at(ctx, static_cast<uint32_t>(pos)));
+    }
+    if (index < 0) fire(Err::script_no_value, &word);
   }
   Cell* v = values(ctx);
   if (v == nullptr) fire(Err::script_not_in_context, &word);

@@ -220,9 +220,11 @@ void load_integer(State& st, const uint8_t* start, const uint8_t* end, uint32_t 
 
 // ---- words ----
 
+// A fresh word belongs to the global context without a slot yet: reading it before a bind finds it
+// is an error, and its first write adds it there.
 Cell unbound_word(TypeId type, const uint8_t* s, const uint8_t* e) {
   uint32_t sym = symbol::intern_bytes(s, static_cast<uint32_t>(e - s));
-  return context::word_cell(type, 0, sym, -1);
+  return context::word_cell(type, context::global(), sym, -1);
 }
 
 void load_word(State& st, const uint8_t* start, const uint8_t* end, uint32_t, bool build) {

@@ -70,7 +70,11 @@ std::string show(const Cell& c) {
     case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT:
     case TYPE_ISSUE: {
       const char* sigil[] = {"", ":", "'", "get:", "/", "#"};
-      return sigil[c.type() - TYPE_WORD] + std::string(symbol::name(c.word_symbol())) + (c.word_context() ? "@" : "");
+      // A fresh word (global, no slot yet) shows bare; "@" marks a word bound by other means.
+      const bool fresh = c.word_context() == context::global() && static_cast<int32_t>(c.word_index()) < 0 &&
+                         !c.is(TYPE_ISSUE);
+      return sigil[c.type() - TYPE_WORD] + std::string(symbol::name(c.word_symbol())) +
+             (c.word_context() && !fresh ? "@" : "");
     }
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
     case TYPE_GET_PATH: {

@@ -35,6 +35,8 @@ with tempfile.TemporaryDirectory() as tmp:
     write(os.path.join(sub, "unset.zem"), "Zem []\nprint 3\n")
     write(os.path.join(sub, "lower.zem"), "zem []\nprint 1\n")
     write(os.path.join(sub, "system.zem"), "Zem/System []\n")
+    # words the main script never names: defined, used by a function and read back by the caller
+    write(os.path.join(sub, "defs.zem"), "Zem []\nquux-double: func [x] [quux-base * x]\nquux-base: 2\nquux-result: quux-double 21\n")
     write(os.path.join(tmp, "main.zem"), "Zem []\n" + "\n".join([
         's0: system/script',
         'r: do %sub/shell.zem',
@@ -48,6 +50,8 @@ with tempfile.TemporaryDirectory() as tmp:
         'print ["unset" unset? do %sub/unset.zem]',
         'print ["lower" select try [do %sub/lower.zem] \'id]',
         'print ["system" select try [do %sub/system.zem] \'id]',
+        'do %sub/defs.zem',
+        'print ["defs" get in system/words to word! "quux-result"]',
         'print ["cwd-after" get-current-dir]',
     ]) + "\n")
     p = subprocess.run([ZEM_RUN, "main.zem"], cwd=tmp, capture_output=True, text=True, timeout=120)
@@ -67,6 +71,7 @@ with tempfile.TemporaryDirectory() as tmp:
         "1", "(halted)", "halt true", "3", "unset true",
         "lower no-header",
         "system zem-system",
+        "defs 42",
     ]
     check("run", p.returncode == 0, p.stderr)
     check("lines", out[:len(expected)] == expected, f"\n got {out}\nwant {expected}")
