@@ -100,7 +100,9 @@ std::string text(double s) {
     }
   }
   double hours = std::floor(minutes / 60);
-  int m = int(minutes - hours * 60);
+  // Beyond 2^53 minutes the remainder is lost to rounding and may leave 0..59 (or int's range).
+  const double rest = minutes - hours * 60;
+  int m = rest >= 0 && rest < 60 ? int(rest) : 0;
   out += whole_number_text(hours);
   out.push_back(':');
   out.push_back(char('0' + m / 10));

@@ -31,6 +31,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
+#include "datatypes/word.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
@@ -43,6 +44,7 @@
 #include "runtime/error.h"
 #include "runtime/startup.h"
 #include "runtime/unicode.h"
+#include "services/http.h"
 #include "services/os/clock.h"
 #include "services/os/command_line.h"
 #include "services/os/files.h"
@@ -471,7 +473,10 @@ const Cell* zembin_decode(Cell* args, uint32_t) {
   if (payload.is(TYPE_FILE)) {
     data = files::read_file(payload, -1, -1, true, false);
   } else if (payload.is(TYPE_URL)) {
-    fire_not_done(TYPE_URL);  // url reads wait for their service
+    const Cell get = word::make_from_c_name("get");
+    if (!http::request_url(get, payload, shared_cells.none, shared_cells.none, true, false, false, data))
+      fire(Err::access_no_connect, &payload);
+    if (!data.is(TYPE_BINARY)) fire(Err::script_invalid_data, &payload);
   } else if (!payload.is(TYPE_BINARY)) {
     fire(Err::script_invalid_data, &payload);
   }

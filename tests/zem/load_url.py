@@ -77,6 +77,8 @@ with tempfile.TemporaryDirectory() as tmp:
         f.write(b'a,b\r\n"c,d",e\r\n')
     shutil.copy(os.path.join(IMAGES, "png_rgb.png"), f"{www}/pic.png")
     shutil.copy(os.path.join(IMAGES, "png_rgb.png"), f"{www}/pic.bin")
+    with open(f"{www}/data.zembin", "wb") as f:  # [1 "ab"], compact
+        f.write(b"ZEMBIN\x02\x01\x01\x07\x05\x02\x81\x07\x08ab")
     shutil.copy(os.path.join(IMAGES, "png_rgb.png"), f"{tmp}/pic.png")
     port = free_port()
     server = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "--directory", www,
@@ -104,6 +106,10 @@ load {H}/pic.bin ;** syntax bad-char
 ; by name, the bytes read go to the codec
 i: load/as {H}/pic.bin 'png i = load %pic.png ;== true
 load/as {H}/data.txt none ;== [1 "two" [3 4.5] word]
+; the zembin codec reads a url itself
+system/codecs/zembin/decode {H}/data.zembin ;== [1 "ab"]
+load/as {H}/data.zembin 'zembin ;== [1 "ab"]
+system/codecs/zembin/decode http://127.0.0.1:{free_port()}/x.zembin ;** access no-connect
 load {H}/nothing-here.txt ;== none
 load {O}/missing ;== none
 load {O}/broken ;== none
