@@ -304,7 +304,9 @@ void write_object(const Cell& obj) {
 
 void write_image(const Cell& v) {
   Out o;
-  const imaging::ImageRecord* rec = imaging::record(v.image_id());
+  // The hold brings the store up to date with anything drawn on the image's surface.
+  imaging::PixelHold hold(v.image_id());
+  const imaging::ImageRecord* rec = hold.record();
   const uint32_t width = rec ? rec->width : 0, height = rec ? rec->height : 0;
   if (es.compact) {
     o.field(width);
@@ -312,7 +314,7 @@ void write_image(const Cell& v) {
   } else {
     o.w().u32((width & 0xFFFF) | height << 16);
   }
-  if (rec) o.w().bytes(rec->pixels.data(), size_t{width} * height * 4);
+  if (rec) o.w().bytes(reinterpret_cast<const uint8_t*>(hold.pixels()), size_t{width} * height * 4);
 }
 
 // Series owners: header, the head index when V is set (always in the plain form), the contents.

@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/image.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "services/image/codecs.h"
 #include "services/image/geometry.h"
+#include "services/zembin/decoder.h"
+#include "services/zembin/encoder.h"
 #include "tests/unit/memory_fixture.h"
 #include "tests/unit/support_values.h"
 
@@ -78,6 +81,21 @@ TEST_F(ImageSurface, APixelWrittenShowsWhenThePictureIsPainted) {
   want[4] = 0;  // fully transparent paints nothing
   want[5] = 0xFFFF0000u;
   EXPECT_EQ(painted(id, 3, 2), want);
+}
+
+TEST_F(ImageSurface, SerializingAfterDrawingKeepsTheDrawing) {
+  Cell img = rooted(2, 2, imaging::Colour{255, 255, 255, 255});
+  fill(imaging::mark_drawn(img.image_id()), 0, 0, 1, 1, 1, 0, 1, 1);  // opaque blue at (1, 0)
+  for (bool compact : {true, false}) {
+    const std::vector<uint8_t> bytes = zembin::encode_bytes(img, compact);
+    Cell dest = block::make(1);
+    stack::push_value(dest);
+    zembin::decode(bytes.data(), bytes.size(), dest);
+    const Cell back = *block::cell_at_index(dest, 0);
+    ASSERT_TRUE(back.is(TYPE_IMAGE));
+    EXPECT_EQ(imaging::get_pixel(back.image_id(), 1), 0xFF0000FFu) << compact;
+    EXPECT_EQ(imaging::get_pixel(back.image_id(), 0), 0xFFFFFFFFu) << compact;
+  }
 }
 
 TEST_F(ImageSurface, ReadingPixelsAfterDrawingSeesTheDrawing) {
