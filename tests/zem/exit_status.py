@@ -19,7 +19,7 @@ CASES = [
     # the messages come from the catalogue in system
     ("system/catalog/errors/math/zero-divide: \"no halves\" 1 / 0", 254, "*** Math Error: no halves"),
     ("f: func [] [quit/return 5] f print 1", 5, ""),
-    # without a console, halt is quit: the script ends with status 0
+    # halt ends the script quietly with status 0
     ("halt 1 / 0", 0, ""),
     ("quit-return 0 1 / 0", 0, ""),
     # an action refusing its first argument names that argument, also when called as an op
