@@ -304,7 +304,12 @@ int32_t compare_handler(const Cell& a, const Cell& b, CompareOp op) {
   if (!b.is(TYPE_VECTOR)) return kCannotCompare;
   const bool same = a.node() == b.node() && a.head_index() == b.head_index();
   if (op == COMP_SAME) return same ? 0 : -1;
-  if (a.vector_type() != b.vector_type()) fire(Err::script_not_same_type);
+  if (a.vector_type() != b.vector_type()) {
+    // A search walks past a vector of another element type: find, select and hash! lookups over
+    // mixed vectors would otherwise fail on the first one in the way.
+    if (op == COMP_FIND) return 1;
+    fire(Err::script_not_same_type);
+  }
   const bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;
   if (same && equality) return 0;
   const uint32_t na = count_from_head(a), nb = count_from_head(b);
