@@ -548,6 +548,18 @@ NodeId Decoder::context_part(Reader& r, uint8_t flags, size_t at, bool function,
   return ctx;
 }
 
+// The head of an object's or function's context record: its flags, in the compact form's bits.
+uint8_t Decoder::context_head(Reader& r) {
+  const size_t at = r.offset();
+  if (compact_) {
+    if (*bytes(r, 1) != typed_head(TYPE_CONTEXT, false)) fault(at);
+    return *bytes(r, 1);
+  }
+  const uint32_t w = u32(r);
+  if ((w & kTypeMask) != TYPE_CONTEXT) fault(at);
+  return compact_context_flags(w);
+}
+
 // object! (and a context! record on its own, which gives an object as well).
 void Decoder::object(Reader& r, const Head& h, NodeId into) {
   const bool standalone = h.type == TYPE_CONTEXT;
@@ -565,14 +577,7 @@ void Decoder::object(Reader& r, const Head& h, NodeId into) {
       sfield(r);
     }
     ctx_at = r.offset();
-    if (compact_) {
-      if (*bytes(r, 1) != typed_head(TYPE_CONTEXT, false)) fault(ctx_at);
-      flags = *bytes(r, 1);
-    } else {
-      const uint32_t w = u32(r);
-      if ((w & kTypeMask) != TYPE_CONTEXT) fault(ctx_at);
-      flags = compact_context_flags(w);
-    }
+    flags = context_head(r);
   }
   const NodeId ctx = context_part(r, flags, ctx_at, false, true);
   const Cell obj = object::from_context(ctx, object_class(class_id));
@@ -601,15 +606,7 @@ void Decoder::function(Reader& r, const Head& h, NodeId into) {
   const uint32_t spec_len = bounded(r, 1);
   const uint32_t body_len = bounded(r, 1);
   const size_t ctx_at = r.offset();
-  uint8_t flags;
-  if (compact_) {
-    if (*bytes(r, 1) != typed_head(TYPE_CONTEXT, false)) fault(ctx_at);
-    flags = *bytes(r, 1);
-  } else {
-    const uint32_t w = u32(r);
-    if ((w & kTypeMask) != TYPE_CONTEXT) fault(ctx_at);
-    flags = compact_context_flags(w);
-  }
+  const uint8_t flags = context_head(r);
   const NodeId ctx = context_part(r, flags, ctx_at, true, false);
   bind_pending(ctx);
   // The spec first, held in the function's own slot; then the function over it and the body.

@@ -106,6 +106,7 @@ class Decoder {
   void number(Reader& r, const Head& h, NodeId into);
   void date(Reader& r, const Head& h, NodeId into);
   void word(Reader& r, const Head& h, NodeId into);
+  uint8_t context_head(Reader& r);
   NodeId context_part(Reader& r, uint8_t flags, size_t at, bool function, bool values_allowed);
   void bind_pending(NodeId ctx);
   void object(Reader& r, const Head& h, NodeId into);
