@@ -8,26 +8,10 @@ import io
 import json
 import os
 import random
-import subprocess
 import sys
 import tempfile
-
-ZEM_RUN = sys.argv[1]
-failures = []
-
-
-def check(name, cond, detail=""):
-    if not cond:
-        failures.append(f"{name}: {detail}")
-
-
-def run_zem(script, tmp):
-    path = os.path.join(tmp, "t.zem")
-    with open(path, "w", encoding="utf-8") as f:
-        f.write("Zem []\n" + script)
-    r = subprocess.run([ZEM_RUN, path], cwd=tmp, capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
-    check("script", r.returncode == 0, r.stderr.decode(errors="replace"))
-    return r.stdout.decode("utf-8")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from driver import check, finish, run_zem  # noqa: E402
 
 
 def python_rows(text, **kw):
@@ -117,6 +101,4 @@ print to-json/ascii to-csv load-csv/header/as-records read %data.csv
         check("save/as csv", f.read() == "p,q\n", "")
     check("records written", list(csv.DictReader(io.StringIO(json.loads(out[4]), newline=""))) == records, out[4])
 
-for f in failures:
-    print("FAIL", f)
-sys.exit(1 if failures else 0)
+finish()

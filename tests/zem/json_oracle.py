@@ -6,27 +6,12 @@ NaN and Infinity, and load-json of that output gives the values back."""
 import json
 import math
 import os
-import subprocess
 import sys
 import tempfile
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from driver import check, finish, run_zem  # noqa: E402
 
-ZEM_RUN = sys.argv[1]
 CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "json_cases")
-failures = []
-
-
-def check(name, cond, detail=""):
-    if not cond:
-        failures.append(f"{name}: {detail}")
-
-
-def run_zem(script, tmp):
-    path = os.path.join(tmp, "t.zem")
-    with open(path, "w", encoding="utf-8") as f:
-        f.write("Zem []\n" + script)
-    r = subprocess.run([ZEM_RUN, path], cwd=tmp, capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
-    check("script", r.returncode == 0, r.stderr.decode(errors="replace"))
-    return r.stdout.decode("utf-8")
 
 
 def refuse_constant(name):
@@ -167,6 +152,4 @@ print mold save/as none #[k: 1] 'json
         check("save/as json", f.read() == '[1,"x"]', "")
     check("save/as none", out[3:] == ['{{"k":1}}'], out[3:])
 
-for f in failures:
-    print("FAIL", f)
-sys.exit(1 if failures else 0)
+finish()

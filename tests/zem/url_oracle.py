@@ -8,14 +8,8 @@ import subprocess
 import sys
 import tempfile
 from urllib.parse import unquote, urlsplit
-
-ZEM_RUN = sys.argv[1]
-failures = []
-
-
-def check(name, cond, detail=""):
-    if not cond:
-        failures.append(f"{name}: {detail}")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from driver import ZEM_RUN, check, finish  # noqa: E402
 
 
 URLS = [
@@ -76,6 +70,4 @@ foreach u [http://h:123456/ http://h:65536/ http://h:99999/a "http://h:65536"][p
             check(f"{u} encode-url ({kind})", round_trip is not False, "encode-url gave another URL")
     check("ports", out[2 * len(URLS):] == ["none"] * 4, out[2 * len(URLS):])
 
-for f in failures:
-    print("FAIL", f)
-sys.exit(1 if failures else 0)
+finish()
