@@ -25,6 +25,7 @@
 #include "runtime/hashtab.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/sort_algo.h"
 #include "runtime/support.h"
 #include "runtime/wiring.h"
 
@@ -1125,15 +1126,13 @@ struct KeyOrder {
 };
 
 // Sorts the keys (each naming its record by number) and writes the records back in their order.
-template <typename Key>
-void sort_records_by(Cell* first, std::vector<Key>& keys, uint32_t skip, bool stable, KeyOrder order,
-                     sort::Compare compare) {
-  auto* base = reinterpret_cast<uint8_t*>(keys.data());
+template <typename Key, typename Cmp>
+void sort_records_by(Cell* first, std::vector<Key>& keys, uint32_t skip, bool stable, Cmp compare) {
   auto n = static_cast<uint32_t>(keys.size());
   if (stable)
-    sort::merge_sort(base, n, sizeof(Key), &order, 0, compare);
+    sort::merge_sort_records(keys.data(), n, compare);
   else
-    sort::quick_sort(base, n, sizeof(Key), &order, 0, compare);
+    sort::quick_sort_records(keys.data(), n, compare);
   std::vector<Cell> sorted(static_cast<size_t>(n) * skip);
   for (uint32_t i = 0; i < n; i++)
     std::memcpy(&sorted[static_cast<size_t>(i) * skip], first + static_cast<size_t>(keys[i].record) * skip,
@@ -1160,16 +1159,16 @@ bool sort_texts(Cell* first, uint32_t records, uint32_t skip, bool stable, const
     uint32_t h = std::min(c.head_index(), len);
     keys[i] = {b->head_ptr() + static_cast<size_t>(h) * unit, len - h, unit, i};
   }
-  auto compare = [](const uint8_t* x, const uint8_t* y, void* user, intptr_t) -> int32_t {
-    const auto* ord = static_cast<const KeyOrder*>(user);
-    const auto* a = reinterpret_cast<const Key*>(x);
-    const auto* b = reinterpret_cast<const Key*>(y);
-    if (ord->reverse) std::swap(a, b);
-    if (int32_t d = strings::first_difference(a->p, a->unit, b->p, b->unit, std::min(a->n, b->n), ord->exact))
+  KeyOrder ord{o.op == COMP_CASE_SORT, o.reverse};
+  auto compare = [ord](const Key& x, const Key& y) -> int32_t {
+    const Key* a = &x;
+    const Key* b = &y;
+    if (ord.reverse) std::swap(a, b);
+    if (int32_t d = strings::first_difference(a->p, a->unit, b->p, b->unit, std::min(a->n, b->n), ord.exact))
       return d;
     return a->n == b->n ? 0 : a->n < b->n ? -1 : 1;
   };
-  sort_records_by(first, keys, skip, stable, {o.op == COMP_CASE_SORT, o.reverse}, compare);
+  sort_records_by(first, keys, skip, stable, compare);
   return true;
 }
 
@@ -1184,13 +1183,11 @@ bool sort_integers(Cell* first, uint32_t records, uint32_t skip, bool stable, co
     if (!c.is(TYPE_INTEGER)) return false;
     keys[i] = {c.int_value(), i};
   }
-  auto compare = [](const uint8_t* x, const uint8_t* y, void* user, intptr_t) -> int32_t {
-    const auto* a = reinterpret_cast<const Key*>(x);
-    const auto* b = reinterpret_cast<const Key*>(y);
-    if (static_cast<const KeyOrder*>(user)->reverse) std::swap(a, b);
-    return (a->v > b->v) - (a->v < b->v);
+  bool reverse = o.reverse;
+  auto compare = [reverse](const Key& a, const Key& b) -> int32_t {
+    return reverse ? (b.v > a.v) - (b.v < a.v) : (a.v > b.v) - (a.v < b.v);
   };
-  sort_records_by(first, keys, skip, stable, {true, o.reverse}, compare);
+  sort_records_by(first, keys, skip, stable, compare);
   return true;
 }
 
