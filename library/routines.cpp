@@ -65,6 +65,8 @@ const Cell* json_encode(Cell*, uint32_t);
 // The plain-table roads of load-csv and to-csv (csv_codec.cpp).
 const Cell* csv_decode(Cell*, uint32_t);
 const Cell* csv_encode(Cell*, uint32_t);
+// The tracing tools' per-event bookkeeping (tools_routines.cpp).
+const Cell* trace_level(Cell*, uint32_t);
 }  // namespace zem::library
 
 namespace zem::boot {
@@ -599,6 +601,7 @@ constexpr Entry kRoutines[] = {
     {"frame-index?", &frame_index_q},
     {"tracing?", &tracing_q},
     {"trace-switch", &trace_switch},
+    {"trace-level", &library::trace_level},
     {"last-lf?", &last_lf_q},
     {"get-current-dir", &get_current_dir},
     {"set-current-dir", &set_current_dir},
