@@ -634,6 +634,25 @@ int64_t find_position(ActionCall& call, const Cell& s, const Cell& value, const 
       (run || f.only || !(value.is(TYPE_DATATYPE) || value.is(TYPE_TYPESET))))
     return find_same_forward(s, value, run, k, h, end, f.skip);
 
+  // An integer forwards: integer cells are compared in place (under find, /case and /same alike an
+  // integer matches only an integer of its value); the cells of other types take the general
+  // compare, after which the buffer is read again.
+  if (value.is(TYPE_INTEGER) && !f.reverse && !f.last && !f.match) {
+    const int32_t want = value.int_value();
+    for (int64_t p = h; p < end;) {
+      const Cell* cells = series_buffer(s.node())->cells_head();
+      for (; p < end; p += f.skip) {
+        const Cell& c = cells[p];
+        if (!c.is(TYPE_INTEGER)) break;
+        if (c.int_value() == want) return p;
+      }
+      if (p >= end) break;
+      if (cell_matches(cells[p], value, f)) return p;
+      p += f.skip;
+    }
+    return -1;
+  }
+
   auto matches_at = [&](uint32_t p) {
     if (static_cast<uint64_t>(p) + k > end) return false;
     if (!run) return cell_matches(*cell_at_index(s, p), value, f);
