@@ -67,6 +67,9 @@ const Cell* csv_decode(Cell*, uint32_t);
 const Cell* csv_encode(Cell*, uint32_t);
 // The tracing tools' per-event bookkeeping (tools_routines.cpp).
 const Cell* trace_level(Cell*, uint32_t);
+// The walk of system/reactivity/check over its index of the relations (reactivity.cpp).
+const Cell* react_check(Cell*, uint32_t);
+const Cell* react_changed(Cell*, uint32_t);
 }  // namespace zem::library
 
 namespace zem::boot {
@@ -635,6 +638,8 @@ constexpr Entry kRoutines[] = {
     {"json-encode", &library::json_encode},
     {"csv-decode", &library::csv_decode},
     {"csv-encode", &library::csv_encode},
+    {"react-check", &library::react_check},
+    {"react-changed", &library::react_changed},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
