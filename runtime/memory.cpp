@@ -37,6 +37,7 @@ inline void note_move() {
 
 constexpr size_t kPageSize = 4096;
 constexpr uint64_t kMinCollectThreshold = 4u << 20;
+constexpr size_t kHugePageAdvice = 4u << 20;
 // Stress mode keeps the memory it left inaccessible up to this much address space.
 constexpr uint64_t kQuarantineLimit = 1ull << 30;
 
@@ -311,6 +312,9 @@ SeriesBuffer* alloc_buffer(int64_t bytes, uint32_t unit, int64_t head_offset) {
   if (need >= kMaxFrameSize) {
     size_t block_size = round_page(need);
     uint8_t* block = os_alloc(block_size);
+    // Big tables and blocks are read at random places (hash buckets, the cells they name): huge
+    // pages spare a TLB miss per read and the kernel a fault per 4 KB while the block fills.
+    if (block_size >= kHugePageAdvice) madvise(block, block_size, MADV_HUGEPAGE);
     M.big.push_back({block, block_size});
     note_carved(block_size);
     return place_buffer(block, size, unit, head_offset, kSeriesBig);
