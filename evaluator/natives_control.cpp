@@ -75,7 +75,8 @@ int32_t loop_count(const Cell& c) {
 // (`check` set).
 bool checked_condition(const Cell& c, uint32_t native, int32_t check) {
   if (check) return result_is_true_checked(c);
-  Cell word = natives::word_cell(native);
+  if (!c.is(TYPE_UNSET)) return is_true(c);
+  Cell word = natives::word_cell(native);  // interned only for the error
   return cell_is_true(c, true, &word);
 }
 

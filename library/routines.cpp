@@ -183,6 +183,17 @@ const Cell* shift_logical(Cell* args, uint32_t) {
   return integer(bits > 31 ? 0 : static_cast<int32_t>(data >> bits));
 }
 
+// The nonnegative remainder of two integers, on which mod and modulo agree; none for any other
+// pair, and for a zero divisor or the lowest integer by -1, which take the long road to its error.
+const Cell* integer_modulo(Cell* args, uint32_t) {
+  if (!args[0].is(TYPE_INTEGER) || !args[1].is(TYPE_INTEGER)) return &shared_cells.none;
+  int64_t a = args[0].int_value(), b = args[1].int_value();
+  if (b == 0 || (a == INT32_MIN && b == -1)) return &shared_cells.none;
+  int64_t r = a % b;
+  if (r < 0) r += b < 0 ? -b : b;
+  return integer(static_cast<int32_t>(r));
+}
+
 const Cell* count_chars(Cell* args, uint32_t) {
   SeriesBuffer* b = series_buffer(args[0].node());
   const uint8_t* data = b->data() + b->head;
@@ -640,6 +651,7 @@ constexpr Entry kRoutines[] = {
     {"csv-encode", &library::csv_encode},
     {"react-check", &library::react_check},
     {"react-changed", &library::react_changed},
+    {"integer-modulo", &integer_modulo},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
