@@ -1,6 +1,7 @@
 // object!: making and extending objects, field access, change notification and the object! actions.
 #include "datatypes/object.h"
 
+#include <array>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -300,8 +301,28 @@ Cell from_context(NodeId ctx, uint32_t class_id, TypeId type) {
   return obj;
 }
 
+namespace {
+// The field positions found last, by object context and symbol: a method call through a path
+// looks its field up once. An entry is trusted only while its context still has a word of that
+// very symbol at that position (an object's words are unique up to case, so the look-up would
+// answer the same); a context freed and its node reused fails that check or is as good.
+struct FieldHit {
+  NodeId ctx = 0;
+  uint32_t sym = 0;
+  uint32_t index = 0;
+};
+std::array<FieldHit, 256> field_hits;
+}  // namespace
+
 int32_t field_index(const Cell& object, uint32_t sym) {
-  return context::find_symbol_index(object.object_context(), sym, true);
+  NodeId ctx = object.object_context();
+  FieldHit& hit = field_hits[(ctx * 40503u + sym) & 255u];
+  if (hit.ctx == ctx && hit.sym == sym && hit.index < context::word_count(ctx) &&
+      context::word_at(ctx, hit.index)->word_symbol() == sym)
+    return static_cast<int32_t>(hit.index);
+  int32_t i = context::find_symbol_index(ctx, sym, true);
+  if (i >= 0) hit = FieldHit{ctx, sym, static_cast<uint32_t>(i)};
+  return i;
 }
 
 const Cell* find_field_value(const Cell& object, const Cell& word) {

@@ -278,11 +278,21 @@ inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry(
   return true;
 }
 
-// Sets a word bound to a context with values (an object's fields excepted: they notify their
-// changes); false when the word needs the contexts module.
+// A field of an object whose changes nobody watches (no change record) is set in place with its
+// set mark; false when the object's change handlers must see it.
+inline bool set_quiet_field(NodeId ctx, uint32_t index, Cell* slot, const Cell& value) {
+  if (context::owner(ctx).object_record() != 0) return false;
+  context::word_at(ctx, index)->header |= kWordSetMark;
+  *slot = value;
+  return true;
+}
+
+// Sets a word bound to a context with values (a watched object's fields excepted: they notify
+// their changes); false when the word needs the contexts module.
 inline bool assign_direct(const Cell& word, const Cell& value) {
   if (Cell* v = cached_word_value(word)) {
-    if (values_cache.object) return false;
+    if (values_cache.object && word.word_context() == values_cache.context)
+      return set_quiet_field(word.word_context(), word.word_index(), v, value);
     *v = value;
     return true;
   }
@@ -293,9 +303,11 @@ inline bool assign_direct(const Cell& word, const Cell& value) {
     stack::values_of_ref(ctx.context_values())[word.word_index()] = value;
     return true;
   }
-  if (ctx.context_kind() == CONTEXT_OBJECT || word.word_index() >= length_of(ctx.context_values()))
-    return false;
-  block_head(ctx.context_values())[word.word_index()] = value;
+  if (word.word_index() >= length_of(ctx.context_values())) return false;
+  Cell* slot = block_head(ctx.context_values()) + word.word_index();
+  if (ctx.context_kind() == CONTEXT_OBJECT)
+    return set_quiet_field(word.word_context(), word.word_index(), slot, value);
+  *slot = value;
   return true;
 }
 

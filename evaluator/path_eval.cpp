@@ -2,6 +2,7 @@
 // met on the way is called with the elements after it as its refinements.
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "datatypes/unset_none_logic.h"
 #include "evaluator/dispatch.h"
 #include "evaluator/interp_internal.h"
@@ -79,6 +80,26 @@ uint32_t call_on_path(const PathRun& run, const Cell& fn, const Cell* name, uint
   info.path_index = next;
   info.object = object;
   return call_function(fn, run.c, run.dest, info);
+}
+
+// The index of the field that `element` names in `object` when it holds a function reached with
+// no path step (a plain word naming the field), else -1.
+int32_t method_index(const Cell& object, const Cell& element) {
+  if (!element.is(TYPE_WORD) || tracing()) return -1;
+  int32_t index = object::field_index(object, element.word_symbol());
+  if (index < 0 || !any_function(context::values(object.object_context())[index].type())) return -1;
+  return index;
+}
+
+// `object/field` calling the function of field `index`, named by the element bound to the object
+// as the object's path step binds it.
+uint32_t call_method(const PathRun& run, const Cell& object, const Cell& element, int32_t index,
+                     uint32_t next) {
+  NodeId ctx = object.object_context();
+  Cell fn = context::values(ctx)[index], name = element;
+  name.set_word_context(ctx);
+  name.set_word_index(static_cast<uint32_t>(index));
+  return call_on_path(run, fn, &name, next, ctx);
 }
 
 // The path's elements from `start` on, applied to `value`.
@@ -196,6 +217,9 @@ uint32_t path_steps(const PathRun& run) {
     fire(Err::script_invalid_path_set, &p);
   }
   if (tracing()) trace::fire_in(TRACE_PUSH, path, value);
+  if (run.mode == PathMode::call && !resume && value.is(TYPE_OBJECT) && start + 1 == len)
+    if (int32_t m = method_index(value, block_head(node)[start]); m >= 0)
+      return call_method(run, value, block_head(node)[start], m, len);
   if (resume) {
     resume->holder = PathResume::Holder::stack;
     if (head.word_resolved() && head.word_context() && !context::on_stack(head.word_context()))
