@@ -147,10 +147,7 @@ double time_it(const char* name, const Cell& code) {
   return s;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  platform::ensure_stack_limit(argv, platform::kStackBytes);
+int run(int argc, char** argv) {
   runtime_init(argc, argv);
   g_code = block::make(64);
   gc::add_root(mark_code);
@@ -188,3 +185,7 @@ int main(int argc, char** argv) {
   std::printf("return / no return: %.2f\n", with / without);
   runtime_exit(0);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return platform::run_on_stack(platform::kStackBytes, run, argc, argv); }

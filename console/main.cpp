@@ -2,8 +2,9 @@
 #include "library/boot.h"
 #include "runtime/startup.h"
 
-int main(int argc, char** argv) {
-  zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
+namespace {
+
+int run(int argc, char** argv) {
   zem::boot::install_image(zem::boot::built_image());
   zem::runtime_init(argc, argv);
   zem::run_outermost([] {
@@ -11,3 +12,7 @@ int main(int argc, char** argv) {
   });
   zem::runtime_exit(0);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return zem::platform::run_on_stack(zem::platform::kStackBytes, run, argc, argv); }

@@ -5,10 +5,11 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/resource.h>
+#include <sys/mman.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cfenv>
 #include <clocale>
 #include <cstdlib>
@@ -24,8 +25,39 @@ PlatformState platform_state;
 
 namespace {
 
-// Room for the report handler even when the machine stack is exhausted.
-alignas(16) char alt_stack[64 * 1024];
+// Room for the report handler even when a thread's machine stack is exhausted: this area for the
+// first thread that installs the handlers, a mapping for any other.
+constexpr size_t kAltStackBytes = 64 * 1024;
+alignas(16) char alt_stack[kAltStackBytes];
+std::atomic<bool> alt_stack_taken{false};
+thread_local bool alt_stack_set = false;
+
+void install_alt_stack() {
+  if (alt_stack_set) return;
+  void* area = alt_stack_taken.exchange(true)
+                   ? ::mmap(nullptr, kAltStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                   : alt_stack;
+  if (area == MAP_FAILED) return;
+  stack_t ss{};
+  ss.ss_sp = area;
+  ss.ss_size = kAltStackBytes;
+  alt_stack_set = ::sigaltstack(&ss, nullptr) == 0;
+}
+
+struct StackJob {
+  int (*work)(int, char**);
+  int argc;
+  char** argv;
+  sigset_t mask;  // the signal mask the program started with
+  int status;
+};
+
+void* run_stack_job(void* p) {
+  auto* job = static_cast<StackJob*>(p);
+  ::pthread_sigmask(SIG_SETMASK, &job->mask, nullptr);
+  job->status = job->work(job->argc, job->argv);
+  return nullptr;
+}
 
 void write_all(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -89,11 +121,8 @@ namespace platform {
 void reset_fpu() { std::fesetenv(FE_DFL_ENV); }
 
 void install_crash_handlers() {
+  install_alt_stack();
   if (platform_state.handlers_installed) return;
-  stack_t ss{};
-  ss.ss_sp = alt_stack;
-  ss.ss_size = sizeof alt_stack;
-  ::sigaltstack(&ss, nullptr);
   struct sigaction sa {};
   sa.sa_sigaction = on_fatal_signal;
   sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
@@ -104,19 +133,28 @@ void install_crash_handlers() {
 
 void pin_numeric_locale() { std::setlocale(LC_NUMERIC, "C"); }
 
-void ensure_stack_limit(char** argv, uint64_t bytes) {
-  rlimit lim{};
-  if (::getrlimit(RLIMIT_STACK, &lim) != 0) return;
-  if (lim.rlim_cur == RLIM_INFINITY || lim.rlim_cur >= bytes) return;
-  rlim_t want = bytes;
-  if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < want) want = lim.rlim_max;
-  if (want <= lim.rlim_cur) return;
-  lim.rlim_cur = want;
-  if (::setrlimit(RLIMIT_STACK, &lim) != 0) return;
-  // Once only: a second start finds the marker and keeps the stack it has.
-  if (std::getenv(kStackReexecMarker)) return;
-  ::setenv(kStackReexecMarker, "1", 1);
-  ::execv("/proc/self/exe", argv);
+int run_on_stack(uint64_t bytes, int (*work)(int, char**), int argc, char** argv) {
+  StackJob job{work, argc, argv, {}, 0};
+  // Blocked here before the thread starts, so that no asynchronous signal lands on this waiting
+  // thread; the worker puts the program's own mask back.
+  sigset_t all;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_BLOCK, &all, &job.mask);
+  pthread_attr_t attr;
+  pthread_t thread;
+  bool started = false;
+  if (::pthread_attr_init(&attr) == 0) {
+    started = ::pthread_attr_setstacksize(&attr, bytes) == 0 &&
+              ::pthread_create(&thread, &attr, run_stack_job, &job) == 0;
+    ::pthread_attr_destroy(&attr);
+  }
+  if (!started) {
+    ::pthread_sigmask(SIG_SETMASK, &job.mask, nullptr);
+    return work(argc, argv);  // the interpreter measures whichever stack it runs on
+  }
+  ::pthread_join(thread, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &job.mask, nullptr);
+  return job.status;
 }
 
 void stack_extent(uintptr_t& low, uintptr_t& high) {

@@ -45,19 +45,19 @@ void reset_fpu();
 // Answers false, after a message on stderr naming the argument, when an argument is not UTF-8.
 bool start(int argc, char** argv);
 // Installs the signal handlers of the crash report (on an alternate stack, so a machine-stack
-// overflow is reported too). Idempotent.
+// overflow is reported too), and that alternate stack for the calling thread. Idempotent.
 void install_crash_handlers();
 // Puts LC_NUMERIC back to "C" (libraries such as GTK call setlocale).
 void pin_numeric_locale();
 
 // Machine stack the full call stack needs (with the sanitizers' larger frames).
 constexpr uint64_t kStackBytes = 512ull << 20;
-constexpr const char* kStackReexecMarker = "ZEM_STACK_REEXEC";
-// When the soft stack limit is below `bytes`, raises it (up to the hard limit) and re-executes
-// the program once with the same arguments, so the kernel lays out the process for the larger
-// stack. For the programs' main(), before anything else; returns when nothing needs doing or the
-// re-execution failed.
-void ensure_stack_limit(char** argv, uint64_t bytes);
+// Runs `work(argc, argv)` on a new thread whose machine stack is `bytes` (its pages are only touched
+// when used) while the calling thread waits, and answers work's status. For the programs' main(),
+// before anything else: the runtime starts and runs on that thread, whatever the soft stack limit.
+// Asynchronous signals reach that thread only; an exit() on it ends the process as usual. When no
+// such thread can be made, work runs on the calling thread, on the stack it has.
+int run_on_stack(uint64_t bytes, int (*work)(int, char**), int argc, char** argv);
 // Extent of the calling thread's machine stack: low (limit) and high (base) addresses.
 void stack_extent(uintptr_t& low, uintptr_t& high);
 

@@ -42,10 +42,7 @@ void say(int fd, const std::string& text) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
+int run(int argc, char** argv) {
   // Arguments after the script are the script's own (system/options/args).
   bool check = argc >= 2 && std::strcmp(argv[1], "--check") == 0;
   zem::os::set_program_arguments(check ? 3 : 2);
@@ -78,3 +75,7 @@ int main(int argc, char** argv) {
   });
   zem::runtime_exit(status);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return zem::platform::run_on_stack(zem::platform::kStackBytes, run, argc, argv); }

@@ -109,11 +109,7 @@ struct Dump {
   }
 };
 
-}  // namespace
-}  // namespace zem
-
-int main(int argc, char** argv) {
-  zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
+int run(int argc, char** argv) {
   zem::os::set_program_arguments(1);
   zem::boot::install_image(zem::boot::built_image());
   zem::runtime_init(argc, argv);
@@ -126,3 +122,8 @@ int main(int argc, char** argv) {
   if (std::fflush(stdout) != 0) status = 1;
   zem::runtime_exit(status);
 }
+
+}  // namespace
+}  // namespace zem
+
+int main(int argc, char** argv) { return zem::platform::run_on_stack(zem::platform::kStackBytes, zem::run, argc, argv); }

@@ -2,15 +2,18 @@
 #include "runtime/platform.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cfenv>
 #include <cstdlib>
 #include <string>
 
+#include "evaluator/stack.h"
 #include "runtime/startup.h"
+#include "tests/unit/support_values.h"
 
 namespace zem {
 namespace {
@@ -85,32 +88,72 @@ TEST(Platform, StackExtentHoldsTheCurrentFrame) {
   EXPECT_GE(high - low, 1u << 20);
 }
 
-// Runs in the re-executed process of the next test only.
-TEST(Platform, StackLimitAfterReexec) {
-  if (!std::getenv("ZEM_TEST_STACK_CHILD")) GTEST_SKIP() << "runs inside StackLimitIsRaisedOnce";
-  rlimit lim{};
-  ASSERT_EQ(getrlimit(RLIMIT_STACK, &lim), 0);
-  EXPECT_GE(lim.rlim_cur, 64u << 20);
-  EXPECT_STREQ(std::getenv(platform::kStackReexecMarker), "1");
+// What the work of run_on_stack saw of its thread.
+struct StackProbe {
+  pid_t pid = 0;
+  pthread_t thread{};
+  uintptr_t low = 0, high = 0, here = 0;
+  bool sigusr1_blocked = false, sigint_blocked = true;
+  uintptr_t machine_limit = 0;
+  Err overflow{};
+} probe;
+
+int probe_thread(int argc, char** argv) {
+  probe.pid = getpid();
+  probe.thread = pthread_self();
+  platform::stack_extent(probe.low, probe.high);
+  volatile char here = 0;
+  probe.here = reinterpret_cast<uintptr_t>(&here);
+  sigset_t mask;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+  probe.sigusr1_blocked = sigismember(&mask, SIGUSR1) == 1;
+  probe.sigint_blocked = sigismember(&mask, SIGINT) == 1;
+  return argc * 10 + (argv[0][0] == 'z');
 }
 
-void reexec_with_low_limit() {
-  rlimit lim{};
-  getrlimit(RLIMIT_STACK, &lim);
-  if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < (64u << 20)) std::_Exit(0);  // cannot raise
-  lim.rlim_cur = 8u << 20;
-  setrlimit(RLIMIT_STACK, &lim);
-  unsetenv(platform::kStackReexecMarker);
-  setenv("ZEM_TEST_STACK_CHILD", "1", 1);
-  char self[] = "/proc/self/exe";
-  char filter[] = "--gtest_filter=Platform.StackLimitAfterReexec";
-  char* args[] = {self, filter, nullptr};
-  platform::ensure_stack_limit(args, 64u << 20);
-  std::_Exit(3);  // not reached when the program was executed again
+// No second start of the program: the same process, a thread with the stack asked for and the
+// signal mask the program had.
+TEST(Platform, RunOnStackRunsTheWorkOnALargeStackInThisProcess) {
+  sigset_t usr1, before;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &before);
+  char prog[] = "zem";
+  char* args[] = {prog, nullptr};
+  EXPECT_EQ(platform::run_on_stack(64u << 20, probe_thread, 1, args), 11);
+  sigset_t after;
+  pthread_sigmask(SIG_SETMASK, &before, &after);
+  EXPECT_EQ(sigismember(&after, SIGUSR1), 1);
+  EXPECT_EQ(sigismember(&after, SIGINT), 0);  // the waiting thread's mask is put back
+
+  EXPECT_EQ(probe.pid, getpid());
+  EXPECT_FALSE(pthread_equal(probe.thread, pthread_self()));
+  EXPECT_GE(probe.high - probe.low, 64u << 20);
+#if !defined(ZEM_SANITIZE)
+  EXPECT_LT(probe.low, probe.here);
+  EXPECT_LT(probe.here, probe.high);
+#endif
+  EXPECT_TRUE(probe.sigusr1_blocked);
+  EXPECT_FALSE(probe.sigint_blocked);
 }
 
-TEST(PlatformDeath, StackLimitIsRaisedOnce) {
-  EXPECT_EXIT(reexec_with_low_limit(), testing::ExitedWithCode(0), "");
+int overflow_on_thread(int, char**) {
+  if (!init_through(StartLayer::library)) return 1;
+  platform::stack_extent(probe.low, probe.high);
+  probe.machine_limit = stack_state.machine_limit;
+  bool failed = false;
+  test::eval_text("b: [1] append/only b b compose/deep b", &failed, &probe.overflow);
+  release_runtime();
+  return failed ? 0 : 2;
+}
+
+// The runtime started on the worker measures the worker's stack: recursion in C++ that would
+// exhaust it ends in the error.
+TEST(Platform, DeepRecursionOnTheWorkerIsStackOverflow) {
+  EXPECT_EQ(platform::run_on_stack(64u << 20, overflow_on_thread, 0, nullptr), 0);
+  EXPECT_EQ(probe.overflow, Err::internal_stack_overflow);
+  EXPECT_GT(probe.machine_limit, probe.low);
+  EXPECT_LT(probe.machine_limit, probe.low + (1u << 20));
 }
 
 TEST(PlatformDeath, InvalidUtf8ArgumentIsRefused) {

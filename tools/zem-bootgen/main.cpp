@@ -23,15 +23,12 @@ bool write_file(const char* path, const void* data, size_t size) {
   return std::fclose(f) == 0 && ok;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc != 3) {
     std::fputs("usage: zem-bootgen IMAGE DIGEST\n", stderr);
     return 2;
   }
   int status = 0;
-  zem::platform::ensure_stack_limit(argv, zem::platform::kStackBytes);
   if (!zem::init_through(zem::StartLayer::evaluator)) return 1;
   zem::run_outermost([&] {
     std::vector<zem::Cell> roots;
@@ -48,3 +45,7 @@ int main(int argc, char** argv) {
   });
   zem::runtime_exit(status);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return zem::platform::run_on_stack(zem::platform::kStackBytes, run, argc, argv); }
