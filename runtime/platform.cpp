@@ -6,9 +6,11 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cfenv>
 #include <clocale>
@@ -134,6 +136,13 @@ void install_crash_handlers() {
 void pin_numeric_locale() { std::setlocale(LC_NUMERIC, "C"); }
 
 int run_on_stack(uint64_t bytes, int (*work)(int, char**), int argc, char** argv) {
+  // A thread's stack is address space taken whole at its start (the main thread's grows as it is
+  // used): under a cap on address space or data it takes an eighth of the cap at most.
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit lim{};
+    if (::getrlimit(resource, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY)
+      bytes = std::min<uint64_t>(bytes, lim.rlim_cur / 8);
+  }
   StackJob job{work, argc, argv, {}, 0};
   // Blocked here before the thread starts, so that no asynchronous signal lands on this waiting
   // thread; the worker puts the program's own mask back.

@@ -56,7 +56,8 @@ constexpr uint64_t kStackBytes = 512ull << 20;
 // when used) while the calling thread waits, and answers work's status. For the programs' main(),
 // before anything else: the runtime starts and runs on that thread, whatever the soft stack limit.
 // Asynchronous signals reach that thread only; an exit() on it ends the process as usual. When no
-// such thread can be made, work runs on the calling thread, on the stack it has.
+// such thread can be made, work runs on the calling thread, on the stack it has. Under a soft limit
+// on address space or data, the stack is at most an eighth of it.
 int run_on_stack(uint64_t bytes, int (*work)(int, char**), int argc, char** argv);
 // Extent of the calling thread's machine stack: low (limit) and high (base) addresses.
 void stack_extent(uintptr_t& low, uintptr_t& high);

@@ -24,6 +24,7 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
+#include "services/lazy_library.h"
 #include "services/os/files.h"
 #include "services/os/process.h"
 
@@ -38,11 +39,37 @@ struct Response {
   bool too_large = false;
 };
 
+// libcurl, loaded on the first request.
+struct CurlApi {
+  decltype(&curl_easy_init) easy_init;
+  decltype(&curl_easy_cleanup) easy_cleanup;
+  decltype(&curl_easy_setopt) easy_setopt;
+  decltype(&curl_easy_perform) easy_perform;
+  decltype(&curl_easy_getinfo) easy_getinfo;
+  decltype(&curl_slist_append) slist_append;
+  decltype(&curl_slist_free_all) slist_free_all;
+};
+CurlApi curl_api;
+
+// Raises access cannot-open when the library cannot be loaded.
+const CurlApi& curl() {
+  constexpr const char* kLibrary = "libcurl.so.4";
+  static const bool bound = lazy::bind(kLibrary, {{"curl_easy_init", &curl_api.easy_init},
+                                                  {"curl_easy_cleanup", &curl_api.easy_cleanup},
+                                                  {"curl_easy_setopt", &curl_api.easy_setopt},
+                                                  {"curl_easy_perform", &curl_api.easy_perform},
+                                                  {"curl_easy_getinfo", &curl_api.easy_getinfo},
+                                                  {"curl_slist_append", &curl_api.slist_append},
+                                                  {"curl_slist_free_all", &curl_api.slist_free_all}});
+  if (!bound) lazy::missing(kLibrary);
+  return curl_api;
+}
+
 struct CurlFree {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(CURL* c) const { curl_api.easy_cleanup(c); }
 };
 struct ListFree {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+  void operator()(curl_slist* l) const { curl_api.slist_free_all(l); }
 };
 
 // One header line: the status line of each response starts the headers afresh (redirects and
@@ -177,44 +204,45 @@ bool request_url(const Cell& method, const Cell& url, const Cell& headers, const
   lines_out.push_back("Expect:");  // no 100-continue round trip before a body
   const std::string address = text_of(url);
 
+  const CurlApi& api = curl();
   Response response;
   long status = 0;
   CURLcode code;
   {
-    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
-    if (!curl) return false;
+    std::unique_ptr<CURL, CurlFree> handle(api.easy_init());
+    if (!handle) return false;
     std::unique_ptr<curl_slist, ListFree> list;
     for (const std::string& l : lines_out) {
-      curl_slist* next = curl_slist_append(list.get(), l.c_str());
+      curl_slist* next = api.slist_append(list.get(), l.c_str());
       if (!next) return false;
       list.release();
       list.reset(next);
     }
-    CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout_of(60));
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout_of(30));
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &response);
+    CURL* c = handle.get();
+    api.easy_setopt(c, CURLOPT_URL, address.c_str());
+    api.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    api.easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    api.easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout_of(60));
+    api.easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api.easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout_of(30));
+    api.easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+    api.easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    api.easy_setopt(c, CURLOPT_WRITEDATA, &response);
+    api.easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    api.easy_setopt(c, CURLOPT_HEADERDATA, &response);
     if (verb == "HEAD") {
-      curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+      api.easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else if (verb != "GET") {
       if (has_body || verb == "POST") {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, payload.data());
+        api.easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
+        api.easy_setopt(c, CURLOPT_POSTFIELDS, payload.data());
       }
-      if (verb != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
+      if (verb != "POST") api.easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
     }
-    code = curl_easy_perform(c);
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    code = api.easy_perform(c);
+    api.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   }
   if (response.too_large) fire(Err::script_size_limit, &url);
   if (code != CURLE_OK) return false;

@@ -9,6 +9,8 @@
 // - Response headers are read line by line: lines without a colon (the status line, the blank
 //   line) are skipped, blanks around the value are trimmed, LF without CR ends a line as well.
 // - A response body larger than a series can hold is refused with script `size-limit`.
+// - libcurl is loaded on the first request, not at start; when it cannot be loaded the request
+//   raises access cannot-open naming the library.
 // - No exception crosses a libcurl callback: the callbacks only copy bytes into C++ buffers and
 //   catch everything at their boundary; the handle and header list are freed on every path.
 #pragma once

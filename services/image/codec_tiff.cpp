@@ -1,6 +1,7 @@
 // TIFF through libtiff over memory: the first page. 8-bit RGB, RGBA, grey and grey+alpha strips or
 // tiles are read as stored; every other layout goes through the library's RGBA reader, whose
 // premultiplied alpha is undone. Encoding writes 8-bit RGBA with straight alpha, LZW-compressed.
+// libtiff is loaded on the first use; without it a TIFF decode or encode raises access cannot-open.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -8,10 +9,57 @@
 
 #include "services/image/codec_parts.h"
 #include "services/image/codecs.h"
+#include "services/lazy_library.h"
 
 namespace zem::imaging::codec {
 
 namespace {
+
+// libtiff, loaded on the first TIFF decoded or encoded.
+struct TiffApi {
+  decltype(&TIFFClientOpenExt) client_open_ext;
+  decltype(&TIFFClose) close;
+  decltype(&TIFFDefaultStripSize) default_strip_size;
+  decltype(&TIFFFlush) flush;
+  decltype(&TIFFGetField) get_field;
+  decltype(&TIFFGetFieldDefaulted) get_field_defaulted;
+  decltype(&TIFFIsTiled) is_tiled;
+  decltype(&TIFFOpenOptionsAlloc) open_options_alloc;
+  decltype(&TIFFOpenOptionsFree) open_options_free;
+  decltype(&TIFFOpenOptionsSetMaxSingleMemAlloc) open_options_set_max_single_mem_alloc;
+  decltype(&TIFFReadRGBAImageOriented) read_rgba_image_oriented;
+  decltype(&TIFFReadScanline) read_scanline;
+  decltype(&TIFFScanlineSize) scanline_size;
+  decltype(&TIFFSetErrorHandler) set_error_handler;
+  decltype(&TIFFSetField) set_field;
+  decltype(&TIFFSetWarningHandler) set_warning_handler;
+  decltype(&TIFFWriteScanline) write_scanline;
+};
+TiffApi tiff_api;
+
+// Binds tiff_api; raises access cannot-open when the library cannot be loaded.
+void tiff() {
+  constexpr const char* kLibrary = "libtiff.so.6";
+  static const bool bound = [] {
+    const bool ok = lazy::bind(kLibrary,
+        {{"TIFFClientOpenExt", &tiff_api.client_open_ext}, {"TIFFClose", &tiff_api.close},
+         {"TIFFDefaultStripSize", &tiff_api.default_strip_size}, {"TIFFFlush", &tiff_api.flush},
+         {"TIFFGetField", &tiff_api.get_field}, {"TIFFGetFieldDefaulted", &tiff_api.get_field_defaulted},
+         {"TIFFIsTiled", &tiff_api.is_tiled}, {"TIFFOpenOptionsAlloc", &tiff_api.open_options_alloc},
+         {"TIFFOpenOptionsFree", &tiff_api.open_options_free},
+         {"TIFFOpenOptionsSetMaxSingleMemAlloc", &tiff_api.open_options_set_max_single_mem_alloc},
+         {"TIFFReadRGBAImageOriented", &tiff_api.read_rgba_image_oriented},
+         {"TIFFReadScanline", &tiff_api.read_scanline}, {"TIFFScanlineSize", &tiff_api.scanline_size},
+         {"TIFFSetErrorHandler", &tiff_api.set_error_handler}, {"TIFFSetField", &tiff_api.set_field},
+         {"TIFFSetWarningHandler", &tiff_api.set_warning_handler},
+         {"TIFFWriteScanline", &tiff_api.write_scanline}});
+    if (!ok) return false;
+    tiff_api.set_error_handler(nullptr);
+    tiff_api.set_warning_handler(nullptr);
+    return true;
+  }();
+  if (!bound) lazy::missing(kLibrary);
+}
 
 struct MemoryFile {
   const uint8_t* bytes = nullptr;   // reading
@@ -59,25 +107,20 @@ extern "C" int mem_map(thandle_t, void**, toff_t*) { return 0; }
 extern "C" void mem_unmap(thandle_t, void*, toff_t) {}
 
 TIFF* open_memory(MemoryFile* f, const char* mode) {
-  static const bool quiet = [] {
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    return true;
-  }();
-  (void)quiet;
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  tiff();
+  TIFFOpenOptions* options = tiff_api.open_options_alloc();
   if (options == nullptr) return nullptr;
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxDecodeBytes));
-  TIFF* tif = TIFFClientOpenExt("memory", mode, f, mem_read, mem_write, mem_seek, mem_close, mem_size, mem_map,
-                                mem_unmap, options);
-  TIFFOpenOptionsFree(options);
+  tiff_api.open_options_set_max_single_mem_alloc(options, static_cast<tmsize_t>(kMaxDecodeBytes));
+  TIFF* tif = tiff_api.client_open_ext("memory", mode, f, mem_read, mem_write, mem_seek, mem_close, mem_size,
+                                       mem_map, mem_unmap, options);
+  tiff_api.open_options_free(options);
   return tif;
 }
 
 struct Closer {
   TIFF* tif;
   ~Closer() {
-    if (tif) TIFFClose(tif);
+    if (tif) tiff_api.close(tif);
   }
 };
 
@@ -88,12 +131,12 @@ uint8_t unpremultiply(uint32_t c, uint32_t a) {
 
 // Strips of 8-bit samples as stored: channels 3 or 4 (RGB), 1 or 2 (grey).
 bool read_plain(TIFF* tif, uint32_t width, uint32_t height, int channels, bool associated, Pixels& out) {
-  const tmsize_t line = TIFFScanlineSize(tif);
+  const tmsize_t line = tiff_api.scanline_size(tif);
   if (line < static_cast<tmsize_t>(width) * channels) return false;
   std::vector<uint8_t> buffer(static_cast<size_t>(line));
   const bool grey = channels <= 2, alpha = channels == 2 || channels == 4;
   for (uint32_t y = 0; y < height; y++) {
-    if (TIFFReadScanline(tif, buffer.data(), y, 0) < 0) return false;
+    if (tiff_api.read_scanline(tif, buffer.data(), y, 0) < 0) return false;
     uint32_t* row = out.words.data() + static_cast<size_t>(y) * width;
     for (uint32_t x = 0; x < width; x++) {
       const uint8_t* s = buffer.data() + static_cast<size_t>(x) * channels;
@@ -112,7 +155,8 @@ bool read_plain(TIFF* tif, uint32_t width, uint32_t height, int channels, bool a
 
 bool read_rgba(TIFF* tif, uint32_t width, uint32_t height, bool alpha, Pixels& out) {
   // The raster holds R in the low byte: A, B, G, R as a word.
-  if (!TIFFReadRGBAImageOriented(tif, width, height, out.words.data(), ORIENTATION_TOPLEFT, 0)) return false;
+  if (!tiff_api.read_rgba_image_oriented(tif, width, height, out.words.data(), ORIENTATION_TOPLEFT, 0))
+    return false;
   for (uint32_t& w : out.words) {
     const uint32_t a = TIFFGetA(w);
     uint32_t r = TIFFGetR(w), g = TIFFGetG(w), b = TIFFGetB(w);
@@ -138,14 +182,15 @@ bool decode_tiff(const uint8_t* bytes, size_t length, Pixels& out) {
   uint32_t width = 0, height = 0;
   uint16_t samples = 1, bits = 1, photometric = 0, planar = PLANARCONFIG_CONTIG, extra_count = 0;
   uint16_t* extra = nullptr;
-  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
+  if (!tiff_api.get_field(tif, TIFFTAG_IMAGEWIDTH, &width) ||
+      !tiff_api.get_field(tif, TIFFTAG_IMAGELENGTH, &height))
     return false;
   if (!size_allowed(width, height)) return false;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+  tiff_api.get_field_defaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  tiff_api.get_field_defaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  tiff_api.get_field_defaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  tiff_api.get_field(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  tiff_api.get_field_defaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
   const bool has_extra = extra_count > 0 && extra != nullptr;
   const bool associated = has_extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
   const bool alpha = has_extra && (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
@@ -158,7 +203,7 @@ bool decode_tiff(const uint8_t* bytes, size_t length, Pixels& out) {
   }
   const bool rgb = photometric == PHOTOMETRIC_RGB && (samples == 3 || (samples == 4 && alpha));
   const bool grey = photometric == PHOTOMETRIC_MINISBLACK && (samples == 1 || (samples == 2 && alpha));
-  if (bits == 8 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tif) && (rgb || grey))
+  if (bits == 8 && planar == PLANARCONFIG_CONTIG && !tiff_api.is_tiled(tif) && (rgb || grey))
     return read_plain(tif, width, height, samples, associated, out);
   return read_rgba(tif, width, height, alpha, out);
 }
@@ -171,16 +216,16 @@ bool encode_tiff(const uint32_t* words, uint32_t width, uint32_t height, std::ve
   if (file.tif == nullptr) return false;
   TIFF* tif = file.tif;
   const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-  TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  tiff_api.set_field(tif, TIFFTAG_IMAGEWIDTH, width);
+  tiff_api.set_field(tif, TIFFTAG_IMAGELENGTH, height);
+  tiff_api.set_field(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+  tiff_api.set_field(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  tiff_api.set_field(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  tiff_api.set_field(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  tiff_api.set_field(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+  tiff_api.set_field(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  tiff_api.set_field(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+  tiff_api.set_field(tif, TIFFTAG_ROWSPERSTRIP, tiff_api.default_strip_size(tif, 0));
   std::vector<uint8_t> line(static_cast<size_t>(width) * 4);
   for (uint32_t y = 0; y < height; y++) {
     const uint32_t* s = words + static_cast<size_t>(y) * width;
@@ -190,9 +235,9 @@ bool encode_tiff(const uint32_t* words, uint32_t width, uint32_t height, std::ve
       line[4 * x + 2] = static_cast<uint8_t>(s[x]);
       line[4 * x + 3] = static_cast<uint8_t>(s[x] >> 24);
     }
-    if (TIFFWriteScanline(tif, line.data(), y, 0) < 0) return false;
+    if (tiff_api.write_scanline(tif, line.data(), y, 0) < 0) return false;
   }
-  if (!TIFFFlush(tif)) return false;  // writes the directory
+  if (!tiff_api.flush(tif)) return false;  // writes the directory
   out.resize(f.length);
   return true;
 }
