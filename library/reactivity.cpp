@@ -176,9 +176,11 @@ uint32_t after_entry(NodeId table, uint32_t pos, const Cell* entry, uint32_t k) 
 
 }  // namespace
 
-// react-check relations queue reactor only field handler: check's walk over the relations of the
-// reactor (with `only`, those of the field), queueing or running them.
+// react-check relations queue reactor only field handler muted: check's walk over the relations of
+// the reactor (with `only`, those of the field), queueing or running them; nothing while muted
+// (no-react bodies running) or when the table stands at its tail.
 const Cell* react_check(Cell* args, uint32_t) {
+  if (args[6].int_value() > 0 || block::at_tail(args[0])) return &shared_cells.none;
   const Cell& relations = args[0];
   const Cell& queue = args[1];
   const Cell& reactor = args[2];
