@@ -265,7 +265,10 @@ void call(ActionIndex a, const int32_t* refs, NodeId spec) {
   if (t == TYPE_DATATYPE && (a == A::make || a == A::to) && base[0].datatype_id() < kTypeCount &&
       base[0].datatype_id() != TYPE_NONE_ID)
     t = base[0].datatype_id();
-  ActionHandler h = handler_of_value(t, base[0], a, first_param(spec));
+  // A port may answer through its actor; every other type has its handler in the table, and the
+  // spec's first parameter is looked up only for the error of an empty slot.
+  ActionHandler h = t == TYPE_PORT ? nullptr : action_handler(t, a);
+  if (!h) h = handler_of_value(t, base[0], a, first_param(spec));
   uint32_t count = static_cast<uint32_t>(names_of(a).size());
   switch (a) {
     case A::append:

@@ -268,6 +268,40 @@ struct Output {
   }
 };
 
+// A word's value when it reads without raising, else null.
+const Cell* peek_word(const Cell& word) {
+  if (const Cell* v = interp::cached_word_value(word)) return v;
+  if (!word.word_resolved() || !word.word_context()) return nullptr;
+  const Cell& ctx = *block_head(word.word_context());
+  if (!ctx.has_flag(kContextOnStack)) return interp::series_word_value(word);
+  return ctx.context_values() ? stack::values_of_ref(ctx.context_values()) + word.word_index()
+                              : nullptr;
+}
+
+// The value of the expression at `index` when it is one term that needs no call and no operator
+// follows it: a value that evaluates to itself, or a word whose value is neither unset, an
+// operator nor a function. Null for anything else, and while tracing (each expression is an
+// event there): the interpreter evaluates those. No collection can run between this read and
+// the caller's use of the value.
+const Cell* plain_value_at(const Cell& block, uint32_t index, uint32_t tail) {
+  if (tracing()) return nullptr;
+  const Cell* at = block::cell_at_index(block, index);
+  const Cell* value = at;
+  TypeId t = at->type();
+  if (t == TYPE_WORD) {
+    if (!(value = peek_word(*at))) return nullptr;
+    t = value->type();
+    if (t == TYPE_UNSET || t == TYPE_OP || interp::any_function(t)) return nullptr;
+  } else if (t == TYPE_PAREN || (t >= TYPE_WORD && t <= TYPE_ROUTINE)) {
+    return nullptr;  // the words, paths and functions that evaluate to something else
+  }
+  if (index + 1 < tail && at[1].is(TYPE_WORD)) {
+    const Cell* next = peek_word(at[1]);
+    if (!next || next->is(TYPE_OP)) return nullptr;
+  }
+  return value;
+}
+
 // `into`: the rooted /into argument, or null for a new block with room for `capacity` values.
 Output make_output(Cell* into, uint32_t capacity) {
   if (into) {
@@ -308,7 +342,14 @@ uint32_t native_reduce(int32_t check, const int32_t* r) {
   out.reads(block);
   uint32_t st = out.fill([&]() -> uint32_t {
     uint32_t index = block.head_index();
-    while (index < natives::series_tail(block)) {
+    for (uint32_t tail; index < (tail = natives::series_tail(block));) {
+      if (const Cell* plain = plain_value_at(block, index, tail)) {
+        Cell v = *plain;
+        v.set_new_line(false);
+        out.add(v);
+        ++index;
+        continue;
+      }
       if (uint32_t code = interp::eval_next(block, index, interp::Dest::push)) return code;
       Cell v = *stack::last_value();
       stack::drop_values(1);
@@ -341,10 +382,17 @@ uint32_t compose_walk(const Cell& block, bool deep, bool only, Output& out, Outp
       stack::drop_values(2);
       out.add(made);
     } else if (v.is(TYPE_PAREN)) {
-      if (natives::series_tail(v) <= v.head_index()) continue;
-      if (uint32_t st = interp::eval_block(v, false)) return st;
-      Cell result = *stack::last_value();
-      stack::drop_values(1);
+      uint32_t end = natives::series_tail(v);
+      if (end <= v.head_index()) continue;
+      Cell result;
+      if (const Cell* plain = end == v.head_index() + 1 ? plain_value_at(v, v.head_index(), end)
+                                                         : nullptr) {
+        result = *plain;
+      } else {
+        if (uint32_t st = interp::eval_block(v, false)) return st;
+        result = *stack::last_value();
+        stack::drop_values(1);
+      }
       if (result.is(TYPE_UNSET)) continue;
       if (result.is(TYPE_BLOCK) && !only) {
         stack::push_value(result);
