@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "datatypes/registry.h"
@@ -83,6 +84,11 @@ struct FindOptions {
 // The series at the found position, or none. `call` (may be null) names refinements in errors.
 Cell find(const Cell& series, const Cell& value, const FindOptions& options,
           const ActionCall* call = nullptr);
+// Repeated forward find (as `find`, or `find/case` when `exact`) with the pattern prepared once:
+// from the series' position, and then from where `step` answers for each match's head index,
+// until a find answers none. The series must not change meanwhile.
+void find_each(const Cell& series, const Cell& value, bool exact,
+               const std::function<uint32_t(uint32_t)>& step);
 // The unit after the match (char!, integer! for binary!, the element for vector!), or none.
 Cell select(const Cell& series, const Cell& value, const FindOptions& options,
             const ActionCall* call = nullptr);

@@ -1,6 +1,7 @@
 // find and select on text, binary! and vector!, and parse's tests of the text at a position.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -145,6 +146,32 @@ const uint32_t* byte_folds() {
   return table;
 }
 
+// The bytes whose fold is a given folded code point; kept for the last one asked, since a search
+// is often repeated for the same pattern.
+struct FirstBytes {
+  uint32_t folded = UINT32_MAX;
+  bool hit[256] = {};
+  uint32_t count = 0;
+  uint8_t only = 0, other = 0;  // the bytes when count is 1 or 2
+};
+
+const FirstBytes& first_bytes(uint32_t folded) {
+  static FirstBytes f;
+  if (f.folded == folded) return f;
+  const uint32_t* folds = byte_folds();
+  f.folded = folded;
+  f.count = 0;
+  for (uint32_t b = 0; b < 256; b++) {
+    f.hit[b] = folds[b] == folded;
+    if (f.hit[b]) {
+      f.other = f.only;
+      f.only = static_cast<uint8_t>(b);
+      f.count++;
+    }
+  }
+  return f;
+}
+
 // The common forward search, step 1: the first unit of the pattern is found by a scan of the bytes
 // (memchr, or a byte table when folding), the rest compared from a pattern folded once. Answers the
 // first unit of the match, or -1.
@@ -152,7 +179,14 @@ int64_t scan_forward(const Pattern& pat, const Haystack& h, uint32_t from, uint3
                      bool fold_case) {
   uint32_t m = pat.kind == Pattern::text ? pat.m : 1;
   if (end < m || from > end - m) return -1;
-  std::vector<uint32_t> pf(m);
+  // The pattern folded once (short patterns stay off the heap).
+  uint32_t small[32];
+  std::vector<uint32_t> big;
+  uint32_t* pf = small;
+  if (m > 32) {
+    big.resize(m);
+    pf = big.data();
+  }
   for (uint32_t i = 0; i < m; i++) {
     uint32_t c = pat.kind == Pattern::text ? pat.at(i) : pat.cp;
     pf[i] = fold_case ? fold(c) : c;
@@ -175,10 +209,20 @@ int64_t scan_forward(const Pattern& pat, const Haystack& h, uint32_t from, uint3
       }
       return -1;
     }
-    bool first[256];
-    for (uint32_t b = 0; b < 256; b++) first[b] = folds[b] == pf[0];
+    const FirstBytes& first = first_bytes(pf[0]);
+    if (first.count == 0) return -1;
     for (uint32_t pos = from; pos <= last_start; pos++) {
-      if (!first[base[pos]]) continue;
+      if (first.count == 1) {  // one byte folds to it: memchr finds the candidates
+        const void* hit = std::memchr(base + pos, first.only, last_start + 1 - pos);
+        if (!hit) return -1;
+        pos = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - base);
+      } else if (first.count == 2) {  // a letter's two forms
+        pos += static_cast<uint32_t>(
+            str::find_either_byte(base + pos, last_start + 1 - pos, first.only, first.other));
+        if (pos > last_start) return -1;
+      } else if (!first.hit[base[pos]]) {
+        continue;
+      }
       uint32_t i = 1;
       while (i < m && folds[base[pos + i]] == pf[i]) i++;
       if (i == m) return pos;
@@ -289,6 +333,19 @@ int64_t search(const Cell& series, const Cell& value, const FindOptions& o, uint
   return -1;
 }
 
+// The forward search of a prepared pattern, step 1, from `head` to the tail.
+int64_t search_forward(const Pattern& pat, const Cell& series, uint32_t head, bool fold_case) {
+  SeriesBuffer* b = series_buffer(series.node());
+  const uint32_t len = b->length();
+  if (head >= len) return -1;
+  Haystack hay{b->head_ptr(), b->unit(), series};
+  if (pat.kind == Pattern::text || pat.kind == Pattern::code_point)
+    return scan_forward(pat, hay, head, len, fold_case);
+  for (uint32_t pos = head; pos < len; pos++)
+    if (unit_matches(pat, hay, pos, fold_case)) return pos;
+  return -1;
+}
+
 FindOptions options_of(ActionCall& call, bool with_tail_and_match) {
   FindOptions o;
   o.part = call.refinement_arg(FIND_PART);
@@ -314,6 +371,18 @@ Cell find(const Cell& series, const Cell& value, const FindOptions& options, con
   uint32_t len = series_buffer(series.node())->length();
   result.set_head_index(static_cast<uint32_t>(std::min<int64_t>(at, len)));
   return result;
+}
+
+void find_each(const Cell& series, const Cell& value, bool exact,
+               const std::function<uint32_t(uint32_t)>& step) {
+  // As search: nothing to find from the tail, before the pattern is looked at.
+  if (series.head_index() >= series_buffer(series.node())->length()) return;
+  Pattern pat;
+  prepare(pat, series, value);
+  if (pat.kind == Pattern::text && pat.m == 0) return;
+  const bool fold_case = is_text_series(series.type()) && !exact;
+  int64_t at = search_forward(pat, series, series.head_index(), fold_case);
+  while (at >= 0) at = search_forward(pat, series, step(static_cast<uint32_t>(at)), fold_case);
 }
 
 Cell select(const Cell& series, const Cell& value, const FindOptions& options, const ActionCall*) {

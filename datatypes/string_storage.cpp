@@ -341,6 +341,22 @@ std::vector<uint8_t>& rotate_scratch() {
 }
 }  // namespace
 
+size_t find_either_byte(const uint8_t* p, size_t n, uint8_t a, uint8_t b) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+  const uint64_t ma = kOnes * a, mb = kOnes * b;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const uint64_t xa = w ^ ma, xb = w ^ mb;
+    // A zero byte in xa or xb: the usual test, exact for "some byte is zero".
+    if (((xa - kOnes) & ~xa & kHighs) | ((xb - kOnes) & ~xb & kHighs)) break;
+  }
+  for (; i < n; i++)
+    if (p[i] == a || p[i] == b) return i;
+  return n;
+}
+
 void rotate_bytes(uint8_t* p, size_t a, size_t b) {
   if (a == 0 || b == 0) return;
   std::vector<uint8_t>& scratch = rotate_scratch();

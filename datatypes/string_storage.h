@@ -48,6 +48,9 @@ int32_t index_of_code_point(const Cell& s, uint32_t cp);
 // True when the code point is at the head or at any step-th unit after it; case-folded unless
 // case_sensitive.
 bool contains_code_point(const Cell& s, uint32_t cp, uint32_t step, bool case_sensitive);
+// Index of the first byte equal to a or b in [p, p + n), or n (a word of bytes tested at a time:
+// case-folded scans look for a letter's two forms).
+size_t find_either_byte(const uint8_t* p, size_t n, uint8_t a, uint8_t b);
 // True when the text from the head begins with the bytes (each byte one code point).
 bool starts_with_c_text(const Cell& s, std::string_view bytes);
 

@@ -2,6 +2,7 @@
 #include "evaluator/parse_match.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
@@ -127,6 +128,116 @@ int32_t match_text_at(const Cell& input, const Cell& value, int32_t mode) {
   }
 }
 
+namespace {
+
+// The bytes a one-byte unit may hold to match a code point: the code point itself and, unless
+// strict, every byte of the same fold. Kept for the last code point asked, since a rule searches
+// the same one over and over.
+struct ByteMatches {
+  uint32_t cp = 0;
+  int32_t mode = -1;
+  bool binary = false;
+  bool hit[256] = {};
+  uint32_t count = 0;
+  uint8_t only = 0, other = 0;  // the bytes when count is 1 or 2
+};
+
+const ByteMatches& byte_matches(uint32_t cp, int32_t mode, bool binary) {
+  static ByteMatches m;
+  if (m.mode == mode && m.cp == cp && m.binary == binary) return m;
+  m.cp = cp;
+  m.mode = mode;
+  m.binary = binary;
+  m.count = 0;
+  for (uint32_t b = 0; b < 256; b++) {
+    m.hit[b] = binary ? b == cp : same_char(b, cp, mode);
+    if (m.hit[b]) {
+      m.other = m.only;
+      m.only = uint8_t(b);
+      m.count++;
+    }
+  }
+  return m;
+}
+
+// The first index in [from, end) of a one-byte unit that matches, or end.
+uint32_t scan_bytes(const uint8_t* base, uint32_t from, uint32_t end, const ByteMatches& m) {
+  if (from >= end || m.count == 0) return end;
+  if (m.count == 1) {
+    const void* p = std::memchr(base + from, m.only, end - from);
+    return p ? uint32_t(static_cast<const uint8_t*>(p) - base) : end;
+  }
+  if (m.count == 2) return from + uint32_t(str::find_either_byte(base + from, end - from, m.only, m.other));
+  for (uint32_t i = from; i < end; i++)
+    if (m.hit[base[i]]) return i;
+  return end;
+}
+
+// The first index in [from, end) whose unit matches the code point (folded unless strict), or end.
+uint32_t scan_char(const Cell& input, uint32_t from, uint32_t end, uint32_t cp, int32_t mode) {
+  SeriesBuffer* b = series_buffer(input.node());
+  const uint32_t unit = b->unit();
+  const uint8_t* base = b->head_ptr();
+  const bool binary = input.is(TYPE_BINARY);
+  if (unit == 1) return scan_bytes(base, from, end, byte_matches(cp, mode, binary));
+  for (uint32_t i = from; i < end; i++) {
+    uint32_t c = str::get_char(base + size_t(i) * unit, unit);
+    if (binary ? c == cp : same_char(c, cp, mode)) return i;
+  }
+  return end;
+}
+
+// A text value against text input: candidates by its first code point, then the whole value.
+bool search_text(const Cell& input, const Cell& value, int32_t mode, uint32_t pos, uint32_t end,
+                 Found& found) {
+  const uint32_t n = value_length(value);
+  if (n == 0) {
+    if (pos >= end) return false;
+    found = {pos, 0};
+    return true;
+  }
+  if (end < n) return false;
+  const uint32_t first = str::code_point_at(value, 0);
+  const uint32_t last_start = end - n + 1;
+  const uint32_t tail = input_tail(input);
+  for (uint32_t i = scan_char(input, pos, last_start, first, mode); i < last_start;
+       i = scan_char(input, i + 1, last_start, first, mode)) {
+    if (text_equal_at(input, i, tail, value, mode)) {
+      found = {i, n};
+      return true;
+    }
+  }
+  return false;
+}
+
+// A binary value against binary input: bytes compared as they are.
+bool search_bytes(const Cell& input, const Cell& value, uint32_t pos, uint32_t end, Found& found) {
+  SeriesBuffer* vb = series_buffer(value.node());
+  const uint32_t vh = std::min(value.head_index(), vb->length());
+  const uint32_t n = vb->length() - vh;
+  if (n == 0) {
+    if (pos >= end) return false;
+    found = {pos, 0};
+    return true;
+  }
+  if (end < n || pos > end - n) return false;
+  const uint8_t* v = vb->head_ptr() + vh;
+  const uint8_t* base = series_buffer(input.node())->head_ptr();
+  const uint32_t last_start = end - n + 1;
+  for (uint32_t i = pos; i < last_start; i++) {
+    const void* p = std::memchr(base + i, v[0], last_start - i);
+    if (!p) return false;
+    i = uint32_t(static_cast<const uint8_t*>(p) - base);
+    if (std::memcmp(base + i, v, n) == 0) {
+      found = {i, n};
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool search_value(const Cell& input, const Cell& value, int32_t mode, int32_t limit, Found& found) {
   const uint32_t end = search_end(input, limit);
   const uint32_t pos = input.head_index();
@@ -143,13 +254,19 @@ bool search_value(const Cell& input, const Cell& value, int32_t mode, int32_t li
     }
     case InputKind::binary:
     case InputKind::text: {
-      if (t == TYPE_CHAR || t == TYPE_BITSET) {
+      if (t == TYPE_CHAR) {
+        uint32_t i = scan_char(input, pos, end, value.char_value(), mode);
+        if (i >= end) return false;
+        found = {i, 1};
+        return true;
+      }
+      if (t == TYPE_BITSET) {
+        SeriesBuffer* b = series_buffer(input.node());
+        const uint32_t unit = b->unit();
+        const uint8_t* base = b->head_ptr();
+        const BitsView bits = bitset_bits(value);
         for (uint32_t i = pos; i < end; i++) {
-          uint32_t cp = unit_at(input, i);
-          bool hit = t != TYPE_CHAR                ? in_bitset(value, cp)
-                     : input.is(TYPE_BINARY) ? cp == value.char_value()
-                                             : same_char(cp, value.char_value(), mode);
-          if (hit) {
+          if (bits_test(bits, str::get_char(base + size_t(i) * unit, unit))) {
             found = {i, 1};
             return true;
           }
@@ -158,6 +275,8 @@ bool search_value(const Cell& input, const Cell& value, int32_t mode, int32_t li
       }
       if (!is_text_value(t) && t != TYPE_TAG && t != TYPE_BINARY) fire(Err::script_parse_rule, &value);
       if (t == TYPE_BINARY && !input.is(TYPE_BINARY)) fire(Err::script_parse_rule, &value);
+      if (input.is(TYPE_BINARY) && t == TYPE_BINARY) return search_bytes(input, value, pos, end, found);
+      if (!input.is(TYPE_BINARY) && t != TYPE_TAG) return search_text(input, value, mode, pos, end, found);
       Cell probe = input;
       for (uint32_t i = pos; i < end; i++) {
         probe.set_head_index(i);

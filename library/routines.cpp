@@ -70,6 +70,9 @@ const Cell* trace_level(Cell*, uint32_t);
 // The walk of system/reactivity/check over its index of the relations (reactivity.cpp).
 const Cell* react_check(Cell*, uint32_t);
 const Cell* react_changed(Cell*, uint32_t);
+// The one-pass roads of split and replace/all on text (text_roads.cpp).
+const Cell* split_text(Cell*, uint32_t);
+const Cell* replace_text(Cell*, uint32_t);
 }  // namespace zem::library
 
 namespace zem::boot {
@@ -652,6 +655,8 @@ constexpr Entry kRoutines[] = {
     {"react-check", &library::react_check},
     {"react-changed", &library::react_changed},
     {"integer-modulo", &integer_modulo},
+    {"split-text", &library::split_text},
+    {"replace-text", &library::replace_text},
     {"bitset?", &is_type<TYPE_BITSET>},
     {"binary?", &is_type<TYPE_BINARY>},
     {"block?", &is_type<TYPE_BLOCK>},
