@@ -67,6 +67,8 @@ const Cell* csv_decode(Cell*, uint32_t);
 const Cell* csv_encode(Cell*, uint32_t);
 // The tracing tools' per-event bookkeeping (tools_routines.cpp).
 const Cell* trace_level(Cell*, uint32_t);
+const Cell* trace_mold_part(Cell*, uint32_t);
+const Cell* trace_collect(Cell*, uint32_t);
 // The walk of system/reactivity/check over its index of the relations (reactivity.cpp).
 const Cell* react_check(Cell*, uint32_t);
 const Cell* react_changed(Cell*, uint32_t);
@@ -619,6 +621,8 @@ constexpr Entry kRoutines[] = {
     {"tracing?", &tracing_q},
     {"trace-switch", &trace_switch},
     {"trace-level", &library::trace_level},
+    {"trace-mold-part", &library::trace_mold_part},
+    {"trace-collect", &library::trace_collect},
     {"last-lf?", &last_lf_q},
     {"get-current-dir", &get_current_dir},
     {"set-current-dir", &set_current_dir},
