@@ -202,9 +202,9 @@ inline Cell* cache_holder(const Cell& fn) {
 
 // ---- The quick operator -------------------------------------------------------------------------
 
-// The natives and actions that two numbers answer without their entry: the comparisons (of two
-// integers) and `+`, `-`, `*`.
-enum class Quick : uint8_t { none, add, subtract, multiply, equal, not_equal, lesser, greater,
+// The natives and actions that two numbers answer without their entry: the comparisons and the
+// remainder (of two integers) and `+`, `-`, `*`.
+enum class Quick : uint8_t { none, add, subtract, multiply, remainder, equal, not_equal, lesser, greater,
                              lesser_equal, greater_equal };
 
 // The quick operation of each native and action slot (fn_entry), read on every operator.
@@ -218,6 +218,7 @@ constexpr QuickTables kQuick = [] {
   action(ActionIndex::add, Quick::add);
   action(ActionIndex::subtract, Quick::subtract);
   action(ActionIndex::multiply, Quick::multiply);
+  action(ActionIndex::remainder, Quick::remainder);
   auto native = [&](uint32_t n, Quick q) { t.natives[n - 1] = q; };
   native(NATIVE_equal_q, Quick::equal);
   native(NATIVE_strict_equal_q, Quick::equal);
@@ -239,8 +240,8 @@ inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry(
 
 // `left op right` written over `left` when both are integer! or float! and the datatypes'
 // integer and float arithmetic give the answer the operator's entry gives; false (left untouched)
-// when the entry is needed: another type, or a comparison with a float! (its rules are the
-// action's).
+// when the entry is needed: another type, a comparison or remainder with a float! (their rules
+// are the action's), or a remainder that raises.
 [[gnu::always_inline]] inline bool quick(Quick q, Cell& left, const Cell& right) {
   bool li = left.is(TYPE_INTEGER), ri = right.is(TYPE_INTEGER);
   if ((!li && !left.is(TYPE_FLOAT)) || (!ri && !right.is(TYPE_FLOAT))) return false;
@@ -250,6 +251,13 @@ inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry(
     case Quick::subtract: op = OP_SUBTRACT; break;
     case Quick::multiply: op = OP_MULTIPLY; break;
     case Quick::none: return false;
+    case Quick::remainder: {
+      if (!li || !ri) return false;
+      IntResult r = integer_apply(left.int_value(), right.int_value(), OP_REMAINDER);
+      if (r.fault != NumFault::none) return false;
+      left = make_integer(r.value);
+      return true;
+    }
     default: {
       if (!li || !ri) return false;
       int32_t x = left.int_value(), y = right.int_value();
@@ -280,7 +288,7 @@ inline Quick quick_of(const Cell& fn) { return quick_for(fn.type(), fn.fn_entry(
 
 // A field of an object whose changes nobody watches (no change record) is set in place with its
 // set mark; false when the object's change handlers must see it.
-inline bool set_quiet_field(NodeId ctx, uint32_t index, Cell* slot, const Cell& value) {
+[[gnu::noinline]] bool set_quiet_field(NodeId ctx, uint32_t index, Cell* slot, const Cell& value) {
   if (context::owner(ctx).object_record() != 0) return false;
   context::word_at(ctx, index)->header |= kWordSetMark;
   *slot = value;
@@ -289,7 +297,7 @@ inline bool set_quiet_field(NodeId ctx, uint32_t index, Cell* slot, const Cell& 
 
 // Sets a word bound to a context with values (a watched object's fields excepted: they notify
 // their changes); false when the word needs the contexts module.
-inline bool assign_direct(const Cell& word, const Cell& value) {
+[[gnu::always_inline]] inline bool assign_direct(const Cell& word, const Cell& value) {
   if (Cell* v = cached_word_value(word)) {
     if (values_cache.object && word.word_context() == values_cache.context)
       return set_quiet_field(word.word_context(), word.word_index(), v, value);
