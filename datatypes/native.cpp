@@ -252,6 +252,11 @@ Cell* op_make(ActionCall& call) {
 
 }  // namespace
 
+void learn_action_shape(const Cell& action) {
+  Shape& known = g_action_shapes[action.fn_entry() + 1];
+  if (known.empty()) known = shape_of_value(action);
+}
+
 void set_entry(uint32_t number, NativeEntry entry) {
   if (number >= 1 && number <= kNativeSlots) natives_table.entries[number - 1] = entry;
 }

@@ -56,6 +56,10 @@ bool op_spec_ok(NodeId spec);
 // Makes a native! or action! value for the entry index (0-based), spec node and argument context.
 Cell make_value(TypeId type, uint32_t index, NodeId spec, NodeId context);
 
+// An action of the boot library loaded from the boot image: its spec becomes its slot's shape, as
+// when the library makes it.
+void learn_action_shape(const Cell& action);
+
 void register_native();
 void register_action();
 void register_op();

@@ -62,6 +62,8 @@ constexpr std::string_view kLoadOrder[] = {"boot.zem", "errors.zem", "system.zem
                                            "paths.zem", "reactivity.zem", "preprocessor.zem",
                                            "url.zem", "json.zem", "csv.zem", "help.zem",
                                            "tools.zem"};
+// Evaluated after the library on either route; what it sets depends on the process.
+constexpr std::string_view kProcessSource = "process.zem";
 
 struct LoaderState {
   std::vector<Cell> blocks;  // the scanned sources, rooted for the whole run
@@ -247,11 +249,11 @@ void prepare() {
   gc::set_enabled(false);
 }
 
-// Scans and binds every source in load order, with the collector off: each block is rooted before
-// it can run.
-void scan_sources() {
+// Scans and binds the sources of the names in order, with the collector off: each block is rooted
+// before it can run.
+void scan_sources(std::span<const std::string_view> order) {
   try {
-    for (std::string_view name : kLoadOrder) {
+    for (std::string_view name : order) {
       for (const LibrarySource& s : kSources) {
         if (s.name != name) continue;
         Cell code = scan(s.text);
@@ -264,7 +266,10 @@ void scan_sources() {
   }
 }
 
-// The image route: the scanned, bound blocks of the sources come from the image.
+// The image route: the global environment comes from the image. Its first root holds the object
+// class counter and the global words in slot order (decoded first, so the slots come in the order
+// the sources gave them); the roots are dropped once decoded, the global words holding what they
+// made.
 void load_image(StepTimes& times) {
   if (!installed_image) image_fault("*** boot: ZEM_BOOT=image, but this program carries no boot image");
   const Image& image = *installed_image;
@@ -273,42 +278,54 @@ void load_image(StepTimes& times) {
   if (checksum::crc32(image.bytes.data(), image.bytes.size()) != image.crc32)
     image_fault("*** boot: the boot image is damaged (its checksum does not match)");
   times.step("check");
-  const uint32_t first = zembin::boot_load(image.bytes.data(), image.bytes.size());
-  const Cell* roots = block_head(block::block_state.root);
-  for (uint32_t i = first; i < series_length(block::block_state.root); ++i) loader.blocks.push_back(roots[i]);
-  if (loader.blocks.size() != std::size(kLoadOrder))
-    image_fault("*** boot: the boot image holds " + std::to_string(loader.blocks.size()) +
-                " blocks for " + std::to_string(std::size(kLoadOrder)) + " library sources");
+  const uint32_t base = zembin::boot_load(image.bytes.data(), image.bytes.size());
+  const NodeId root = block::block_state.root;
+  const Cell header = series_length(root) > base ? block_head(root)[base] : shared_cells.none;
+  if (!header.is(TYPE_BLOCK) || series_length(header.node()) < 1 || !block_head(header.node())[0].is(TYPE_INTEGER))
+    image_fault("*** boot: the boot image holds no environment");
+  object_state.class_counter = static_cast<uint32_t>(block_head(header.node())[0].int_value());
+  block::truncate_at(root, base);
+}
+
+void evaluate_all(size_t from) {
+  for (size_t i = from; i < loader.blocks.size(); ++i) {
+    const Cell code = loader.blocks[i];
+    if (evaluate(code) != EXIT_NONE) fail();
+  }
+}
+
+// process.zem: scanned, bound and evaluated after the library.
+void run_process_step() {
+  gc::set_enabled(false);
+  const size_t at = loader.blocks.size();
+  scan_sources({&kProcessSource, 1});
+  gc::set_enabled(true);
+  evaluate_all(at);
 }
 
 }  // namespace
 
 void install_image(const Image* image) { installed_image = image; }
 
-std::span<const Cell> scan_library() {
-  prepare();
-  scan_sources();
-  return loader.blocks;
-}
-
 void build_environment() {
   const Route how = route();
   StepTimes times;
   prepare();
   times.step("words");
+  boot_state.loading = true;
   if (how == Route::image) {
     load_image(times);
     times.step("decode");
+    gc::set_enabled(true);
   } else {
-    scan_sources();
+    scan_sources(kLoadOrder);
     times.step("scan");
+    gc::set_enabled(true);
+    evaluate_all(0);
+    times.step("evaluate");
   }
-  gc::set_enabled(true);
-  boot_state.loading = true;
-  for (const Cell& code : std::vector<Cell>(loader.blocks)) {
-    if (evaluate(code) != EXIT_NONE) fail();
-  }
-  times.step("evaluate");
+  run_process_step();
+  times.step("process");
   keep_system_objects();
   boot_state.loading = false;
   boot_state.done = true;
@@ -322,6 +339,43 @@ void build_environment() {
     for (const LibrarySource& s : kSources) bytes += s.text.size();
   }
   times.report(how == Route::image ? "image" : "source", bytes);
+}
+
+std::vector<uint8_t> environment_image() {
+  prepare();
+  // What the words defined in C++ hold before the library: a word the library leaves as it was
+  // needs no definition.
+  const NodeId g = context::global();
+  const std::vector<Cell> prepared(context::values(g), context::values(g) + context::word_count(g));
+  scan_sources(kLoadOrder);
+  gc::set_enabled(true);
+  boot_state.loading = true;
+  evaluate_all(0);
+  boot_state.loading = false;
+  gc::set_enabled(false);
+  const uint32_t n = context::word_count(g);
+  Cell header = block::make(n + 1);
+  stack::push_value(header);
+  Cell counter{};
+  counter.set_header(TYPE_INTEGER);
+  counter.set_int_value(static_cast<int32_t>(object_state.class_counter));
+  block::append_cell(header.node(), counter);
+  std::vector<zembin::Definition> definitions;
+  for (uint32_t i = 0; i < n; ++i) {
+    const Cell word = context::word_cell(TYPE_WORD, g, context::word_at(g, i)->word_symbol(), static_cast<int32_t>(i));
+    block::append_cell(header.node(), word);
+    const Cell value = context::values(g)[i];
+    if (value.is(TYPE_UNSET)) continue;
+    if (i < prepared.size() && std::memcmp(&prepared[i], &value, sizeof(Cell)) == 0) continue;
+    definitions.push_back({word, value});
+  }
+  try {
+    std::vector<uint8_t> image = zembin::write_boot_image({&header, 1}, definitions, true);
+    stack::drop_values(1);
+    return image;
+  } catch (const Unwind&) {
+    fail();
+  }
 }
 
 }  // namespace boot

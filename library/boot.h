@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -29,8 +30,8 @@ void define_boot_words();
 // executable holds.
 std::string_view source_digest();
 
-// A boot image, written at build time by tools/zem-bootgen: the Zembin bytes of the scanned, bound
-// library sources (one root block per source, in load order), the digest of the sources it was
+// A boot image, written at build time by tools/zem-bootgen: the Zembin bytes of the global
+// environment the library sources build (see environment_image), the digest of the sources it was
 // written from and the CRC-32 of the bytes.
 struct Image {
   std::span<const uint8_t> bytes;
@@ -50,17 +51,19 @@ enum class Route : uint8_t { source, image };
 Route route();
 
 // Builds the global environment: the words defined in C++ (routines, natives, datatypes), then the
-// blocks of the library sources, scanned and bound (source route) or decoded from the boot image
-// (image route), evaluated in load order; the collector is enabled once they are rooted. A start-up
+// library: its sources scanned, bound and evaluated in load order (source route) or its environment
+// decoded from the boot image (image route); then, on both, process.zem and the C++ steps that
+// keep what the runtime reads of `system`. A start-up
 // that cannot use its image (missing, stale, damaged) ends with a message on stderr and
 // zembin::kBootFaultStatus.
 // An error no code catches ends the process with status -2 and its "*** " message on stderr.
 // With ZEM_BOOT_TIMES=1 the time of each step goes to stderr.
 void build_environment();
 
-// For the boot-image tool: the words start-up defines in C++, then the scanned, bound blocks of the
-// sources in load order, not yet evaluated; the collector is left off.
-std::span<const Cell> scan_library();
+// For the boot-image tool: builds the global environment from the sources (process.zem left out)
+// and answers it as a boot image: a first root with the object class counter and the global words
+// in slot order, then the definition of each global word the library set. The collector is left off.
+std::vector<uint8_t> environment_image();
 
 // The `bits` field of system/state/callbacks (bit k - 1: the k-th callback flag is on), from the
 // object start-up made, whatever `system` holds now; 0 when it holds no integer.

@@ -1,11 +1,15 @@
 // The boot image: a compact Zembin buffer (flags 0x05: compact, symbol table, not packed; version
 // 1) written at build time by tools/zem-bootgen and decoded at start-up in boot mode.
 //
-// It holds the blocks of the library sources, scanned and bound in the global context, as its
-// roots, in load order; start-up evaluates them as it evaluates the blocks it scans itself. Boot
-// mode also reads what only a boot image may carry: a definition (0xC4, a word and a value: the
-// word is set, nothing is appended), a word bound by root index (V=1, a word index of -1 found by
-// symbol), objects with their stored class ids.
+// It holds the global environment the library sources build (library/boot.h): roots that a word,
+// object or function names by its root index, then definitions of the global words. Boot mode reads
+// what only a boot image may carry: a definition (0xC4, a word and a value: the word is set,
+// nothing is appended), a word bound by root index (V=1, a word index of -1 found by symbol; -2
+// bound to no context; -3 global without a slot), a context root (its flags and words, bit 0 of
+// each symbol field the word's set mark), objects with their stored class ids and their context
+// by root index (C1 0E, root + 1, 0 the global context), functions with their header flags (V=1:
+// the library flag travels with them), routines by the name of their registry entry and their
+// spec, natives and actions with their own spec or the runtime's, the null handle.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +43,8 @@ struct Definition {
   Cell word;
   Cell value;
 };
-std::vector<uint8_t> write_boot_image(std::span<const Cell> roots, std::span<const Definition> definitions);
+// A snapshot (the global environment) writes what the values share once (see encode_boot).
+std::vector<uint8_t> write_boot_image(std::span<const Cell> roots, std::span<const Definition> definitions,
+                                      bool snapshot = false);
 
 }  // namespace zem::zembin

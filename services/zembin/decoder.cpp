@@ -124,6 +124,14 @@ void Decoder::run(const uint8_t* data, size_t size, NodeId dest, const Cell* pay
   if (!read_preamble(r, compact_, (flags & kFlagSymbols) != 0, pre)) fault(r.offset());
   symbols_ = pre.symbols;
   symbol_ids_.assign(symbols_.count, 0);
+  if (mode_ == Mode::boot) {
+    // In table order, before any record: the writer put the runtime's symbols in id order.
+    for (uint32_t i = 0; i < symbols_.count; ++i) {
+      std::string_view name;
+      if (!symbols_.name(i, name) || name.empty() || !valid_utf8(name)) fault(r.offset());
+      symbol_ids_[i] = symbol::intern(name);
+    }
+  }
   Reader records(data_.data(), data_.data(), data_.data());
   r.sub(pre.payload, records);
   while (!records.at_end()) value(records, dest);
@@ -191,7 +199,10 @@ double Decoder::real(Reader& r) {
 
 uint32_t Decoder::symbol(Reader& r) {
   const size_t at = r.offset();
-  const uint32_t i = count(r);
+  return symbol_id(count(r), at);
+}
+
+uint32_t Decoder::symbol_id(uint32_t i, size_t at) {
   std::string_view name;
   if (!symbols_.name(i, name) || name.empty() || !valid_utf8(name)) fault(at);
   if (!symbol_ids_[i]) symbol_ids_[i] = symbol::intern(name);
@@ -272,6 +283,7 @@ void Decoder::value(Reader& r, NodeId into) {
 }
 
 void Decoder::typed(Reader& r, const Head& h, NodeId into) {
+  if (mode_ == Mode::boot && boot_record(r, h, into)) return;
   const TypeId t = static_cast<TypeId>(h.type);
   Cell c{};
   c.set_header(t);
@@ -658,7 +670,13 @@ void Decoder::spec_or_body(Reader& r, NodeId node, NodeId* shared_node) {
     if (!compact_ && u32(r) != kPlainReferenceType) fault(r.offset() - 4);
     const size_t at = r.offset();
     const Cell reached = resolve(r);
-    if (!block::is_block_kind(reached.type()) || reached.is(TYPE_HASH)) fault(at);
+    const TypeId rt = reached.type();
+    // A spec written in place of its native, action, routine or op is reached through it.
+    if (rt == TYPE_NATIVE || rt == TYPE_ACTION || rt == TYPE_OP || (rt == TYPE_ROUTINE && mode_ == Mode::boot)) {
+      *shared_node = reached.fn_spec();
+      return void(--depth_);
+    }
+    if (!block::is_block_kind(rt) || reached.is(TYPE_HASH)) fault(at);
     *shared_node = reached.node();
   } else {
     const uint32_t n = bounded(r, 1);
@@ -839,14 +857,15 @@ void Decoder::op(Reader& r, const Head& h, NodeId into) {
   if (cell_count(into) != slot + 1) fault(at);
   Cell* c = cell_at(into, slot);
   const TypeId source = c->type();
-  if ((source != TYPE_FUNCTION && source != TYPE_NATIVE && source != TYPE_ACTION) ||
+  const bool routine = mode_ == Mode::boot && source == TYPE_ROUTINE;
+  if ((source != TYPE_FUNCTION && source != TYPE_NATIVE && source != TYPE_ACTION && !routine) ||
       (!compact_ && source != ((h.word & kPlainOpMask) >> kPlainOpShift)) || !native::op_spec_ok(c->fn_spec()))
     fault(at);
   Cell o = *c;
   o.set_type(TYPE_OP);
   o.set_new_line(false);
   o.set_op_source(source);
-  if (source == TYPE_FUNCTION) block_head(o.fn_more())[MORE_OP] = o;
+  if (source == TYPE_FUNCTION || routine) block_head(o.fn_more())[MORE_OP] = o;
   *cell_at(into, slot) = o;
 }
 
@@ -883,8 +902,8 @@ Cell Decoder::resolve(Reader& r) {
     for (size_t i = 0; i < k; ++i) compact_ ? q.varint(v) : q.u32(v);
     return q.offset();
   };
-  if (path_[0] >= cell_count(dest_)) fault(index_at(0));
-  Cell cur = *cell_at(dest_, path_[0]);
+  if (path_[0] >= cell_count(dest_) - path_base_) fault(index_at(0));
+  Cell cur = *cell_at(dest_, path_base_ + path_[0]);
   for (size_t k = 1; k < path_.size(); ++k) {
     const uint32_t i = path_[k];
     const Cell* next = nullptr;

@@ -67,21 +67,29 @@ class Decoder {
   virtual Cell issue(uint32_t sym);
   // The object class of a decoded object!: -1 in codec mode.
   virtual uint32_t object_class(int32_t stored) { return 0xFFFFFFFFu; }
+  // A typed record boot mode reads its own way; false leaves it to the codec reading.
+  virtual bool boot_record(Reader& r, const Head& h, NodeId into) { return false; }
 
   // ---- Reading, for the hooks ----
   // Decodes one record and appends its value to `into` (definitions append nothing).
   void value(Reader& r, NodeId into);
   uint32_t symbol(Reader& r);
+  // The symbol of table entry i (a fault at `at` when there is none).
+  uint32_t symbol_id(uint32_t i, size_t at);
   uint32_t count(Reader& r);
   // A count with count * unit <= the bytes left.
   uint32_t bounded(Reader& r, size_t unit);
   // The word index of the symbol in the context: a stored index checked against the symbol, or -1
   // looked up by symbol; a fault at `at` otherwise.
   int32_t checked_index(NodeId ctx, uint32_t sym, int32_t index, size_t at);
+  int32_t sfield(Reader& r);
+  const uint8_t* bytes(Reader& r, size_t n);
+  void spec_or_body(Reader& r, NodeId node, NodeId* shared_node);
 
   Mode mode_;
   bool compact_ = true;
   NodeId dest_ = 0;
+  uint32_t path_base_ = 0;  // the destination's cell that a path's first index 0 selects
 
  private:
   struct Binding {
@@ -97,9 +105,7 @@ class Decoder {
   void typed(Reader& r, const Head& h, NodeId into);
   void shared(Reader& r, const Head& h, NodeId into);
   Cell resolve(Reader& r);
-  int32_t sfield(Reader& r);
   uint32_t u32(Reader& r);
-  const uint8_t* bytes(Reader& r, size_t n);
   double real(Reader& r);
   uint32_t series_head(Reader& r, const Head& h);
 
@@ -111,7 +117,6 @@ class Decoder {
   void bind_pending(NodeId ctx);
   void object(Reader& r, const Head& h, NodeId into);
   void function(Reader& r, const Head& h, NodeId into);
-  void spec_or_body(Reader& r, NodeId node, NodeId* shared_node);
   void block(Reader& r, const Head& h, NodeId into);
   void map(Reader& r, const Head& h, NodeId into);
   void text(Reader& r, const Head& h, NodeId into);

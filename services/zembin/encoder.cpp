@@ -11,7 +11,9 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
+#include "datatypes/native.h"
 #include "datatypes/symbol.h"
+#include "evaluator/natives.h"
 #include "evaluator/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -43,6 +45,10 @@ struct EncoderState {
   uint32_t current = 0;
   uint32_t depth = 0;
   bool compact = true;
+  // Boot image: words, objects and functions name their contexts by root index.
+  bool boot = false;
+  std::unordered_map<NodeId, uint32_t> context_roots;
+  std::vector<NodeId> contexts;  // in order of meeting
 };
 EncoderState es;
 
@@ -68,6 +74,9 @@ void clear_state() {
   es.nodes.clear();
   es.current = 0;
   es.depth = 0;
+  es.boot = false;
+  drop(es.context_roots);
+  drop(es.contexts);
 }
 
 // Resets on entry and on every exit, error included; the node table is a root meanwhile.
@@ -132,7 +141,7 @@ uint64_t node_key(const Cell& v) {
     case TYPE_SET_WORD:
     case TYPE_LIT_WORD:
     case TYPE_GET_WORD:
-    case TYPE_REFINEMENT: return word_owner(v) ? v.word_context() : 0;
+    case TYPE_REFINEMENT: return !es.boot && word_owner(v) ? v.word_context() : 0;
     case TYPE_OBJECT:
     case TYPE_FUNCTION: return v.fn_context();  // object_context() is the same word
     case TYPE_IMAGE: return v.image_id() ? (uint64_t{1} << 32 | v.image_id()) : 0;
@@ -269,6 +278,26 @@ void write_map(const Cell& v) {
   }
 }
 
+// The header bits a function, routine, native or action carries besides its type (the library
+// flag among them).
+uint32_t function_flags(const Cell& v) { return v.header & ~(kTypeMask | kNewLineFlag | kOpSourceMask); }
+
+// The root index of a context met by the boot walk; a context it missed cannot be written.
+uint32_t context_root(NodeId ctx, const Cell& user) {
+  auto it = es.context_roots.find(ctx);
+  if (it == es.context_roots.end()) no_codec(user);
+  return it->second;
+}
+
+// The context part of a boot object or function: the reference prefix, the context! header and
+// the root index + 1 of the context (0: the global context).
+void context_ref(NodeId ctx, const Cell& user) {
+  Writer w(es.records);
+  w.u8(kPrefixReference);
+  w.u8(typed_head(TYPE_CONTEXT, false));
+  w.varint(ctx == context::global() ? 0 : context_root(ctx, user) + 1);
+}
+
 void write_function(const Cell& fn) {
   Out o;
   const Cell spec = block::value_of(fn.fn_spec());
@@ -276,7 +305,13 @@ void write_function(const Cell& fn) {
   const bool has_body = body.is(TYPE_BLOCK);
   o.field(series_length(spec.node()));
   o.field(has_body ? series_length(body.node()) : 0);
-  write_context(fn.fn_context());
+  if (es.boot) {
+    // The flags (the library flag among them), then the context by root index.
+    o.w().varint(function_flags(fn));
+    context_ref(fn.fn_context(), fn);
+  } else {
+    write_context(fn.fn_context());
+  }
   es.current = 0;
   write_value(spec);
   if (has_body) {
@@ -369,6 +404,76 @@ void write_series(const Cell& v, Body b, bool new_line, bool repeat) {
   }
 }
 
+
+// ---- Boot-image records -------------------------------------------------------------------------
+
+// A context root: its flags and words (each symbol shifted left once, bit 0 the word's set mark);
+// the values come with the object that owns it.
+void write_context_root(NodeId ctx) {
+  Writer w(es.records);
+  const Cell& c = context::cell(ctx);
+  uint8_t flags = static_cast<uint8_t>(c.context_kind() & kContextKindBits);
+  if (context::on_stack(ctx)) flags |= kContextFunction;
+  if (context::has_self(ctx)) flags |= kContextSelfBound;
+  w.u8(typed_head(TYPE_CONTEXT, false));
+  w.u8(flags);
+  const uint32_t m = context::word_count(ctx);
+  w.varint(m);
+  for (uint32_t i = 0; i < m; ++i) {
+    const Cell* word = context::word_at(ctx, i);
+    w.varint(symbol_ref(word->word_symbol()) << 1 | (word->has_flag(kWordSetMark) ? 1 : 0));
+  }
+  ++es.current;
+}
+
+void write_object_boot(const Cell& obj) {
+  Writer w(es.records);
+  const NodeId record = obj.object_record();
+  w.zz(static_cast<int32_t>(obj.object_class()));
+  if (record) {
+    w.zz(block_head(record)[0].pair_x());
+    w.zz(block_head(record)[1].pair_x());
+  }
+  const NodeId ctx = obj.object_context();
+  context_ref(ctx, obj);
+  if (ctx == context::global()) return;  // its values are the global words' definitions
+  const uint32_t m = context::word_count(ctx);
+  for (uint32_t i = 0; i < m; ++i) {
+    const Cell value = context::values(ctx)[i];
+    write_value(value);
+  }
+}
+
+// A routine: its flags, the name of its registry entry, its result kind + 1, its spec.
+void write_routine_boot(const Cell& v, bool new_line) {
+  const Cell* more = block_head(v.fn_more());
+  const Cell entry = more[MORE_ENTRY];
+  const char* name = entry.is(TYPE_INTEGER) && entry.int_value() >= 0 &&
+                             static_cast<uint32_t>(entry.int_value()) < RoutineRegistry::kCapacity
+                         ? routine_registry.names[entry.int_value()]
+                         : nullptr;
+  if (!name) no_codec(v);
+  const Cell result = more[MORE_CONTEXT];
+  head(TYPE_ROUTINE, false, new_line, false);
+  Writer w(es.records);
+  w.varint(function_flags(v));
+  w.varint(symbol_ref(symbol::intern(name)));
+  w.varint(result.is(TYPE_INTEGER) ? static_cast<uint32_t>(result.int_value() + 1) : 0);
+  write_in_place(block::value_of(v.fn_spec()));
+}
+
+// A native or action: entry number, flags, then 0 when its spec is the runtime's own, else 1 and
+// the spec.
+void write_entry_boot(const Cell& v) {
+  Writer w(es.records);
+  const uint32_t n = v.fn_entry() + 1;
+  w.varint(n);
+  w.varint(function_flags(v));
+  const NodeId own = v.is(TYPE_NATIVE) ? natives::spec_block(n) : natives::action_spec_block(n);
+  w.u8(own == v.fn_spec() ? 0 : 1);
+  if (own != v.fn_spec()) write_in_place(block::value_of(v.fn_spec()));
+}
+
 // The record of one value; for a repeat only its fixed fields (the path follows).
 void write_record(const Cell& v, bool new_line, bool repeat) {
   Out o;
@@ -379,6 +484,12 @@ void write_record(const Cell& v, bool new_line, bool repeat) {
     if (new_line) w.u8(kPrefixNewLine);
     w.u8(v.logic_value() ? kHeadTrue : kHeadFalse);
     return;
+  }
+  if (es.boot && t == TYPE_ROUTINE) return write_routine_boot(v, new_line);
+  if (es.boot && t == TYPE_HANDLE) {
+    // Only the null handle: any other names something of the process that wrote it.
+    if (v.handle_index() != 0) no_codec(v);
+    return head(t, false, new_line, false);
   }
   const Body body = body_of(t, compact);
   if (series_body(body)) return write_series(v, body, new_line, repeat);
@@ -475,6 +586,23 @@ void write_record(const Cell& v, bool new_line, bool repeat) {
       o.field(symbol_ref(v.word_symbol()));
       break;
     case Body::word: {
+      if (es.boot) {
+        // Bound by root index; -2: bound to no context; -3: global, no slot.
+        const NodeId ctx = v.word_context();
+        const bool fresh = ctx == context::global() && static_cast<int32_t>(v.word_index()) < 0;
+        const bool bound = ctx != context::global();
+        head(t, bound || fresh, new_line, false);
+        w.varint(symbol_ref(v.word_symbol()));
+        if (fresh) {
+          w.zz(kFreshGlobalWordIndex);
+        } else if (bound && !ctx) {
+          w.zz(kUnboundWordIndex);
+        } else if (bound) {
+          w.zz(static_cast<int32_t>(v.word_index()));
+          w.varint(context_root(ctx, v));
+        }
+        break;
+      }
       const Cell* owner = word_owner(v);
       head(t, compact && owner, new_line, repeat);
       o.field(symbol_ref(v.word_symbol()));
@@ -494,21 +622,24 @@ void write_record(const Cell& v, bool new_line, bool repeat) {
     case Body::object: {
       const bool changes = v.object_record() != 0;
       head(t, changes, new_line, repeat, changes ? kPlainChangeRecord : 0);
-      if (!repeat) write_object(v);
+      if (!repeat) es.boot ? write_object_boot(v) : write_object(v);
       break;
     }
     case Body::function:
-      head(t, false, new_line, repeat);
+      head(t, es.boot, new_line, repeat);  // boot: V, the flags follow
       if (!repeat) write_function(v);
       break;
     case Body::entry:
       head(t, false, new_line, false);
+      if (es.boot) return write_entry_boot(v);
       o.field(v.fn_entry() + 1);
       write_in_place(block::value_of(v.fn_spec()));
       break;
     case Body::op: {
       const TypeId source = v.op_source();
-      if (source != TYPE_FUNCTION && source != TYPE_NATIVE && source != TYPE_ACTION) no_codec(v);
+      if (source != TYPE_FUNCTION && source != TYPE_NATIVE && source != TYPE_ACTION &&
+          !(es.boot && source == TYPE_ROUTINE))
+        no_codec(v);
       head(t, false, new_line, false, static_cast<uint32_t>(source) << kPlainOpShift);
       Cell wrapped = v;
       wrapped.set_type(source);
@@ -616,20 +747,119 @@ std::vector<uint8_t> encode_bytes(const Cell& value, bool compact) {
   }
 }
 
-std::vector<uint8_t> encode_boot(std::span<const Cell> roots, std::span<const std::pair<Cell, Cell>> definitions) {
+namespace {
+
+// Every context other than the global one that a word, object or function reached from the values
+// uses, in order of meeting; a context's owner and values are walked as well.
+void collect_contexts(std::span<const Cell> from) {
+  std::vector<Cell> todo(from.rbegin(), from.rend());
+  std::unordered_map<NodeId, bool> seen;  // series nodes walked
+  auto walk_cells = [&](NodeId node) {
+    if (!node || !seen.try_emplace(node, true).second) return;
+    for (uint32_t i = series_length(node); i-- > 0;) todo.push_back(block_head(node)[i]);
+  };
+  auto add_context = [&](NodeId ctx) {
+    if (!ctx || ctx == context::global()) return;
+    if (!es.context_roots.try_emplace(ctx, 0).second) return;
+    es.contexts.push_back(ctx);
+    todo.push_back(context::owner(ctx));
+    if (!context::on_stack(ctx))
+      for (uint32_t i = context::word_count(ctx); i-- > 0;) todo.push_back(context::values(ctx)[i]);
+  };
+  auto walk_function = [&](const Cell& v) {
+    walk_cells(v.fn_spec());
+    if (v.is(TYPE_NATIVE) || v.is(TYPE_ACTION)) return;
+    add_context(v.fn_context());
+    const Cell body = block_head(v.fn_more())[MORE_BODY];
+    if (body.is(TYPE_BLOCK)) walk_cells(body.node());
+  };
+  while (!todo.empty()) {
+    Cell v = todo.back();
+    todo.pop_back();
+    const TypeId t = v.type();
+    if (t == TYPE_ISSUE) continue;
+    if (block::is_word_kind(t)) {
+      add_context(v.word_context());
+    } else if (t == TYPE_OBJECT) {
+      add_context(v.object_context());
+    } else if (t == TYPE_ERROR) {
+      const NodeId ctx = v.object_context();
+      for (uint32_t i = kErrorFixedFields; i < context::word_count(ctx); ++i) todo.push_back(context::values(ctx)[i]);
+    } else if (t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE || t == TYPE_ACTION) {
+      walk_function(v);
+    } else if (t == TYPE_OP) {
+      v.set_type(v.op_source());
+      walk_function(v);
+    } else if (block::is_block_kind(t) || block::is_path_kind(t) || t == TYPE_MAP || t == TYPE_HASH) {
+      walk_cells(v.node());
+    }
+  }
+}
+
+// A value that owns a series, a context or an entry: a snapshot writes it as a root, so that what
+// it shares with other values stays shared.
+bool needs_root(const Cell& v) {
+  switch (v.type()) {
+    case TYPE_OP:
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_ROUTINE:
+    case TYPE_ERROR: return true;
+    default: return node_key(v) != 0;
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> encode_boot(std::span<const Cell> roots, std::span<const std::pair<Cell, Cell>> definitions,
+                                 bool snapshot) {
   Session session(true);
+  es.boot = true;
+  if (snapshot) {
+    // Every symbol of the runtime, in id order: start-up interns them first and gets the same ids.
+    for (uint32_t id = 1; id <= symbol::count(); ++id) symbol_ref(id);
+  }
+  std::vector<Cell> reached(roots.begin(), roots.end());
+  for (const auto& [word, value] : definitions) reached.push_back(value);
+  collect_contexts(reached);
   for (const Cell& root : roots) write_value(root);
-  for (const auto& [word, value] : definitions) {
-    const uint32_t index = es.current;
+  for (NodeId ctx : es.contexts) {
+    es.context_roots[ctx] = es.current;
+    write_context_root(ctx);
+  }
+  std::vector<int32_t> at(definitions.size(), -1);  // the root of a definition's value
+  if (snapshot) {
+    for (size_t i = 0; i < definitions.size(); ++i) {
+      if (!needs_root(definitions[i].second)) continue;
+      at[i] = static_cast<int32_t>(es.current);
+      write_value(definitions[i].second);
+    }
+    // Objects and functions only bound words reach.
+    for (NodeId ctx : es.contexts) {
+      const Cell owner = context::owner(ctx);
+      if ((owner.is(TYPE_OBJECT) || owner.is(TYPE_FUNCTION)) && !es.nodes.count(node_key(owner)))
+        write_value(owner);
+    }
+  }
+  const uint32_t root_count = es.current;
+  for (size_t i = 0; i < definitions.size(); ++i) {
+    const auto& [word, value] = definitions[i];
     const size_t stored = es.store.size();
-    Writer(es.records).u8(kPrefixDefinition);
+    Writer w(es.records);
+    w.u8(kPrefixDefinition);
     write_record(word, false, false);
-    write_value(value);
-    es.current = index;
+    if (at[i] >= 0) {
+      const uint32_t index = static_cast<uint32_t>(at[i]);
+      w.u8(kHeadPath);
+      write_path(w, true, &index, 1);
+    } else {
+      write_value(value);
+    }
+    es.current = root_count;
     std::erase_if(es.nodes, [&](const auto& entry) { return entry.second.at >= stored; });
     es.store.resize(stored);
   }
-  return assemble(static_cast<uint32_t>(roots.size()));
+  return assemble(root_count);
 }
 
 Cell encode(const Cell& value, bool compact) {

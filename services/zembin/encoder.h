@@ -33,10 +33,17 @@ inline Cell encode_cp(const Cell& value) { return encode(value, true); }
 // The same buffer as bytes (tests, the boot-image tool).
 std::vector<uint8_t> encode_bytes(const Cell& value, bool compact);
 
-// A boot image's records (services/zembin/boot.h): the roots in order, then each definition as the
-// prefix 0xC4, the word and its value. The decoder drops a definition's cells, so what is first met
-// inside one is forgotten after it (met again, it is written again in full).
-std::vector<uint8_t> encode_boot(std::span<const Cell> roots, std::span<const std::pair<Cell, Cell>> definitions);
+// A boot image's records (services/zembin/boot.h): the roots in order (bound to no context but the
+// global one), then one root per context a word, object or function of the values uses (its words
+// only: an object's values come with the object, each record naming its context by root index),
+// then each definition as the prefix 0xC4, the word and its value. The decoder drops a
+// definition's cells, so what is first met inside one is forgotten after it (met again, it is
+// written again in full). A snapshot interns every symbol of the runtime first, in id order, and
+// writes each definition's value that owns a series, context or entry as a root of its own (then
+// the objects and functions that only bound words reach), the definition naming it by a path: what
+// several values share stays shared.
+std::vector<uint8_t> encode_boot(std::span<const Cell> roots, std::span<const std::pair<Cell, Cell>> definitions,
+                                 bool snapshot = false);
 
 // Empties the encoder's state (the decoder calls it before raising `no-codec`).
 void reset();

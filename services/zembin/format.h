@@ -100,6 +100,10 @@ constexpr uint32_t kPlainNewLine = 1u << 31;
 // Context root index of a word bound in the global context; a codec writer puts 0 for any other
 // binding, whose owner then follows the word (inline, or a reference record with bit 19).
 constexpr uint32_t kPlainGlobalRoot = 0xFFFFFFFFu;
+// Boot image, compact form: the word index of a word bound to no context (no root index follows).
+constexpr int32_t kUnboundWordIndex = -2;
+// Boot image, compact form: a word of the global context that has no slot there (none is added).
+constexpr int32_t kFreshGlobalWordIndex = -3;
 
 // Context flags between the compact flags byte and the plain header bits.
 uint32_t plain_context_bits(uint8_t compact_flags);
