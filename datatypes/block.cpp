@@ -818,9 +818,19 @@ int64_t insert_part(ActionCall& call, const Cell& value, const Cell& part) {
 
 Cell* insert_common(ActionCall& call, bool append) {
   Cell& s = call.result();
-  head(s);  // a head beyond the tail is set to the tail first
-  Cell value = call.arg(1);
+  const Cell& arg = call.arg(1);
   bool only = call.has(INSERT_ONLY);
+  // One cell at the tail of a block no object owns: nothing to notify, no index to keep. The
+  // value lies on the argument stack, which never moves while the buffer grows.
+  if (append && !s.is(TYPE_HASH) && (only || !is_block_kind(arg.type())) && !call.has(INSERT_PART) &&
+      !call.has(INSERT_DUP) && !ownership::is_owned(s)) {
+    checked_cells(static_cast<uint64_t>(buffer_length(s.node())) + 1);
+    append_cell(s.node(), arg);
+    s.set_head_index(0);
+    return &s;
+  }
+  head(s);  // a head beyond the tail is set to the tail first
+  Cell value = arg;
   int64_t dup = 1;
   if (const Cell* d = call.refinement_arg(INSERT_DUP)) {
     if (!d->is(TYPE_INTEGER)) bad_refine_arg(call, INSERT_DUP, *d);
@@ -861,8 +871,9 @@ Cell* insert_common(ActionCall& call, bool append) {
   Cell* p = b->cells_head() + at;
   std::memmove(p + total, p, static_cast<size_t>(len - at) * kCell);
   std::memcpy(p, cells.data(), cells.size() * kCell);
-  replicate_bytes(reinterpret_cast<uint8_t*>(p), static_cast<uint32_t>(cells.size() * kCell),
-                  static_cast<uint32_t>(dup));
+  if (dup > 1)
+    replicate_bytes(reinterpret_cast<uint8_t*>(p), static_cast<uint32_t>(cells.size() * kCell),
+                    static_cast<uint32_t>(dup));
   b->tail += total * kCell;
   if (target.is(TYPE_HASH)) further_type_hooks().hash_inserted(target, at, total);
   notice.done(target, &value, static_cast<int32_t>(at), static_cast<int32_t>(total));
