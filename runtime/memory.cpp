@@ -38,6 +38,9 @@ inline void note_move() {
 constexpr size_t kPageSize = 4096;
 constexpr uint64_t kMinCollectThreshold = 4u << 20;
 constexpr size_t kHugePageAdvice = 4u << 20;
+// Freed big blocks stay mapped up to this much (or the live bytes, when more), so a program that
+// builds and drops big series does not fault in and zero fresh pages for each one.
+constexpr uint64_t kSpareLimit = 64u << 20;
 // Stress mode keeps the memory it left inaccessible up to this much address space.
 constexpr uint64_t kQuarantineLimit = 1ull << 30;
 
@@ -170,6 +173,21 @@ uint8_t* carve(uint32_t need) {
   return p;
 }
 
+// The smallest spare block that holds `size` bytes and wastes no more than it holds, or null.
+uint8_t* take_spare(size_t size) {
+  auto& S = M.spare;
+  size_t best = S.size();
+  for (size_t i = 0; i < S.size(); ++i)
+    if (S[i].block_size >= size && S[i].block_size / 2 <= size && (best == S.size() || S[i].block_size < S[best].block_size))
+      best = i;
+  if (best == S.size()) return nullptr;
+  BigSeries big = S[best];
+  S.erase(S.begin() + static_cast<ptrdiff_t>(best));
+  M.spare_bytes -= big.block_size;
+  M.big.push_back(big);
+  return big.block;
+}
+
 SeriesBuffer* place_buffer(uint8_t* at, uint32_t size, uint32_t unit, int64_t head_offset, uint32_t extra) {
   ZEM_UNPOISON(at, size + kBufferOverhead);
   auto* b = reinterpret_cast<SeriesBuffer*>(at);
@@ -273,6 +291,7 @@ void release_all() {
   if (!M.initialised) return;
   for (const SeriesFrame& f : M.series_frames) os_free(f.base, f.size());
   for (const BigSeries& b : M.big) os_free(b.block, b.block_size);
+  for (const BigSeries& b : M.spare) os_free(b.block, b.block_size);
   for (const BigSeries& q : M.quarantine) munmap(q.block, q.block_size);
   for (SeriesBuffer* b : M.heap) cheap::free(b);
   for (SeriesBuffer* b : M.heap_retired) cheap::free(b);
@@ -311,6 +330,10 @@ SeriesBuffer* alloc_buffer(int64_t bytes, uint32_t unit, int64_t head_offset) {
   uint64_t need = uint64_t{size} + kBufferOverhead;
   if (need >= kMaxFrameSize) {
     size_t block_size = round_page(need);
+    if (uint8_t* block = take_spare(block_size)) {
+      note_carved(block_size);
+      return place_buffer(block, size, unit, head_offset, kSeriesBig);
+    }
     uint8_t* block = os_alloc(block_size);
     // Big tables and blocks are read at random places (hash buckets, the cells they name): huge
     // pages spare a TLB miss per read and the kernel a fault per 4 KB while the block fills.
@@ -497,13 +520,30 @@ void trim_frames() {
   for (SeriesFrame& f : F) ZEM_POISON(f.heap, static_cast<size_t>(f.end - f.heap));
 }
 
+// Keeps the freed blocks (newest first) within the spare limit; returns the rest.
+void trim_spares() {
+  uint64_t limit = std::max<uint64_t>(kSpareLimit, M.live_bytes);
+  auto& S = M.spare;
+  while (M.spare_bytes > limit) {
+    M.spare_bytes -= S.front().block_size;
+    os_free(S.front().block, S.front().block_size);
+    S.erase(S.begin());
+  }
+}
+
 void sweep_big_series(bool move_all) {
   size_t kept = 0;
   for (BigSeries big : M.big) {
     auto* b = reinterpret_cast<SeriesBuffer*>(big.block);
     if (!(b->flags & kSeriesMark)) {
       drop_buffer(b);
-      os_free(big.block, big.block_size);
+      if (move_all) {
+        os_free(big.block, big.block_size);
+      } else {
+        ZEM_POISON(big.block, big.block_size);
+        M.spare.push_back(big);
+        M.spare_bytes += big.block_size;
+      }
       continue;
     }
     b->flags &= ~kSeriesMark;
@@ -551,6 +591,7 @@ void reclaim(bool move_all) {
     compact_frames();
   }
   sweep_big_series(move_all);
+  trim_spares();
   for (SeriesBuffer* b : M.heap) b->flags &= ~kSeriesMark;
   for (SeriesBuffer* b : M.heap_retired) cheap::free(b);
   M.heap_retired.clear();

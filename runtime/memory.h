@@ -115,6 +115,8 @@ struct MemoryState {
   std::vector<BigSeries> big;                  // in creation order
   std::vector<SeriesBuffer*> heap;             // heap series in creation order
   std::vector<SeriesBuffer*> heap_retired;     // heap buffers replaced by expand, freed at the next collection
+  std::vector<BigSeries> spare;                // big blocks a collection freed, kept mapped for reuse
+  uint64_t spare_bytes = 0;
   std::vector<BigSeries> quarantine;           // stress mode: left frames, inaccessible
   uint64_t quarantine_bytes = 0;
   uint64_t os_bytes = 0;             // bytes of every mmap block in use (node table not counted)

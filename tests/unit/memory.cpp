@@ -211,6 +211,30 @@ TEST_F(MemoryTest, HeapSeriesStayPut) {
   EXPECT_EQ(memory_state.heap_retired.size(), 1u);
 }
 
+TEST_F(MemoryTest, FreedBigBlocksAreReusedWithinALimit) {
+  gc::set_stress(0);
+  auto address = [](NodeId n) { return reinterpret_cast<uint8_t*>(series_buffer(n)); };
+  uint8_t* first = address(alloc::make_bytes(6 << 20));
+  gc::collect();  // nothing roots it
+  ASSERT_EQ(memory_state.spare.size(), 1u);
+  // Too small a need for the block (it would waste more than it holds): a new mapping.
+  NodeId small = alloc::make_bytes(2 << 20);
+  EXPECT_NE(address(small), first);
+  // A need the block holds takes it, with its data readable and writable to the end.
+  NodeId again = alloc::make_bytes(5 << 20);
+  EXPECT_EQ(address(again), first);
+  EXPECT_TRUE(memory_state.spare.empty());
+  SeriesBuffer* b = series_buffer(again);
+  std::memset(b->head_ptr(), 0x5A, b->capacity);
+  EXPECT_EQ(b->head_ptr()[b->capacity - 1], 0x5A);
+  // Many freed blocks: only the limit's worth stays mapped.
+  uint64_t before = memory_state.os_bytes;
+  for (int i = 0; i < 8; ++i) alloc::make_bytes(24 << 20);
+  gc::collect();
+  EXPECT_LE(memory_state.spare_bytes, uint64_t{64} << 20);
+  EXPECT_LE(memory_state.os_bytes, before + (uint64_t{64} << 20));
+}
+
 }  // namespace
 }  // namespace zem
 
