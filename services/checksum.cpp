@@ -1,4 +1,5 @@
-// The checksum service: CRC-32, Adler-32, the Internet checksum, EVP digests and HMAC.
+// The checksum service: CRC-32, Adler-32, the Internet checksum, EVP digests and HMAC. libcrypto is
+// loaded on the first digest; without it a digest raises access cannot-open.
 #include "services/checksum.h"
 
 #include <openssl/evp.h>
@@ -10,6 +11,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/error.h"
+#include "services/lazy_library.h"
 
 namespace zem::checksum {
 
@@ -48,13 +50,43 @@ uint32_t le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+// libcrypto, loaded on the first digest.
+struct CryptoApi {
+  decltype(&EVP_md5) md5;
+  decltype(&EVP_sha1) sha1;
+  decltype(&EVP_sha256) sha256;
+  decltype(&EVP_sha384) sha384;
+  decltype(&EVP_sha512) sha512;
+  decltype(&EVP_Digest) digest;
+  decltype(&EVP_MD_CTX_new) ctx_new;
+  decltype(&EVP_MD_CTX_free) ctx_free;
+  decltype(&EVP_DigestInit_ex) init;
+  decltype(&EVP_DigestUpdate) update;
+  decltype(&EVP_DigestFinal_ex) final;
+};
+CryptoApi crypto_api;
+
+// Raises access cannot-open when the library cannot be loaded.
+const CryptoApi& crypto() {
+  constexpr const char* kLibrary = "libcrypto.so.3";
+  static const bool bound = lazy::bind(
+      kLibrary, {{"EVP_md5", &crypto_api.md5}, {"EVP_sha1", &crypto_api.sha1},
+                 {"EVP_sha256", &crypto_api.sha256}, {"EVP_sha384", &crypto_api.sha384},
+                 {"EVP_sha512", &crypto_api.sha512},
+                 {"EVP_Digest", &crypto_api.digest}, {"EVP_MD_CTX_new", &crypto_api.ctx_new},
+                 {"EVP_MD_CTX_free", &crypto_api.ctx_free}, {"EVP_DigestInit_ex", &crypto_api.init},
+                 {"EVP_DigestUpdate", &crypto_api.update}, {"EVP_DigestFinal_ex", &crypto_api.final}});
+  if (!bound) lazy::missing(kLibrary);
+  return crypto_api;
+}
+
 const EVP_MD* evp_of(int id) {
   switch (id) {
-    case kMd5: return EVP_md5();
-    case kSha1: return EVP_sha1();
-    case kSha256: return EVP_sha256();
-    case kSha384: return EVP_sha384();
-    case kSha512: return EVP_sha512();
+    case kMd5: return crypto().md5();
+    case kSha1: return crypto().sha1();
+    case kSha256: return crypto().sha256();
+    case kSha384: return crypto().sha384();
+    case kSha512: return crypto().sha512();
     default: return nullptr;
   }
 }
@@ -143,7 +175,7 @@ void crypto_digest(const uint8_t* bytes, size_t n, int id, uint8_t* out) {
   }
   unsigned int len = 0;
   // A library failure is reported, not left as unspecified bytes.
-  if (EVP_Digest(bytes ? bytes : reinterpret_cast<const uint8_t*>(""), n, out, &len, md, nullptr) != 1) {
+  if (crypto_api.digest(bytes ? bytes : reinterpret_cast<const uint8_t*>(""), n, out, &len, md, nullptr) != 1) {
     Cell num = make_integer(id);
     fire(Err::script_invalid_arg, &num);
   }
@@ -159,17 +191,18 @@ void hmac(const uint8_t* data, size_t n, const uint8_t* key, size_t key_len, int
     std::memcpy(k, key, key_len);
   }
   // inner: digest(k ^ 0x36 ... followed by the data); outer: digest(k ^ 0x5C ... followed by inner)
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  const CryptoApi& api = crypto();
+  EVP_MD_CTX* ctx = api.ctx_new();
   uint8_t pad[128];
   uint8_t inner[kDigestRoom];
   bool ok = ctx != nullptr;
   for (size_t i = 0; i < block; i++) pad[i] = k[i] ^ 0x36;
-  ok = ok && EVP_DigestInit_ex(ctx, evp_of(id), nullptr) == 1 && EVP_DigestUpdate(ctx, pad, block) == 1 &&
-       (n == 0 || EVP_DigestUpdate(ctx, data, n) == 1) && EVP_DigestFinal_ex(ctx, inner, nullptr) == 1;
+  ok = ok && api.init(ctx, evp_of(id), nullptr) == 1 && api.update(ctx, pad, block) == 1 &&
+       (n == 0 || api.update(ctx, data, n) == 1) && api.final(ctx, inner, nullptr) == 1;
   for (size_t i = 0; i < block; i++) pad[i] = k[i] ^ 0x5C;
-  ok = ok && EVP_DigestInit_ex(ctx, evp_of(id), nullptr) == 1 && EVP_DigestUpdate(ctx, pad, block) == 1 &&
-       EVP_DigestUpdate(ctx, inner, dlen) == 1 && EVP_DigestFinal_ex(ctx, out, nullptr) == 1;
-  EVP_MD_CTX_free(ctx);
+  ok = ok && api.init(ctx, evp_of(id), nullptr) == 1 && api.update(ctx, pad, block) == 1 &&
+       api.update(ctx, inner, dlen) == 1 && api.final(ctx, out, nullptr) == 1;
+  api.ctx_free(ctx);
   if (!ok) {
     Cell num = make_integer(id);
     fire(Err::script_invalid_arg, &num);

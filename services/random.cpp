@@ -5,6 +5,7 @@
 #include <sys/random.h>
 
 #include "runtime/c_heap.h"
+#include "services/lazy_library.h"
 
 namespace zem::random {
 
@@ -63,8 +64,14 @@ int32_t next_u32() {
 }
 
 int32_t secure_random() {
+  // libcrypto is loaded on the first use; without it the kernel's source serves alone.
+  static const auto rand_bytes = [] {
+    decltype(&RAND_bytes) f = nullptr;
+    lazy::bind("libcrypto.so.3", {{"RAND_bytes", &f}});
+    return f;
+  }();
   uint32_t v = 0;
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(&v), sizeof v) != 1) {
+  if (rand_bytes == nullptr || rand_bytes(reinterpret_cast<unsigned char*>(&v), sizeof v) != 1) {
     // The kernel's source, waiting for entropy if need be: never an unspecified value.
     while (getrandom(&v, sizeof v, 0) != static_cast<ssize_t>(sizeof v)) {
     }
