@@ -4,6 +4,7 @@
 //
 // Nothing here evaluates Zem code, so no collection happens while a routine runs: values stay
 // where they are, but buffer addresses are re-read after every append (a buffer may grow).
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -27,15 +28,46 @@ namespace zem::library {
 
 namespace {
 
+bool same_name(uint32_t sym, std::string_view name) {
+  std::string_view n = symbol::name(sym);
+  if (n.size() != name.size()) return false;
+  for (size_t i = 0; i < n.size(); i++)
+    if ((n[i] | 0x20) != (name[i] | 0x20)) return false;
+  return true;
+}
+
+// Where a field was found last, by the literal naming it: a field is looked up several times per
+// event, and an object's words keep their positions (new words only go at the end).
+struct FieldSlot {
+  const char* name = nullptr;
+  NodeId ctx = 0;
+  uint32_t pos = 0;
+};
+std::array<FieldSlot, 32> field_slots;
+
 // The value of an object's field.
 Cell& field(const Cell& object, std::string_view name) {
+  NodeId ctx = object.object_context();
+  FieldSlot* slot = nullptr;
+  for (FieldSlot& f : field_slots) {
+    if (f.name == name.data() || !f.name) {
+      slot = &f;
+      break;
+    }
+  }
+  if (slot && slot->name && slot->ctx == ctx && slot->pos < context::word_count(ctx)) {
+    const Cell* w = context::word_at(ctx, slot->pos);
+    if (same_name(w->word_symbol(), name)) return *context::value_at(ctx, static_cast<uint32_t>(w->word_index()));
+  }
   uint32_t sym = symbol::intern(name);
-  Cell* slot = context::symbol_value_cell(sym, object.object_context());
-  if (!slot) {
+  int32_t pos = context::find_symbol_index(ctx, sym, true);
+  if (pos < 0 || context::on_stack(ctx)) {
     Cell w = make_word_cell(sym, 0);
     fire(Err::script_not_in_context, &w);
   }
-  return *slot;
+  if (slot) *slot = FieldSlot{name.data(), ctx, static_cast<uint32_t>(pos)};
+  const Cell* w = context::word_at(ctx, static_cast<uint32_t>(pos));
+  return *context::value_at(ctx, static_cast<uint32_t>(w->word_index()));
 }
 
 // A field that must hold a block.
@@ -196,10 +228,11 @@ bool names_op(const Cell& w) {
 }
 
 // Appends the value to a series field and its cut mold to the quoted one (`pushed` and `pushed'`).
-void push_both(const Cell& data, std::string_view name, const Cell& value, const Cell& shown, int32_t size) {
+void push_both(const Cell& data, std::string_view name, std::string_view quoted, const Cell& value,
+               const Cell& shown, int32_t size) {
   block::append_cell(block_field(data, name), value);
   Cell text = mold_part(shown, size, false);
-  block::append_cell(block_field(data, std::string(name) + "'"), text);
+  block::append_cell(block_field(data, quoted), text);
 }
 
 // A series field moved to the position `at` (0-based from its buffer's head, within its tail).
@@ -247,9 +280,9 @@ void update(const Cell& data, const Cell& list, int32_t size, const Cell& event,
   } else if (is_event(event, {"epilog"})) {
     add_to_int_field(data, "func-depth", -1, false);
   } else if (is_event(event, {"fetch"})) {
-    if (is_true(field(data, "inspect-sub-exprs?")) || !in_path) push_both(data, "fetched", value, value, size);
+    if (is_true(field(data, "inspect-sub-exprs?")) || !in_path) push_both(data, "fetched", "fetched'", value, value, size);
   } else if (is_event(event, {"push"})) {
-    push_both(data, "pushed", value, value, size);
+    push_both(data, "pushed", "pushed'", value, value, size);
   } else if (is_event(event, {"open"})) {
     // The value is the function: its name is the word fetched last.
     Cell fetched = block_field(data, "fetched");
@@ -267,7 +300,7 @@ void update(const Cell& data, const Cell& list, int32_t size, const Cell& event,
     bool left = op && tail > 0;
     move_field(data, "pushed", left ? tail - 1 : tail);
     move_field(data, "pushed'", left ? quoted_tail - 1 : quoted_tail);
-    push_both(data, "pushed", value, name.is(TYPE_NONE) ? value : name, size);
+    push_both(data, "pushed", "pushed'", value, name.is(TYPE_NONE) ? value : name, size);
     add_to_int_field(data, "expr-depth", 1, false);
   } else if (is_event(event, {"call"})) {
     Cell name;
@@ -288,13 +321,13 @@ void update(const Cell& data, const Cell& list, int32_t size, const Cell& event,
       if (b.head_index() < block::buffer_length(b.node())) block::truncate_at(b.node(), b.head_index());
       move_field(data, f, at);
     }
-    push_both(data, "pushed", value, value, size);
+    push_both(data, "pushed", "pushed'", value, value, size);
   } else if (is_event(event, {"enter"})) {
     if (!in_path) save_level(data, list, frame);
   } else if (is_event(event, {"exit"})) {
     if (!in_path) {
       unroll_level(data, list);
-      if (code.is(TYPE_PAREN)) push_both(data, "pushed", value, value, size);
+      if (code.is(TYPE_PAREN)) push_both(data, "pushed", "pushed'", value, value, size);
     }
   } else if (is_event(event, {"expr"})) {
     for (std::string_view f : {"fetched", "fetched'", "pushed", "pushed'"}) {
