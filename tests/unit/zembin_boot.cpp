@@ -1,7 +1,9 @@
 // Boot-mode records through the boot image's C++ entry: a definition sets its word and leaves no
 // root, a word bound by root index with index -1 finds its slot by symbol, an object keeps its
-// stored class id, and the writer's roots come back as the roots of the root block. (The faults,
-// which end the process, are checked on programs by tests/zem/boot_image_faults.py.)
+// stored class id, and the writer's roots come back as the roots of the root block; the records of
+// an environment (routines, functions with their flags, shared values, watched objects) come back
+// as they were. (The faults, which end the process, are checked on programs by
+// tests/zem/boot_image_faults.py.)
 #include "services/zembin/boot.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include "datatypes/context.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
+#include "evaluator/interpreter.h"
 #include "memory_fixture.h"
 #include "services/zembin/format.h"
 #include "support_values.h"
@@ -139,6 +142,77 @@ TEST_F(ZembinBoot, ImageOfTheLibraryGivesItsBlocksBack) {
   for (uint32_t i = 0; i < 2; ++i)
     EXPECT_EQ(test::mold_text(block_head(block::block_state.root)[base + i], MoldFlags{.all = true}),
               test::mold_text(roots[i], MoldFlags{.all = true}));
+}
+
+// What the boot-image tool writes of the environment, read back through the same entry: each case
+// defines zb-* words from the values of evaluated text, loads the image and checks the words.
+class ZembinBootRecords : public ZembinBoot {
+ protected:
+  void load(const std::vector<std::pair<const char*, Cell>>& values, bool snapshot) {
+    std::vector<zembin::Definition> defs;
+    for (const auto& [name, value] : values)
+      defs.push_back({context::add_global_word(symbol::intern(name)), value});
+    std::vector<uint8_t> bytes = zembin::write_boot_image({}, defs, snapshot);
+    zembin::boot_load(bytes.data(), bytes.size());
+  }
+  static std::string eval(const char* text) { return test::mold_text(test::eval_text(text)); }
+};
+
+TEST_F(ZembinBootRecords, RoutineBindsItsRegistryEntry) {
+  const Cell routine = global("get-current-dir");
+  ASSERT_TRUE(routine.is(TYPE_ROUTINE));
+  load({{"zb-dir", routine}, {"zb-dir-op", test::eval_text("make op! :shift-left")}}, false);
+  const Cell loaded = global("zb-dir");
+  ASSERT_TRUE(loaded.is(TYPE_ROUTINE));
+  EXPECT_EQ(block_head(loaded.fn_more())[MORE_ENTRY].int_value(), block_head(routine.fn_more())[MORE_ENTRY].int_value());
+  EXPECT_NE(loaded.fn_spec(), routine.fn_spec());
+  EXPECT_EQ(test::mold_text(loaded, MoldFlags{.all = true}), test::mold_text(routine, MoldFlags{.all = true}));
+  EXPECT_EQ(eval("zb-dir"), eval("get-current-dir"));
+  EXPECT_EQ(eval("1 zb-dir-op 4"), "16");
+}
+
+TEST_F(ZembinBootRecords, FunctionKeepsItsFlags) {
+  const Cell library = global("to-zem-file");
+  ASSERT_TRUE(library.has_flag(kFunctionLibrary));
+  const Cell user = test::eval_text("func [x /twice] [either twice [x * 2] [x]]");
+  ASSERT_FALSE(user.has_flag(kFunctionLibrary));
+  load({{"zb-lib", library}, {"zb-user", user}}, false);
+  const Cell lib = global("zb-lib"), mine = global("zb-user");
+  ASSERT_TRUE(lib.is(TYPE_FUNCTION));
+  ASSERT_TRUE(mine.is(TYPE_FUNCTION));
+  EXPECT_TRUE(lib.has_flag(kFunctionLibrary));
+  EXPECT_EQ(lib.has_flag(kFunctionPassesExits), library.has_flag(kFunctionPassesExits));
+  EXPECT_FALSE(mine.has_flag(kFunctionLibrary));
+  EXPECT_EQ(eval("zb-lib {a//b}"), "%a/b");
+  EXPECT_EQ(eval("zb-user/twice 21"), "42");
+}
+
+TEST_F(ZembinBootRecords, SharedValuesStayShared) {
+  test::eval_text("zb-src: make object! [n: 1 list: [a b] bump: func [] [n: n + 1 append list n]]");
+  load({{"zb-obj", test::eval_text("zb-src")},
+        {"zb-list", test::eval_text("zb-src/list")},
+        {"zb-bump", test::eval_text(":zb-src/bump")},
+        {"zb-alias", test::eval_text("zb-src/list")}},
+       true);
+  EXPECT_EQ(eval("same? zb-list zb-alias"), "true");
+  EXPECT_EQ(eval("same? zb-list zb-obj/list"), "true");
+  EXPECT_EQ(eval("same? zb-obj zb-src"), "false");
+  // The function's words are bound to the decoded object, not to the one the image came from.
+  EXPECT_EQ(eval("zb-bump zb-bump zb-list"), "[a b 2 3]");
+  EXPECT_EQ(eval("zb-obj/n"), "3");
+  EXPECT_EQ(eval("zb-src/n"), "1");
+}
+
+TEST_F(ZembinBootRecords, ChangeNotificationFiresAfterLoad) {
+  const Cell watched = test::eval_text(
+      "make object! [x: 1 seen: copy [] on-change*: func [word old new] [append seen reduce [word old new]]]");
+  ASSERT_NE(watched.object_record(), 0u);
+  load({{"zb-watched", watched}}, true);
+  const Cell loaded = global("zb-watched");
+  ASSERT_TRUE(loaded.is(TYPE_OBJECT));
+  EXPECT_NE(loaded.object_record(), 0u);
+  EXPECT_EQ(loaded.object_class(), watched.object_class());
+  EXPECT_EQ(eval("zb-watched/x: 5 zb-watched/seen"), "[x 1 5]");
 }
 
 }  // namespace
