@@ -174,9 +174,31 @@ int32_t compare_values(const Cell& a, const Cell& b, CompareOp op, bool match_at
   return va.n < vb.n ? -1 : 1;
 }
 
+namespace {
+
+// How many leading units of two texts of one width have the same bytes: such units are equal under
+// every comparison, so only the rest needs decoding and case folding.
+uint32_t same_units(const uint8_t* a, const uint8_t* b, uint32_t n, uint32_t unit) {
+  size_t bytes = static_cast<size_t>(n) * unit, i = 0;
+  for (; i + 8 <= bytes; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) {
+      i += static_cast<size_t>(__builtin_ctzll(x ^ y)) / 8;
+      return static_cast<uint32_t>(i / unit);
+    }
+  }
+  while (i < bytes && a[i] == b[i]) i++;
+  return static_cast<uint32_t>(i / unit);
+}
+
+}  // namespace
+
 int32_t first_difference(const uint8_t* a, uint32_t unit_a, const uint8_t* b, uint32_t unit_b,
                          uint32_t n, bool exact) {
-  for (uint32_t i = 0; i < n; i++) {
+  uint32_t from = unit_a == unit_b ? same_units(a, b, n, unit_a) : 0;
+  for (uint32_t i = from; i < n; i++) {
     uint32_t ca = str::get_char(a + static_cast<size_t>(i) * unit_a, unit_a);
     uint32_t cb = str::get_char(b + static_cast<size_t>(i) * unit_b, unit_b);
     if (ca == cb) continue;
