@@ -3,6 +3,7 @@
 #include "datatypes/money.h"
 
 #include <cmath>
+#include <utility>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -474,6 +475,74 @@ double to_float(const Cell& v) {
   return negative ? -d : d;
 }
 
+namespace {
+
+// An amount as a signed count of units (0.00001) when its magnitude has at most 18 digits (the
+// first four of the 22 are zero), or an integer as that many whole units; false for anything else.
+bool small_units(const Cell& c, int64_t& units) {
+  if (c.is(TYPE_INTEGER)) {
+    units = int64_t(c.int_value()) * 100000;
+    return true;
+  }
+  if (!c.is(TYPE_MONEY) || c.money_digit_byte(0) || c.money_digit_byte(1)) return false;
+  // Unrolled, so that each byte is read from its payload word directly.
+  int64_t v = [&]<uint32_t... I>(std::integer_sequence<uint32_t, I...>) {
+    int64_t n = 0;
+    ((n = n * 100 + (c.money_digit_byte(I + 2) >> 4) * 10 + (c.money_digit_byte(I + 2) & 15)), ...);
+    return n;
+  }(std::make_integer_sequence<uint32_t, kDigits / 2 - 2>{});
+  units = c.money_negative() ? -v : v;
+  return true;
+}
+
+void store_units(Cell& target, int64_t units, uint8_t currency) {
+  target.set_header(TYPE_MONEY);
+  target.set_raw_words(0, 0, 0);
+  target.set_money_currency(currency);
+  uint64_t m = units < 0 ? uint64_t(0) - uint64_t(units) : uint64_t(units);
+  [&]<uint32_t... I>(std::integer_sequence<uint32_t, I...>) {
+    auto put = [&](uint32_t i) {
+      const uint32_t two = uint32_t(m % 100);
+      m /= 100;
+      target.set_money_digit_byte(i, uint8_t((two / 10) << 4 | two % 10));
+    };
+    (put(kDigits / 2 - 1 - I), ...);  // the last byte first
+  }(std::make_integer_sequence<uint32_t, kDigits / 2>{});
+  target.set_money_negative(units < 0);
+}
+
+// The sums, and products and quotients by an integer, of amounts that fit in 64 bits: the same
+// values as the digit kernel's, which takes everything else (and every fault). False when the
+// operands are not of that kind.
+bool small_math(Cell& left, const Cell& right, MathOp op) {
+  int64_t a, b, r;
+  if (!left.is(TYPE_MONEY) && !right.is(TYPE_MONEY)) return false;
+  if (!small_units(left, a) || !small_units(right, b)) return false;
+  const uint8_t ca = left.is(TYPE_MONEY) ? left.money_currency() : 0;
+  const uint8_t cb = right.is(TYPE_MONEY) ? right.money_currency() : 0;
+  if (!compatible(ca, cb)) return false;
+  switch (op) {
+    case OP_ADD: r = a + b; break;  // both below 10^18: no overflow, and within the 22 digits
+    case OP_SUBTRACT: r = a - b; break;
+    case OP_MULTIPLY:
+      // One side is an integer (two amounts do not multiply): its units are whole.
+      if (__builtin_mul_overflow(left.is(TYPE_INTEGER) ? a / 100000 : a,
+                                 right.is(TYPE_INTEGER) ? b / 100000 : b, &r))
+        return false;
+      break;
+    case OP_DIVIDE:
+      // An amount by a non-zero integer: truncated toward zero after the fifth decimal.
+      if (!left.is(TYPE_MONEY) || !right.is(TYPE_INTEGER) || b == 0) return false;
+      r = a / (b / 100000);
+      break;
+    default: return false;
+  }
+  store_units(left, r, cb ? cb : ca);
+  return true;
+}
+
+}  // namespace
+
 Cell* do_math(ActionCall& call, MathOp op) {
   Cell& left = call.result();
   const Cell right = call.arg(1);
@@ -481,6 +550,7 @@ Cell* do_math(ActionCall& call, MathOp op) {
   if ((op == OP_MULTIPLY && lt == TYPE_MONEY && rt == TYPE_MONEY) ||
       ((op == OP_DIVIDE || op == OP_REMAINDER) && lt != TYPE_MONEY && rt == TYPE_MONEY))
     fire_typed(Err::script_invalid_type, lt);
+  if (small_math(left, right, op)) return &left;
   auto operand = [](const Cell& c, uint8_t& currency) -> Amount {
     currency = 0;
     switch (c.type()) {
