@@ -69,6 +69,7 @@ const Cell* csv_encode(Cell*, uint32_t);
 const Cell* trace_level(Cell*, uint32_t);
 const Cell* trace_mold_part(Cell*, uint32_t);
 const Cell* trace_collect(Cell*, uint32_t);
+const Cell* profile_event(Cell*, uint32_t);
 // The walk of system/reactivity/check over its index of the relations (reactivity.cpp).
 const Cell* react_check(Cell*, uint32_t);
 const Cell* react_changed(Cell*, uint32_t);
@@ -623,6 +624,7 @@ constexpr Entry kRoutines[] = {
     {"trace-level", &library::trace_level},
     {"trace-mold-part", &library::trace_mold_part},
     {"trace-collect", &library::trace_collect},
+    {"profile-event", &library::profile_event},
     {"last-lf?", &last_lf_q},
     {"get-current-dir", &get_current_dir},
     {"set-current-dir", &set_current_dir},

@@ -13,10 +13,13 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_storage.h"
 #include "datatypes/symbol.h"
+#include "datatypes/time.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unset_none_logic.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
@@ -338,7 +341,141 @@ void update(const Cell& data, const Cell& list, int32_t size, const Cell& event,
   }
 }
 
+// ---- The profiler ----
+
+// pick: the value n (1-based) from the block's position, none outside it.
+Cell pick(const Cell& b, int64_t n) {
+  if (n < 1 || n > block::length(b)) return shared_cells.none;
+  return block::head_of(b)[n - 1];
+}
+
+// The cell at an index from the buffer's head, clamped to its first cell (skip tail -n).
+uint32_t back_from_tail(const Cell& b, uint32_t n) {
+  uint32_t len = block::buffer_length(b.node());
+  return len > n ? len - n : 0;
+}
+
+void clear_from(const Cell& b, uint32_t at) {
+  if (at < block::buffer_length(b.node())) block::truncate_at(b.node(), at);
+}
+
+// The record of a call's name: its position in `profiling` (records of three), or -1.
+int64_t find_record(const Cell& profiling, const Cell& name) {
+  uint32_t end = block::buffer_length(profiling.node());
+  for (uint32_t p = profiling.head_index(); p < end; p += 3)
+    if (block::find_equal(*block::cell_at_index(profiling, p), name)) return p;
+  return -1;
+}
+
+bool any_function(const Cell& v) {
+  TypeId t = v.type();
+  return t == TYPE_FUNCTION || t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_ROUTINE;
+}
+
+void profile_call(const Cell& value, const Cell& ref, const Cell& frame, const Cell& profiling, const Cell& calls,
+                  const Cell& types, const Cell& anon, const Cell& depths, const Cell& now) {
+  Cell name = shared_cells.none;
+  // An infix call is made through its op!, named by the word.
+  if (types.is(TYPE_TYPESET) && typeset_has(types, names_op(ref) ? TYPE_OP : value.type())) {
+    name = ref;
+    if (any_function(ref)) {
+      Cell* counter = block::length(anon) ? block::head_of(anon) : nullptr;
+      if (!counter || !counter->is(TYPE_INTEGER)) fire(Err::script_invalid_arg, &anon);
+      *counter = make_integer(counter->int_value() + 1);
+      name = str::make_from_utf8("anon" + std::to_string(counter->int_value()), TYPE_TAG);
+    }
+    int64_t rec = find_record(profiling, name);
+    if (rec >= 0 && rec + 1 < block::buffer_length(profiling.node())) {
+      Cell* count = block::cell_at_index(profiling, static_cast<uint32_t>(rec + 1));
+      if (!count->is(TYPE_INTEGER)) fire(Err::script_invalid_arg, count);
+      *count = make_integer(count->int_value() + 1);
+    } else {
+      block::append_cell(profiling, name);
+      block::append_cell(profiling, make_integer(1));
+      block::append_cell(profiling, make_integer(0));
+    }
+  }
+  // An unprofiled call gets a placeholder: its return, prolog and epilog must not touch its
+  // caller's triple.
+  block::append_cell(calls, name);
+  block::append_cell(calls, now);
+  block::append_cell(calls, shared_cells.none);
+  block::append_cell(depths, make_integer(frame.pair_x()));
+}
+
+void profile_epilog(const Cell& ref, const Cell& calls, const Cell& depths, const Cell& now) {
+  // The body's own triple, named like it: calls an error left open inside it come after it.
+  int64_t i = block::length(depths);
+  if (block::is_word_kind(ref.type()) || block::is_path_kind(ref.type())) {
+    while (i > 1 && block::cell_compare(ref, pick(calls, 3 * i - 2), COMP_EQUAL) != 0) i--;
+    if (block::cell_compare(ref, pick(calls, 3 * i - 2), COMP_EQUAL) != 0) i = block::length(depths);
+  }
+  if (i <= 0) return;
+  if (3 * i > block::length(calls)) {
+    Cell at = make_integer(static_cast<int32_t>(3 * i));
+    fire(Err::script_out_of_range, &at);
+  }
+  block::head_of(calls)[3 * i - 1] = now;
+}
+
+// The calls that got no return (an error or a throw went through them) are deeper than the one
+// returning and end with it.
+void profile_return(const Cell& frame, const Cell& profiling, const Cell& calls, const Cell& depths,
+                    const Cell& t) {
+  while (true) {
+    bool matched = true;
+    if (block::length(depths)) {
+      Cell last = *block::cell_at_index(depths, block::buffer_length(depths.node()) - 1);
+      matched = last.is(TYPE_INTEGER) && frame.pair_y() >= last.int_value();
+    }
+    if (block::length(calls)) {
+      uint32_t at = back_from_tail(calls, 3);
+      Cell triple[3] = {shared_cells.none, shared_cells.none, shared_cells.none};
+      for (uint32_t k = 0; k < 3 && at + k < block::buffer_length(calls.node()); k++)
+        triple[k] = *block::cell_at_index(calls, at + k);
+      int64_t rec = is_true(triple[0]) ? find_record(profiling, triple[0]) : -1;
+      if (rec >= 0 && rec + 2 < block::buffer_length(profiling.node())) {
+        Cell end = is_true(triple[2]) ? triple[2] : t, spent;
+        if (!end.is(TYPE_DATE)) fire(Err::script_invalid_arg, &end);
+        if (!triple[1].is(TYPE_DATE)) fire(Err::script_invalid_arg, &triple[1]);
+        dates::difference(end, triple[1], spent);
+        Cell* sum = block::cell_at_index(profiling, static_cast<uint32_t>(rec + 2));
+        if (sum->is(TYPE_INTEGER))
+          *sum = times::make(sum->int_value() + spent.float_value());
+        else if (sum->is(TYPE_TIME))
+          *sum = times::make(sum->float_value() + spent.float_value());
+        else
+          fire(Err::script_invalid_arg, sum);
+      }
+      clear_from(calls, at);
+    }
+    if (block::length(depths)) take_last(depths);
+    if (matched || block::length(calls) == 0) break;
+  }
+}
+
 }  // namespace
+
+// The profiler's bookkeeping for one event: event, value, ref, frame, then `profiling`,
+// `fun-stk`, the profiled types, the unnamed calls' counter block, the block of the open calls'
+// frame bases and the time of the event (now/precise).
+const Cell* profile_event(Cell* args, uint32_t) {
+  const Cell event = args[0], value = args[1], ref = args[2], frame = args[3];
+  const Cell profiling = args[4], calls = args[5], types = args[6], anon = args[7], depths = args[8];
+  const Cell now = args[9];
+  if (is_event(event, {"init"})) {
+    for (const Cell& b : {profiling, calls, depths}) clear_from(b, b.head_index());
+  } else if (is_event(event, {"call"})) {
+    profile_call(value, ref, frame, profiling, calls, types, anon, depths, now);
+  } else if (is_event(event, {"prolog"})) {
+    if (block::length(calls)) *block::cell_at_index(calls, back_from_tail(calls, 2)) = now;
+  } else if (is_event(event, {"epilog"})) {
+    profile_epilog(ref, calls, depths, now);
+  } else if (is_event(event, {"return"})) {
+    profile_return(frame, profiling, calls, depths, now);
+  }
+  return nullptr;
+}
 
 // data/save-level (with a frame pair) and data/unroll-level (with none).
 const Cell* trace_level(Cell* args, uint32_t) {
