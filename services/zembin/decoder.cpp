@@ -126,11 +126,7 @@ void Decoder::run(const uint8_t* data, size_t size, NodeId dest, const Cell* pay
   symbol_ids_.assign(symbols_.count, 0);
   if (mode_ == Mode::boot) {
     // In table order, before any record: the writer put the runtime's symbols in id order.
-    for (uint32_t i = 0; i < symbols_.count; ++i) {
-      std::string_view name;
-      if (!symbols_.name(i, name) || name.empty() || !valid_utf8(name)) fault(r.offset());
-      symbol_ids_[i] = symbol::intern(name);
-    }
+    for (uint32_t i = 0; i < symbols_.count; ++i) symbol_id(i, r.offset());
   }
   Reader records(data_.data(), data_.data(), data_.data());
   r.sub(pre.payload, records);
@@ -203,9 +199,11 @@ uint32_t Decoder::symbol(Reader& r) {
 }
 
 uint32_t Decoder::symbol_id(uint32_t i, size_t at) {
+  // An entry interned once was checked then.
+  if (i < symbol_ids_.size() && symbol_ids_[i]) return symbol_ids_[i];
   std::string_view name;
   if (!symbols_.name(i, name) || name.empty() || !valid_utf8(name)) fault(at);
-  if (!symbol_ids_[i]) symbol_ids_[i] = symbol::intern(name);
+  symbol_ids_[i] = symbol::intern(name);
   return symbol_ids_[i];
 }
 
