@@ -108,7 +108,17 @@ bool init_through(StartLayer last, int argc, char** argv) {
 }
 
 void runtime_init(int argc, char** argv) {
-  if (!init_through(StartLayer::library, argc, argv)) runtime_exit(1);
+  bool ok = false;
+  try {
+    ok = init_through(StartLayer::library, argc, argv);
+  } catch (const Unwind&) {
+    // No catcher exists yet; the one error a module raises while it starts is a refused reservation
+    // (a tight address-space limit): report it as the runtime's out-of-memory crash.
+    crash_report(pending_exit().error == Err::internal_no_memory ? CRASH_OUT_OF_MEMORY : CRASH_UNKNOWN_ERROR, 0);
+  } catch (const std::bad_alloc&) {
+    crash_report(CRASH_OUT_OF_MEMORY, 0);
+  }
+  if (!ok) runtime_exit(1);
 }
 
 void release_runtime() { alloc::release_all(); }

@@ -1,6 +1,8 @@
 """zem-run exit statuses: 0 at the end of a script, the status of quit/return, 254 with the
-message on stderr after an uncaught error."""
+message on stderr after an uncaught error, the out-of-memory report when start-up cannot reserve
+its memory."""
 import os
+import resource
 import subprocess
 import sys
 import tempfile
@@ -39,6 +41,13 @@ def main():
             r = subprocess.run([zem_run, path], capture_output=True, text=True, timeout=60)
             if r.returncode != status or not r.stderr.startswith(stderr_start):
                 print(f"{code!r}: status {r.returncode} (want {status}), stderr {r.stderr!r}")
+                failed += 1
+        # An address-space limit below the node table's reservation: start-up fails cleanly.
+        if "ASAN_OPTIONS" not in os.environ:  # the sanitizer's shadow memory needs far more
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (800 << 20, 800 << 20))
+            r = subprocess.run([zem_run, path], capture_output=True, text=True, timeout=60, preexec_fn=limit)
+            if r.returncode != 94 or not r.stderr.startswith("*** Runtime Error 94: out of memory"):
+                print(f"tight address space: status {r.returncode}, stderr {r.stderr!r}")
                 failed += 1
     return 1 if failed else 0
 
