@@ -781,6 +781,8 @@ void set_word(const Cell& word, const Cell& value) {
 namespace {
 
 Step expression(Cursor& c, Dest dest, Reach reach = Reach::expression, bool in_body = false);
+[[gnu::always_inline]] inline Step expression_at(const View& w, Cursor& c, Dest dest, Reach reach,
+                                                 bool in_body);
 uint32_t eval_infix(Cursor& c, Dest dest, Cell* start_top);
 [[gnu::always_inline]] inline uint32_t infix_after(Cursor& c, Dest dest, Cell* start_top);
 Step call_word(const Cell& fn, const Cell& name, Cursor& c, Dest dest, bool in_body);
@@ -799,7 +801,10 @@ Step call_word(const Cell& fn, const Cell& name, Cursor& c, Dest dest, bool in_b
   size_t current = interp_state.blocks.size() - 1;
   for (;;) {
     interp_state.blocks[current].set_head_index(c.index);
-    Step s = expression(c, dest, Reach::expression, in_body);
+    gc::safe_point();
+    View w = view_of(c);
+    Step s = c.index < w.limit ? expression_at(w, c, dest, Reach::expression, in_body)
+                               : expression(c, dest, Reach::expression, in_body);
     if (s != Step::ok && s != Step::settled) return s;
     if (!at(c)) return Step::ok;
     stack_state.top = start;
@@ -888,40 +893,49 @@ namespace {
   return true;
 }
 
+// The expression at the cursor, which stands inside the view taken after its safe point: the one
+// classification of its first term. A term that needs no call is read through the view, the
+// quick operators after it applied in place; a word calling a function goes straight to
+// `call_word`; anything else is `expression`'s.
+[[gnu::always_inline]] inline Step expression_at(const View& w, Cursor& c, Dest dest, Reach reach,
+                                                 bool in_body) {
+  const Cell* v = w.head + c.index;
+  const Cell* value;
+  Term term = tracing() ? Term::other : classify(*v, value);
+  if (term == Term::other) return expression(c, dest, reach, in_body);
+  Cell* start_top = stack::top();
+  Step s;
+  if (term == Term::value) {
+    place(*value, dest);
+    c.index++;
+    if (reach == Reach::term) return Step::ok;
+    Cell* left = dest == Dest::push ? start_top : stack::base();
+    s = Step::settled;
+    while (const Cell* op = op_at(w, c.index)) {
+      if (!quick_in_place(w, c, left, *op)) {
+        s = exit_step(eval_infix(c, dest, start_top));
+        break;
+      }
+    }
+  } else {
+    Cell name = *v;
+    c.index++;
+    s = call_word(*value, name, c, dest, in_body);
+    if (s == Step::ok && reach == Reach::expression) s = exit_step(infix_after(c, dest, start_top));
+  }
+  if (s != Step::ok && s != Step::settled) return s;
+  // A call may have started tracing: the expression's event is then due.
+  if (tracing() && dest == Dest::result) trace::fire_here(TRACE_EXPR, *stack::base());
+  return Step::ok;
+}
+
 // An evaluated argument pushed as the newest cell, its status in `st`; false when the block has
-// no value left (nothing done). A term that needs no call is read through one view of the block.
+// no value left (nothing done).
 [[gnu::always_inline]] inline bool eval_argument(Cursor& c, Reach reach, uint32_t& st) {
   gc::safe_point();  // the start of the argument's expression: nothing moves before the push
   View w = view_of(c);
   if (c.index >= w.limit) return false;
-  const Cell* v = w.head + c.index;
-  const Cell* value;
-  Term term = tracing() ? Term::other : classify(*v, value);
-  if (term == Term::value) {
-    Cell* start_top = stack::push_value(*value);
-    c.index++;
-    st = EXIT_NONE;
-    if (reach == Reach::term) return true;
-    // Quick operators are applied through the view already taken; anything more is the infix
-    // loop's.
-    while (const Cell* op = op_at(w, c.index)) {
-      if (!quick_in_place(w, c, start_top, *op)) {
-        st = eval_infix(c, Dest::push, start_top);
-        break;
-      }
-    }
-    return true;
-  }
-  if (term == Term::call) {
-    Cell name = *v;
-    Cell* start_top = stack::top();
-    c.index++;
-    Step s = call_word(*value, name, c, Dest::push, false);
-    st = exit_code(s);
-    if (s == Step::ok && reach == Reach::expression) st = infix_after(c, Dest::push, start_top);
-    return true;
-  }
-  st = exit_code(expression(c, Dest::push, reach));
+  st = exit_code(expression_at(w, c, Dest::push, reach, false));
   return true;
 }
 
@@ -1422,7 +1436,7 @@ Step expression(Cursor& c, Dest dest, Reach reach, bool in_body) {
       s = eval_set_word(val, c, dest);
       break;
     case TYPE_PAREN:
-      s = exit_step(run_paren(val, dest));
+      s = exit_step(eval_paren(val, dest));
       break;
     case TYPE_PATH:
       s = exit_step(eval_path(val, &c, PathMode::call, dest));
