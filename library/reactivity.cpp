@@ -1,17 +1,17 @@
 // The road of system/reactivity/check: the relations of the changed reactor found through an index
 // of the table by source object, the reaction queue kept and drained here, and the reactions run
-// through the library's own eval-reaction. It does what the library's check did step by step, in
-// the same order.
+// through system/reactivity's own eval-reaction, in check's order.
 //
-// The index maps a source object's context node to the entry starts (0-based, multiples of four)
-// that hold it, in table order. It belongs to one table block and is rebuilt when the table is
-// another block, when it got shorter, or when the library removed entries (react-changed bumps
-// the stamp); entries appended since the last look are added to it. Every hit is checked against
-// the table with same?, so a stale position is passed over, never run.
+// An index maps an object's context node to the entry starts (0-based, multiples of four) that
+// hold it, in block order. The table's index is rebuilt when the table is another block, when it
+// got shorter, or when the library removed entries (react-changed bumps the stamp); entries
+// appended since the last look are added to it. The queue has one too, for the pending test:
+// cuts at its tail move its indexed part back. Every hit is checked against the block with same?,
+// so a stale position is passed over, never taken.
 //
-// Reactions run user code, which may change the table, the queue and the index itself (a nested
-// check): nothing read from them is kept across a run. The values still needed afterwards sit on
-// the argument stack.
+// Reactions run user code, which may change the table, the queue and the indexes themselves (a
+// nested check): nothing read from them is kept across a run. The values still needed afterwards
+// sit on the argument stack.
 #include <algorithm>
 #include <cstdint>
 #include <unordered_map>
@@ -115,9 +115,13 @@ bool pending(const Cell& queue, const Cell& reactor, const Cell& reaction) {
 
 // Entries leave the queue's tail: the index goes on from the cut. Starts it still lists past the
 // cut are stale; the same? check of every hit passes over them.
+// An emptied queue (the end of every run) starts a fresh index, so objects that were queued once
+// do not stay in it.
 void cut_queue(NodeId node, uint32_t at) {
   block::truncate_at(node, at);
-  if (queue_ix.block == node) queue_ix.cells = std::min(queue_ix.cells, at - at % kEntry);
+  if (queue_ix.block != node) return;
+  queue_ix.cells = std::min(queue_ix.cells, at - at % kEntry);
+  if (queue_ix.cells == 0) queue_ix.starts.clear();
 }
 
 [[noreturn]] void expect_arg(const Cell& value, const char* arg) {
