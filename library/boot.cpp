@@ -365,8 +365,8 @@ std::vector<uint8_t> environment_image() {
     const Cell word = context::word_cell(TYPE_WORD, g, context::word_at(g, i)->word_symbol(), static_cast<int32_t>(i));
     block::append_cell(header.node(), word);
     const Cell value = context::values(g)[i];
-    if (value.is(TYPE_UNSET)) continue;
-    if (i < prepared.size() && std::memcmp(&prepared[i], &value, sizeof(Cell)) == 0) continue;
+    // Unset words need no definition, unless the library unset one that C++ had defined.
+    if (i < prepared.size() ? std::memcmp(&prepared[i], &value, sizeof(Cell)) == 0 : value.is(TYPE_UNSET)) continue;
     definitions.push_back({word, value});
   }
   try {

@@ -76,7 +76,6 @@ class BootDecoder : public Decoder {
     return ctx;
   }
 
-
   bool boot_record(Reader& r, const Head& h, NodeId into) override {
     switch (h.type) {
       case TYPE_CONTEXT: context_root(r, h, into); return true;
