@@ -1,15 +1,16 @@
 // The interpreter: evaluation of blocks, words, paths, operators and calls of every function kind.
 //
-// How an expression is evaluated. One loop (run_values) takes a block's expressions in turn.
-// Each expression starts with a safe point; `expression` then switches on its first value: a
-// word whose value is a function goes to `call_word`, the one entry of calls by a word (`return`,
-// `if` and `either` run there without their native entry, a value with a usable call shape gets
-// its frame filled from the shape, anything else takes `call_function`); set-words, parens, paths
-// and the other active values have their own steps; any other value is its own result. Arguments
-// are fetched by `eval_argument`, which reads a term that needs no call (`classify`) straight
-// from the block and evaluates anything else as an expression. The infix loop (`eval_infix`)
+// How an expression is evaluated. One loop (run_values) takes a block's expressions in turn, and
+// `eval_argument` takes an argument's; both start it with a safe point and go through
+// `expression_at`, the one classification of its first term (`classify`): a term that needs no
+// call is read straight from the block, a word whose value is a function goes to `call_word`, the
+// one entry of calls by a word (`return`, `if` and `either` run there without their native entry,
+// a value with a usable call shape gets its frame filled from the shape, anything else takes
+// `call_function`), and the rest is `expression`'s, which switches on the value: set-words,
+// parens, paths and the other active values have their own steps. The infix loop (`eval_infix`)
 // then applies the operators that follow, left to right; two numbers under an operator that the
-// datatypes' arithmetic answers (`quick`) are computed without a call.
+// datatypes' arithmetic answers (`quick`) are computed without a call. A method call through an
+// object path reaches its field through the object's field cache without a path step.
 //
 // Invariants. A cell address in a block (a View) is valid until the next safe point or until
 // code runs that can change the block: a View is taken after the safe point and dropped before
