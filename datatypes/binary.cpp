@@ -99,8 +99,14 @@ void reserve(const Cell& b, uint64_t n) {
 
 uint8_t* append_bytes(const Cell& b, const uint8_t* src, uint32_t n) {
   // A source in the buffer stays readable when the buffer is replaced: the old one lives until the
-  // next collection.
-  reserve(b, n);
+  // next collection. Any other source lets a big buffer grow by moving its pages.
+  const SeriesBuffer* old = buffer_of(b);
+  if (src >= old->data() && src < old->data() + old->capacity) {
+    reserve(b, n);
+  } else {
+    checked_size(static_cast<uint64_t>(used_of(b)) + n);
+    str::grow_bytes(b.node(), n);
+  }
   SeriesBuffer* sb = buffer_of(b);
   uint8_t* at = sb->tail_ptr();
   std::memmove(at, src, n);
@@ -333,7 +339,9 @@ void append_value(Cell& target, const Cell& value, int32_t part, bool, int32_t d
     aside.resize(size);
     value_to_bytes(aside.data(), value, limit, false, false);
   }
-  reserve(target, total);
+  // The value's bytes are read through its own node, or were set aside: the target may move.
+  checked_size(static_cast<uint64_t>(used_of(target)) + total);
+  str::grow_bytes(target.node(), total);
   SeriesBuffer* sb = buffer_of(target);
   uint8_t* p = sb->head_ptr() + at;
   if (at < len) std::memmove(p + total, p, len - at);

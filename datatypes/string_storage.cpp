@@ -138,13 +138,28 @@ bool starts_with_c_text(const Cell& s, std::string_view bytes) {
 
 // ---- Writes --------------------------------------------------------------------------------------
 
-SeriesBuffer* reserve_bytes(NodeId node, uint64_t extra) {
-  SeriesBuffer* b = series_buffer(node);
-  if (extra <= b->room()) return b;
+namespace {
+
+// Twice what the used bytes and the extra need (or just that near the size limit).
+int64_t grown_capacity(const SeriesBuffer* b, uint64_t extra) {
   uint64_t need = static_cast<uint64_t>(b->used()) + extra;
   uint64_t grown = need * 2;
   if (grown > static_cast<uint64_t>(kMaxSeriesBytes)) grown = need;  // alloc raises when still too big
-  return alloc::expand_copy(node, static_cast<int64_t>(grown));
+  return static_cast<int64_t>(grown);
+}
+
+}  // namespace
+
+SeriesBuffer* reserve_bytes(NodeId node, uint64_t extra) {
+  SeriesBuffer* b = series_buffer(node);
+  if (extra <= b->room()) return b;
+  return alloc::expand_copy(node, grown_capacity(b, extra));
+}
+
+SeriesBuffer* grow_bytes(NodeId node, uint64_t extra) {
+  SeriesBuffer* b = series_buffer(node);
+  if (extra <= b->room()) return b;
+  return alloc::expand_remap(node, grown_capacity(b, extra));
 }
 
 SeriesBuffer* widen_to(NodeId node, uint32_t unit) {
@@ -311,7 +326,7 @@ SeriesBuffer* concatenate(Cell& target, const Cell& source, int32_t part, uint32
   uint64_t grow = bytes;
   if (mode == ConcatMode::overwrite)
     grow = (at_unit + n > tlen) ? (at_unit + n - tlen) * tunit : 0;
-  tb = reserve_bytes(tnode, grow);
+  tb = grow_bytes(tnode, grow);  // the source is read through its node below, or was copied aside
   if (!from) from = series_buffer(snode)->head_ptr() + src_head * sunit;
 
   uint8_t* base = tb->head_ptr();

@@ -75,6 +75,9 @@ void reset_empty(Cell& s);
 SeriesBuffer* widen_to(NodeId node, uint32_t unit);
 // Makes room for `extra` more bytes after the tail (growing to twice the need); answers the buffer.
 SeriesBuffer* reserve_bytes(NodeId node, uint64_t extra);
+// As reserve_bytes for a caller that holds no address into the buffer: a big one grows by moving
+// its pages, and the old address is invalid at once.
+SeriesBuffer* grow_bytes(NodeId node, uint64_t extra);
 
 // Appends each byte as one code point (bytes 0x80-0xFF become U+0080-U+00FF and widen to unit 2).
 SeriesBuffer* append_c_text(NodeId node, std::string_view bytes);

@@ -396,6 +396,28 @@ SeriesBuffer* expand_copy(NodeId node, int64_t new_capacity) {
   return b;
 }
 
+SeriesBuffer* expand_remap(NodeId node, int64_t new_capacity) {
+  SeriesBuffer* old = M.nodes[node];
+  const uint64_t need = uint64_t{checked_size(new_capacity)} + kBufferOverhead;
+  auto big = std::find_if(M.big.begin(), M.big.end(),
+                          [&](const BigSeries& b) { return b.block == reinterpret_cast<uint8_t*>(old); });
+  if (!old->is_big() || old->head != 0 || need < kMaxFrameSize ||
+      new_capacity <= int64_t{old->capacity} || big == M.big.end())
+    return expand_copy(node, new_capacity);
+  const size_t block_size = round_page(need);
+  void* p = mremap(big->block, big->block_size, block_size, MREMAP_MAYMOVE);
+  if (p == MAP_FAILED) fire(Err::internal_no_memory);
+  M.os_bytes += block_size - big->block_size;
+  note_carved(block_size - big->block_size);
+  big->block = static_cast<uint8_t*>(p);
+  big->block_size = block_size;
+  auto* b = static_cast<SeriesBuffer*>(p);
+  b->capacity = static_cast<uint32_t>(need - kBufferOverhead);
+  M.nodes[node] = b;
+  note_move();
+  return b;
+}
+
 SeriesBuffer* expand_fill(NodeId node, int64_t new_capacity, uint8_t byte) {
   SeriesBuffer* old;
   SeriesBuffer* b = replace_buffer(node, new_capacity, &old);

@@ -179,6 +179,10 @@ void set_series_flags(NodeId node, uint32_t bits);
 SeriesBuffer* expand(NodeId node, int64_t new_capacity);
 // expand, then the old data from its head copied to the new head.
 SeriesBuffer* expand_copy(NodeId node, int64_t new_capacity);
+// As expand_copy, but a big series keeps its pages: the kernel moves them (mremap) instead of a
+// copy into freshly cleared ones. Its old address is invalid at once (expand_copy's old buffer stays
+// readable until the next collection), so the caller holds no pointer into it.
+SeriesBuffer* expand_remap(NodeId node, int64_t new_capacity);
 // expand_copy, then the rest of the new data area filled with the byte.
 SeriesBuffer* expand_fill(NodeId node, int64_t new_capacity, uint8_t byte);
 // A new series with the same capacity, flags (unit included), used length and data.
