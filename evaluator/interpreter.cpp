@@ -138,56 +138,6 @@ struct HeldScope {
 
 // ---- Terms --------------------------------------------------------------------------------------
 
-// The value of a word when it can be read without raising, else null.
-[[gnu::always_inline]] inline const Cell* peek_word_value(const Cell& word) {
-  if (const Cell* v = cached_word_value(word)) return v;
-  if (!word.word_resolved() || !word.word_context()) return nullptr;
-  const Cell& ctx = *block_head(word.word_context());
-  if (!ctx.has_flag(kContextOnStack)) return series_word_value(word);
-  return ctx.context_values() ? stack::values_of_ref(ctx.context_values()) + word.word_index()
-                              : nullptr;
-}
-
-// The value kinds that evaluate to something other than themselves.
-constexpr std::array<bool, 256> kActiveTypes = [] {
-  std::array<bool, 256> t{};
-  for (TypeId id : {TYPE_PAREN, TYPE_WORD, TYPE_SET_WORD, TYPE_GET_WORD, TYPE_LIT_WORD,
-                    TYPE_ISSUE, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH, TYPE_OP,
-                    TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE})
-    t[id] = true;
-  return t;
-}();
-
-// What the next term of a block is, read without running anything.
-enum class Term : uint8_t {
-  value,  // its value needs no call: a value that evaluates to itself, or a word whose value is
-          // neither unset, an operator nor a function
-  call,   // a word whose value is a function
-  other,  // anything else: the full evaluation of an expression
-};
-
-// The one classification of a term; `value` is set for Term::value (the result) and Term::call
-// (the function).
-[[gnu::always_inline]] inline Term classify(const Cell& v, const Cell*& value) {
-  TypeId t = v.type();
-  if (t == TYPE_WORD) {
-    const Cell* w = peek_word_value(v);
-    if (!w) return Term::other;
-    value = w;
-    TypeId wt = w->type();
-    if (any_function(wt)) return Term::call;
-    return wt == TYPE_UNSET || wt == TYPE_OP ? Term::other : Term::value;
-  }
-  value = &v;
-  return kActiveTypes[t] ? Term::other : Term::value;
-}
-
-// The value of a term that needs no call, or null.
-[[gnu::always_inline]] inline const Cell* plain_term(const Cell& v) {
-  const Cell* value;
-  return classify(v, value) == Term::value ? value : nullptr;
-}
-
 // The op! value of the word at `index` of the view, or null when no operator stands there.
 [[gnu::always_inline]] inline const Cell* op_at(const View& w, uint32_t index) {
   if (index >= w.limit || !w.head[index].is(TYPE_WORD)) return nullptr;

@@ -268,16 +268,6 @@ struct Output {
   }
 };
 
-// A word's value when it reads without raising, else null.
-const Cell* peek_word(const Cell& word) {
-  if (const Cell* v = interp::cached_word_value(word)) return v;
-  if (!word.word_resolved() || !word.word_context()) return nullptr;
-  const Cell& ctx = *block_head(word.word_context());
-  if (!ctx.has_flag(kContextOnStack)) return interp::series_word_value(word);
-  return ctx.context_values() ? stack::values_of_ref(ctx.context_values()) + word.word_index()
-                              : nullptr;
-}
-
 // The value of the expression at `index` when it is one term that needs no call and no operator
 // follows it: a value that evaluates to itself, or a word whose value is neither unset, an
 // operator nor a function. Null for anything else, and while tracing (each expression is an
@@ -286,17 +276,10 @@ const Cell* peek_word(const Cell& word) {
 const Cell* plain_value_at(const Cell& block, uint32_t index, uint32_t tail) {
   if (tracing()) return nullptr;
   const Cell* at = block::cell_at_index(block, index);
-  const Cell* value = at;
-  TypeId t = at->type();
-  if (t == TYPE_WORD) {
-    if (!(value = peek_word(*at))) return nullptr;
-    t = value->type();
-    if (t == TYPE_UNSET || t == TYPE_OP || interp::any_function(t)) return nullptr;
-  } else if (t == TYPE_PAREN || (t >= TYPE_WORD && t <= TYPE_ROUTINE)) {
-    return nullptr;  // the words, paths and functions that evaluate to something else
-  }
+  const Cell* value = interp::plain_term(*at);
+  if (!value) return nullptr;
   if (index + 1 < tail && at[1].is(TYPE_WORD)) {
-    const Cell* next = peek_word(at[1]);
+    const Cell* next = interp::peek_word_value(at[1]);
     if (!next || next->is(TYPE_OP)) return nullptr;
   }
   return value;
